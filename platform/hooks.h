@@ -1,0 +1,33 @@
+// What the front end that runs the worker (the command line, or a test harness) installs so that
+// the engine's MessageBoxA, KillTimer and EnableWindow reach it, and the link trace for support.
+// POSIX only; on Windows these are the real Win32 calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+struct FrontEndHooks {
+    // Shows a message and returns when the operator has closed it; returns IDOK.
+    std::function<int(HWND owner, const char* text, const char* caption, UINT type)> messageBox;
+    std::function<BOOL(HWND hwnd, UINT_PTR id)> killTimer;
+    std::function<BOOL(HWND hwnd, BOOL enable)> enableWindow;
+};
+
+// Installs the hooks (an empty member makes its call a no-op returning TRUE / IDOK).
+void SetFrontEndHooks(FrontEndHooks hooks);
+void ClearFrontEndHooks();
+
+// Link trace: called for every write and read on a link with the bytes moved and the time in
+// milliseconds (virtual time on a virtual link, monotonic time otherwise).
+enum class TraceDir { Write, Read };
+using LinkTrace =
+    std::function<void(TraceDir dir, const uint8_t* data, size_t len, uint32_t requested, uint64_t ms)>;
+void SetLinkTrace(LinkTrace trace);
+
+}  // namespace platform

@@ -1,0 +1,102 @@
+// In-process links and the virtual clock, for tests and the fault soak (POSIX only).
+//
+// A test registers a peer under a link name; CreateFileA of that name returns a handle whose
+// writes go to the peer and whose reads take the bytes the peer has queued. Such a handle runs
+// on the virtual clock: a read that cannot be satisfied returns at once with what there is and
+// the clock advances to the read's deadline; Sleep advances the clock while it is enabled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// Line settings applied to a link through SetCommState, as the peer and the tests see them.
+struct LineSettings {
+    uint32_t baud = 9600;
+    uint8_t byteSize = 8;
+    uint8_t parity = NOPARITY;
+    uint8_t stopBits = ONESTOPBIT;
+    bool dtr = false;
+    bool rts = false;
+    bool operator==(const LineSettings&) const = default;
+};
+
+// Virtual clock in milliseconds.
+uint64_t VirtualNowMs();
+void AdvanceVirtualClock(uint64_t ms);
+// While enabled, Sleep advances the virtual clock instead of sleeping.
+void SetVirtualSleep(bool enabled);
+
+class VirtualLink;
+
+// The far end of a virtual link. All calls come from the thread that uses the handle.
+class VirtualPeer {
+public:
+    virtual ~VirtualPeer() = default;
+    // CreateFileA on the link's name. Returning false makes the open fail (device absent).
+    virtual bool OnOpen(VirtualLink& link) { (void)link; return true; }
+    virtual void OnClose(VirtualLink& link) { (void)link; }
+    // The host wrote len bytes at the virtual time nowMs. Returns how many bytes the link took
+    // (fewer than len is a short write). Replies are queued with link.Deliver().
+    virtual size_t OnWrite(VirtualLink& link, const uint8_t* data, size_t len, uint64_t nowMs) = 0;
+    // The host is about to read; lets a peer produce bytes lazily up to deadlineMs.
+    virtual void OnRead(VirtualLink& link, uint64_t nowMs, uint64_t deadlineMs) {
+        (void)link; (void)nowMs; (void)deadlineMs;
+    }
+};
+
+// One registered link: the queue of bytes travelling to the host and the record of line
+// settings and time-outs the host applied.
+class VirtualLink {
+public:
+    // Queues bytes that become readable by the host at the virtual time atMs.
+    void Deliver(const uint8_t* data, size_t len, uint64_t atMs);
+    void Deliver(const std::string& text, uint64_t atMs) {
+        Deliver(reinterpret_cast<const uint8_t*>(text.data()), text.size(), atMs);
+    }
+    // Discards every queued byte (a peer that restarts or vanishes).
+    void DropPending();
+    size_t PendingBytes() const { return rx_.size(); }
+
+    const LineSettings& Line() const { return line_; }
+    // Every line setting applied with SetCommState, in order.
+    const std::vector<LineSettings>& LineHistory() const { return lineHistory_; }
+    const COMMTIMEOUTS& Timeouts() const { return timeouts_; }
+    bool IsOpen() const { return openCount_ > 0; }
+    int OpenCount() const { return openCount_; }
+    int TotalOpens() const { return totalOpens_; }
+    const std::string& Name() const { return name_; }
+
+private:
+    friend struct VirtualLinkAccess;
+    struct Timed {
+        uint8_t byte;
+        uint64_t atMs;
+    };
+    std::string name_;
+    std::shared_ptr<VirtualPeer> peer_;
+    std::vector<Timed> rx_;
+    size_t rxHead_ = 0;
+    LineSettings line_;
+    std::vector<LineSettings> lineHistory_;
+    COMMTIMEOUTS timeouts_{};
+    int openCount_ = 0;
+    int totalOpens_ = 0;
+};
+
+// Registers a peer under a link name (replacing any earlier one) and returns its link.
+VirtualLink& RegisterVirtualLink(const std::string& name, std::shared_ptr<VirtualPeer> peer);
+void UnregisterVirtualLink(const std::string& name);
+void UnregisterAllVirtualLinks();
+VirtualLink* FindVirtualLink(const std::string& name);
+// Number of handles of any kind that are open (leak checks).
+int OpenHandleCount();
+
+}  // namespace platform
