@@ -11,9 +11,7 @@
 
 namespace {
 
-std::vector<uint8_t> Chars(const std::string& s) {
-    return {s.begin(), s.end()};
-}
+std::vector<uint8_t> Chars(const std::string& s) { return {s.begin(), s.end()}; }
 
 TEST(CheckLRC, EveryRequestFrameSumsToZeroAndDecodesInPlace) {
     struct Case {
@@ -57,14 +55,8 @@ TEST(CheckLRC, DamagedFramesAreRejected) {
         std::string chars;
         uint8_t result;
     } cases[] = {
-        {"LRC off by one",
-         "0064015901"
-         "42",
-         0x01},
-        {"LRC off by minus one",
-         "0064015901"
-         "40",
-         0xFF},
+        {"LRC off by one", "0064015901" "42", 0x01},
+        {"LRC off by minus one", "0064015901" "40", 0xFF},
         {"lower-case digit", "0064015b013F", 1},
         {"lower-case LRC", "00640159014a", 1},
         {"colon inside", "0064:15901", 1},
@@ -79,7 +71,7 @@ TEST(CheckLRC, DamagedFramesAreRejected) {
 TEST(CheckLRC, StopsAtTheFirstBadPairHavingStoredNothingForIt) {
     auto buf = Chars("0A0a3F");
     EXPECT_EQ(CheckLRC(buf.data(), 6), 1);
-    EXPECT_EQ(buf[0], 0x0A);                                      // first pair decoded in place
+    EXPECT_EQ(buf[0], 0x0A);  // first pair decoded in place
     EXPECT_EQ(std::string(buf.begin() + 1, buf.end()), "A0a3F");  // nothing stored for "0a"
 }
 
@@ -117,8 +109,8 @@ TEST_F(WakeUpBurst, FiveWritesTenReadsTwoSecondsAndNoErrorCounted) {
         EXPECT_EQ(link.Timeouts().ReadIntervalTimeout, MAXDWORD) << c.model;
         if (c.lineSetup) {
             ASSERT_EQ(link.LineHistory().size(), 1u) << c.model;
-            EXPECT_EQ(link.Line(),
-                      (platform::LineSettings{9600, 7, EVENPARITY, ONESTOPBIT, false, false}))
+            EXPECT_EQ(link.Line(), (platform::LineSettings{9600, 7, EVENPARITY, ONESTOPBIT,
+                                                           false, false}))
                 << c.model;
         } else {
             EXPECT_TRUE(link.LineHistory().empty()) << c.model;
@@ -131,8 +123,8 @@ TEST_F(WakeUpBurst, DrainsWhatIsStillArriving) {
     auto peer = std::make_shared<plctest::ScriptedPeer>();
     platform::RegisterVirtualLink("plc", peer);
     peer->Then(plctest::Reply19(ENQ), 900);  // a late answer to an earlier request
-    HANDLE h =
-        CreateFileA("plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileA("plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     DummyComm(h);
     uint8_t buf[19];
     DWORD got = 7;
