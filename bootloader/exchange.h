@@ -16,9 +16,10 @@
 // kind ends the exchange.
 #define BOOT_RETRY_LIMIT 5
 
-// Options of AckExchange.
-#define EXCHANGE_FIRST_FAILURE_ENDS 0x01  // the first failed write or read ends it (4 KiB-page erase)
-#define EXCHANGE_NOK_ENDS 0x02            // a NOK reply ends it with NOK (flash write refused)
+// Options of AckExchange: the first failed write or read ends it (4 KiB-page erase); a NOK reply
+// ends it with NOK (flash write refused).
+#define EXCHANGE_FIRST_FAILURE_ENDS 0x01
+#define EXCHANGE_NOK_ENDS 0x02
 
 // Writes the n bytes of tx and reads a one-byte reply, again and again while both retry counters
 // allow it; every failure is counted into errCounter and totalErrCounter. Returns OK when the

@@ -4,9 +4,9 @@
 #include "bootloader/exchange.h"
 
 #define BOOT_REPLY_BYTES 3
-#define QM2_GROUP_ID 0x000C    // the QM2 models sharing this id also accept their sibling's id
+#define QM2_GROUP_ID 0x000C  // the QM2 models sharing this id also accept their sibling's id
 #define QM2_SIBLING_ID 0x000D
-#define RP200Z_ID_1 0x3010     // an RP200-Z bootloader reports either of its two ids
+#define RP200Z_ID_1 0x3010  // an RP200-Z bootloader reports either of its two ids
 #define RP200Z_ID_2 0xA010
 #define COM_PORT_ID_MASK 0x7FFF  // bit 15 of a COM-port model's catalogue id is not reported
 

@@ -3,14 +3,15 @@
 
 namespace {
 
-const char* const kPage4KiB[] = {"RP300", "RP200",          "QM3",    "QM3-PACKAGE", "FYX-J",
-                                 "RP100", "GW3HB3", "RP200-TO-RP300", "RP200-Z"};
-const char* const kBlock256[] = {"NV",     "NV-H",  "30TR2-AIO", "RP200-AIO",      "TR3-AIO",
-                                 "HB3-AIO", "RP300", "RP200",     "QM3",            "QM3-PACKAGE",
-                                 "FYX-J",  "RP100", "GW3HB3",    "RP200-TO-RP300", "RP200-Z"};
-const char* const kBlock128[] = {"QM2-TR2-V2", "PN2",        "HB2",        "DK2",       "QM2-C-V2",
-                                 "LC3",        "HB-V3",      "WJB-QM2-V2", "DK2-H",     "QM-TR-LC2",
-                                 "TR2-CAR",    "DK28",       "QM2-E",      "NV26",      "QM2-TR2-V4",
+const char* const kPage4KiB[] = {"RP300",       "RP200",          "QM3",
+                                 "QM3-PACKAGE", "FYX-J",          "RP100",
+                                 "GW3HB3",      "RP200-TO-RP300", "RP200-Z"};
+const char* const kBlock256[] = {
+    "NV",  "NV-H",        "30TR2-AIO", "RP200-AIO", "TR3-AIO", "HB3-AIO",        "RP300",  "RP200",
+    "QM3", "QM3-PACKAGE", "FYX-J",     "RP100",     "GW3HB3",  "RP200-TO-RP300", "RP200-Z"};
+const char* const kBlock128[] = {"QM2-TR2-V2", "PN2",        "HB2",        "DK2",   "QM2-C-V2",
+                                 "LC3",        "HB-V3",      "WJB-QM2-V2", "DK2-H", "QM-TR-LC2",
+                                 "TR2-CAR",    "DK28",       "QM2-E",      "NV26",  "QM2-TR2-V4",
                                  "HB-V4",      "WJB-QM2-V4", "QM2-C-V4"};
 
 static_assert(sizeof kPage4KiB / sizeof kPage4KiB[0] == 9);
@@ -52,6 +53,7 @@ const ModelSet BLOCK_128_MODELS = {kBlock128, 18};
 namespace {
 
 // The first row that holds the model gives the rule.
+// clang-format off
 const PageRule kPageRules[] = {
     // models                      page bytes  kept back        extra page          fixed
     {&PAGE_128KIB_MODELS,          131072,     0,               EXTRA_ALWAYS,       0},
@@ -61,6 +63,7 @@ const PageRule kPageRules[] = {
     {&FIXED_PAGE_MODELS,           0,          0,               EXTRA_NONE,         4},
     {nullptr,                      2048,       0,               EXTRA_ALWAYS,       0},
 };
+// clang-format on
 
 struct BlockRule {
     const ModelSet* models;
@@ -70,12 +73,14 @@ struct BlockRule {
 
 // The first row that holds the model gives the rule; the 4 KiB-page models are also
 // 256-byte-block models and come first.
+// clang-format off
 const BlockRule kBlockRules[] = {
     // models              data bytes per block  kept back
     {&PAGE_4KIB_MODELS,    256,                  KEPT_BACK_BYTES},
     {&BLOCK_256_MODELS,    256,                  0},
     {&BLOCK_128_MODELS,    128,                  0},
 };
+// clang-format on
 
 const PageRule* PageRuleOf(uint32_t idx) {
     if (idx >= PLC_COUNT) return nullptr;

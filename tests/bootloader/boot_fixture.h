@@ -18,7 +18,7 @@ inline const std::string kNok = plctest::Bytes({NOK});
 
 // A scripted PLC that also records what the panel would paint when each write arrives.
 class ProbedPeer : public plctest::ScriptedPeer {
-public:
+  public:
     std::vector<int32_t> progressAtWrite;
     std::vector<int32_t> statusAtWrite;
     size_t OnWrite(platform::VirtualLink& link, const uint8_t* data, size_t len,
@@ -41,7 +41,7 @@ inline uint16_t ReferenceCrc(const uint8_t* data, size_t len) {
 }
 
 class BootTest : public plctest::EngineTest {
-protected:
+  protected:
     void TearDown() override {
         CloseFile();
         EngineTest::TearDown();

@@ -17,14 +17,12 @@ struct PageCase {
 };
 
 const PageCase kPageCases[] = {
-    {"QM2-E", 131072, 2},     {"QM2-E", 131071, 1},     {"NV26", 1, 1},
-    {"NV", 16384, 2},         {"NV-H", 16383, 1},       {"PN2", 2048, 2},
-    {"PN2", 2047, 1},         {"RP200-AIO", 2048, 1},   {"RP200-AIO", 2049, 2},
-    {"HB3-AIO", 40960, 20},   {"30TR2-AIO", 1, 4},      {"30TR2-AIO", 12288, 4},
-    {"RP200", 2076672, 506},  {"RP200", 2076671, 506},  {"RP200", 4097, 1},
-    {"RP200", 8192, 1},       {"RP200-Z", 8193, 2},     {"RP200", 4096, 0},
-    {"RP300", 100, 0},        {"RP200", 0, 0},          {"PN2", 0, 0},
-    {"30TR2-AIO", 0, 0},
+    {"QM2-E", 131072, 2},    {"QM2-E", 131071, 1},    {"NV26", 1, 1},      {"NV", 16384, 2},
+    {"NV-H", 16383, 1},      {"PN2", 2048, 2},        {"PN2", 2047, 1},    {"RP200-AIO", 2048, 1},
+    {"RP200-AIO", 2049, 2},  {"HB3-AIO", 40960, 20},  {"30TR2-AIO", 1, 4}, {"30TR2-AIO", 12288, 4},
+    {"RP200", 2076672, 506}, {"RP200", 2076671, 506}, {"RP200", 4097, 1},  {"RP200", 8192, 1},
+    {"RP200-Z", 8193, 2},    {"RP200", 4096, 0},      {"RP300", 100, 0},   {"RP200", 0, 0},
+    {"PN2", 0, 0},           {"30TR2-AIO", 0, 0},
 };
 
 TEST_F(EraseTest, PagesByModelAndImageSize) {
@@ -61,9 +59,9 @@ TEST_F(EraseTest, ProgressOverTheEmbeddedSizeImage) {
     ASSERT_EQ(SendErase_B(hSerial), OK);
     // The write after a page's ACK shows the progress of that page.
     ASSERT_EQ(plc.progressAtWrite.size(), 507u);
-    EXPECT_EQ(plc.progressAtWrite[1], 0);      // after page 0
-    EXPECT_EQ(plc.progressAtWrite[253], 49);   // after page 252
-    EXPECT_EQ(plc.progressAtWrite[506], 99);   // after page 505, as the EOT goes out
+    EXPECT_EQ(plc.progressAtWrite[1], 0);     // after page 0
+    EXPECT_EQ(plc.progressAtWrite[253], 49);  // after page 252
+    EXPECT_EQ(plc.progressAtWrite[506], 99);  // after page 505, as the EOT goes out
     EXPECT_EQ(plc.statusAtWrite[0], ERASE);
     EXPECT_EQ(progress, 100);
 }
@@ -84,17 +82,17 @@ const EraseFault kEraseFaults[] = {
     {"4 KiB pages: NAK to page 2", "RP200",
      [](plctest::ScriptedPeer& p) { p.Times(2, kAck).Then(kNak).Otherwise(kAck); }, ERR, 3, 0, 1,
      1},
-    {"4 KiB pages: short write", "RP200", [](plctest::ScriptedPeer& p) { p.ShortWrite(0, 2); },
-     ERR, 1, 0, 1, 1},
+    {"4 KiB pages: short write", "RP200", [](plctest::ScriptedPeer& p) { p.ShortWrite(0, 2); }, ERR,
+     1, 0, 1, 1},
     {"4 KiB pages: EOT on the sixth try", "RP200",
-     [](plctest::ScriptedPeer& p) { p.Times(3, kAck).Times(5, kNak).Otherwise(kAck); }, OK, 3, 6,
-     0, 5},
+     [](plctest::ScriptedPeer& p) { p.Times(3, kAck).Times(5, kNak).Otherwise(kAck); }, OK, 3, 6, 0,
+     5},
     {"4 KiB pages: EOT never acknowledged", "RP200",
      [](plctest::ScriptedPeer& p) { p.Times(3, kAck).Otherwise(kNak); }, ERR, 3, 6, 6, 6},
     {"2 KiB pages: five NAKs, then ACK", "PN2",
      [](plctest::ScriptedPeer& p) { p.Times(5, kNak).Otherwise(kAck); }, OK, 8, 1, 0, 5},
-    {"2 KiB pages: six NAKs", "PN2", [](plctest::ScriptedPeer& p) { p.Otherwise(kNak); }, ERR, 6,
-     0, 6, 6},
+    {"2 KiB pages: six NAKs", "PN2", [](plctest::ScriptedPeer& p) { p.Otherwise(kNak); }, ERR, 6, 0,
+     6, 6},
     {"2 KiB pages: five short writes and six silences", "PN2",
      [](plctest::ScriptedPeer& p) {
          for (size_t i = 0; i < 5; ++i) p.ShortWrite(i, 0);

@@ -71,8 +71,11 @@ const ExchangeFault kExchangeFaults[] = {
     {"link takes no byte", [](plctest::ScriptedPeer& p) { p.AcceptNoBytes(); }, ERR, 6, 6, 6,
      6 * 3000},
     {"silent PLC", [](plctest::ScriptedPeer&) {}, ERR, 6, 6, 6, 6 * 3000},
-    {"short replies", [](plctest::ScriptedPeer& p) { p.Otherwise(Bytes({ACK, 0x30})); }, ERR, 6,
-     6, 6, 6 * 3000},
+    {"short replies",
+     [](plctest::ScriptedPeer& p) {
+         p.Otherwise(Bytes({ACK, 0x30}));
+     },
+     ERR, 6, 6, 6, 6 * 3000},
     {"five short writes, then six NAKs",
      [](plctest::ScriptedPeer& p) {
          for (size_t i = 0; i < 5; ++i) p.ShortWrite(i, 1);
@@ -82,8 +85,8 @@ const ExchangeFault kExchangeFaults[] = {
     {"reply arrives after its read timed out",
      [](plctest::ScriptedPeer& p) { p.Then(IdReply(0x3010), 3500); }, OK, 2, 0, 1, 3500},
     {"five NAKs, then the reply",
-     [](plctest::ScriptedPeer& p) { p.Times(5, kNak + "\x30\x10").Then(IdReply(0x3010)); }, OK,
-     6, 0, 5, 0},
+     [](plctest::ScriptedPeer& p) { p.Times(5, kNak + "\x30\x10").Then(IdReply(0x3010)); }, OK, 6,
+     0, 5, 0},
 };
 
 TEST_F(IdentityTest, RetriesAndFaults) {
@@ -112,10 +115,8 @@ struct VersionCase {
 };
 
 const VersionCase kVersionCases[] = {
-    {Bytes({ACK, 0x01, 0x40}), OK, 0x14},
-    {Bytes({ACK, 0x00, 0x90}), OK, 0x09},
-    {Bytes({ACK, 0xAB, 0xCD}), OK, 0xBC},
-    {Bytes({NAK, 0x01, 0x40}), ERR, 0x77},
+    {Bytes({ACK, 0x01, 0x40}), OK, 0x14}, {Bytes({ACK, 0x00, 0x90}), OK, 0x09},
+    {Bytes({ACK, 0xAB, 0xCD}), OK, 0xBC}, {Bytes({NAK, 0x01, 0x40}), ERR, 0x77},
     {Bytes({ACK, 0x01}), ERR, 0x77},
 };
 

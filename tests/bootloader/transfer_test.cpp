@@ -10,7 +10,7 @@ using boottest::kNok;
 const std::string kEot = plctest::Bytes({EOT});
 
 class TransferTest : public boottest::BootTest {
-protected:
+  protected:
     // Checks the framing of every block packet among the writes (all but a final EOT) and
     // returns the image bytes they carry, filler removed; firstFiller is the offset of the first
     // SUB in the last packet (0 for none).
@@ -47,10 +47,10 @@ struct LayoutCase {
 };
 
 const LayoutCase kLayoutCases[] = {
-    {"NV", 1000, 4, 256, 235, 1000},        {"QM2-E", 1000, 8, 128, 107, 1000},
-    {"NV", 1024, 4, 256, 0, 1024},          {"QM2-E", 1024, 8, 128, 0, 1024},
-    {"NV26", 200, 2, 128, 75, 200},         {"30TR2-AIO", 300, 2, 256, 47, 300},
-    {"RP200", 4396, 2, 256, 47, 300},       {"RP200", 8192, 16, 256, 0, 4096},
+    {"NV", 1000, 4, 256, 235, 1000},  {"QM2-E", 1000, 8, 128, 107, 1000},
+    {"NV", 1024, 4, 256, 0, 1024},    {"QM2-E", 1024, 8, 128, 0, 1024},
+    {"NV26", 200, 2, 128, 75, 200},   {"30TR2-AIO", 300, 2, 256, 47, 300},
+    {"RP200", 4396, 2, 256, 47, 300}, {"RP200", 8192, 16, 256, 0, 4096},
     {"RP200-Z", 4097, 1, 256, 4, 1},
 };
 
@@ -111,23 +111,22 @@ struct TransferFault {
 };
 
 const TransferFault kTransferFaults[] = {
-    {"five NAKs, then ACK",
-     [](plctest::ScriptedPeer& p) { p.Times(5, kNak).Otherwise(kAck); }, OK, 22, 1, 0, 5, 4096},
+    {"five NAKs, then ACK", [](plctest::ScriptedPeer& p) { p.Times(5, kNak).Otherwise(kAck); }, OK,
+     22, 1, 0, 5, 4096},
     {"six NAKs", [](plctest::ScriptedPeer& p) { p.Otherwise(kNak); }, ERR, 6, 0, 6, 6, 256},
     {"NOK to block 10",
-     [](plctest::ScriptedPeer& p) { p.Times(9, kAck).Then(kNok).Otherwise(kAck); }, NOK, 10, 0,
-     0, 0, 2560},
+     [](plctest::ScriptedPeer& p) { p.Times(9, kAck).Then(kNok).Otherwise(kAck); }, NOK, 10, 0, 0,
+     0, 2560},
     {"two NAKs, then NOK to block 10",
-     [](plctest::ScriptedPeer& p) { p.Times(9, kAck).Times(2, kNak).Then(kNok); }, NOK, 12, 0, 2,
-     2, 2560},
+     [](plctest::ScriptedPeer& p) { p.Times(9, kAck).Times(2, kNak).Then(kNok); }, NOK, 12, 0, 2, 2,
+     2560},
     {"EOT acknowledged on the third try",
-     [](plctest::ScriptedPeer& p) { p.Times(16, kAck).Times(2, kNak).Otherwise(kAck); }, OK, 19,
-     3, 0, 2, 4096},
-    {"NOK to every EOT",
-     [](plctest::ScriptedPeer& p) { p.Times(16, kAck).Otherwise(kNok); }, ERR, 22, 6, 6, 6, 4096},
+     [](plctest::ScriptedPeer& p) { p.Times(16, kAck).Times(2, kNak).Otherwise(kAck); }, OK, 19, 3,
+     0, 2, 4096},
+    {"NOK to every EOT", [](plctest::ScriptedPeer& p) { p.Times(16, kAck).Otherwise(kNok); }, ERR,
+     22, 6, 6, 6, 4096},
     {"short write of block 4",
-     [](plctest::ScriptedPeer& p) { p.ShortWrite(3, 100).Otherwise(kAck); }, OK, 18, 1, 0, 1,
-     4096},
+     [](plctest::ScriptedPeer& p) { p.ShortWrite(3, 100).Otherwise(kAck); }, OK, 18, 1, 0, 1, 4096},
     {"silent PLC", [](plctest::ScriptedPeer&) {}, ERR, 6, 0, 6, 6, 256},
     {"link takes no byte", [](plctest::ScriptedPeer& p) { p.AcceptNoBytes(); }, ERR, 6, 0, 6, 6,
      256},
