@@ -131,6 +131,7 @@ BOOL SetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts) {
     Link* link = platform::Lookup(h);
     if (link == nullptr || timeouts == nullptr) return FALSE;
     link->timeouts = *timeouts;
+    platform::RecordVirtualTimeouts(*link, *timeouts);
     return TRUE;
 }
 

@@ -37,6 +37,9 @@ extern const LinkKind kVirtualLink;
 bool OpenTtyLink(const std::string& path, Link& link, DWORD* err);
 bool OpenVirtualLink(const std::string& name, Link& link, DWORD* err);
 
+// Keeps the virtual link's record of the time-outs applied (tests assert it).
+void RecordVirtualTimeouts(Link& link, const COMMTIMEOUTS& timeouts);
+
 // Total read / write time-out of n bytes under t; 0 means none.
 uint64_t ReadTotalMs(const COMMTIMEOUTS& t, DWORD n);
 uint64_t WriteTotalMs(const COMMTIMEOUTS& t, DWORD n);

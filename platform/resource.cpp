@@ -42,7 +42,9 @@ const uint8_t* EmbeddedImage(size_t* size) {
         *size = 0;
         return nullptr;
     }
-    *size = static_cast<size_t>(plcfw_image_end - plcfw_image_begin);
+    // Two symbols around one blob: their distance is the image length.
+    *size = reinterpret_cast<uintptr_t>(plcfw_image_end) -
+            reinterpret_cast<uintptr_t>(plcfw_image_begin);
     return plcfw_image_begin;
 }
 

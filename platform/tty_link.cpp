@@ -121,8 +121,9 @@ bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
         *err = errno == ENOENT ? 2 : 5;  // ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED
         return false;
     }
-    // Share mode 0: one opener at a time, among cooperating programs (flock) and, for a
-    // non-root user, the kernel's exclusive mode as well.
+    // Share mode 0: one opener at a time among the programs that open links this way. The
+    // kernel's exclusive tty mode is not used: a simulator must still be able to look at the
+    // line settings of its pseudo-terminal through a second descriptor.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         *err = 32;  // ERROR_SHARING_VIOLATION
@@ -130,7 +131,6 @@ bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     }
     termios t{};
     if (tcgetattr(fd, &t) == 0) {
-        (void)ioctl(fd, TIOCEXCL);
         TermiosToDcb(t, &link.dcb);
     } else {
         link.dcb.BaudRate = 9600;

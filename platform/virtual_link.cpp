@@ -129,6 +129,10 @@ VirtualLink* FindVirtualLink(const std::string& name) {
     return it == gRegistry.end() ? nullptr : it->second.get();
 }
 
+void RecordVirtualTimeouts(Link& link, const COMMTIMEOUTS& timeouts) {
+    if (link.vlink != nullptr) A::Timeouts(*link.vlink) = timeouts;
+}
+
 bool OpenVirtualLink(const std::string& name, Link& link, DWORD* err) {
     VirtualLink* v = FindVirtualLink(name);
     *err = 0;

@@ -1,0 +1,167 @@
+// The tty backend on real pseudo-terminals. These tests use the real clock with time-outs of
+// tens of milliseconds: what they check is exactly how a read ends in real time.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MsSince(Clock::time_point t0) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+class PtyLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        slavePath = ptsname(master);
+        termios t{};
+        tcgetattr(master, &t);
+        cfmakeraw(&t);
+        tcsetattr(master, TCSANOW, &t);
+        h = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        close(master);
+    }
+    void Timeouts(DWORD totalMs) {
+        COMMTIMEOUTS t{MAXDWORD, 0, totalMs, 0, totalMs};
+        ASSERT_TRUE(SetCommTimeouts(h, &t));
+    }
+    int master = -1;
+    std::string slavePath;
+    HANDLE h = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(PtyLink, SpeedOfEachSetupReadsBackThroughASecondDescriptor) {
+    struct Case {
+        DWORD baud;
+        BYTE size, parity;
+        speed_t speed;
+    } cases[] = {{9600, 7, EVENPARITY, B9600}, {115200, 8, NOPARITY, B115200}};
+    for (const Case& c : cases) {
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        ASSERT_TRUE(GetCommState(h, &dcb));
+        dcb.BaudRate = c.baud;
+        dcb.ByteSize = c.size;
+        dcb.Parity = c.parity;
+        dcb.StopBits = ONESTOPBIT;
+        ASSERT_TRUE(SetCommState(h, &dcb));
+        int second = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(second, 0);
+        termios t{};
+        ASSERT_EQ(tcgetattr(second, &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), c.speed) << c.baud;
+        close(second);
+    }
+}
+
+TEST_F(PtyLink, ReadEndsAtItsTotalTimeoutWithWhatArrived) {
+    Timeouts(60);
+    uint8_t buf[19];
+    DWORD got = 99;
+    auto t0 = Clock::now();
+    EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &got, nullptr));
+    long silentMs = MsSince(t0);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(silentMs, 55);
+    EXPECT_LT(silentMs, 1000);
+
+    ASSERT_EQ(write(master, ":0064", 5), 5);
+    t0 = Clock::now();
+    EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &got, nullptr));
+    EXPECT_EQ(got, 5u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), ":0064");
+    EXPECT_GE(MsSince(t0), 55);
+}
+
+TEST_F(PtyLink, ReadOfBytesThatAllArriveReturnsAtOnce) {
+    Timeouts(3000);
+    ASSERT_EQ(write(master, "\x06\x30\x10", 3), 3);
+    uint8_t buf[3];
+    DWORD got = 0;
+    auto t0 = Clock::now();
+    EXPECT_TRUE(ReadFile(h, buf, 3, &got, nullptr));
+    EXPECT_EQ(got, 3u);
+    EXPECT_LT(MsSince(t0), 500);
+}
+
+TEST_F(PtyLink, WrittenBytesReachTheFarEnd) {
+    Timeouts(3000);
+    DWORD put = 0;
+    EXPECT_TRUE(WriteFile(h, "UPDATE", 6, &put, nullptr));
+    EXPECT_EQ(put, 6u);
+    char buf[16] = {};
+    ssize_t n = 0;
+    for (int i = 0; i < 100 && n < 6; ++i) {
+        ssize_t r = read(master, buf + n, sizeof buf - static_cast<size_t>(n));
+        if (r > 0) n += r;
+    }
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "UPDATE");
+}
+
+TEST_F(PtyLink, SecondOpenOfALinkInUseFails) {
+    HANDLE again = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(again, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    h = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+}
+
+TEST(BadHandles, NeverCrashAndReportNoBytes) {
+    const char* names[] = {"", "/nonexistent/dir/tty", "ttyNOSUCH99", "\\\\.\\COM99"};
+    for (const char* name : names)
+        EXPECT_EQ(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr),
+                  INVALID_HANDLE_VALUE)
+            << name;
+    EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+
+    int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    grantpt(fd);
+    unlockpt(fd);
+    HANDLE closed = CreateFileA(ptsname(fd), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(closed, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(closed));
+    close(fd);
+
+    HANDLE bad[] = {closed, INVALID_HANDLE_VALUE, nullptr, reinterpret_cast<HANDLE>(0x1234)};
+    for (HANDLE b : bad) {
+        uint8_t buf[4] = {1, 2, 3, 4};
+        DWORD n = 77;
+        EXPECT_FALSE(ReadFile(b, buf, 4, &n, nullptr));
+        EXPECT_EQ(n, 0u);
+        n = 77;
+        EXPECT_FALSE(WriteFile(b, buf, 4, &n, nullptr));
+        EXPECT_EQ(n, 0u);
+        DCB dcb{};
+        EXPECT_FALSE(GetCommState(b, &dcb));
+        EXPECT_FALSE(SetCommState(b, &dcb));
+        COMMTIMEOUTS t{};
+        EXPECT_FALSE(SetCommTimeouts(b, &t));
+        EXPECT_FALSE(CloseHandle(b));
+    }
+}
+
+}  // namespace
