@@ -10,13 +10,14 @@ const char* const kSizeClass2[] = {"QM2-E", "NV26"};
 const char* const kSizeClass3[] = {"30TR2-AIO"};
 const char* const kSizeClass4[] = {"RP200-AIO", "TR3-AIO", "HB3-AIO"};
 // The USB-attached models that erase in 4 KiB pages and keep the image's last 4096 bytes back.
-const char* const kFourKibPage[] = {"RP300", "RP200",  "QM3",            "QM3-PACKAGE", "FYX-J",
-                                    "RP100", "GW3HB3", "RP200-TO-RP300", "RP200-Z"};
+const char* const kFourKibPage[] = {"RP300",       "RP200",          "QM3",
+                                    "QM3-PACKAGE", "FYX-J",          "RP100",
+                                    "GW3HB3",      "RP200-TO-RP300", "RP200-Z"};
 const char* const kNvFamilyUsb[] = {"NV", "NV-H", "NV26"};
 // The USB-attached models other than the NV family; their bootloader reports its version.
 const char* const kBootloaderVersionGroup[] = {
-    "RP300", "RP200", "RP200-AIO", "QM3",    "QM3-PACKAGE",    "FYX-J",
-    "RP100", "TR3-AIO", "GW3HB3",  "HB3-AIO", "RP200-TO-RP300", "RP200-Z"};
+    "RP300", "RP200",   "RP200-AIO", "QM3",     "QM3-PACKAGE",    "FYX-J",
+    "RP100", "TR3-AIO", "GW3HB3",    "HB3-AIO", "RP200-TO-RP300", "RP200-Z"};
 // These PLCs leave their bootloader's serial port only through a power cycle.
 const char* const kPowerCycle[] = {"QM2-C-V2", "QM2-C-V4", "TR2-CAR"};
 
@@ -46,6 +47,7 @@ bool InBootloaderVersionGroup(uint16_t id) {
 
 namespace {
 
+// clang-format off
 // Models                             how the link comes back        pause after OK, ms
 const ReconnectRow kReconnect[] = {
     {&NV_FAMILY_USB_MODELS,            RECONNECT_REPLUG_USB,          2000},
@@ -53,6 +55,7 @@ const ReconnectRow kReconnect[] = {
     {&POWER_CYCLE_MODELS,              RECONNECT_POWER_CYCLE_COM,     2000},
     {nullptr,                          RECONNECT_PAUSE,               1000},
 };
+// clang-format on
 
 }  // namespace
 

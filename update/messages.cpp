@@ -95,9 +95,15 @@ const SizeClass& SizeClassFor(uint32_t idx) {
     return kSizeClasses[COUNT_OF(kSizeClasses) - 1];
 }
 
-const char* ProbeFailureMessage(uint8_t result) { return kState1Messages[result & 0x0F]; }
-const char* IdentityFailureMessage(uint8_t result) { return kState2Messages[result & 0x0F]; }
-const char* EnterBootFailureMessage(uint8_t result) { return kState3Messages[result & 0x0F]; }
+const char* ProbeFailureMessage(uint8_t result) {
+    return kState1Messages[result & 0x0F];
+}
+const char* IdentityFailureMessage(uint8_t result) {
+    return kState2Messages[result & 0x0F];
+}
+const char* EnterBootFailureMessage(uint8_t result) {
+    return kState3Messages[result & 0x0F];
+}
 
 const char* BootloaderGateMessage(uint32_t idx, uint8_t version) {
     for (const GateRow& row : kGate) {

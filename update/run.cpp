@@ -57,9 +57,13 @@ HANDLE OpenComLink(const BurnRun* run, const char* portName) {
     return OpenPath(ComDeviceName(portName).c_str());
 }
 
-std::string ComDeviceName(const char* portName) { return std::string(kDevicePrefix) + portName; }
+std::string ComDeviceName(const char* portName) {
+    return std::string(kDevicePrefix) + portName;
+}
 
-void StopTimer(const BurnRun* run) { KillTimer(run->param.hwnd, ONESECONDTIMER); }
+void StopTimer(const BurnRun* run) {
+    KillTimer(run->param.hwnd, ONESECONDTIMER);
+}
 
 void ShowError(const BurnRun* run, const char* text) {
     MessageBoxA(run->param.hwnd, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
@@ -110,8 +114,8 @@ void StartBurn(void* pParam) {
     GetSelectedComPort(portName);
     hSerial = usbAttached ? OpenUsbLink(&run) : OpenComLink(&run, portName);
     if (hSerial == INVALID_HANDLE_VALUE) {
-        const char* linkName =
-            !run.linkOverride.empty() ? run.linkOverride.c_str() : usbAttached ? "USB" : portName;
+        const char* linkName = usbAttached ? "USB" : portName;
+        if (!run.linkOverride.empty()) linkName = run.linkOverride.c_str();
         std::string tempStr = std::string("CANNOT open ") + linkName + " Port!!!";
         EndBeforeLink(&run, tempStr.c_str(), true);
         return;
@@ -134,8 +138,7 @@ void StartBurn(void* pParam) {
             // Only the QM3 row: QM3-PACKAGE and TR3-AIO share its id but are never asked.
             if (SelectedPLCIs("QM3")) {
                 run.PLCID_0x67 = read_0x67_PLCID();
-                run.PLCID_0x67_ERROR =
-                    (run.PLCID_0x67 != 0 && run.PLCID_0x67 != 0x0020) ? 1 : 0;
+                run.PLCID_0x67_ERROR = (run.PLCID_0x67 != 0 && run.PLCID_0x67 != 0x0020) ? 1 : 0;
                 if (run.PLCID_0x67_ERROR == 1) {
                     StopWithError(&run, MSG_PLC_TYPE_WRONG);
                     break;

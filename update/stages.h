@@ -13,22 +13,22 @@
 
 // The worker's per-run variables; they live for one run.
 struct BurnRun {
-    ParamStruct param;            // owner of every message box and the timer; the button
-    uint8_t status;               // latest probe, identity, enter-bootloader or transfer result
-    uint8_t isError;              // 1 from the start of a pass until the PLC is sent into its bootloader
-    uint32_t maxSize;             // image size limit of the selected model, bytes
-    uint8_t checked_PLCID_0x67;   // the QM3 id check is done (first pass only)
+    ParamStruct param;  // owner of every message box and the timer; the button
+    uint8_t status;     // latest probe, identity, enter-bootloader or transfer result
+    uint8_t isError;    // 1 from the start of a pass until the PLC is sent into its bootloader
+    uint32_t maxSize;   // image size limit of the selected model, bytes
+    uint8_t checked_PLCID_0x67;  // the QM3 id check is done (first pass only)
     uint16_t PLCID_0x67;
     uint8_t PLCID_0x67_ERROR;
     uint16_t D1386;
     uint16_t D1001;
     uint16_t D1148;
-    uint8_t QM2_TR2_QM2C_ERROR;   // compatibility flags, cleared at the start of every pass
+    uint8_t QM2_TR2_QM2C_ERROR;  // compatibility flags, cleared at the start of every pass
     uint8_t WJB_QM2_ERROR;
     uint8_t DK2_ERROR;
     uint8_t NV_ERROR;
     uint8_t HB_ERROR;
-    std::string linkOverride;     // the front end's link path; empty for the listed port or USB
+    std::string linkOverride;  // the front end's link path; empty for the listed port or USB
 };
 
 // A pass whose probe answered ENQ: identity, compatibility rules, bootloader-version gate,
@@ -56,10 +56,10 @@ extern const ModelSet SIZE_CLASS_1_MODELS;
 extern const ModelSet SIZE_CLASS_2_MODELS;
 extern const ModelSet SIZE_CLASS_3_MODELS;
 extern const ModelSet SIZE_CLASS_4_MODELS;
-extern const ModelSet FOUR_KIB_PAGE_MODELS;         // size class 5
-extern const ModelSet NV_FAMILY_USB_MODELS;         // NV, NV-H, NV26
+extern const ModelSet FOUR_KIB_PAGE_MODELS;             // size class 5
+extern const ModelSet NV_FAMILY_USB_MODELS;             // NV, NV-H, NV26
 extern const ModelSet BOOTLOADER_VERSION_GROUP_MODELS;  // the twelve, by name
-extern const ModelSet POWER_CYCLE_MODELS;           // QM2-C-V2, QM2-C-V4, TR2-CAR
+extern const ModelSet POWER_CYCLE_MODELS;               // QM2-C-V2, QM2-C-V4, TR2-CAR
 // The bootloader-version group as the rule dispatch and the bootloader stage see it: by id.
 bool InBootloaderVersionGroup(uint16_t id);
 
@@ -68,7 +68,7 @@ enum ReconnectKind { RECONNECT_REPLUG_USB, RECONNECT_POWER_CYCLE_COM, RECONNECT_
 struct ReconnectRow {
     const ModelSet* models;  // nullptr: every other model
     ReconnectKind kind;
-    uint32_t pauseMs;        // after the operator's OK (or at once, for RECONNECT_PAUSE)
+    uint32_t pauseMs;  // after the operator's OK (or at once, for RECONNECT_PAUSE)
 };
 const ReconnectRow& ReconnectFor(uint32_t idx);
 
@@ -77,15 +77,15 @@ struct SizeClass {
     const ModelSet* models;  // nullptr: every other model
     uint32_t maxSize;        // bytes; an image exactly this large passes
     const char* tooLarge;
-    uint32_t minSize;        // bytes; smaller images have nothing (or too little) to write
+    uint32_t minSize;  // bytes; smaller images have nothing (or too little) to write
     const char* tooSmall;
 };
 const SizeClass& SizeClassFor(uint32_t idx);
 
 // Result-to-message tables, chosen by the low four bits of a failure result.
-const char* ProbeFailureMessage(uint8_t result);          // ConfirmComm
-const char* IdentityFailureMessage(uint8_t result);       // CheckID_A
-const char* EnterBootFailureMessage(uint8_t result);      // SendErase_A
+const char* ProbeFailureMessage(uint8_t result);      // ConfirmComm
+const char* IdentityFailureMessage(uint8_t result);   // CheckID_A
+const char* EnterBootFailureMessage(uint8_t result);  // SendErase_A
 
 // The bootloader-version gate: the message that stops the run, or nullptr when the version
 // (and the model) pass.

@@ -12,7 +12,7 @@ namespace {
 #define SILENT (-1)
 
 class AppStage : public UpdateRun {
-protected:
+  protected:
     // A PLC in application mode that, once sent into its bootloader, takes the whole image.
     std::shared_ptr<ReplyBook> Start(const char* model, uint16_t plcId, int d1386 = 0,
                                      int d1001 = 0, int d1148 = 0, int version = 0x14) {
@@ -29,8 +29,9 @@ protected:
         Register(*plc, FRAME_READ_D1148, d1148);
         plc->On(FRAME_VERSION, version == SILENT ? "" : Reply19(static_cast<uint8_t>(version)));
         // The bootloader of a COM-port model does not report bit 15 of the catalogue id.
-        plc->Bootloader(SelectedPLCIn(USB_ATTACHED_MODELS) ? uint16_t{selectedPLCID}
-                                                           : static_cast<uint16_t>(selectedPLCID & 0x7FFF));
+        plc->Bootloader(SelectedPLCIn(USB_ATTACHED_MODELS)
+                            ? uint16_t{selectedPLCID}
+                            : static_cast<uint16_t>(selectedPLCID & 0x7FFF));
         return plc;
     }
     static void Register(ReplyBook& plc, const char* frame, int value) {
@@ -136,8 +137,8 @@ const RuleCase kRuleCases[] = {
     {"WJB-QM2-V4", 0xA001, 0, 0x0045, 0, nullptr, 0, 1, 0},
     {"WJB-QM2-V4", 0xA001, 0, 0x0020, 0, "WJB-QM2 V2.xx / V3.xx CAN NOT upgrade to V4.xx ", 0, 1,
      0},
-    {"WJB-QM2-V2", 0xA001, 0, 0x0040, 0, "WJB-QM2 V4.xx CAN NOT downgrade to V2.xx / V3.xx ", 0,
-     1, 0},
+    {"WJB-QM2-V2", 0xA001, 0, 0x0040, 0, "WJB-QM2 V4.xx CAN NOT downgrade to V2.xx / V3.xx ", 0, 1,
+     0},
     {"WJB-QM2-V2", 0xA001, 0, 0x000F, 0, nullptr, 0, 1, 0},
 };
 
@@ -162,9 +163,9 @@ TEST_F(AppStage, ModelsWithoutRuleGoStraightToTheRequest) {
     const struct {
         const char* model;
         uint16_t id;
-    } kNoRule[] = {{"DK2-H", 0xA003}, {"PN2", 0x000E},  {"HB2", 0x000F},
+    } kNoRule[] = {{"DK2-H", 0xA003}, {"PN2", 0x000E},       {"HB2", 0x000F},
                    {"LC3", 0x0000},   {"QM-TR-LC2", 0x0003}, {"TR2-CAR", 0xA006},
-                   {"QM2-E", 0x0017}, {"NV-H", 0xA002}, {"30TR2-AIO", 0x000D}};
+                   {"QM2-E", 0x0017}, {"NV-H", 0xA002},      {"30TR2-AIO", 0x000D}};
     for (const auto& m : kNoRule) {
         SCOPED_TRACE(m.model);
         auto plc = Start(m.model, m.id);
@@ -349,8 +350,7 @@ TEST_F(AppStage, ReconnectFollowsTheModel) {
             continue;
         }
         ASSERT_EQ(messages.size(), 2u);
-        ExpectInformation(messages[0], c.kind == REPLUG_KIND ? REPLUG : POWER_CYCLE,
-                          "Information");
+        ExpectInformation(messages[0], c.kind == REPLUG_KIND ? REPLUG : POWER_CYCLE, "Information");
         // The prompt keeps the timer running and is shown with the link closed.
         EXPECT_EQ(Trace().substr(0, 2), "DM") << Trace();
         EXPECT_EQ(states[1].openHandles, 0);

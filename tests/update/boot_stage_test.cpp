@@ -10,7 +10,7 @@ namespace {
 #define SUCCESS_COM "Firmware update is SUCCESSFUL"
 
 class BootStage : public UpdateRun {
-protected:
+  protected:
     // A PLC already in its bootloader, reporting the id its bootloader reports for the model.
     std::shared_ptr<ReplyBook> Start(const char* model, size_t imageBytes = 8192) {
         events.clear();
@@ -21,8 +21,9 @@ protected:
         auto plc = Plc();
         plc->On(FRAME_PROBE, Reply19(ACK));
         plc->On(FRAME_PROBE_AIO, Reply19(ACK));
-        plc->Bootloader(SelectedPLCIn(USB_ATTACHED_MODELS) ? uint16_t{selectedPLCID}
-                                                           : static_cast<uint16_t>(selectedPLCID & 0x7FFF));
+        plc->Bootloader(SelectedPLCIn(USB_ATTACHED_MODELS)
+                            ? uint16_t{selectedPLCID}
+                            : static_cast<uint16_t>(selectedPLCID & 0x7FFF));
         return plc;
     }
     // The image bytes the model writes: all of them, or all but the last 4096.
@@ -80,9 +81,13 @@ const FailCase kFailCases[] = {
     {"QM2-E", REQ_EOT, {""}, "PLC DOES NOT respond to the erasing signal"},
     {"RP200", "UPDATE", {""}, "PLC DOES NOT respond to the update signal"},
     {"PN2", "UPDATE", {Bytes({NAK})}, "PLC DOES NOT respond to the update signal"},
-    {"RP200", REQ_BLOCK, {Bytes({ACK}), Bytes({NOK})},
+    {"RP200",
+     REQ_BLOCK,
+     {Bytes({ACK}), Bytes({NOK})},
      "Flash write error, maybe due to flash write protection. RE-POWER PLC and update FW again"},
-    {"QM2-E", REQ_BLOCK, {Bytes({NOK})},
+    {"QM2-E",
+     REQ_BLOCK,
+     {Bytes({NOK})},
      "Flash write error, maybe due to flash write protection. RE-POWER PLC and update FW again"},
     {"RP200", REQ_BLOCK, {Bytes({ACK}), ""}, "Firmware update is FAILED"},
     {"NV26", REQ_BLOCK, {Bytes({NAK})}, "Firmware update is FAILED"},
@@ -124,17 +129,17 @@ struct BootGateCase {
 #define UNKNOWN_VERSION "The bootloader version is unknown, do not support AIO FW update"
 
 const BootGateCase kBootGateCases[] = {
-    {"RP200-AIO", 0x00, 0x90, V09},             // 0x09
-    {"RP200-AIO", 0xF0, 0x9F, V09},             // the dropped nibbles do not count
-    {"RP200-AIO", 0x00, 0xF0, UNKNOWN_VERSION}, // 0x0F
+    {"RP200-AIO", 0x00, 0x90, V09},              // 0x09
+    {"RP200-AIO", 0xF0, 0x9F, V09},              // the dropped nibbles do not count
+    {"RP200-AIO", 0x00, 0xF0, UNKNOWN_VERSION},  // 0x0F
     {"RP200-AIO", 0x00, 0x00, UNKNOWN_VERSION},
-    {"RP200-AIO", 0x01, 0x00, nullptr},         // 0x10
+    {"RP200-AIO", 0x01, 0x00, nullptr},  // 0x10
     {"HB3-AIO", 0x00, 0x90, V09},
     {"HB3-AIO", 0x01, 0x00, nullptr},
-    {"TR3-AIO", 0x01, 0x00, V10},               // 0x10
-    {"TR3-AIO", 0x01, 0x10, UNKNOWN_VERSION},   // 0x11
+    {"TR3-AIO", 0x01, 0x00, V10},              // 0x10
+    {"TR3-AIO", 0x01, 0x10, UNKNOWN_VERSION},  // 0x11
     {"TR3-AIO", 0x00, 0x90, UNKNOWN_VERSION},
-    {"TR3-AIO", 0x01, 0x20, nullptr},           // 0x12
+    {"TR3-AIO", 0x01, 0x20, nullptr},  // 0x12
     {"RP300", 0x00, 0x00, nullptr},
     {"RP200", 0x00, 0x90, nullptr},
 };

@@ -59,7 +59,9 @@ TEST_F(LinkOpen, ComPortsOpenByDeviceName) {
     const struct {
         const char* port;
         const char* device;
-    } kNames[] = {{"COM1", "\\\\.\\COM1"}, {"COM9", "\\\\.\\COM9"}, {"COM10", "\\\\.\\COM10"},
+    } kNames[] = {{"COM1", "\\\\.\\COM1"},
+                  {"COM9", "\\\\.\\COM9"},
+                  {"COM10", "\\\\.\\COM10"},
                   {"COM256", "\\\\.\\COM256"}};
     for (const auto& n : kNames) EXPECT_EQ(ComDeviceName(n.port), n.device);
 }

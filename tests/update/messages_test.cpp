@@ -6,25 +6,29 @@
 namespace {
 
 // Low four bits 0..15 -> message, as the operator reads it.
-const char* const kState1[16] = {
-    "UNKNOWN MESSAGE", "PLC type is WRONG", "PLC type is WRONG", "UNKNOWN MESSAGE",
-    "UNKNOWN MESSAGE", "PLC type is WRONG", "PLC in RUN MODE", "UNKNOWN ERROR CODE @ State 1",
-    "NO RESPONSE @ State 1", "UNKNOWN MESSAGE", "UNKNOWN MESSAGE", "UNKNOWN MESSAGE",
-    "UNKNOWN MESSAGE", "UNKNOWN MESSAGE", "UNKNOWN MESSAGE", "UNKNOWN MESSAGE"};
+const char* const kState1[16] = {"UNKNOWN MESSAGE",       "PLC type is WRONG",
+                                 "PLC type is WRONG",     "UNKNOWN MESSAGE",
+                                 "UNKNOWN MESSAGE",       "PLC type is WRONG",
+                                 "PLC in RUN MODE",       "UNKNOWN ERROR CODE @ State 1",
+                                 "NO RESPONSE @ State 1", "UNKNOWN MESSAGE",
+                                 "UNKNOWN MESSAGE",       "UNKNOWN MESSAGE",
+                                 "UNKNOWN MESSAGE",       "UNKNOWN MESSAGE",
+                                 "UNKNOWN MESSAGE",       "UNKNOWN MESSAGE"};
 const char* const kState2[16] = {
-    "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2", "PLC type is WRONG",
-    "PLC type is WRONG", "UNKNOWN MESSAGE @ State 2", "PLC type is WRONG",
+    "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2",    "PLC type is WRONG",
+    "PLC type is WRONG",         "UNKNOWN MESSAGE @ State 2",    "PLC type is WRONG",
     "UNKNOWN MESSAGE @ State 2", "UNKNOWN ERROR CODE @ State 2", "NO RESPONSE @ State 2",
-    "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2",
-    "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2",
+    "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2",    "UNKNOWN MESSAGE @ State 2",
+    "UNKNOWN MESSAGE @ State 2", "UNKNOWN MESSAGE @ State 2",    "UNKNOWN MESSAGE @ State 2",
     "UNKNOWN MESSAGE @ State 2"};
-const char* const kState3[16] = {
-    "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3",
-    "PLC type is WRONG", "PLC type is WRONG", "PLC type is WRONG",
-    "UNKNOWN MESSAGE @ State 3", "UNKNOWN ERROR CODE @ State 3", "NO RESPONSE @ State 3",
-    "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3",
-    "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3",
-    "UNKNOWN MESSAGE @ State 3"};
+const char* const kState3[16] = {"UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3",
+                                 "UNKNOWN MESSAGE @ State 3", "PLC type is WRONG",
+                                 "PLC type is WRONG",         "PLC type is WRONG",
+                                 "UNKNOWN MESSAGE @ State 3", "UNKNOWN ERROR CODE @ State 3",
+                                 "NO RESPONSE @ State 3",     "UNKNOWN MESSAGE @ State 3",
+                                 "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3",
+                                 "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3",
+                                 "UNKNOWN MESSAGE @ State 3", "UNKNOWN MESSAGE @ State 3"};
 
 TEST(ResultMessages, LowFourBitsChooseTheMessageWhateverTheHighBits) {
     const struct {

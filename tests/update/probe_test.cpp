@@ -6,7 +6,7 @@ namespace plctest {
 namespace {
 
 class ProbeLoop : public UpdateRun {
-protected:
+  protected:
     std::shared_ptr<ReplyBook> Start(const char* model) {
         Select(model);
         UseImage(8192);
@@ -127,8 +127,7 @@ TEST_F(ProbeLoop, PlcStillInApplicationAfterReconnectRunsTheStageAgain) {
     plc->On(FRAME_PROBE, {Reply19(ENQ), Reply19(ENQ), Reply19(ACK)});
     plc->Bootloader(0x3010);
     Run();
-    ExpectInformation(LastMessage(),
-                      "Firmware update is SUCCESSFUL!, please REPLUG the USB cable",
+    ExpectInformation(LastMessage(), "Firmware update is SUCCESSFUL!, please REPLUG the USB cable",
                       "Information");
     std::vector<std::string> expected = {
         "Please REPLUG the USB Cable, and then press OK to continue",
@@ -149,8 +148,7 @@ TEST_F(ProbeLoop, Qm3IdIsReadOnlyOnTheFirstPass) {
     plc->Bootloader(0x0020);
     plc->On(FRAME_PLCID_0x67, PlcIdReply(0x0020));
     Run();
-    ExpectInformation(LastMessage(),
-                      "Firmware update is SUCCESSFUL!, please REPLUG the USB cable",
+    ExpectInformation(LastMessage(), "Firmware update is SUCCESSFUL!, please REPLUG the USB cable",
                       "Information");
     EXPECT_EQ(plc->Count(FRAME_PLCID_0x67), 1);
     EXPECT_EQ(plc->Count(FRAME_PROBE), 2);

@@ -24,7 +24,7 @@ namespace plctest {
 #define REQ_EOT "<EOT>"
 
 class ReplyBook : public platform::VirtualPeer {
-public:
+  public:
     struct LinkEvent {
         enum Kind { Open, Close, RefusedOpen } kind;
         uint64_t atMs;
@@ -36,7 +36,9 @@ public:
         book_[key] = std::deque<std::string>(replies.begin(), replies.end());
         return *this;
     }
-    ReplyBook& On(const std::string& key, const std::string& reply) { return On(key, std::vector<std::string>{reply}); }
+    ReplyBook& On(const std::string& key, const std::string& reply) {
+        return On(key, std::vector<std::string>{reply});
+    }
 
     // A bootloader that answers everything: its id, its version bytes, and ACK to the rest.
     ReplyBook& Bootloader(uint16_t id, uint8_t versionHigh = 0x01, uint8_t versionLow = 0x40) {
@@ -119,7 +121,7 @@ public:
         return len;
     }
 
-private:
+  private:
     static std::string KeyOf(const uint8_t* data, size_t len) {
         if (len == 1 && data[0] == EOT) return REQ_EOT;
         if ((len == 261 || len == 133) && data[0] == STX) return REQ_BLOCK;

@@ -21,26 +21,24 @@ struct SizeCase {
 
 // Every catalogue model with its limit and the message one byte over it.
 const SizeCase kSizeCases[] = {
-    {"QM2-C-V2", 524288, C1},    {"QM2-C-V4", 524288, C1},     {"TR2-CAR", 524288, C1},
-    {"DK28", 524288, C1},        {"QM2-E", 917504, C2},        {"NV26", 917504, C2},
-    {"30TR2-AIO", 12288, C3},    {"RP200-AIO", 40960, C4},     {"TR3-AIO", 40960, C4},
-    {"HB3-AIO", 40960, C4},      {"RP300", 2076672, C5},       {"RP200", 2076672, C5},
-    {"QM3", 2076672, C5},        {"QM3-PACKAGE", 2076672, C5}, {"FYX-J", 2076672, C5},
-    {"RP100", 2076672, C5},      {"GW3HB3", 2076672, C5},      {"RP200-TO-RP300", 2076672, C5},
-    {"RP200-Z", 2076672, C5},    {"QM2-TR2-V2", 493568, C6},   {"PN2", 493568, C6},
-    {"HB2", 493568, C6},         {"DK2", 493568, C6},          {"NV", 493568, C6},
-    {"LC3", 493568, C6},         {"HB-V3", 493568, C6},        {"WJB-QM2-V2", 493568, C6},
-    {"NV-H", 493568, C6},        {"DK2-H", 493568, C6},        {"QM-TR-LC2", 493568, C6},
-    {"QM2-TR2-V4", 493568, C6},  {"HB-V4", 493568, C6},        {"WJB-QM2-V4", 493568, C6},
+    {"QM2-C-V2", 524288, C1},   {"QM2-C-V4", 524288, C1},     {"TR2-CAR", 524288, C1},
+    {"DK28", 524288, C1},       {"QM2-E", 917504, C2},        {"NV26", 917504, C2},
+    {"30TR2-AIO", 12288, C3},   {"RP200-AIO", 40960, C4},     {"TR3-AIO", 40960, C4},
+    {"HB3-AIO", 40960, C4},     {"RP300", 2076672, C5},       {"RP200", 2076672, C5},
+    {"QM3", 2076672, C5},       {"QM3-PACKAGE", 2076672, C5}, {"FYX-J", 2076672, C5},
+    {"RP100", 2076672, C5},     {"GW3HB3", 2076672, C5},      {"RP200-TO-RP300", 2076672, C5},
+    {"RP200-Z", 2076672, C5},   {"QM2-TR2-V2", 493568, C6},   {"PN2", 493568, C6},
+    {"HB2", 493568, C6},        {"DK2", 493568, C6},          {"NV", 493568, C6},
+    {"LC3", 493568, C6},        {"HB-V3", 493568, C6},        {"WJB-QM2-V2", 493568, C6},
+    {"NV-H", 493568, C6},       {"DK2-H", 493568, C6},        {"QM-TR-LC2", 493568, C6},
+    {"QM2-TR2-V4", 493568, C6}, {"HB-V4", 493568, C6},        {"WJB-QM2-V4", 493568, C6},
 };
 static_assert(sizeof kSizeCases / sizeof kSizeCases[0] == 33);
 
 class SizeCheck : public UpdateRun {
-protected:
+  protected:
     // The size check passed when the run went on to open its link ("nolink" exists nowhere).
-    bool PassedSizeCheck() const {
-        return LastMessage().text == "CANNOT open nolink Port!!!";
-    }
+    bool PassedSizeCheck() const { return LastMessage().text == "CANNOT open nolink Port!!!"; }
     void RunWith(const char* model, size_t size, const char* link = "nolink") {
         events.clear();
         states.clear();
@@ -92,17 +90,28 @@ struct SmallCase {
 // The 4 KiB-page models keep the last 4096 bytes back: 4096 bytes or less leave nothing to
 // write. No model may "succeed" with an empty image.
 const SmallCase kSmallCases[] = {
-    {"RP200", 4096, TOO_SMALL_4K},       {"RP200", 4097, nullptr},
-    {"RP300", 1, TOO_SMALL_4K},          {"QM3", 4096, TOO_SMALL_4K},
-    {"QM3-PACKAGE", 4000, TOO_SMALL_4K}, {"FYX-J", 4096, TOO_SMALL_4K},
-    {"RP100", 0, TOO_SMALL_4K},          {"GW3HB3", 4096, TOO_SMALL_4K},
-    {"RP200-TO-RP300", 4096, TOO_SMALL_4K}, {"RP200-Z", 4096, TOO_SMALL_4K},
-    {"RP200-Z", 4097, nullptr},          {"RP200-AIO", 0, EMPTY},
-    {"RP200-AIO", 1, nullptr},           {"NV", 0, EMPTY},
-    {"NV26", 0, EMPTY},                  {"QM2-E", 0, EMPTY},
-    {"30TR2-AIO", 0, EMPTY},             {"30TR2-AIO", 1, nullptr},
-    {"PN2", 0, EMPTY},                   {"DK28", 0, EMPTY},
-    {"PN2", 1, nullptr},                 {"NV-H", 4096, nullptr},
+    {"RP200", 4096, TOO_SMALL_4K},
+    {"RP200", 4097, nullptr},
+    {"RP300", 1, TOO_SMALL_4K},
+    {"QM3", 4096, TOO_SMALL_4K},
+    {"QM3-PACKAGE", 4000, TOO_SMALL_4K},
+    {"FYX-J", 4096, TOO_SMALL_4K},
+    {"RP100", 0, TOO_SMALL_4K},
+    {"GW3HB3", 4096, TOO_SMALL_4K},
+    {"RP200-TO-RP300", 4096, TOO_SMALL_4K},
+    {"RP200-Z", 4096, TOO_SMALL_4K},
+    {"RP200-Z", 4097, nullptr},
+    {"RP200-AIO", 0, EMPTY},
+    {"RP200-AIO", 1, nullptr},
+    {"NV", 0, EMPTY},
+    {"NV26", 0, EMPTY},
+    {"QM2-E", 0, EMPTY},
+    {"30TR2-AIO", 0, EMPTY},
+    {"30TR2-AIO", 1, nullptr},
+    {"PN2", 0, EMPTY},
+    {"DK28", 0, EMPTY},
+    {"PN2", 1, nullptr},
+    {"NV-H", 4096, nullptr},
 };
 
 TEST_F(SizeCheck, TooSmallAndEmptyImagesStopBeforeTheLink) {

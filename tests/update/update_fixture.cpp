@@ -7,9 +7,12 @@ namespace plctest {
 namespace {
 
 StateAtCall Snapshot() {
-    return {elapsedTime,          flashStatus,
-            progress,             errCounter,
-            totalErrCounter,      platform::OpenHandleCount(),
+    return {elapsedTime,
+            flashStatus,
+            progress,
+            errCounter,
+            totalErrCounter,
+            platform::OpenHandleCount(),
             platform::LoadedResourceCount()};
 }
 
@@ -22,15 +25,17 @@ void UpdateRun::SetUp() {
     // The fixture's recording, plus the state the run had left at each call.
     platform::FrontEndHooks hooks;
     hooks.messageBox = [this](HWND, const char* text, const char* caption, UINT type) {
-        FrontEndEvent e{FrontEndEvent::MessageBox, text ? text : "", caption ? caption : "",
-                        type, 0, FALSE, platform::VirtualNowMs()};
+        FrontEndEvent e{
+            FrontEndEvent::MessageBox, text ? text : "", caption ? caption : "", type, 0, FALSE,
+            platform::VirtualNowMs()};
         events.push_back(e);
         states.push_back(Snapshot());
         if (onMessage) onMessage(e);
         return IDOK;
     };
     hooks.killTimer = [this](HWND, UINT_PTR id) {
-        events.push_back({FrontEndEvent::KillTimer, "", "", 0, id, FALSE, platform::VirtualNowMs()});
+        events.push_back(
+            {FrontEndEvent::KillTimer, "", "", 0, id, FALSE, platform::VirtualNowMs()});
         states.push_back(Snapshot());
         return TRUE;
     };
@@ -69,7 +74,9 @@ std::shared_ptr<ReplyBook> UpdateRun::Plc(const std::string& name, bool viaOverr
     return plc;
 }
 
-void UpdateRun::Run() { StartBurn(&paramStruct); }
+void UpdateRun::Run() {
+    StartBurn(&paramStruct);
+}
 
 FrontEndEvent UpdateRun::LastMessage() const {
     auto messages = Messages();
@@ -86,9 +93,15 @@ std::string UpdateRun::Trace() const {
     std::string out;
     for (const auto& e : events) {
         switch (e.kind) {
-            case FrontEndEvent::MessageBox: out += 'M'; break;
-            case FrontEndEvent::KillTimer: out += 'K'; break;
-            case FrontEndEvent::EnableWindow: out += e.enable ? 'E' : 'D'; break;
+            case FrontEndEvent::MessageBox:
+                out += 'M';
+                break;
+            case FrontEndEvent::KillTimer:
+                out += 'K';
+                break;
+            case FrontEndEvent::EnableWindow:
+                out += e.enable ? 'E' : 'D';
+                break;
         }
     }
     return out;

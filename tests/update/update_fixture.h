@@ -24,7 +24,7 @@ struct StateAtCall {
 };
 
 class UpdateRun : public EngineTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
