@@ -1,0 +1,79 @@
+#include "applink/exchange.h"
+
+#include <cstring>
+
+#include "applink/applink.h"
+#include "catalogue/catalogue.h"
+
+static_assert(RX_BUF_BYTES >= 19, "a 0x64/0x67 reply must fit the receive buffer");
+
+bool WriteFrame(HANDLE h, const char* frame) {
+    DWORD chars = static_cast<DWORD>(std::strlen(frame));
+    DWORD rxtxBytes = 0;  // a refused handle may leave the count untouched
+    WriteFile(h, frame, chars, &rxtxBytes, nullptr);
+    return rxtxBytes == chars;
+}
+
+DWORD ReadReply(HANDLE h, uint8_t rxBuf[RX_BUF_BYTES], uint8_t replyChars) {
+    std::memset(rxBuf, 0, RX_BUF_BYTES);
+    // Never more than the buffer holds, whatever the caller asks for and the PLC sends.
+    DWORD want = replyChars < RX_BUF_BYTES ? replyChars : RX_BUF_BYTES;
+    DWORD rxtxBytes = 0;
+    ReadFile(h, rxBuf, want, &rxtxBytes, nullptr);
+    return rxtxBytes <= want ? rxtxBytes : 0;
+}
+
+bool ReplyIntact(uint8_t rxBuf[RX_BUF_BYTES], DWORD got, uint8_t replyChars) {
+    // ':' + hex pairs + CR LF: the pairs (LRC included) are the characters between.
+    if (replyChars < 3 || replyChars > RX_BUF_BYTES || got != replyChars) return false;
+    return CheckLRC(rxBuf + 1, static_cast<uint8_t>(replyChars - 3)) == 0;
+}
+
+void CountFailure(uint8_t* counter) {
+    ++*counter;
+    errCounter = *counter;
+    totalErrCounter += 1;
+}
+
+namespace {
+
+// The id read keeps its failures to itself; every other operation shows them in the panel.
+void Failed(uint8_t* counter, bool counts) {
+    if (counts)
+        CountFailure(counter);
+    else
+        ++*counter;
+}
+
+}  // namespace
+
+bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
+    uint8_t werrCounter = 0;
+    uint8_t rerrCounter = 0;
+    std::memset(rxBuf, 0, RX_BUF_BYTES);
+    while (werrCounter <= x.failureLimit && rerrCounter <= x.failureLimit) {
+        if (!WriteFrame(h, x.request)) {
+            Failed(&werrCounter, x.counts);
+            continue;
+        }
+        if (x.counts) errCounter = rerrCounter;
+        DWORD got = ReadReply(h, rxBuf, x.replyChars);
+        if (ReplyIntact(rxBuf, got, x.replyChars) && (x.accepts == nullptr || x.accepts(rxBuf)))
+            return true;
+        Failed(&rerrCounter, x.counts);
+    }
+    return false;
+}
+
+uint8_t ClassifyLastReply(const uint8_t rxBuf[RX_BUF_BYTES], const NakRule* rules, size_t rows) {
+    if (Decoded(rxBuf, 4) != NAK) return ERR | NORESPONSE;
+    int errorClass = Decoded(rxBuf, 5);
+    int flowState = Decoded(rxBuf, 6);
+    for (size_t i = 0; i < rows; ++i) {
+        const NakRule& r = rules[i];
+        if ((r.errorClass == ANY_VALUE || r.errorClass == errorClass) &&
+            (r.flowState == ANY_VALUE || r.flowState == flowState))
+            return r.result;
+    }
+    return ERR | UNKNOWN_ERROR_CODE;
+}

@@ -1,0 +1,31 @@
+// "ERASE" once per flash page, then EOT, with the phase and progress shown in the panel.
+#include "applink/applink.h"
+#include "bootloader/bootloader.h"
+#include "bootloader/exchange.h"
+
+#define MAX_ERASE_PAGES 0xFFFF  // the page counter is 16 bits wide
+
+uint8_t SendErase_B(HANDLE hSerial) {
+    static const uint8_t txErase[] = REQUEST_ERASE;
+    static const uint8_t txChar = EOT;
+    SetLinkTimeouts(hSerial, BOOT_TIMEOUT_MS);
+    uint32_t pages = ErasePageCount(selectedPLCIdx, fileLength);
+    // An image of which nothing would be written (empty, or too short for a 4 KiB-page model
+    // that keeps its last 4096 bytes back) must not end in an erase that reports success.
+    if (pages == 0 || pages > MAX_ERASE_PAGES) return ERR;
+    uint16_t totalPages = static_cast<uint16_t>(pages);
+    // A 4 KiB-page bootloader gets one chance per page: its first failure ends the erase.
+    unsigned options = SelectedPLCIn(PAGE_4KIB_MODELS) ? EXCHANGE_FIRST_FAILURE_ENDS : 0;
+
+    flashStatus = ERASE;
+    progress = 0;
+    for (uint16_t page = 0; page < totalPages; ++page) {
+        if (AckExchange(hSerial, txErase, sizeof txErase - 1, options) != OK) return ERR;
+        errCounter = 0;
+        progress = page * 100 / static_cast<int32_t>(totalPages);
+    }
+    if (AckExchange(hSerial, &txChar, 1, 0) != OK) return ERR;
+    errCounter = 0;
+    progress = 100;
+    return OK;
+}

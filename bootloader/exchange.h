@@ -1,0 +1,27 @@
+// The bootloader's request words and the one-byte-acknowledged exchange that "ERASE", "UPDATE",
+// the blocks and EOT share.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Request words: bare ASCII, no terminator, length prefix or checksum (sizeof - 1 bytes).
+#define REQUEST_ID "ID"
+#define REQUEST_VERSION "VERSION"
+#define REQUEST_ERASE "ERASE"
+#define REQUEST_UPDATE "UPDATE"
+
+// Failed writes and failed reads are each retried this many times; the next failure of either
+// kind ends the exchange.
+#define BOOT_RETRY_LIMIT 5
+
+// Options of AckExchange: the first failed write or read ends it (4 KiB-page erase); a NOK reply
+// ends it with NOK (flash write refused).
+#define EXCHANGE_FIRST_FAILURE_ENDS 0x01
+#define EXCHANGE_NOK_ENDS 0x02
+
+// Writes the n bytes of tx and reads a one-byte reply, again and again while both retry counters
+// allow it; every failure is counted into errCounter and totalErrCounter. Returns OK when the
+// reply is ACK (errCounter is left to the caller), NOK as EXCHANGE_NOK_ENDS says, else ERR.
+uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options);

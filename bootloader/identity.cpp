@@ -1,0 +1,79 @@
+// "ID" and "VERSION": the bootloader's identity and version, each answered by ACK and two bytes.
+#include "applink/applink.h"
+#include "bootloader/bootloader.h"
+#include "bootloader/exchange.h"
+
+#define BOOT_REPLY_BYTES 3
+#define QM2_GROUP_ID 0x000C  // the QM2 models sharing this id also accept their sibling's id
+#define QM2_SIBLING_ID 0x000D
+#define RP200Z_ID_1 0x3010  // an RP200-Z bootloader reports either of its two ids
+#define RP200Z_ID_2 0xA010
+#define COM_PORT_ID_MASK 0x7FFF  // bit 15 of a COM-port model's catalogue id is not reported
+
+namespace {
+
+// Whether the identity rule of the selected model accepts the reported id; *keepErrCounter tells
+// that errCounter keeps the value of the read on success.
+bool IdAccepted(uint16_t id, bool* keepErrCounter) {
+    uint16_t expected = selectedPLCID;
+    *keepErrCounter = false;
+    if (SelectedPLCIs("RP200-Z")) return id == RP200Z_ID_1 || id == RP200Z_ID_2;
+    if (SelectedPLCIn(USB_ATTACHED_MODELS)) return id == expected;
+    if (expected == QM2_GROUP_ID) {
+        *keepErrCounter = true;
+        return id == QM2_GROUP_ID || id == QM2_SIBLING_ID;
+    }
+    return id == (expected & COM_PORT_ID_MASK);
+}
+
+// Writes the request and reads the 3-byte reply until the reply starts with ACK and passes the
+// test, or a retry counter passes its limit (ERR).
+uint8_t BootRequest(HANDLE h, const char* request, DWORD n, bool (*accept)(const uint8_t* rxBuf)) {
+    uint8_t werrCounter = 0;
+    uint8_t rerrCounter = 0;
+    uint8_t rxBuf[BOOT_REPLY_BYTES] = {};
+    DWORD rxtxBytes = 0;
+    SetLinkTimeouts(h, BOOT_TIMEOUT_MS);
+    while (werrCounter <= BOOT_RETRY_LIMIT && rerrCounter <= BOOT_RETRY_LIMIT) {
+        WriteFile(h, request, n, &rxtxBytes, nullptr);
+        if (rxtxBytes != n) {
+            ++werrCounter;
+            errCounter = werrCounter;
+            ++totalErrCounter;
+            continue;
+        }
+        errCounter = rerrCounter;
+        rxtxBytes = 0;
+        ReadFile(h, rxBuf, BOOT_REPLY_BYTES, &rxtxBytes, nullptr);
+        if (rxtxBytes == BOOT_REPLY_BYTES && rxBuf[0] == ACK && accept(rxBuf)) return OK;
+        ++rerrCounter;
+        errCounter = rerrCounter;
+        ++totalErrCounter;
+    }
+    return ERR;
+}
+
+bool AcceptId(const uint8_t* rxBuf) {
+    uint16_t id = static_cast<uint16_t>(rxBuf[1] << 8 | rxBuf[2]);  // high byte first
+    bool keepErrCounter = false;
+    if (!IdAccepted(id, &keepErrCounter)) return false;
+    if (!keepErrCounter) errCounter = 0;
+    return true;
+}
+
+bool AcceptVersion(const uint8_t* rxBuf) {
+    // Low nibble of the first byte, then high nibble of the second.
+    RP_fu_version = static_cast<uint8_t>((rxBuf[1] << 4) + (rxBuf[2] >> 4));
+    errCounter = 0;
+    return true;
+}
+
+}  // namespace
+
+uint8_t CheckID_B(HANDLE hSerial) {
+    return BootRequest(hSerial, REQUEST_ID, sizeof REQUEST_ID - 1, AcceptId);
+}
+
+uint8_t read_fu_version_B() {
+    return BootRequest(hSerial, REQUEST_VERSION, sizeof REQUEST_VERSION - 1, AcceptVersion);
+}

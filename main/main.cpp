@@ -1,0 +1,244 @@
+// The window thread: the program's entry, the main window with its three controls, and the
+// window procedure that repaints the panel, counts the seconds of a run and starts the worker.
+#include "main/main.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "device/device.h"
+#include "main/preselect.h"
+#include "resource/resource.h"
+
+char szClassName[] = "WindowsApp";
+
+// State of the open-file command. No control shows the path in this configuration, so
+// hwndFilePath stays null.
+OPENFILENAMEA ofn;
+char szFile[MAX_PATH];
+HANDLE hf;
+HWND hwndFilePath;
+
+namespace {
+
+// Copies the text of list entry `index` into out (outBytes with its NUL). An entry longer than
+// out is cut, never written past it. False when there is no such entry.
+bool ListText(HWND list, LRESULT index, char* out, size_t outBytes) {
+    if (index == CB_ERR) return false;
+    const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR) return false;
+    char text[256] = "";
+    if (length >= static_cast<LRESULT>(sizeof text)) return false;
+    SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
+    std::snprintf(out, outBytes, "%s", text);
+    return true;
+}
+
+// Rebuilds the port list for the selected model: the single "USB" entry for a USB-attached
+// model, the COM ports present for the others.
+void FillPortList() {
+    if (UsesUsbPort(selectedPLC))
+        EnumUSBPort(hComPortList);
+    else
+        EnumComPort(hComPortList);
+}
+
+// Copies the port list's selected entry into selectedComPort; it stays as it was when no entry
+// is selected.
+void TakeSelectedPort() {
+    const LRESULT k = SendMessageA(hComPortList, CB_GETCURSEL, 0, 0);
+    char port[PORT_NAME_BYTES];
+    if (ListText(hComPortList, k, port, sizeof port)) SetSelectedComPort(port);
+}
+
+void PaintPanel(HWND hwnd, HDC hDC, bool withLogo) {
+    DisplayElapsedTime(hwnd, hDC);
+    DisplayProgressBar(hwnd, hDC);
+    DisplayStatus(hwnd, hDC);
+    DisplayErrCounter(hwnd, hDC);
+    DisplayDate(hwnd, hDC);
+    if (withLogo) DisplayLogo(hwnd, hDC);
+}
+
+void OnPortChanged(HWND list) {
+    ComSelidx = static_cast<int32_t>(SendMessageA(list, CB_GETCURSEL, 0, 0));
+    char port[PORT_NAME_BYTES];
+    if (ListText(list, ComSelidx, port, sizeof port)) SetSelectedComPort(port);
+}
+
+void OnModelChanged(HWND list) {
+    char name[PLC_NAME_BYTES];
+    uint32_t row = 0;
+    if (!ListText(list, SendMessageA(list, CB_GETCURSEL, 0, 0), name, sizeof name)) return;
+    if (!LookupPLC(name, &row, nullptr)) return;
+    SelectPLC(row);
+    FillPortList();
+    if (!UsesUsbPort(selectedPLC)) SendMessageA(hComPortList, CB_SETCURSEL, ComSelidx, 0);
+    TakeSelectedPort();
+}
+
+void OnStartBurn(HWND hwnd, LPARAM lParam) {
+    isFileChosed = 1;  // the embedded image always counts as chosen
+    paramStruct.hwnd = hwnd;
+    paramStruct.lParam = reinterpret_cast<HWND>(lParam);
+    SetTimer(hwnd, ONESECONDTIMER, 1000, nullptr);
+    _beginthread(StartBurn, 0, &paramStruct);
+}
+
+void OnOpenFile(HWND hwnd) {
+    // fileLength belongs to the run while the worker holds the button disabled.
+    HWND button = GetDlgItem(hwnd, STARTBURN);
+    if (button != nullptr && !IsWindowEnabled(button)) return;
+
+    char previousFileName[MAX_PATH] = "";
+    if (isFileChosed != 0) std::snprintf(previousFileName, sizeof previousFileName, "%s", szFile);
+
+    std::memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwnd;
+    ofn.lpstrFile = szFile;
+    ofn.lpstrFile[0] = '\0';
+    ofn.nMaxFile = sizeof szFile;
+    ofn.lpstrFilter = "Binary File (*.bin)\0*.bin\0All (*.*)\0*.*\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFileTitle = nullptr;
+    ofn.nMaxFileTitle = 0;
+    ofn.lpstrInitialDir = nullptr;
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+
+    if (GetOpenFileNameA(&ofn) == TRUE) {
+        char filePath[270];
+        std::snprintf(filePath, sizeof filePath, "Path: %s", szFile);
+        if (hwndFilePath != nullptr) SetWindowTextA(hwndFilePath, filePath);
+        hf = CreateFileA(szFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+        if (hf == INVALID_HANDLE_VALUE) {
+            fileLength = INVALID_FILE_SIZE;
+        } else {
+            fileLength = GetFileSize(hf, nullptr);
+            CloseHandle(hf);
+        }
+        isFileChosed = 1;
+    } else {
+        std::snprintf(szFile, sizeof szFile, "%s", previousFileName);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszArgument,
+                   int nFunsterStil) {
+    (void)hPrevInstance;  // the command line and a previous instance play no part
+    (void)lpszArgument;
+    HWND hwnd;
+    MSG messages;
+    WNDCLASSEXA wincl;
+
+    std::memset(&wincl, 0, sizeof wincl);
+    wincl.hInstance = hThisInstance;
+    wincl.lpszClassName = szClassName;
+    wincl.lpfnWndProc = WindowProcedure;
+    wincl.style = CS_DBLCLKS;
+    wincl.cbSize = sizeof wincl;
+    wincl.hIcon = LoadIconA(hThisInstance, MAKEINTRESOURCEA(_ICON));
+    wincl.hIconSm = LoadIconA(hThisInstance, MAKEINTRESOURCEA(_ICON));
+    wincl.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wincl.lpszMenuName = nullptr;
+    wincl.cbClsExtra = 0;
+    wincl.cbWndExtra = 0;
+    // System colour index 0 plus one: the background is COLOR_SCROLLBAR, the painters' mask.
+    wincl.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_SCROLLBAR + 1));
+    if (!RegisterClassExA(&wincl)) return 0;
+
+    hwnd = CreateWindowExA(0, szClassName, MAIN_WINDOW_TITLE,
+                           WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                           CW_USEDEFAULT, 544, 205, HWND_DESKTOP, nullptr, hThisInstance,
+                           nullptr);
+
+    HWND hwndButton2 = CreateWindowExA(
+        0, "BUTTON", "Start Burn", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 60,
+        100, 30, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(STARTBURN)), hThisInstance,
+        nullptr);
+    (void)hwndButton2;
+
+    HWND hPLCList = CreateWindowExA(0, "COMBOBOX", "",
+                                    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP |
+                                        CBS_DROPDOWNLIST | CBS_AUTOHSCROLL | CBS_SORT |
+                                        CBS_HASSTRINGS,
+                                    10, 20, 120, 200, hwnd,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(PLCLIST)),
+                                    hThisInstance, nullptr);
+    for (uint32_t row = 0; row < PLC_COUNT; ++row)
+        SendMessageA(hPLCList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(plcList[row]));
+
+    // The model is the one the embedded image is built for (AUTO); the list only shows it.
+    SelectPLC(PreselectedRow(QUOTE(FW_FILE)));
+    const LRESULT k = SendMessageA(hPLCList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                   reinterpret_cast<LPARAM>(selectedPLC));
+    SendMessageA(hPLCList, CB_SETCURSEL, k == CB_ERR ? 0 : k, 0);
+    EnableWindow(hPLCList, FALSE);
+
+    hComPortList = CreateWindowExA(
+        0, "COMBOBOX", "",
+        WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST | CBS_SORT |
+            CBS_HASSTRINGS,
+        160, 20, 100, 200, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(COMPORTLIST)),
+        hThisInstance, nullptr);
+    FillPortList();
+    SendMessageA(hComPortList, CB_SETCURSEL, 0, 0);
+    TakeSelectedPort();
+
+    SetTimer(hwnd, ONEHUNDREDMSTIMER, 100, nullptr);
+    ShowWindow(hwnd, nFunsterStil);
+
+    // IsDialogMessageA gives the window a dialog's keyboard interface (Tab between controls).
+    while (GetMessageA(&messages, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageA(hwnd, &messages)) {
+            TranslateMessage(&messages);
+            DispatchMessageA(&messages);
+        }
+    }
+    return static_cast<int>(messages.wParam);
+}
+
+LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_PAINT: {
+            // The logo returns with the next 100 ms tick.
+            PAINTSTRUCT ps;
+            HDC hDC = BeginPaint(hwnd, &ps);
+            PaintPanel(hwnd, hDC, false);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_TIMER:
+            if (wParam == ONESECONDTIMER) {
+                elapsedTime += 1;
+            } else if (wParam == ONEHUNDREDMSTIMER) {
+                HDC hDC = GetDC(hwnd);
+                PaintPanel(hwnd, hDC, true);
+                ReleaseDC(hwnd, hDC);
+            }
+            return 0;
+        case WM_COMMAND: {
+            const WORD notification = HIWORD(wParam);
+            const WORD id = LOWORD(wParam);
+            if (notification == CBN_SELCHANGE && id == COMPORTLIST)
+                OnPortChanged(reinterpret_cast<HWND>(lParam));
+            else if (notification == CBN_SELCHANGE && id == PLCLIST)
+                OnModelChanged(reinterpret_cast<HWND>(lParam));
+            else if (notification == BN_CLICKED && id == STARTBURN)
+                OnStartBurn(hwnd, lParam);
+            else if (notification == BN_CLICKED && id == OPENFILE)
+                OnOpenFile(hwnd);
+            return 0;
+        }
+        default:
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,35 @@
+// The main window: the program's entry and its window procedure, and the status panel.
+//   - WinMain: window class, main window, model list, port list, "Start Burn", message loop
+//   - WindowProcedure: repaint, elapsed seconds, port and model changes, "Start Burn", open file
+//   - the six painters of the status panel, drawn from the shared run state
+//   - command, control and timer ids; the result codes (catalogue/codes.h)
+#pragma once
+
+#include "catalogue/codes.h"
+#include "platform/platform.h"
+#include "update/update.h"  // ONESECONDTIMER
+
+// Command and control ids. OPENFILE, PATHTEXT, FILEPATH and DATATEXT belong to configurations
+// with a selectable image; no control of this window carries them.
+#define OPENFILE 1
+#define STARTBURN 2
+#define PATHTEXT 3
+#define FILEPATH 4
+#define COMPORTLIST 7
+#define PLCLIST 8
+#define DATATEXT 9
+
+// Repaints the status panel.
+#define ONEHUNDREDMSTIMER 6
+
+#define MAIN_WINDOW_TITLE "Korvel PLC Firmware Update Program"
+
+LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Painters of the status panel; each draws one item into hDC from the shared run state.
+void DisplayElapsedTime(HWND hwnd, HDC hDC);
+void DisplayProgressBar(HWND hwnd, HDC hDC);
+void DisplayStatus(HWND hwnd, HDC hDC);
+void DisplayErrCounter(HWND hwnd, HDC hDC);
+void DisplayDate(HWND hwnd, HDC hDC);
+void DisplayLogo(HWND hwnd, HDC hDC);
