@@ -10,7 +10,9 @@
 #include "applink/applink.h"
 #include "bootloader/bootloader.h"
 #include "catalogue/codes.h"
+#include "applink/frames.h"
 #include "platform/platform.h"
+#include "sim/models.h"
 
 namespace simtest {
 
@@ -106,6 +108,68 @@ inline std::vector<uint8_t> TestImage(size_t n, uint32_t seed = 7) {
         b = static_cast<uint8_t>(x >> 16);
     }
     return img;
+}
+
+// Runs one update as the host would; returns "" or the step that failed. Each bootloader
+// request is sent up to 1 + retries times until it is acknowledged.
+inline std::string RunUpdate(HandHost& host, const plcsim::ModelTraits& m,
+                             const std::vector<uint8_t>& img, bool startsInApp, int retries = 0) {
+    auto acked = [&](const std::string& request) {
+        for (int i = 0; i <= retries; ++i)
+            if (host.Exchange(request, 1) == std::string(1, ACK)) return true;
+        return false;
+    };
+    const bool com = !m.usb;
+    if (!host.Open()) return "open";
+    if (com) host.AppLine();
+    auto frame = [&](const char* aio, const char* other) { return m.aio ? aio : other; };
+    if (startsInApp) {
+        host.Timeouts(200);
+        for (int i = 0; i < 5; ++i) host.Exchange(FRAME_WAKEUP, 11);
+        host.Timeouts(3000);
+        auto probe = HandHost::Decode(host.Exchange(frame(FRAME_PROBE_AIO, FRAME_PROBE), 19));
+        if (probe.size() != 8 || probe[4] != ENQ) return "probe in application mode";
+        auto id = HandHost::Decode(host.Exchange(frame(FRAME_ID_AIO, FRAME_ID), 19));
+        if (id.size() != 8 || id[4] != ACK || (id[5] << 8 | id[6]) != m.id) return "identity";
+        std::string enterReply = host.Exchange(frame(FRAME_ENTER_BOOT_AIO, FRAME_ENTER_BOOT), 19);
+        if (m.restart == plcsim::Restart::PowerCycle) {
+            if (!enterReply.empty()) return "a power-cycle model answered the request";
+        } else {
+            auto ack = HandHost::Decode(enterReply);
+            if (ack.size() != 8 || ack[4] != ACK) return "enter-bootloader request";
+            if (host.Write(frame(FRAME_CONFIRM_AIO, FRAME_CONFIRM)) != 15) return "confirmation";
+        }
+        if (m.restart != plcsim::Restart::AtOnce) {
+            host.Close();
+            if (!host.Open()) return "reopen";
+            if (com) host.AppLine();
+        }
+        auto probe2 = HandHost::Decode(host.Exchange(frame(FRAME_PROBE_AIO, FRAME_PROBE), 19));
+        if (probe2.size() != 8 || probe2[4] != ACK) return "probe in bootloader mode";
+    }
+    std::string id = host.Exchange("ID", 3);
+    if (id.size() != 3 || id[0] != ACK) return "bootloader ID";
+    if (host.Exchange("VERSION", 3).size() != 3) return "VERSION";
+
+    uint32_t n = static_cast<uint32_t>(img.size());
+    uint32_t sent = m.omitsLast4K ? n - 4096 : n;
+    uint32_t pages = std::string(m.name) == "30TR2-AIO" ? 4 : (sent + m.pageBytes - 1) / m.pageBytes;
+    for (uint32_t p = 0; p < pages; ++p)
+        if (!acked("ERASE")) return "ERASE " + std::to_string(p);
+    if (!acked("\x04")) return "erase EOT";
+    if (!acked("UPDATE")) return "UPDATE";
+    host.FastLine();
+    uint32_t bs = m.blockBytes;
+    uint32_t blocks = (sent + bs - 1) / bs;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        uint32_t len = std::min(bs, sent - i * bs);
+        std::string packet =
+            HandHost::Block(static_cast<uint8_t>(i + 1), img.data() + i * bs, len, bs);
+        if (!acked(packet)) return "block " + std::to_string(i);
+    }
+    if (!acked("\x04")) return "transfer EOT";
+    host.Close();
+    return "";
 }
 
 }  // namespace simtest
