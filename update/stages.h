@@ -56,7 +56,6 @@ extern const ModelSet SIZE_CLASS_1_MODELS;
 extern const ModelSet SIZE_CLASS_2_MODELS;
 extern const ModelSet SIZE_CLASS_3_MODELS;
 extern const ModelSet SIZE_CLASS_4_MODELS;
-extern const ModelSet FOUR_KIB_PAGE_MODELS;             // size class 5
 extern const ModelSet NV_FAMILY_USB_MODELS;             // NV, NV-H, NV26
 extern const ModelSet BOOTLOADER_VERSION_GROUP_MODELS;  // the twelve, by name
 extern const ModelSet POWER_CYCLE_MODELS;               // QM2-C-V2, QM2-C-V4, TR2-CAR
