@@ -35,26 +35,32 @@ void CountFailure(uint8_t* counter) {
     totalErrCounter += 1;
 }
 
+namespace {
+
+// The id read keeps its failures to itself; every other operation shows them in the panel.
+void Failed(uint8_t* counter, bool counts) {
+    if (counts)
+        CountFailure(counter);
+    else
+        ++*counter;
+}
+
+}  // namespace
+
 bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
     uint8_t werrCounter = 0;
     uint8_t rerrCounter = 0;
     std::memset(rxBuf, 0, RX_BUF_BYTES);
     while (werrCounter <= x.failureLimit && rerrCounter <= x.failureLimit) {
         if (!WriteFrame(h, x.request)) {
-            if (x.counts)
-                CountFailure(&werrCounter);
-            else
-                ++werrCounter;
+            Failed(&werrCounter, x.counts);
             continue;
         }
         if (x.counts) errCounter = rerrCounter;
         DWORD got = ReadReply(h, rxBuf, x.replyChars);
         if (ReplyIntact(rxBuf, got, x.replyChars) && (x.accepts == nullptr || x.accepts(rxBuf)))
             return true;
-        if (x.counts)
-            CountFailure(&rerrCounter);
-        else
-            ++rerrCounter;
+        Failed(&rerrCounter, x.counts);
     }
     return false;
 }

@@ -20,6 +20,9 @@ struct EnterCase {
     std::vector<std::string> writes;
     uint64_t elapsedMs;
 };
+void PrintTo(const EnterCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EnterBootloader : public ProtocolTest, public ::testing::WithParamInterface<EnterCase> {};
 

@@ -13,6 +13,9 @@ struct IdentityCase {
     int32_t totalGrowth;
     size_t writes;
 };
+void PrintTo(const IdentityCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IdentityOutcome : public ProtocolTest, public ::testing::WithParamInterface<IdentityCase> {};
 

@@ -17,6 +17,9 @@ struct ProbeCase {
     int reads;
     uint64_t elapsedMs;
 };
+void PrintTo(const ProbeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ProbeOutcome : public ProtocolTest, public ::testing::WithParamInterface<ProbeCase> {};
 
@@ -70,6 +73,9 @@ struct RequestCase {
     const char* frame;
     bool lineSetup;
 };
+void PrintTo(const RequestCase& c, std::ostream* os) {
+    *os << c.model;
+}
 
 class ProbeRequest : public ProtocolTest, public ::testing::WithParamInterface<RequestCase> {};
 

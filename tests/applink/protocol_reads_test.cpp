@@ -47,6 +47,9 @@ struct RegisterParam {
     RegisterOp op;
     RegisterCase c;
 };
+void PrintTo(const RegisterParam& c, std::ostream* os) {
+    *os << c.op.name << "_" << c.c.name;
+}
 
 class RegisterRead : public ProtocolTest, public ::testing::WithParamInterface<RegisterParam> {};
 
@@ -101,6 +104,9 @@ struct VersionCase {
     int32_t totalGrowth;
     uint64_t elapsedMs;
 };
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class VersionRead : public ProtocolTest, public ::testing::WithParamInterface<VersionCase> {};
 
@@ -136,6 +142,9 @@ struct IdReadCase {
     int reads;
     uint64_t elapsedMs;
 };
+void PrintTo(const IdReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IdRead : public ProtocolTest, public ::testing::WithParamInterface<IdReadCase> {};
 

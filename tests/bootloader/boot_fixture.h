@@ -47,6 +47,15 @@ class BootTest : public plctest::EngineTest {
         EngineTest::TearDown();
     }
 
+    // Starts one case of a table: the previous case's image and link released, the shared state
+    // as at program start, the model selected.
+    void StartCase(const char* model) {
+        CloseFile();
+        if (hSerial != INVALID_HANDLE_VALUE) CloseHandle(hSerial);
+        plctest::ResetSharedState();
+        Select(model);
+    }
+
     // Opens the link to a fresh scripted PLC as hSerial; the script is filled afterwards.
     ProbedPeer& Open() {
         peer = std::make_shared<ProbedPeer>();

@@ -28,8 +28,7 @@ const PageCase kPageCases[] = {
 TEST_F(EraseTest, PagesByModelAndImageSize) {
     for (const auto& c : kPageCases) {
         SCOPED_TRACE(std::string(c.model) + ", " + std::to_string(c.imageBytes) + " bytes");
-        plctest::ResetSharedState();
-        Select(c.model);
+        StartCase(c.model);
         UseImage(c.imageBytes);
         auto& plc = Open();
         plc.Otherwise(kAck);
@@ -46,9 +45,6 @@ TEST_F(EraseTest, PagesByModelAndImageSize) {
             EXPECT_EQ(progress, 100);
             EXPECT_EQ(flashStatus, ERASE);
         }
-        CloseFile();
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -103,8 +99,7 @@ const EraseFault kEraseFaults[] = {
 TEST_F(EraseTest, RetriesByModel) {
     for (const auto& c : kEraseFaults) {
         SCOPED_TRACE(c.what);
-        plctest::ResetSharedState();
-        Select(c.model);
+        StartCase(c.model);
         UseImage(SelectedPLCIs("RP200") ? 4 * 4096 : 4096);
         auto& plc = Open();
         c.script(plc);
@@ -113,9 +108,6 @@ TEST_F(EraseTest, RetriesByModel) {
         EXPECT_EQ(CountWrites(kEot), c.eotWrites);
         EXPECT_EQ(errCounter, c.errCounter);
         EXPECT_EQ(totalErrCounter, c.totalErrCounter);
-        CloseFile();
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 

@@ -35,8 +35,7 @@ const IdCase kIdCases[] = {
 TEST_F(IdentityTest, IdentityRuleByModel) {
     for (const auto& c : kIdCases) {
         SCOPED_TRACE(std::string(c.model) + " reporting " + std::to_string(c.reported));
-        plctest::ResetSharedState();
-        Select(c.model);
+        StartCase(c.model);
         auto& plc = Open();
         plc.Times(2, kNak + "\x01\x02").Otherwise(IdReply(c.reported));
         uint8_t result = CheckID_B(hSerial);
@@ -52,8 +51,6 @@ TEST_F(IdentityTest, IdentityRuleByModel) {
             EXPECT_EQ(errCounter, 6);
             EXPECT_EQ(totalErrCounter, 6);
         }
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -92,7 +89,7 @@ const ExchangeFault kExchangeFaults[] = {
 TEST_F(IdentityTest, RetriesAndFaults) {
     for (const auto& c : kExchangeFaults) {
         SCOPED_TRACE(c.what);
-        plctest::ResetSharedState();
+        StartCase("RP200");
         auto& plc = Open();
         c.script(plc);
         uint64_t start = platform::VirtualNowMs();
@@ -103,8 +100,6 @@ TEST_F(IdentityTest, RetriesAndFaults) {
         EXPECT_EQ(platform::VirtualNowMs() - start, c.virtualMs);
         EXPECT_EQ(link->Timeouts().ReadTotalTimeoutConstant, 3000u);
         EXPECT_EQ(link->Timeouts().ReadIntervalTimeout, MAXDWORD);
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -122,7 +117,7 @@ const VersionCase kVersionCases[] = {
 
 TEST_F(IdentityTest, VersionByte) {
     for (const auto& c : kVersionCases) {
-        plctest::ResetSharedState();
+        StartCase("RP200");
         RP_fu_version = 0x77;
         auto& plc = Open();
         plc.Otherwise(c.reply);
@@ -130,8 +125,6 @@ TEST_F(IdentityTest, VersionByte) {
         EXPECT_EQ(RP_fu_version, c.version);
         EXPECT_EQ(plc.writes.front(), "VERSION");
         EXPECT_EQ(errCounter, c.result == OK ? 0 : 6);
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 

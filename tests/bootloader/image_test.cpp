@@ -42,7 +42,7 @@ TEST(Crc16, BlocksOfBothSizesMatchTheBitwiseDefinition) {
 }
 
 class ImageSource : public plctest::EngineTest {
-protected:
+  protected:
     void SetUp() override {
         plctest::EngineTest::SetUp();
         image.resize(1000);

@@ -38,8 +38,7 @@ static_assert(sizeof kModelRules / sizeof kModelRules[0] == PLC_COUNT);
 TEST_F(ModelRulesTest, BlocksAndPagesOfEveryModel) {
     for (const auto& c : kModelRules) {
         SCOPED_TRACE(c.model);
-        plctest::ResetSharedState();
-        Select(c.model);
+        StartCase(c.model);
         EXPECT_EQ(ModelIn(selectedPLCIdx, PAGE_4KIB_MODELS), c.keptBack != 0);
         EXPECT_EQ(ModelIn(selectedPLCIdx, BLOCK_256_MODELS), c.packetBytes == 261);
         EXPECT_EQ(ModelIn(selectedPLCIdx, BLOCK_128_MODELS), c.packetBytes == 133);
@@ -56,9 +55,6 @@ TEST_F(ModelRulesTest, BlocksAndPagesOfEveryModel) {
         fileLength = 256 * 1024;
         ASSERT_EQ(SendErase_B(hSerial), OK);
         EXPECT_EQ(plc.writes.size(), c.pagesFor256KiB + 1);
-        CloseFile();
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 

@@ -57,8 +57,7 @@ const LayoutCase kLayoutCases[] = {
 TEST_F(TransferTest, BlockLayoutAndFiller) {
     for (const auto& c : kLayoutCases) {
         SCOPED_TRACE(std::string(c.model) + ", " + std::to_string(c.imageBytes) + " bytes");
-        plctest::ResetSharedState();
-        Select(c.model);
+        StartCase(c.model);
         UseImage(c.imageBytes);
         auto& plc = Open();
         plc.Otherwise(kAck);
@@ -70,9 +69,6 @@ TEST_F(TransferTest, BlockLayoutAndFiller) {
         EXPECT_EQ(Consumed(), c.sent);
         EXPECT_EQ(progress, 100);
         EXPECT_EQ(flashStatus, PROGRAM);
-        CloseFile();
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -135,8 +131,7 @@ const TransferFault kTransferFaults[] = {
 TEST_F(TransferTest, RetriesNokAndEot) {
     for (const auto& c : kTransferFaults) {
         SCOPED_TRACE(c.what);
-        plctest::ResetSharedState();
-        Select("NV");
+        StartCase("NV");
         UseImage(4096);
         auto& plc = Open();
         c.script(plc);
@@ -154,9 +149,6 @@ TEST_F(TransferTest, RetriesNokAndEot) {
         plc.writes.assign(distinct.begin(), distinct.end());
         EXPECT_EQ(CheckBlocks(256, 0),
                   std::vector<uint8_t>(image.begin(), image.begin() + c.consumed));
-        CloseFile();
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -173,8 +165,7 @@ const ShortImageCase kShortImages[] = {
 TEST_F(TransferTest, ImageWithNothingToWriteIsRefused) {
     for (const auto& c : kShortImages) {
         SCOPED_TRACE(std::string(c.model) + ", " + std::to_string(c.imageBytes) + " bytes");
-        plctest::ResetSharedState();
-        Select(c.model);
+        StartCase(c.model);
         UseImage(c.imageBytes);
         auto& plc = Open();
         plc.Otherwise(kAck);
@@ -183,9 +174,6 @@ TEST_F(TransferTest, ImageWithNothingToWriteIsRefused) {
         EXPECT_TRUE(plc.writes.empty());
         EXPECT_EQ(Consumed(), 0u);
         EXPECT_EQ(flashStatus, IDLE);
-        CloseFile();
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -210,8 +198,7 @@ TEST_F(TransferTest, UpdateSwitchesTheLine) {
     const platform::LineSettings after{115200, 8, NOPARITY, ONESTOPBIT, false, false};
     for (const auto& c : kUpdateCases) {
         SCOPED_TRACE(c.model);
-        plctest::ResetSharedState();
-        Select(c.model);
+        StartCase(c.model);
         auto& plc = Open();
         c.script(plc);
         SetupComLine(hSerial);  // as the mode probe left it
@@ -222,8 +209,6 @@ TEST_F(TransferTest, UpdateSwitchesTheLine) {
         if (c.switched) expected.push_back(after);
         EXPECT_EQ(link->LineHistory(), expected);
         EXPECT_EQ(errCounter, c.result == OK ? 0 : 6);
-        CloseHandle(hSerial);
-        hSerial = INVALID_HANDLE_VALUE;
     }
 }
 

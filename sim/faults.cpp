@@ -1,0 +1,306 @@
+#include "sim/faults.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace plcsim {
+
+const char* const FAULT_SYNTAX =
+    "Faults (--fault may be given several times):\n"
+    "  ACTION:TARGET[:VALUE]   TARGET is KIND, KIND@N or KIND@NxK: every request of that kind,\n"
+    "                          only the N-th (counted from 1 since the fault was set), or K of\n"
+    "                          them from the N-th on. For KIND block, N is the block's position\n"
+    "                          in the transfer (1 = first block) and K counts its arrivals.\n"
+    "  drop:TARGET             the request is handled, its reply is lost\n"
+    "  corrupt:TARGET          one byte of the reply is damaged (a hex digit of an ASCII reply,\n"
+    "                          the first byte of a bootloader reply)\n"
+    "  lowercase:TARGET        the ASCII reply is written in lower-case hex\n"
+    "  bad-lrc:TARGET          the ASCII reply carries an LRC off by one\n"
+    "  delay:TARGET:MS         the reply comes MS milliseconds late (also late:TARGET:MS)\n"
+    "  nak:TARGET              NAK instead of the reply (ASCII: status NAK, class 0); a NAKed\n"
+    "                          block is not programmed\n"
+    "  nok:TARGET              NOK instead of the reply; nok:block is a write-protected flash\n"
+    "  silent:TARGET           the request is ignored: no effect, no reply\n"
+    "  vanish:TARGET[:back]    the link vanishes at that request: writes are no longer taken\n"
+    "                          (USB) or answered (COM port); with back it returns, in the\n"
+    "                          bootloader, once the link is closed and opened again\n"
+    "  drop:P[:KIND]           random: each reply (of KIND) is lost with probability P\n"
+    "  corrupt:P[:KIND]        random: each reply (of KIND) is damaged with probability P\n"
+    "                          P is a fraction (0.01) or a percentage (1%); see --seed\n"
+    "  runmode[:KIND]          the PLC is in RUN mode: NAK class 1 to probe, id and enter\n"
+    "  flow:STATE[:KIND]       flow error: NAK class 2 with STATE to probe, id and enter\n"
+    "  unknown-class:C[:KIND]  NAK with error class C to probe, id and enter\n"
+    "  silent[:PHASE]          no reply at all, in every phase or in app, boot or transfer\n"
+    "  Shorthands: nak-block:N[xK], nok-block:N, silent-erase:M[xK], vanish-block:N[:back].\n"
+    "  Examples: nak-block:10x5  nok-block:10  silent-erase:3  lowercase:probe  bad-lrc:id\n"
+    "            runmode  flow:2  unknown-class:3  late:probe:3500  drop:0.01:block\n";
+
+namespace {
+
+bool ParseUint(const std::string& s, uint32_t* v) {
+    if (s.empty() || s.size() > 9) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    *v = static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 10));
+    return true;
+}
+
+// "0.01", "1.0" or "5%"; a plain integer is not a probability (it could be a count).
+bool ParseProbability(const std::string& s, double* p) {
+    bool percent = !s.empty() && s.back() == '%';
+    std::string num = percent ? s.substr(0, s.size() - 1) : s;
+    if (num.empty() || (!percent && num.find('.') == std::string::npos)) return false;
+    char* end = nullptr;
+    double v = std::strtod(num.c_str(), &end);
+    if (end == nullptr || *end != '\0') return false;
+    if (percent) v /= 100.0;
+    if (!(v > 0.0 && v <= 1.0)) return false;
+    *p = v;
+    return true;
+}
+
+std::vector<std::string> Split(const std::string& s) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t colon = s.find(':', start);
+        parts.push_back(s.substr(start, colon - start));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    return parts;
+}
+
+// KIND, KIND@N or KIND@NxK.
+bool ParseTarget(const std::string& text, Fault* f, std::string* error) {
+    size_t at = text.find('@');
+    std::string kind = text.substr(0, at);
+    if (!KindFromName(kind, &f->kind)) {
+        *error = "unknown request kind '" + kind + "' (one of: " + KindNames() + ")";
+        return false;
+    }
+    f->anyKind = false;
+    if (at == std::string::npos) return true;
+    std::string occ = text.substr(at + 1);
+    size_t x = occ.find('x');
+    if (!ParseUint(occ.substr(0, x), &f->first) || f->first == 0) {
+        *error = "bad occurrence in '" + text + "' (KIND@N or KIND@NxK, N from 1)";
+        return false;
+    }
+    if (x != std::string::npos && (!ParseUint(occ.substr(x + 1), &f->count) || f->count == 0)) {
+        *error = "bad repeat count in '" + text + "'";
+        return false;
+    }
+    return true;
+}
+
+// Rewrites the shorthands into the general form.
+std::string Expand(const std::string& spec) {
+    struct Short {
+        const char* prefix;
+        const char* expanded;
+    };
+    // shorthand         general form
+    const Short kShort[] = {
+        {"nak-block:", "nak:block@"},
+        {"nok-block:", "nok:block@"},
+        {"silent-erase:", "silent:erase@"},
+        {"vanish-block:", "vanish:block@"},
+        {"late:", "delay:"},
+    };
+    for (const Short& s : kShort) {
+        size_t n = std::strlen(s.prefix);
+        if (spec.compare(0, n, s.prefix) == 0) return s.expanded + spec.substr(n);
+    }
+    return spec;
+}
+
+}  // namespace
+
+bool ParseFault(const std::string& rawSpec, Fault* out, std::string* error) {
+    std::string err;
+    if (error == nullptr) error = &err;
+    std::vector<std::string> p = Split(Expand(rawSpec));
+    const std::string& act = p[0];
+    Fault f;
+    auto fail = [&](const std::string& why) {
+        *error = "fault '" + rawSpec + "': " + why;
+        return false;
+    };
+    struct Simple {
+        const char* name;
+        FaultAction action;
+    };
+    // name         action: faults on the replies to one target
+    const Simple kSimple[] = {
+        {"drop", FaultAction::Drop},           {"corrupt", FaultAction::Corrupt},
+        {"lowercase", FaultAction::Lowercase}, {"bad-lrc", FaultAction::BadLrc},
+        {"delay", FaultAction::Delay},         {"nak", FaultAction::Nak},
+        {"nok", FaultAction::Nok},             {"silent", FaultAction::Silent},
+        {"vanish", FaultAction::Vanish},
+    };
+    const Simple* simple = nullptr;
+    for (const Simple& s : kSimple)
+        if (act == s.name) simple = &s;
+
+    if (act == "silent" && (p.size() == 1 || p[1] == "app" || p[1] == "boot" ||
+                            p[1] == "transfer")) {
+        if (p.size() > 2) return fail("silent takes at most one phase");
+        f.action = FaultAction::SilentPhase;
+        f.anyKind = true;
+        if (p.size() == 2) {
+            f.allPhases = false;
+            f.phase = p[1] == "app" ? Phase::App : p[1] == "boot" ? Phase::Boot : Phase::Transfer;
+        }
+    } else if ((act == "drop" || act == "corrupt") && p.size() >= 2 &&
+               ParseProbability(p[1], &f.probability)) {
+        f.action = act == "drop" ? FaultAction::Drop : FaultAction::Corrupt;
+        f.anyKind = true;
+        if (p.size() > 3) return fail("too many fields");
+        if (p.size() == 3) {
+            if (!KindFromName(p[2], &f.kind)) return fail("unknown request kind '" + p[2] + "'");
+            f.anyKind = false;
+        }
+    } else if (simple != nullptr) {
+        f.action = simple->action;
+        if (p.size() < 2 || p[1].empty()) return fail("needs a target (KIND[@N[xK]])");
+        if (!ParseTarget(p[1], &f, error)) return fail(*error);
+        if (f.action == FaultAction::Delay) {
+            if (p.size() != 3 || !ParseUint(p[2], &f.value))
+                return fail("needs a delay in ms (delay:TARGET:MS)");
+        } else if (f.action == FaultAction::Vanish && p.size() == 3) {
+            if (p[2] != "back") return fail("the only option of vanish is back");
+            f.comesBack = true;
+        } else if (p.size() > 2) {
+            return fail("too many fields");
+        }
+    } else if (act == "runmode" || act == "flow" || act == "unknown-class") {
+        size_t kindField = 1;
+        if (act == "runmode") {
+            f.action = FaultAction::RunMode;
+        } else {
+            f.action = act == "flow" ? FaultAction::Flow : FaultAction::UnknownClass;
+            if (p.size() < 2 || !ParseUint(p[1], &f.value) || f.value > 255)
+                return fail(act == "flow" ? "needs a state 0-255 (flow:STATE)"
+                                          : "needs a class 0-255 (unknown-class:C)");
+            kindField = 2;
+        }
+        f.anyKind = true;
+        if (p.size() > kindField + 1) return fail("too many fields");
+        if (p.size() == kindField + 1) {
+            if (!KindFromName(p[kindField], &f.kind))
+                return fail("unknown request kind '" + p[kindField] + "'");
+            f.anyKind = false;
+        }
+    } else {
+        return fail("unknown action '" + act + "'");
+    }
+    *out = f;
+    return true;
+}
+
+std::string DescribeFault(const Fault& f) {
+    static const char* const kAction[] = {"drop",    "corrupt", "lowercase",     "bad-lrc",
+                                          "delay",   "nak",     "nok",           "silent",
+                                          "vanish",  "runmode", "flow",          "unknown-class",
+                                          "silent"};
+    std::string s = kAction[static_cast<int>(f.action)];
+    if (f.action == FaultAction::SilentPhase) {
+        return f.allPhases ? s : s + ":" + PhaseName(f.phase);
+    }
+    if (f.action == FaultAction::Flow || f.action == FaultAction::UnknownClass)
+        s += ":" + std::to_string(f.value);
+    if (f.probability > 0) s += ":" + std::to_string(f.probability);
+    if (!f.anyKind) {
+        s += std::string(":") + KindName(f.kind);
+        if (f.first) s += "@" + std::to_string(f.first) + "x" + std::to_string(f.count);
+    }
+    if (f.action == FaultAction::Delay) s += ":" + std::to_string(f.value);
+    if (f.comesBack) s += ":back";
+    return s;
+}
+
+bool FaultSet::Add(const std::string& spec, std::string* error) {
+    Fault f;
+    if (!ParseFault(spec, &f, error)) return false;
+    faults_.push_back(f);
+    return true;
+}
+
+namespace {
+
+bool Hit(Fault& f, Kind kind, uint32_t blockPos) {
+    if (f.anyKind || f.kind != kind) return false;
+    if (kind == Kind::Block && f.first != 0) {
+        if (blockPos != f.first) return false;
+        return ++f.seen <= f.count;
+    }
+    ++f.seen;
+    return f.first == 0 || (f.seen >= f.first && f.seen - f.first < f.count);
+}
+
+}  // namespace
+
+ReplyPlan FaultSet::Plan(Kind kind, Phase phase, uint32_t blockPos) {
+    ReplyPlan plan;
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    for (Fault& f : faults_) {
+        bool hit = false;
+        switch (f.action) {
+            case FaultAction::SilentPhase:
+                if (f.allPhases || f.phase == phase ||
+                    (f.phase == Phase::Boot && phase == Phase::Transfer))
+                    plan.silent = true;
+                continue;
+            case FaultAction::RunMode:
+            case FaultAction::Flow:
+            case FaultAction::UnknownClass:
+                continue;
+            default:
+                break;
+        }
+        if (f.probability > 0) {
+            hit = (f.anyKind || f.kind == kind) && chance(rng_) < f.probability;
+        } else {
+            hit = Hit(f, kind, blockPos);
+        }
+        if (!hit) continue;
+        switch (f.action) {
+            case FaultAction::Drop: plan.drop = true; break;
+            case FaultAction::Corrupt: plan.corrupt = true; break;
+            case FaultAction::Lowercase: plan.lowercase = true; break;
+            case FaultAction::BadLrc: plan.badLrc = true; break;
+            case FaultAction::Delay: plan.delayMs += f.value; break;
+            case FaultAction::Nak: plan.nak = true; break;
+            case FaultAction::Nok: plan.nok = true; break;
+            case FaultAction::Silent: plan.silent = true; break;
+            case FaultAction::Vanish:
+                plan.vanish = true;
+                plan.vanishComesBack = plan.vanishComesBack || f.comesBack;
+                break;
+            default: break;
+        }
+    }
+    return plan;
+}
+
+Refusal FaultSet::RefusalFor(Kind kind) const {
+    for (const Fault& f : faults_) {
+        if (f.action != FaultAction::RunMode && f.action != FaultAction::Flow &&
+            f.action != FaultAction::UnknownClass)
+            continue;
+        bool applies = f.anyKind ? (kind == Kind::Probe || kind == Kind::Id || kind == Kind::Enter)
+                                 : kind == f.kind;
+        if (!applies) continue;
+        Refusal r;
+        r.refused = true;
+        r.errorClass = f.action == FaultAction::RunMode ? 1
+                       : f.action == FaultAction::Flow  ? 2
+                                                        : static_cast<uint8_t>(f.value);
+        r.state = f.action == FaultAction::Flow ? static_cast<uint8_t>(f.value) : 0;
+        return r;
+    }
+    return Refusal{};
+}
+
+}  // namespace plcsim

@@ -1,0 +1,201 @@
+// The application-mode stage: the PLC runs its application firmware. Identity, compatibility
+// rules, bootloader-version gate, the request to enter the bootloader, and the reconnect.
+#include "applink/applink.h"
+#include "update/stages.h"
+
+namespace {
+
+#define COUNT_OF(a) static_cast<int>(sizeof(a) / sizeof((a)[0]))
+
+// D1386 tells the QM2-C family (16696 or 16695) from the QM2-TR2 family (anything else, 0 too).
+bool IsQm2cFamily(uint16_t d1386) {
+    return d1386 == 16696 || d1386 == 16695;
+}
+// D1001: bits 4 to 7 read as 4 or more mean firmware generation V4, else V2/V3.
+bool IsGenerationV4(uint16_t d1001) {
+    return (d1001 & 0x00F0) > 0x3F;
+}
+// D1148: not 0 on the larger variant (28 of the DK2 family, 26 of the NV family).
+bool IsLargeVariant(uint16_t d1148) {
+    return d1148 != 0;
+}
+
+// Rule A (id 0x000C): the QM2 family, told apart by D1386 and, where it matters, D1001.
+enum Qm2Family { FAMILY_QM2C, FAMILY_QM2TR2 };
+enum Generation { GEN_ANY, GEN_V4, GEN_V2V3 };
+struct Qm2Row {
+    const char* selected;
+    Qm2Family family;
+    Generation generation;  // GEN_ANY: decided without reading D1001
+    const char* message;    // nullptr: pass
+};
+
+#define MSG_QM2C_DOWN "QM2-C V4.xx CAN NOT downgrade to V2.xx / V3.xx "
+#define MSG_QM2C_UP "QM2-C V2.xx / V3.xx CAN NOT upgrade to V4.xx "
+#define MSG_QM2TR2_NOT_QM2C "Check PLC, QM2-TR2 is different than QM2-C"
+#define MSG_QM2TR2_DOWN "QM2-TR2 V4.xx CAN NOT downgrade to V2.xx / V3.xx "
+#define MSG_QM2TR2_UP "QM2-TR2 V2.xx / V3.xx CAN NOT upgrade to V4.xx "
+
+// clang-format off
+// Selected model   family in the PLC   generation   message (nullptr: pass)
+const Qm2Row kRuleA[] = {
+    {"QM2-C-V2",     FAMILY_QM2C,        GEN_V2V3,    nullptr},
+    {"QM2-C-V2",     FAMILY_QM2C,        GEN_V4,      MSG_QM2C_DOWN},
+    {"QM2-C-V4",     FAMILY_QM2C,        GEN_V4,      nullptr},
+    {"QM2-C-V4",     FAMILY_QM2C,        GEN_V2V3,    MSG_QM2C_UP},
+    {"QM2-TR2-V2",   FAMILY_QM2C,        GEN_ANY,     MSG_QM2TR2_NOT_QM2C},
+    {"QM2-TR2-V4",   FAMILY_QM2C,        GEN_ANY,     MSG_QM2TR2_NOT_QM2C},
+    {"QM2-TR2-V4",   FAMILY_QM2TR2,      GEN_V4,      nullptr},
+    {"QM2-TR2-V2",   FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
+    {"QM2-C-V2",     FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
+    {"QM2-C-V4",     FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
+    {"QM2-TR2-V2",   FAMILY_QM2TR2,      GEN_V2V3,    nullptr},
+    {"QM2-TR2-V4",   FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
+    {"QM2-C-V2",     FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
+    {"QM2-C-V4",     FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
+};
+
+// Rules B to E: one register tells the two variants of a family apart.
+struct VariantRule {
+    uint16_t id;
+    uint16_t (*readRegister)(HANDLE);
+    bool (*isHigh)(uint16_t);
+    uint8_t BurnRun::*flag;
+    const char* highModel;        // the variant the register's "high" value means
+    const char* lowModel;
+    const char* highFoundMessage; // the PLC is the high variant, the low one is selected
+    const char* lowFoundMessage;  // the PLC is the low variant, the high one is selected
+};
+
+// Id      register     high when        flag                    high model    low model
+const VariantRule kVariantRules[] = {
+    {0x0013, READ_D1148, IsLargeVariant, &BurnRun::DK2_ERROR,     "DK28",       "DK2",
+     "Check PLC, 12DK2 is different than 28DK2", "Check PLC, 28DK2 is different than 12DK2"},
+    {0x0015, READ_D1148, IsLargeVariant, &BurnRun::NV_ERROR,      "NV26",       "NV",
+     "Check PLC, 12NV is different than 26NV", "Check PLC, 26NV is different than 12NV"},
+    {0x0008, READ_D1001, IsGenerationV4, &BurnRun::HB_ERROR,      "HB-V4",      "HB-V3",
+     "HB V4.xx CAN NOT downgrade to V3.xx ", "HB V3.xx CAN NOT upgrade to V4.xx "},
+    {0xA001, READ_D1001, IsGenerationV4, &BurnRun::WJB_QM2_ERROR, "WJB-QM2-V4", "WJB-QM2-V2",
+     "WJB-QM2 V4.xx CAN NOT downgrade to V2.xx / V3.xx ",
+     "WJB-QM2 V2.xx / V3.xx CAN NOT upgrade to V4.xx "},
+};
+// clang-format on
+
+// A failed rule: timer, message, then the flag.
+void FailRule(BurnRun* run, uint8_t BurnRun::*flag, const char* message) {
+    StopWithError(run, message);
+    run->*flag = 1;
+}
+
+const Qm2Row* FindQm2Row(Qm2Family family, Generation generation) {
+    for (const Qm2Row& row : kRuleA)
+        if (row.family == family && row.generation == generation && SelectedPLCIs(row.selected))
+            return &row;
+    return nullptr;
+}
+
+void RuleA(BurnRun* run) {
+    run->D1386 = READ_D1386(hSerial);
+    Qm2Family family = IsQm2cFamily(run->D1386) ? FAMILY_QM2C : FAMILY_QM2TR2;
+    const Qm2Row* row = FindQm2Row(family, GEN_ANY);
+    if (row == nullptr) {
+        run->D1001 = READ_D1001(hSerial);
+        row = FindQm2Row(family, IsGenerationV4(run->D1001) ? GEN_V4 : GEN_V2V3);
+    }
+    if (row != nullptr && row->message != nullptr)
+        FailRule(run, &BurnRun::QM2_TR2_QM2C_ERROR, row->message);
+    else
+        run->QM2_TR2_QM2C_ERROR = 0;
+}
+
+void ApplyVariantRule(BurnRun* run, const VariantRule& rule) {
+    uint16_t value = rule.readRegister(hSerial);
+    if (rule.readRegister == READ_D1148)
+        run->D1148 = value;
+    else
+        run->D1001 = value;
+    if (rule.isHigh(value) && SelectedPLCIs(rule.lowModel))
+        FailRule(run, rule.flag, rule.highFoundMessage);
+    else if (!rule.isHigh(value) && SelectedPLCIs(rule.highModel))
+        FailRule(run, rule.flag, rule.lowFoundMessage);
+    else
+        run->*rule.flag = 0;
+}
+
+// Returns false when the gate has stopped the run (message shown, timer stopped).
+bool BootloaderVersionGate(BurnRun* run) {
+    RP_fu_version = read_fu_version_A();
+    const char* message = BootloaderGateMessage(selectedPLCIdx, RP_fu_version);
+    if (message == nullptr) return true;
+    // The elapsed time keeps counting while this message is open.
+    ShowError(run, message);
+    StopTimer(run);
+    return false;
+}
+
+// Returns false when the run is to end here.
+bool CompatibilityRules(BurnRun* run) {
+    const uint16_t id = selectedPLCID;
+    if (id == 0x000C) {
+        RuleA(run);
+        return true;
+    }
+    if (InBootloaderVersionGroup(id)) return BootloaderVersionGate(run);
+    for (const VariantRule& rule : kVariantRules) {
+        if (rule.id == id) {
+            ApplyVariantRule(run, rule);
+            return true;
+        }
+    }
+    return true;
+}
+
+void Reconnect(BurnRun* run) {
+    const ReconnectRow& row = ReconnectFor(selectedPLCIdx);
+    switch (row.kind) {
+        case RECONNECT_REPLUG_USB:
+            CloseHandle(hSerial);
+            hSerial = INVALID_HANDLE_VALUE;
+            ShowInformation(run, MSG_REPLUG_PROMPT, CAPTION_INFORMATION);
+            Sleep(row.pauseMs);
+            hSerial = OpenUsbLink(run);
+            break;
+        case RECONNECT_POWER_CYCLE_COM: {
+            CloseHandle(hSerial);
+            hSerial = INVALID_HANDLE_VALUE;
+            ShowInformation(run, MSG_POWER_CYCLE_PROMPT, CAPTION_INFORMATION);
+            Sleep(row.pauseMs);
+            // The port list stays usable during the prompt: take the port chosen now.
+            char portName[PORT_NAME_BYTES];
+            GetSelectedComPort(portName);
+            hSerial = OpenComLink(run, portName);
+            break;
+        }
+        case RECONNECT_PAUSE:
+            Sleep(row.pauseMs);
+            break;
+    }
+}
+
+}  // namespace
+
+void AppModeStage(BurnRun* run) {
+    run->status = CheckID_A(hSerial);
+    if (run->status != OK) {
+        StopWithError(run, IdentityFailureMessage(run->status));
+        return;
+    }
+
+    if (!CompatibilityRules(run)) return;
+    if (run->QM2_TR2_QM2C_ERROR || run->WJB_QM2_ERROR || run->DK2_ERROR || run->NV_ERROR ||
+        run->HB_ERROR)
+        return;
+
+    run->status = SendErase_A(hSerial);
+    if (run->status != OK) {
+        StopWithError(run, EnterBootFailureMessage(run->status));
+        return;
+    }
+    run->isError = 0;
+    Reconnect(run);
+}

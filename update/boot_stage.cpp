@@ -1,0 +1,47 @@
+// The bootloader-mode stage: identity and version of the bootloader, erase, transfer, and the
+// one message that reports the whole update.
+#include "bootloader/bootloader.h"
+#include "update/stages.h"
+
+void BootModeStage(BurnRun* run) {
+    if (CheckID_B(hSerial) != OK) {
+        StopWithError(run, MSG_PLC_TYPE_WRONG);
+        return;
+    }
+
+    if (InBootloaderVersionGroup(selectedPLCID)) {
+        if (read_fu_version_B() != OK) {
+            StopWithError(run, MSG_NO_VERSION_REPLY);
+            return;
+        }
+        const char* gate = BootloaderGateMessage(selectedPLCIdx, RP_fu_version);
+        if (gate != nullptr) {
+            // The elapsed time keeps counting while this message is open.
+            ShowError(run, gate);
+            StopTimer(run);
+            return;
+        }
+    }
+
+    if (SendErase_B(hSerial) != OK) {
+        StopWithError(run, MSG_NO_ERASE_REPLY);
+        return;
+    }
+    if (SendUpdate(hSerial) != OK) {
+        StopWithError(run, MSG_NO_UPDATE_REPLY);
+        return;
+    }
+
+    run->status = SendFW(hSerial);
+    if (run->status == OK) {
+        StopTimer(run);
+        if (SelectedPLCIn(USB_ATTACHED_MODELS))
+            ShowInformation(run, MSG_SUCCESS_USB, CAPTION_INFORMATION);
+        else
+            ShowInformation(run, MSG_SUCCESS_COM, CAPTION_INFORMATION_COM);
+    } else if (run->status == NOK) {
+        StopWithError(run, MSG_FLASH_PROTECTED);
+    } else {
+        StopWithError(run, MSG_UPDATE_FAILED);
+    }
+}

@@ -1,0 +1,163 @@
+// The update run's driver: start of a run, size check, link opening, the probe loop and the
+// run end.
+#include <mutex>
+#include <string>
+
+#include "applink/applink.h"
+#include "bootloader/bootloader.h"
+#include "update/stages.h"
+#include "update/update.h"
+#include "usb/usb.h"
+
+namespace {
+
+// Windows opens COM10 and above only by their device name.
+const char* const kDevicePrefix = "\\\\.\\";
+
+std::mutex gOverrideMutex;
+std::string gLinkOverride;
+
+HANDLE OpenPath(const char* path) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The two ends before the link is open reset only the elapsed time.
+void EndBeforeLink(const BurnRun* run, const char* text, bool clockFirst) {
+    StopTimer(run);
+    ShowError(run, text);
+    if (clockFirst) elapsedTime = 0;
+    EnableWindow(run->param.lParam, TRUE);
+    if (!clockFirst) elapsedTime = 0;
+    CloseFile();
+}
+
+// The run end of every run that has opened its link.
+void EndRun(const BurnRun* run) {
+    ResetRunState(&run->param);
+    CloseFile();
+}
+
+}  // namespace
+
+void SetLinkOverride(const char* path) {
+    std::lock_guard<std::mutex> lock(gOverrideMutex);
+    gLinkOverride = path != nullptr ? path : "";
+}
+
+HANDLE OpenUsbLink(const BurnRun* run) {
+    if (!run->linkOverride.empty()) return OpenPath(run->linkOverride.c_str());
+    return OpenMyDevPipe("");
+}
+
+HANDLE OpenComLink(const BurnRun* run, const char* portName) {
+    if (!run->linkOverride.empty()) return OpenPath(run->linkOverride.c_str());
+    // No port listed: there is nothing to open (the bare prefix would name the device root).
+    if (portName[0] == '\0') return INVALID_HANDLE_VALUE;
+    return OpenPath(ComDeviceName(portName).c_str());
+}
+
+std::string ComDeviceName(const char* portName) {
+    return std::string(kDevicePrefix) + portName;
+}
+
+void StopTimer(const BurnRun* run) {
+    KillTimer(run->param.hwnd, ONESECONDTIMER);
+}
+
+void ShowError(const BurnRun* run, const char* text) {
+    MessageBoxA(run->param.hwnd, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
+}
+
+void ShowInformation(const BurnRun* run, const char* text, const char* caption) {
+    MessageBoxA(run->param.hwnd, text, caption, MB_OK | MB_ICONINFORMATION);
+}
+
+void StopWithError(const BurnRun* run, const char* text) {
+    StopTimer(run);
+    ShowError(run, text);
+}
+
+void StartBurn(void* pParam) {
+    BurnRun run{};
+    run.param = *static_cast<const ParamStruct*>(pParam);
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        run.linkOverride = gLinkOverride;
+    }
+
+    // Start: the image, then the button.
+    bool haveImage = LoadImage();
+    EnableWindow(run.param.lParam, FALSE);
+    if (!haveImage) {
+        EndBeforeLink(&run, MSG_IMAGE_MISSING, true);
+        return;
+    }
+
+    // Size check.
+    const uint32_t idx = selectedPLCIdx;
+    const SizeClass& sizeClass = SizeClassFor(idx);
+    run.maxSize = sizeClass.maxSize;
+    const uint32_t length = fileLength;
+    if (length > run.maxSize) {
+        EndBeforeLink(&run, sizeClass.tooLarge, false);
+        return;
+    }
+    if (length < sizeClass.minSize) {
+        EndBeforeLink(&run, sizeClass.tooSmall, false);
+        return;
+    }
+
+    // The link: the PLC's USB device or the listed COM port (or the front end's path).
+    const bool usbAttached = ModelIn(idx, USB_ATTACHED_MODELS);
+    char portName[PORT_NAME_BYTES];
+    GetSelectedComPort(portName);
+    hSerial = usbAttached ? OpenUsbLink(&run) : OpenComLink(&run, portName);
+    if (hSerial == INVALID_HANDLE_VALUE) {
+        const char* linkName = usbAttached ? "USB" : portName;
+        if (!run.linkOverride.empty()) linkName = run.linkOverride.c_str();
+        std::string tempStr = std::string("CANNOT open ") + linkName + " Port!!!";
+        EndBeforeLink(&run, tempStr.c_str(), true);
+        return;
+    }
+
+    // The probe loop: passes follow one another while the application-mode stage has sent the
+    // PLC into its bootloader and found it again.
+    run.checked_PLCID_0x67 = 0;
+    for (;;) {
+        run.isError = 1;
+        run.QM2_TR2_QM2C_ERROR = 0;
+        run.WJB_QM2_ERROR = 0;
+        run.DK2_ERROR = 0;
+        run.NV_ERROR = 0;
+        run.HB_ERROR = 0;
+
+        DummyComm(hSerial);
+
+        if (run.checked_PLCID_0x67 == 0) {
+            // Only the QM3 row: QM3-PACKAGE and TR3-AIO share its id but are never asked.
+            if (SelectedPLCIs("QM3")) {
+                run.PLCID_0x67 = read_0x67_PLCID();
+                run.PLCID_0x67_ERROR = (run.PLCID_0x67 != 0 && run.PLCID_0x67 != 0x0020) ? 1 : 0;
+                if (run.PLCID_0x67_ERROR == 1) {
+                    StopWithError(&run, MSG_PLC_TYPE_WRONG);
+                    break;
+                }
+            }
+            run.checked_PLCID_0x67 = 1;
+        }
+
+        run.status = ConfirmComm(hSerial);
+        if (run.status == ENQ) {
+            AppModeStage(&run);
+        } else if (run.status == ACK) {
+            BootModeStage(&run);
+            break;
+        } else {
+            StopWithError(&run, ProbeFailureMessage(run.status));
+        }
+
+        if (run.isError != 0) break;
+    }
+    EndRun(&run);
+}

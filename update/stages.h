@@ -1,0 +1,108 @@
+// Inside of the update run: the worker's per-run variables and what the driver, the two stages
+// and the constant tables share.
+//   - BurnRun: the per-run variables of one worker
+//   - AppModeStage, BootModeStage: the two branches of a pass
+//   - the link opening (COM port, USB device, or the front end's path) and the failure messages
+//   - the model groups and the message tables (groups.cpp, messages.cpp)
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "catalogue/catalogue.h"
+
+// The worker's per-run variables; they live for one run.
+struct BurnRun {
+    ParamStruct param;  // owner of every message box and the timer; the button
+    uint8_t status;     // latest probe, identity, enter-bootloader or transfer result
+    uint8_t isError;    // 1 from the start of a pass until the PLC is sent into its bootloader
+    uint32_t maxSize;   // image size limit of the selected model, bytes
+    uint8_t checked_PLCID_0x67;  // the QM3 id check is done (first pass only)
+    uint16_t PLCID_0x67;
+    uint8_t PLCID_0x67_ERROR;
+    uint16_t D1386;
+    uint16_t D1001;
+    uint16_t D1148;
+    uint8_t QM2_TR2_QM2C_ERROR;  // compatibility flags, cleared at the start of every pass
+    uint8_t WJB_QM2_ERROR;
+    uint8_t DK2_ERROR;
+    uint8_t NV_ERROR;
+    uint8_t HB_ERROR;
+    std::string linkOverride;  // the front end's link path; empty for the listed port or USB
+};
+
+// A pass whose probe answered ENQ: identity, compatibility rules, bootloader-version gate,
+// enter-bootloader request and reconnect. Leaves isError 0 when another pass is to follow.
+void AppModeStage(BurnRun* run);
+// A pass whose probe answered ACK: identity, version, erase, transfer, the final message.
+// The run always ends after it.
+void BootModeStage(BurnRun* run);
+
+// Links. With an override every open goes to that path.
+HANDLE OpenUsbLink(const BurnRun* run);
+HANDLE OpenComLink(const BurnRun* run, const char* portName);
+// The name by which a listed COM port is opened ("COM10" -> "\\.\COM10").
+std::string ComDeviceName(const char* portName);
+
+// Message boxes of the run, owned by the main window.
+void StopTimer(const BurnRun* run);
+void ShowError(const BurnRun* run, const char* text);
+void ShowInformation(const BurnRun* run, const char* text, const char* caption);
+// Stop the one-second timer, then show the failure.
+void StopWithError(const BurnRun* run, const char* text);
+
+// ---- Model groups (groups.cpp) ----
+extern const ModelSet SIZE_CLASS_1_MODELS;
+extern const ModelSet SIZE_CLASS_2_MODELS;
+extern const ModelSet SIZE_CLASS_3_MODELS;
+extern const ModelSet SIZE_CLASS_4_MODELS;
+extern const ModelSet FOUR_KIB_PAGE_MODELS;             // size class 5
+extern const ModelSet NV_FAMILY_USB_MODELS;             // NV, NV-H, NV26
+extern const ModelSet BOOTLOADER_VERSION_GROUP_MODELS;  // the twelve, by name
+extern const ModelSet POWER_CYCLE_MODELS;               // QM2-C-V2, QM2-C-V4, TR2-CAR
+// The bootloader-version group as the rule dispatch and the bootloader stage see it: by id.
+bool InBootloaderVersionGroup(uint16_t id);
+
+// How the PLC is found again after it has been sent into its bootloader.
+enum ReconnectKind { RECONNECT_REPLUG_USB, RECONNECT_POWER_CYCLE_COM, RECONNECT_PAUSE };
+struct ReconnectRow {
+    const ModelSet* models;  // nullptr: every other model
+    ReconnectKind kind;
+    uint32_t pauseMs;  // after the operator's OK (or at once, for RECONNECT_PAUSE)
+};
+const ReconnectRow& ReconnectFor(uint32_t idx);
+
+// ---- Messages (messages.cpp) ----
+struct SizeClass {
+    const ModelSet* models;  // nullptr: every other model
+    uint32_t maxSize;        // bytes; an image exactly this large passes
+    const char* tooLarge;
+    uint32_t minSize;  // bytes; smaller images have nothing (or too little) to write
+    const char* tooSmall;
+};
+const SizeClass& SizeClassFor(uint32_t idx);
+
+// Result-to-message tables, chosen by the low four bits of a failure result.
+const char* ProbeFailureMessage(uint8_t result);      // ConfirmComm
+const char* IdentityFailureMessage(uint8_t result);   // CheckID_A
+const char* EnterBootFailureMessage(uint8_t result);  // SendErase_A
+
+// The bootloader-version gate: the message that stops the run, or nullptr when the version
+// (and the model) pass.
+const char* BootloaderGateMessage(uint32_t idx, uint8_t version);
+
+#define MSG_IMAGE_MISSING "The firmware image is MISSING"
+#define MSG_PLC_TYPE_WRONG "PLC type is WRONG"
+#define MSG_REPLUG_PROMPT "Please REPLUG the USB Cable, and then press OK to continue"
+#define MSG_POWER_CYCLE_PROMPT "Please POWER OFF=>ON the PLC, and then press OK to continue"
+#define MSG_NO_VERSION_REPLY "PLC DOES NOT respond to the version read"
+#define MSG_NO_ERASE_REPLY "PLC DOES NOT respond to the erasing signal"
+#define MSG_NO_UPDATE_REPLY "PLC DOES NOT respond to the update signal"
+#define MSG_FLASH_PROTECTED \
+    "Flash write error, maybe due to flash write protection. RE-POWER PLC and update FW again"
+#define MSG_UPDATE_FAILED "Firmware update is FAILED"
+#define MSG_SUCCESS_USB "Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
+#define MSG_SUCCESS_COM "Firmware update is SUCCESSFUL"
+#define CAPTION_ERROR "ERROR"
+#define CAPTION_INFORMATION "Information"
+#define CAPTION_INFORMATION_COM "INFORMATION"
