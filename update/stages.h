@@ -43,6 +43,8 @@ HANDLE OpenUsbLink(const BurnRun* run);
 HANDLE OpenComLink(const BurnRun* run, const char* portName);
 // The name by which a listed COM port is opened ("COM10" -> "\\.\COM10").
 std::string ComDeviceName(const char* portName);
+// The name by which the front end's link is opened: a bare port name as a device, a path as is.
+std::string OverrideDeviceName(const std::string& path);
 
 // Message boxes of the run, owned by the main window.
 void StopTimer(const BurnRun* run);
