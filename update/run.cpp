@@ -46,12 +46,12 @@ void SetLinkOverride(const char* path) {
 }
 
 HANDLE OpenUsbLink(const BurnRun* run) {
-    if (!run->linkOverride.empty()) return OpenPath(run->linkOverride.c_str());
+    if (!run->linkOverride.empty()) return OpenPath(OverrideDeviceName(run->linkOverride).c_str());
     return OpenMyDevPipe("");
 }
 
 HANDLE OpenComLink(const BurnRun* run, const char* portName) {
-    if (!run->linkOverride.empty()) return OpenPath(run->linkOverride.c_str());
+    if (!run->linkOverride.empty()) return OpenPath(OverrideDeviceName(run->linkOverride).c_str());
     // No port listed: there is nothing to open (the bare prefix would name the device root).
     if (portName[0] == '\0') return INVALID_HANDLE_VALUE;
     return OpenPath(ComDeviceName(portName).c_str());
@@ -59,6 +59,12 @@ HANDLE OpenComLink(const BurnRun* run, const char* portName) {
 
 std::string ComDeviceName(const char* portName) {
     return std::string(kDevicePrefix) + portName;
+}
+
+std::string OverrideDeviceName(const std::string& path) {
+    // A bare name is a port ("COM10", "ttyUSB0"); anything with a separator is a path.
+    if (path.find_first_of("/\\:") != std::string::npos) return path;
+    return ComDeviceName(path.c_str());
 }
 
 void StopTimer(const BurnRun* run) {
