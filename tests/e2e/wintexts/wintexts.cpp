@@ -3,7 +3,7 @@
 // a click lands), and the entries of every combo box.
 //
 //   window 0x00010064 class="WindowsApp" text="Korvel PLC ..." visible enabled at=272,102
-//       size=544x205 client=3,22
+//       size=544x205 rect=0,0,544,205 client=3,22
 //     child 0x00010066 id=2 class="Button" text="Start Burn" visible disabled at=63,150
 //     item 0 "USB" selected
 #include <windows.h>
@@ -52,9 +52,11 @@ void PutWindow(HWND hwnd, const char* kind, int depth) {
     PutQuoted(cls);
     std::printf(" text=");
     PutQuoted(text);
-    std::printf(" %s %s at=%ld,%ld size=%ldx%ld", IsWindowVisible(hwnd) ? "visible" : "hidden",
+    std::printf(" %s %s at=%ld,%ld size=%ldx%ld rect=%ld,%ld,%ld,%ld",
+                IsWindowVisible(hwnd) ? "visible" : "hidden",
                 IsWindowEnabled(hwnd) ? "enabled" : "disabled", (r.left + r.right) / 2,
-                (r.top + r.bottom) / 2, r.right - r.left, r.bottom - r.top);
+                (r.top + r.bottom) / 2, r.right - r.left, r.bottom - r.top, r.left, r.top, r.right,
+                r.bottom);
     if (depth == 0) {
         // Where the client area starts on the screen: what the panel's coordinates count from.
         POINT origin = {0, 0};
