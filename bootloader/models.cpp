@@ -111,7 +111,7 @@ uint32_t BlockDataBytes(uint32_t idx) {
 uint32_t TransferBlockCount(uint32_t idx, uint32_t imageBytes) {
     uint32_t sent = ImageBytesSent(idx, imageBytes);
     uint32_t block = BlockDataBytes(idx);
-    if (sent == 0) return 0;
+    if (sent == 0 || block == 0) return 0;
     return sent / block + (sent % block != 0 ? 1 : 0);
 }
 

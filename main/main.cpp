@@ -79,10 +79,18 @@ void OnModelChanged(HWND list) {
     TakeSelectedPort();
 }
 
-void OnStartBurn(HWND hwnd, LPARAM lParam) {
+void OnStartBurn(HWND hwnd) {
+    // One run at a time. The worker holds the button disabled for its whole run, but a disabled
+    // button that kept the keyboard focus still takes Enter through the dialog keys; and the
+    // window thread disables it here already, so that no second press slips in before the
+    // worker has started.
+    HWND button = GetDlgItem(hwnd, STARTBURN);
+    if (button == nullptr || !IsWindowEnabled(button)) return;
+    EnableWindow(button, FALSE);
+
     isFileChosed = 1;  // the embedded image always counts as chosen
     paramStruct.hwnd = hwnd;
-    paramStruct.lParam = reinterpret_cast<HWND>(lParam);
+    paramStruct.lParam = button;
     SetTimer(hwnd, ONESECONDTIMER, 1000, nullptr);
     _beginthread(StartBurn, 0, &paramStruct);
 }
@@ -233,7 +241,7 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             else if (notification == CBN_SELCHANGE && id == PLCLIST)
                 OnModelChanged(reinterpret_cast<HWND>(lParam));
             else if (notification == BN_CLICKED && id == STARTBURN)
-                OnStartBurn(hwnd, lParam);
+                OnStartBurn(hwnd);
             else if (notification == BN_CLICKED && id == OPENFILE)
                 OnOpenFile(hwnd);
             return 0;

@@ -70,7 +70,8 @@ struct Config {
     uint16_t appId = 0;        // reported by the identity request (default: the catalogue id)
     uint16_t id67 = 0;         // reported by the 0x67 id read (default: the catalogue id)
     uint16_t bootId = 0;       // reported by the bootloader's "ID" (default: the catalogue id)
-    bool bootIdBit15 = true;   // COM-port models: false reports bootId without bit 15
+    bool bootIdBit15 = false;  // COM-port models: true also reports bit 15 of bootId (their
+                               // bootloaders report the id without it)
     uint16_t d1386 = 0, d1001 = 0, d1148 = 0;  // defaults pass the model's compatibility rule
     std::map<uint16_t, uint16_t> registers;    // other data registers: n -> value of Dn
     uint8_t appVersion = 0x14;   // the application firmware's answer to the version request

@@ -9,10 +9,6 @@ const char* const kSizeClass1[] = {"QM2-C-V2", "QM2-C-V4", "TR2-CAR", "DK28"};
 const char* const kSizeClass2[] = {"QM2-E", "NV26"};
 const char* const kSizeClass3[] = {"30TR2-AIO"};
 const char* const kSizeClass4[] = {"RP200-AIO", "TR3-AIO", "HB3-AIO"};
-// The USB-attached models that erase in 4 KiB pages and keep the image's last 4096 bytes back.
-const char* const kFourKibPage[] = {"RP300",       "RP200",          "QM3",
-                                    "QM3-PACKAGE", "FYX-J",          "RP100",
-                                    "GW3HB3",      "RP200-TO-RP300", "RP200-Z"};
 const char* const kNvFamilyUsb[] = {"NV", "NV-H", "NV26"};
 // The USB-attached models other than the NV family; their bootloader reports its version.
 const char* const kBootloaderVersionGroup[] = {
@@ -21,7 +17,6 @@ const char* const kBootloaderVersionGroup[] = {
 // These PLCs leave their bootloader's serial port only through a power cycle.
 const char* const kPowerCycle[] = {"QM2-C-V2", "QM2-C-V4", "TR2-CAR"};
 
-static_assert(COUNT_OF(kFourKibPage) == 9);
 static_assert(COUNT_OF(kBootloaderVersionGroup) == 12);
 
 // Model ids of the bootloader-version group (the twelve models above share these seven ids).
@@ -33,7 +28,6 @@ const ModelSet SIZE_CLASS_1_MODELS = {kSizeClass1, COUNT_OF(kSizeClass1)};
 const ModelSet SIZE_CLASS_2_MODELS = {kSizeClass2, COUNT_OF(kSizeClass2)};
 const ModelSet SIZE_CLASS_3_MODELS = {kSizeClass3, COUNT_OF(kSizeClass3)};
 const ModelSet SIZE_CLASS_4_MODELS = {kSizeClass4, COUNT_OF(kSizeClass4)};
-const ModelSet FOUR_KIB_PAGE_MODELS = {kFourKibPage, COUNT_OF(kFourKibPage)};
 const ModelSet NV_FAMILY_USB_MODELS = {kNvFamilyUsb, COUNT_OF(kNvFamilyUsb)};
 const ModelSet BOOTLOADER_VERSION_GROUP_MODELS = {kBootloaderVersionGroup,
                                                   COUNT_OF(kBootloaderVersionGroup)};

@@ -1,4 +1,5 @@
 // The constant tables that turn a model or a result byte into the run's messages.
+#include "bootloader/bootloader.h"
 #include "update/stages.h"
 
 namespace {
@@ -11,13 +12,13 @@ namespace {
 // not follow from the limits of classes 3 and 6. The 4 KiB-page models keep the image's last
 // 4096 bytes back, so an image of 4096 bytes or less leaves them nothing to erase or write.
 // clang-format off
-// Models                  maxSize, bytes  message when exceeded                                          minSize  message when below
+// Models                maxSize, bytes  message when exceeded                                      minSize, bytes  message when below
 const SizeClass kSizeClasses[] = {
     {&SIZE_CLASS_1_MODELS,  0x80000,  "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 4)",  1,       MSG_EMPTY},
     {&SIZE_CLASS_2_MODELS,  0xE0000,  "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",  1,       MSG_EMPTY},
     {&SIZE_CLASS_3_MODELS,  0x3000,   "The file size EXCEEDS the MAXIMUM size (4 * 1024)",        1,       MSG_EMPTY},
     {&SIZE_CLASS_4_MODELS,  0xA000,   "The file size EXCEEDS the MAXIMUM size (40 * 1024)",       1,       MSG_EMPTY},
-    {&FOUR_KIB_PAGE_MODELS, 0x1FB000, "The file size EXCEEDS the MAXIMUM size (2028 * 1024)",     4097,    MSG_TOO_SMALL_4K},
+    {&PAGE_4KIB_MODELS,     0x1FB000, "The file size EXCEEDS the MAXIMUM size (2028 * 1024)",     4097,    MSG_TOO_SMALL_4K},
     {nullptr,               0x78800,  "The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)",  1,       MSG_EMPTY},
 };
 

@@ -22,13 +22,16 @@ HANDLE OpenPath(const char* path) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// The two ends before the link is open reset only the elapsed time.
-void EndBeforeLink(const BurnRun* run, const char* text, bool clockFirst) {
+// The ends before the link is open reset only the elapsed time: after the button for the image
+// checks, before it when the link does not open.
+enum EarlyEnd { CLOCK_AFTER_BUTTON, CLOCK_BEFORE_BUTTON };
+
+void EndBeforeLink(const BurnRun* run, const char* text, EarlyEnd order) {
     StopTimer(run);
     ShowError(run, text);
-    if (clockFirst) elapsedTime = 0;
+    if (order == CLOCK_BEFORE_BUTTON) elapsedTime = 0;
     EnableWindow(run->param.lParam, TRUE);
-    if (!clockFirst) elapsedTime = 0;
+    if (order == CLOCK_AFTER_BUTTON) elapsedTime = 0;
     CloseFile();
 }
 
@@ -46,12 +49,12 @@ void SetLinkOverride(const char* path) {
 }
 
 HANDLE OpenUsbLink(const BurnRun* run) {
-    if (!run->linkOverride.empty()) return OpenPath(run->linkOverride.c_str());
+    if (!run->linkOverride.empty()) return OpenPath(OverrideDeviceName(run->linkOverride).c_str());
     return OpenMyDevPipe("");
 }
 
 HANDLE OpenComLink(const BurnRun* run, const char* portName) {
-    if (!run->linkOverride.empty()) return OpenPath(run->linkOverride.c_str());
+    if (!run->linkOverride.empty()) return OpenPath(OverrideDeviceName(run->linkOverride).c_str());
     // No port listed: there is nothing to open (the bare prefix would name the device root).
     if (portName[0] == '\0') return INVALID_HANDLE_VALUE;
     return OpenPath(ComDeviceName(portName).c_str());
@@ -59,6 +62,12 @@ HANDLE OpenComLink(const BurnRun* run, const char* portName) {
 
 std::string ComDeviceName(const char* portName) {
     return std::string(kDevicePrefix) + portName;
+}
+
+std::string OverrideDeviceName(const std::string& path) {
+    // A bare name is a port ("COM10", "ttyUSB0"); anything with a separator is a path.
+    if (path.find_first_of("/\\:") != std::string::npos) return path;
+    return ComDeviceName(path.c_str());
 }
 
 void StopTimer(const BurnRun* run) {
@@ -90,7 +99,7 @@ void StartBurn(void* pParam) {
     bool haveImage = LoadImage();
     EnableWindow(run.param.lParam, FALSE);
     if (!haveImage) {
-        EndBeforeLink(&run, MSG_IMAGE_MISSING, true);
+        EndBeforeLink(&run, MSG_IMAGE_MISSING, CLOCK_BEFORE_BUTTON);
         return;
     }
 
@@ -100,11 +109,11 @@ void StartBurn(void* pParam) {
     run.maxSize = sizeClass.maxSize;
     const uint32_t length = fileLength;
     if (length > run.maxSize) {
-        EndBeforeLink(&run, sizeClass.tooLarge, false);
+        EndBeforeLink(&run, sizeClass.tooLarge, CLOCK_AFTER_BUTTON);
         return;
     }
     if (length < sizeClass.minSize) {
-        EndBeforeLink(&run, sizeClass.tooSmall, false);
+        EndBeforeLink(&run, sizeClass.tooSmall, CLOCK_AFTER_BUTTON);
         return;
     }
 
@@ -117,7 +126,7 @@ void StartBurn(void* pParam) {
         const char* linkName = usbAttached ? "USB" : portName;
         if (!run.linkOverride.empty()) linkName = run.linkOverride.c_str();
         std::string tempStr = std::string("CANNOT open ") + linkName + " Port!!!";
-        EndBeforeLink(&run, tempStr.c_str(), true);
+        EndBeforeLink(&run, tempStr.c_str(), CLOCK_BEFORE_BUTTON);
         return;
     }
 

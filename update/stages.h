@@ -43,6 +43,8 @@ HANDLE OpenUsbLink(const BurnRun* run);
 HANDLE OpenComLink(const BurnRun* run, const char* portName);
 // The name by which a listed COM port is opened ("COM10" -> "\\.\COM10").
 std::string ComDeviceName(const char* portName);
+// The name by which the front end's link is opened: a bare port name as a device, a path as is.
+std::string OverrideDeviceName(const std::string& path);
 
 // Message boxes of the run, owned by the main window.
 void StopTimer(const BurnRun* run);
@@ -56,7 +58,6 @@ extern const ModelSet SIZE_CLASS_1_MODELS;
 extern const ModelSet SIZE_CLASS_2_MODELS;
 extern const ModelSet SIZE_CLASS_3_MODELS;
 extern const ModelSet SIZE_CLASS_4_MODELS;
-extern const ModelSet FOUR_KIB_PAGE_MODELS;             // size class 5
 extern const ModelSet NV_FAMILY_USB_MODELS;             // NV, NV-H, NV26
 extern const ModelSet BOOTLOADER_VERSION_GROUP_MODELS;  // the twelve, by name
 extern const ModelSet POWER_CYCLE_MODELS;               // QM2-C-V2, QM2-C-V4, TR2-CAR

@@ -2,15 +2,19 @@
 //   - StartBurn: start of a run, size check, link opening, the probe loop, both stages, run end
 //   - ONESECONDTIMER: the window's elapsed-time timer, which the worker stops before its final
 //     message
+//   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
 #pragma once
 
 #include "catalogue/catalogue.h"
 
 #define ONESECONDTIMER 5
 
-// The worker's entry, started on its own thread with the address of paramStruct.
+// The worker's entry, started on its own thread with the address of paramStruct. It returns
+// nothing, so that it is _beginthread's start routine as it stands.
 void StartBurn(void* pParam);
 
 // Front ends that are told a link by path (the command line's --port) open that instead of the
-// listed COM port or the USB device; an empty text or nullptr goes back to the normal choice.
+// listed COM port or the USB device, also when the link is opened again after a replug or a
+// power cycle; a bare name (COM10, ttyUSB0) opens as a device. An empty text or nullptr goes
+// back to the normal choice. Read at the start of each run.
 void SetLinkOverride(const char* path);

@@ -34,9 +34,9 @@ void NoTweak(Config&) {}
 
 const CommandCase kCommands[] = {
     {"ID", "RP200", NoTweak, "ID", Bytes({ACK, 0x30, 0x10})},
-    {"ID with bit 15", "WJB-QM2-V2", NoTweak, "ID", Bytes({ACK, 0xA0, 0x01})},
-    {"ID without bit 15", "WJB-QM2-V2", [](Config& c) { c.bootIdBit15 = false; }, "ID",
-     Bytes({ACK, 0x20, 0x01})},
+    {"ID without bit 15", "WJB-QM2-V2", NoTweak, "ID", Bytes({ACK, 0x20, 0x01})},
+    {"ID with bit 15", "WJB-QM2-V2", [](Config& c) { c.bootIdBit15 = true; }, "ID",
+     Bytes({ACK, 0xA0, 0x01})},
     {"USB keeps bit 15", "NV-H", [](Config& c) { c.bootIdBit15 = false; }, "ID",
      Bytes({ACK, 0xA0, 0x02})},
     {"ID set", "QM2-C-V4", [](Config& c) { c.bootId = 0x000D; }, "ID", Bytes({ACK, 0x00, 0x0D})},

@@ -66,6 +66,16 @@ TEST_F(LinkOpen, ComPortsOpenByDeviceName) {
     for (const auto& n : kNames) EXPECT_EQ(ComDeviceName(n.port), n.device);
 }
 
+TEST_F(LinkOpen, OverrideOpensBareNamesAsDevicesAndPathsAsTheyAre) {
+    const struct {
+        const char* given;
+        const char* opened;
+    } kNames[] = {{"COM10", "\\\\.\\COM10"},        {"ttyUSB0", "\\\\.\\ttyUSB0"},
+                  {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"/tmp/plc", "/tmp/plc"},
+                  {"\\\\.\\COM3", "\\\\.\\COM3"},   {"C:\\links\\plc", "C:\\links\\plc"}};
+    for (const auto& n : kNames) EXPECT_EQ(OverrideDeviceName(n.given), n.opened) << n.given;
+}
+
 TEST_F(LinkOpen, ListedComPortIsOpenedForComModels) {
     for (const char* port : {"COM3", "COM10", "COM42"}) {
         SCOPED_TRACE(port);

@@ -22,6 +22,7 @@ void UpdateRun::SetUp() {
     EngineTest::SetUp();
     SetLinkOverride(nullptr);
     states.clear();
+    enables = 0;
     // The fixture's recording, plus the state the run had left at each call.
     platform::FrontEndHooks hooks;
     hooks.messageBox = [this](HWND, const char* text, const char* caption, UINT type) {
@@ -43,6 +44,7 @@ void UpdateRun::SetUp() {
         events.push_back(
             {FrontEndEvent::EnableWindow, "", "", 0, 0, enable, platform::VirtualNowMs()});
         states.push_back(Snapshot());
+        if (enable) ++enables;
         return TRUE;
     };
     platform::SetFrontEndHooks(hooks);

@@ -2,6 +2,7 @@
 // front-end calls recorded together with the state the run had left at each call.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,7 @@ class UpdateRun : public EngineTest {
 
     std::vector<uint8_t> image;
     std::vector<StateAtCall> states;  // parallel to events
+    std::atomic<int> enables{0};      // EnableWindow(TRUE) calls, for runs on another thread
 };
 
 void ExpectError(const FrontEndEvent& e, const std::string& text);

@@ -1,0 +1,186 @@
+// Transfer figures over pseudo-terminals, all in one run so that they share the machine's state:
+//   bare      a loop that writes 261 bytes and reads a 1-byte acknowledgement, against a peer
+//             that only acknowledges: the most a host can do on this link
+//   plcsim    SendFW of the embedded image (RP200) into plcsim, no pacing
+//   paced     SendFW of a 64 KiB image (NV, 256-byte blocks) into plcsim --pace at 115200 8N1,
+//             against the time the bytes need on the wire
+// Usage: pty_bench PLCSIM   (prints one "name value" line per figure)
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "applink/applink.h"
+#include "bootloader/bootloader.h"
+#include "catalogue/catalogue.h"
+#include "platform/resource_image.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+void Fail(const char* what) {
+    std::fprintf(stderr, "pty_bench: %s\n", what);
+    std::exit(1);
+}
+
+HANDLE OpenLink(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) Fail("cannot open the link");
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    SetCommState(h, &dcb);
+    SetLinkTimeouts(h, BOOT_TIMEOUT_MS);
+    return h;
+}
+
+// Blocks per second of the bare loop: write 261 bytes, read 1.
+double BareLoop(int blocks) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) Fail("no pseudo-terminal");
+    termios t{};
+    tcgetattr(master, &t);
+    cfmakeraw(&t);
+    tcsetattr(master, TCSANOW, &t);
+    std::string slave = ptsname(master);
+    std::thread peer([master, blocks] {
+        std::vector<uint8_t> buf(4096);
+        long pending = 0, acked = 0;
+        while (acked < blocks) {
+            ssize_t n = read(master, buf.data(), buf.size());
+            if (n <= 0) break;
+            pending += n;
+            while (pending >= 261) {
+                pending -= 261;
+                const uint8_t ack = ACK;
+                if (write(master, &ack, 1) != 1) return;
+                ++acked;
+            }
+        }
+    });
+    HANDLE h = OpenLink(slave);
+    std::vector<uint8_t> packet(261, 0x5A);
+    auto t0 = Clock::now();
+    for (int i = 0; i < blocks; ++i) {
+        DWORD n = 0;
+        uint8_t reply = 0;
+        WriteFile(h, packet.data(), 261, &n, nullptr);
+        ReadFile(h, &reply, 1, &n, nullptr);
+        if (n != 1 || reply != ACK) Fail("bare loop lost an acknowledgement");
+    }
+    double s = Seconds(t0);
+    peer.join();
+    CloseHandle(h);
+    close(master);
+    return blocks / s;
+}
+
+pid_t StartSim(const std::string& plcsim, const char* model, const std::string& link,
+               bool pace) {
+    std::vector<std::string> args = {plcsim, "--model", model, "--link", link, "--start", "boot"};
+    if (pace) args.push_back("--pace");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, plcsim.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        Fail("cannot start plcsim");
+    for (int i = 0; i < 200; ++i) {
+        struct stat st{};
+        if (lstat(link.c_str(), &st) == 0) return pid;
+        usleep(10000);
+    }
+    Fail("plcsim did not create its link");
+    return pid;
+}
+
+void StopSim(pid_t pid) {
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+// Erases, starts programming and times SendFW alone; returns seconds and the block count.
+double TimedTransfer(const std::string& plcsim, const char* model, bool pace,
+                     const std::vector<uint8_t>& image, int* blocks) {
+    std::string link = "/tmp/pty_bench_" + std::to_string(getpid()) + "_" + model;
+    pid_t pid = StartSim(plcsim, model, link, pace);
+    uint32_t idx = 0;
+    LookupPLC(model, &idx, nullptr);
+    SelectPLC(idx);
+    platform::SetResourceImage(image.data(), image.size());
+    if (!LoadImage()) Fail("no image");
+    hSerial = OpenLink(link);
+    if (SendErase_B(hSerial) != OK) Fail("erase failed");
+    if (SendUpdate(hSerial) != OK) Fail("UPDATE failed");
+    auto t0 = Clock::now();
+    if (SendFW(hSerial) != OK) Fail("transfer failed");
+    double s = Seconds(t0);
+    uint32_t sent = image.size() - (std::strcmp(model, "RP200") == 0 ? 4096 : 0);
+    *blocks = static_cast<int>((sent + 255) / 256);
+    CloseHandle(hSerial);
+    hSerial = INVALID_HANDLE_VALUE;
+    CloseFile();
+    StopSim(pid);
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: pty_bench PLCSIM\n");
+        return 2;
+    }
+    std::string plcsim = argv[1];
+    size_t embeddedSize = 0;
+    const uint8_t* embedded = platform::EmbeddedImage(&embeddedSize);
+    if (embedded == nullptr) Fail("no embedded image");
+    std::vector<uint8_t> image(embedded, embedded + embeddedSize);
+
+    int simBlocks = 0;
+    double simSeconds = TimedTransfer(plcsim, "RP200", false, image, &simBlocks);
+    double bare = BareLoop(simBlocks);
+    double sim = simBlocks / simSeconds;
+
+    std::vector<uint8_t> small(65536);
+    for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 7 + 3);
+    int pacedBlocks = 0;
+    double pacedSeconds = TimedTransfer(plcsim, "NV", true, small, &pacedBlocks);
+    // On the wire: each block and its acknowledgement, then EOT and its acknowledgement,
+    // 10 bits a byte at 8N1.
+    double wireBytes = pacedBlocks * (261.0 + 1.0) + 2.0;
+    double wireSeconds = wireBytes * 10.0 / 115200.0;
+
+    std::printf("bare_blocks_per_s %.0f\n", bare);
+    std::printf("plcsim_blocks_per_s %.0f\n", sim);
+    std::printf("plcsim_over_bare %.3f\n", sim / bare);
+    std::printf("paced_seconds %.3f\n", pacedSeconds);
+    std::printf("wire_seconds %.3f\n", wireSeconds);
+    std::printf("paced_over_wire %.3f\n", pacedSeconds / wireSeconds);
+    return 0;
+}

@@ -1,0 +1,148 @@
+// The headless front end: the update worker driven from a terminal or a script.
+//   - ParseOptions / UsageText: the command line
+//   - ResolveModel: the model from --model, --image's file name or the embedded image's name
+//   - StatusLine / PlainLineDue: the status panel as one line of text
+//   - FormatTraceLine: one exchange on the link as one line of the --trace file
+//   - CliFrontEnd: the front-end hooks, the panel and one-second timer thread, one run
+//   - Main: the whole program, with the engine's entry points passed in
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <iosfwd>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace plccli {
+
+// Exit status of the program.
+enum ExitStatus { EXIT_SUCCESSFUL = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+struct CliOptions {
+    std::optional<std::string> port;
+    std::optional<std::string> image;
+    std::optional<std::string> model;
+    std::optional<std::string> trace;
+    bool yes = false;
+    bool listPorts = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Parses the arguments after the program name. Returns false with a one-line reason on error.
+bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
+std::string UsageText();
+
+// The model named by an image file name (any directory part is ignored): the text before the
+// first "_"; empty when there is none.
+std::string ModelFromFileName(const std::string& path);
+// The catalogue row of a model name: the exact name, else the one name equal but for case.
+std::optional<uint32_t> FindModel(const std::string& name);
+// The model of the run: --model wins over --image's file name, which wins over the embedded
+// image's file name. Returns false with a reason when the name is no catalogue model.
+bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
+                  std::string* error);
+
+// What the panel shows, taken from the shared run state.
+struct PanelSnapshot {
+    int32_t elapsed = 0;
+    int32_t progress = 0;
+    int32_t status = 0;  // enum Status
+    int32_t errors = 0;
+    int32_t totalErrors = 0;
+    bool operator==(const PanelSnapshot&) const = default;
+};
+PanelSnapshot TakeSnapshot();
+// "Idle", "Erasing", "Programming", or "" for any other value (the panel draws no word then).
+const char* PhaseName(int32_t status);
+// One status line: elapsed seconds, bar, percentage, phase and error counters.
+std::string StatusLine(const PanelSnapshot& s);
+// Whether a plain (non-terminal) output prints a new line: a change of phase, of the progress's
+// tens, or of the error counters.
+bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now);
+
+// How a message box is printed, and what it means for the run.
+std::string MessageLine(const char* caption, const char* text);
+bool IsReconnectPrompt(const char* caption, const char* text);
+bool IsSuccessMessage(const char* text);
+
+// One exchange of the --trace file: "<seconds> W|R <count>[/<requested>] <bytes>", the bytes
+// with CR, LF, backslash and non-printables escaped; seconds from baseMs with milliseconds.
+std::string EscapeBytes(const uint8_t* data, size_t len);
+std::string FormatTraceLine(bool write, const uint8_t* data, size_t len, uint32_t requested,
+                            uint64_t ms, uint64_t baseMs);
+
+struct FrontEndConfig {
+    bool terminal = false;  // redraw one line with \r; otherwise print plain lines
+    bool yes = false;       // answer the reconnect prompts without waiting for Enter
+    std::chrono::milliseconds tick{100};
+    std::chrono::milliseconds second{1000};
+};
+
+// The window's side of a run: installs the front-end hooks, starts the one-second timer and the
+// worker on its own thread (as "Start Burn" does), redraws the status line on every tick until
+// the worker has re-enabled the button and returned.
+class CliFrontEnd {
+  public:
+    CliFrontEnd(std::ostream& out, std::istream& in, FrontEndConfig config);
+    ~CliFrontEnd();
+    CliFrontEnd(const CliFrontEnd&) = delete;
+    CliFrontEnd& operator=(const CliFrontEnd&) = delete;
+
+    // Runs worker(&paramStruct) on a thread of its own; returns the exit status that the final
+    // message gives.
+    int Run(void (*worker)(void*));
+
+    // The messages shown during the last run, as printed.
+    std::vector<std::string> Messages() const;
+
+  private:
+    static void WorkerThunk(void* param);
+    int OnMessageBox(const char* text, const char* caption);
+    void OnKillTimer(UINT_PTR id);
+    void OnEnableWindow(HWND hwnd, BOOL enable);
+    void PanelLoop();
+    void DrawLocked(bool finishLine);
+
+    std::ostream& out_;
+    std::istream& in_;
+    FrontEndConfig config_;
+    void (*worker_)(void*) = nullptr;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool timerRunning_ = false;
+    bool stopPanel_ = false;
+    bool workerReturned_ = false;
+    bool lineOpen_ = false;  // a status line drawn on a terminal without its line end
+    bool anyLine_ = false;
+    PanelSnapshot lastDrawn_;
+    std::string finalMessage_;
+    bool ended_ = false;
+    std::vector<std::string> messages_;
+};
+
+// The engine's entry points that the program calls.
+struct Engine {
+    void (*startBurn)(void*);
+    void (*setLinkOverride)(const char*);
+};
+
+struct Io {
+    std::ostream& out;
+    std::ostream& err;
+    std::istream& in;
+    bool terminal;
+};
+
+// The program: arguments after the program name, the embedded image's file name.
+int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,
+         Engine engine);
+
+}  // namespace plccli

@@ -1,0 +1,184 @@
+// One run driven from the command line: the worker on its own thread, the front-end calls it
+// makes, the status line on every tick and the elapsed seconds while the timer runs.
+#include <atomic>
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+#include "platform/hooks.h"
+#include "update/update.h"
+
+namespace plccli {
+
+namespace {
+
+// The window and the "Start Burn" button that the worker is given: tokens only, never drawn.
+HWND const MAIN_WINDOW = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x100));
+HWND const START_BURN_BUTTON = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x200));
+
+const char CLEAR_TO_LINE_END[] = "\033[K";
+const char PROMPT_HINT[] = "(press Enter to continue)";
+
+// The front end whose run is in progress; the worker's thread starts with &paramStruct only.
+std::atomic<CliFrontEnd*> gActive{nullptr};
+
+}  // namespace
+
+CliFrontEnd::CliFrontEnd(std::ostream& out, std::istream& in, FrontEndConfig config)
+    : out_(out), in_(in), config_(config) {}
+
+CliFrontEnd::~CliFrontEnd() {
+    CliFrontEnd* self = this;
+    gActive.compare_exchange_strong(self, nullptr);
+}
+
+std::vector<std::string> CliFrontEnd::Messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+}
+
+void CliFrontEnd::WorkerThunk(void* param) {
+    CliFrontEnd* self = gActive.load();
+    self->worker_(param);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->workerReturned_ = true;
+    self->wake_.notify_all();
+}
+
+int CliFrontEnd::Run(void (*worker)(void*)) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        worker_ = worker;
+        timerRunning_ = false;
+        stopPanel_ = false;
+        workerReturned_ = false;
+        ended_ = false;
+        lineOpen_ = false;
+        anyLine_ = false;
+        finalMessage_.clear();
+        messages_.clear();
+    }
+    gActive = this;
+    platform::FrontEndHooks hooks;
+    hooks.messageBox = [this](HWND, const char* text, const char* caption, UINT) {
+        return OnMessageBox(text, caption);
+    };
+    hooks.killTimer = [this](HWND, UINT_PTR id) {
+        OnKillTimer(id);
+        return TRUE;
+    };
+    hooks.enableWindow = [this](HWND hwnd, BOOL enable) {
+        OnEnableWindow(hwnd, enable);
+        return TRUE;
+    };
+    platform::SetFrontEndHooks(hooks);
+
+    // What "Start Burn" does: the image counts as chosen, the parameter record, the one-second
+    // timer, then the worker.
+    isFileChosed = 1;
+    paramStruct = ParamStruct{MAIN_WINDOW, START_BURN_BUTTON};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        timerRunning_ = true;
+    }
+    std::thread panel(&CliFrontEnd::PanelLoop, this);
+    bool started =
+        _beginthread(&CliFrontEnd::WorkerThunk, 0, &paramStruct) != static_cast<uintptr_t>(-1);
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!started) {
+            workerReturned_ = true;
+            finalMessage_ = "the update could not be started";
+        }
+        wake_.wait(lock, [this] { return workerReturned_; });
+        stopPanel_ = true;
+        wake_.notify_all();
+    }
+    panel.join();
+    platform::ClearFrontEndHooks();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lineOpen_) {
+        out_ << '\n';
+        lineOpen_ = false;
+    }
+    out_.flush();
+    return IsSuccessMessage(finalMessage_.c_str()) ? EXIT_SUCCESSFUL : EXIT_FAILED;
+}
+
+void CliFrontEnd::DrawLocked(bool finishLine) {
+    PanelSnapshot now = TakeSnapshot();
+    if (config_.terminal) {
+        out_ << '\r' << StatusLine(now) << CLEAR_TO_LINE_END;
+        lineOpen_ = true;
+        if (finishLine) {
+            out_ << '\n';
+            lineOpen_ = false;
+        }
+    } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {
+        out_ << StatusLine(now) << '\n';
+    }
+    anyLine_ = true;
+    lastDrawn_ = now;
+    out_.flush();
+}
+
+void CliFrontEnd::PanelLoop() {
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> lock(mutex_);
+    Clock::time_point nextSecond = Clock::now() + config_.second;
+    while (!stopPanel_) {
+        if (timerRunning_ && !ended_) DrawLocked(false);
+        wake_.wait_for(lock, config_.tick, [this] { return stopPanel_; });
+        Clock::time_point now = Clock::now();
+        // The one-second timer: counts while it runs; a tick that came late counts each second
+        // it covered, as queued timer messages would.
+        while (now >= nextSecond) {
+            if (timerRunning_) ++elapsedTime;
+            nextSecond += config_.second;
+        }
+    }
+}
+
+int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
+    std::string line = MessageLine(caption, text);
+    bool prompt = IsReconnectPrompt(caption, text);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (lineOpen_) {
+            out_ << '\n';
+            lineOpen_ = false;
+        } else if (!config_.terminal && timerRunning_) {
+            DrawLocked(false);
+        }
+        out_ << line << '\n';
+        if (prompt && !config_.yes) out_ << PROMPT_HINT << '\n';
+        out_.flush();
+        messages_.push_back(line);
+        finalMessage_ = text ? text : "";
+    }
+    if (prompt && !config_.yes) {
+        // A closed input answers as Enter would: nothing else can answer it.
+        std::string answer;
+        std::getline(in_, answer);
+    }
+    return IDOK;
+}
+
+void CliFrontEnd::OnKillTimer(UINT_PTR id) {
+    if (id != ONESECONDTIMER) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (timerRunning_ && !ended_) DrawLocked(true);
+    timerRunning_ = false;
+}
+
+void CliFrontEnd::OnEnableWindow(HWND hwnd, BOOL enable) {
+    if (hwnd != START_BURN_BUTTON || !enable) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    timerRunning_ = false;
+    wake_.notify_all();
+}
+
+}  // namespace plccli

@@ -1,0 +1,146 @@
+// The command line and the model of the run.
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+
+namespace plccli {
+
+namespace {
+
+// Option          takes a value   where it goes
+struct OptionRow {
+    const char* name;
+    bool hasValue;
+    std::optional<std::string> CliOptions::*value;
+    bool CliOptions::*flag;
+};
+
+const OptionRow OPTIONS[] = {
+    {"--port", true, &CliOptions::port, nullptr},
+    {"--image", true, &CliOptions::image, nullptr},
+    {"--model", true, &CliOptions::model, nullptr},
+    {"--trace", true, &CliOptions::trace, nullptr},
+    {"--yes", false, nullptr, &CliOptions::yes},
+    {"--list-ports", false, nullptr, &CliOptions::listPorts},
+    {"--help", false, nullptr, &CliOptions::help},
+    {"-h", false, nullptr, &CliOptions::help},
+    {"--version", false, nullptr, &CliOptions::version},
+};
+
+bool EqualNoCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
+    *options = CliOptions{};
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+        }
+        const OptionRow* row = nullptr;
+        for (const auto& r : OPTIONS)
+            if (arg == r.name) row = &r;
+        if (row == nullptr) {
+            *error = arg.rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
+                                            : "unexpected argument '" + args[i] + "'";
+            return false;
+        }
+        if (!row->hasValue) {
+            if (inlineValue) {
+                *error = "option " + arg + " takes no value";
+                return false;
+            }
+            options->*(row->flag) = true;
+            continue;
+        }
+        std::string value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            *error = "option " + arg + " needs a value";
+            return false;
+        }
+        if (value.empty()) {
+            *error = "option " + arg + " needs a value";
+            return false;
+        }
+        options->*(row->value) = value;
+    }
+    return true;
+}
+
+std::string UsageText() {
+    return "Usage: plcfwupdate [OPTION]...\n"
+           "Writes the firmware image into the PLC, as the window's \"Start Burn\" does.\n"
+           "\n"
+           "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0) or any path\n"
+           "                    (a pseudo-terminal); for a USB-attached model the link to use\n"
+           "                    instead of the PLC's USB device. Default: the first listed port,\n"
+           "                    or the PLC's USB device\n"
+           "  --image FILE      write this image instead of the embedded one; its file name\n"
+           "                    names the model (the text before the first \"_\")\n"
+           "  --model NAME      the PLC model (wins over the image's file name)\n"
+           "  --yes             answer the replug and power-cycle prompts without waiting\n"
+           "  --list-ports      list the ports of the model, one a line, and exit\n"
+           "  --trace FILE      write every exchange on the link to FILE with a time stamp\n"
+           "  --help            show this text and exit\n"
+           "  --version         show the version and the embedded image, and exit\n"
+           "\n"
+           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error.\n";
+}
+
+std::string ModelFromFileName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t underscore = name.find('_');
+    return underscore == std::string::npos ? std::string() : name.substr(0, underscore);
+}
+
+std::optional<uint32_t> FindModel(const std::string& name) {
+    uint32_t row = 0;
+    if (LookupPLC(name.c_str(), &row, nullptr)) return row;
+    for (uint32_t i = 0; i < PLC_COUNT; ++i)
+        if (EqualNoCase(plcList[i], name.c_str())) return i;
+    return std::nullopt;
+}
+
+bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
+                  std::string* error) {
+    std::string name;
+    std::string source;
+    if (options.model) {
+        name = *options.model;
+        source = "unknown model '" + name + "'";
+    } else {
+        std::string file = options.image ? *options.image : embeddedFile;
+        name = ModelFromFileName(file);
+        source = name.empty()
+                     ? "the image file name '" + file + "' names no model"
+                     : "the image file name '" + file + "' names the unknown model '" + name + "'";
+        source += "; name it with --model";
+    }
+    std::optional<uint32_t> found = name.empty() ? std::nullopt : FindModel(name);
+    if (!found) {
+        *error = source;
+        return false;
+    }
+    *row = *found;
+    return true;
+}
+
+}  // namespace plccli

@@ -1,0 +1,32 @@
+// A far end that answers every host write with the next piece of the fuzzer's input: the first
+// byte of each piece gives its length (0 = silence), the bytes after it are the reply. When the
+// input runs out the peer stays silent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/virtual.h"
+
+class FuzzPeer : public platform::VirtualPeer {
+public:
+    FuzzPeer(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    size_t OnWrite(platform::VirtualLink& link, const uint8_t*, size_t len,
+                   uint64_t nowMs) override {
+        if (pos_ >= size_) return len;
+        uint8_t control = data_[pos_++];
+        // Bit 7 of the control byte makes this write come up short.
+        size_t took = (control & 0x80) ? len / 2 : len;
+        size_t n = control & 0x7F;
+        if (n > size_ - pos_) n = size_ - pos_;
+        if (n > 0) link.Deliver(data_ + pos_, n, nowMs + (control & 0x40 ? 3500 : 0));
+        pos_ += n;
+        return took;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};

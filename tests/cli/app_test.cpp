@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+#include "device/device.h"
+#include "platform/resource_image.h"
+#include "tests/device/fake_tree.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+const char EMBEDDED[] = "RP200_v1.14.10_20240103_01.bin";
+
+// What the fake worker saw when the run started, and what it ends with.
+struct Seen {
+    int runs = 0;
+    std::string model;
+    std::string selectedPort;
+    std::string override;
+    bool overrideCleared = false;
+    DWORD imageBytes = 0;
+    const char* finalCaption = "INFORMATION";
+    const char* finalText = "Firmware update is SUCCESSFUL";
+};
+Seen gSeen;
+
+void FakeOverride(const char* path) {
+    if (path == nullptr || *path == '\0') {
+        gSeen.override.clear();
+        gSeen.overrideCleared = true;
+    } else {
+        gSeen.override = path;
+    }
+}
+
+// A run as the worker makes it, without a PLC: the image, the button, the final message.
+void FakeStartBurn(void* param) {
+    auto* p = static_cast<ParamStruct*>(param);
+    ++gSeen.runs;
+    gSeen.model = plcList[selectedPLCIdx];
+    char port[PORT_NAME_BYTES];
+    GetSelectedComPort(port);
+    gSeen.selectedPort = port;
+    HRSRC res = FindResourceA(nullptr, MAKEINTRESOURCEA(8), "BIN");
+    gSeen.imageBytes = SizeofResource(nullptr, res);
+    EnableWindow(p->lParam, FALSE);
+    KillTimer(p->hwnd, 5);
+    MessageBoxA(p->hwnd, gSeen.finalText, gSeen.finalCaption, MB_OK);
+    ResetRunState(p);
+}
+
+class CliMainTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plctest::ResetSharedState();
+        gSeen = Seen{};
+        SetPortRoots(tree.Path("sys").c_str(), tree.Path("dev").c_str());
+    }
+    void TearDown() override {
+        SetPortRoots(nullptr, nullptr);
+        platform::UseEmbeddedResourceImage();
+    }
+
+    int Run(const std::vector<std::string>& args) {
+        out.str("");
+        err.str("");
+        plccli::Io io{out, err, in, false};
+        return plccli::Main(args, EMBEDDED, io, plccli::Engine{&FakeStartBurn, &FakeOverride});
+    }
+
+    // A serial port as sysfs and /dev show it.
+    void SerialPort(const std::string& name) {
+        tree.Dir("sys/class/tty/" + name + "/device");
+        tree.File("dev/" + name);
+    }
+
+    plctest::FakeTree tree;
+    std::ostringstream out, err;
+    std::istringstream in;
+};
+
+TEST_F(CliMainTest, UsageErrorsExitTwoWithOneLineAndNoRun) {
+    tree.File("empty_1.bin");
+    const std::vector<std::string> cases[] = {
+        {"--bogus"},
+        {"--port"},
+        {"--model", "RP2000"},
+        {"--image", "/no/such/dir/QM2-E_1.bin"},
+        {"--image", tree.Path("empty_1.bin").string(), "--model", "QM2-E"},
+        {"--image", tree.Path("dir_1.bin").string()},
+        {"--trace", "/no/such/dir/trace.log"},
+        {"--model", "NOPE", "--list-ports"},
+        {"stray"},
+    };
+    tree.Dir("dir_1.bin");
+    for (const auto& args : cases) {
+        EXPECT_EQ(Run(args), plccli::EXIT_USAGE) << args[0];
+        std::string e = err.str();
+        EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        EXPECT_EQ(e.rfind("plcfwupdate: ", 0), 0u) << e;
+    }
+    EXPECT_EQ(gSeen.runs, 0);
+}
+
+TEST_F(CliMainTest, HelpAndVersionDoNotRun) {
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_NE(out.str().find("--list-ports"), std::string::npos);
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_NE(out.str().find(EMBEDDED), std::string::npos);
+    EXPECT_EQ(gSeen.runs, 0);
+}
+
+TEST_F(CliMainTest, ListPortsFollowsTheModelsLink) {
+    SerialPort("ttyUSB1");
+    SerialPort("ttyACM0");
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"--list-ports"}, "USB\n"},  // the embedded RP200 is USB-attached
+        {{"--list-ports", "--model", "QM2-E"}, "ttyACM0\nttyUSB1\n"},
+        {{"--list-ports", "--image", "/x/DK2_1.bin"}, "ttyACM0\nttyUSB1\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.args), 0);
+        EXPECT_EQ(out.str(), c.out);
+    }
+    EXPECT_EQ(gSeen.runs, 0);
+}
+
+TEST_F(CliMainTest, ThePortOfTheRun) {
+    SerialPort("ttyS4");
+    SerialPort("ttyUSB0");
+    std::filesystem::create_directories(tree.Path("sys/class/tty/ttyS4"));
+    tree.File("sys/class/tty/ttyS4/type", "4");
+    struct Case {
+        std::vector<std::string> args;
+        std::string model, selectedPort, override;
+    };
+    const Case cases[] = {
+        {{}, "RP200", "USB", ""},
+        {{"--port", "/tmp/sim/plc"}, "RP200", "USB", "/tmp/sim/plc"},
+        {{"--port", "ttyACM3"}, "RP200", "USB", "ttyACM3"},  // a USB-attached model by name
+        {{"--model", "QM2-E"}, "QM2-E", "ttyS4", ""},        // the first listed port
+        {{"--model", "QM2-E", "--port", "ttyUSB0"}, "QM2-E", "ttyUSB0", ""},
+        {{"--model", "QM2-E", "--port", "/tmp/sim/plc"}, "QM2-E", "plc", "/tmp/sim/plc"},
+        {{"--model", "QM2-E", "--port", "/tmp/sim/averylongname"},
+         "QM2-E",
+         "",
+         "/tmp/sim/averylongname"},
+        {{"--model", "QM2-E", "--port", "ttyUSB12345"}, "QM2-E", "", "ttyUSB12345"},
+    };
+    for (const auto& c : cases) {
+        gSeen.overrideCleared = false;
+        EXPECT_EQ(Run(c.args), 0) << err.str();
+        EXPECT_EQ(gSeen.model, c.model);
+        EXPECT_EQ(gSeen.selectedPort, c.selectedPort);
+        EXPECT_EQ(gSeen.override, c.override);
+        EXPECT_TRUE(gSeen.overrideCleared) << "an override of an earlier run must not stay";
+    }
+}
+
+TEST_F(CliMainTest, NoSerialPortLeavesThePortEmpty) {
+    EXPECT_EQ(Run({"--model", "PN2"}), 0);
+    EXPECT_EQ(gSeen.selectedPort, "");
+}
+
+TEST_F(CliMainTest, ImageFileGoesBehindTheResourceCalls) {
+    tree.File("QM2-E_v1.bin", std::string(12345, '\x5A'));
+    EXPECT_EQ(Run({"--image", tree.Path("QM2-E_v1.bin").string()}), 0) << err.str();
+    EXPECT_EQ(gSeen.model, "QM2-E");
+    EXPECT_EQ(gSeen.imageBytes, 12345u);
+    // The next run without --image has the embedded image again (none in this test program).
+    static const uint8_t other[3] = {1, 2, 3};
+    platform::SetResourceImage(other, sizeof other);
+    EXPECT_EQ(Run({}), 0);
+    size_t embedded = 99;
+    platform::EmbeddedImage(&embedded);
+    EXPECT_EQ(gSeen.imageBytes, embedded);
+}
+
+TEST_F(CliMainTest, TheFinalMessageGivesTheExitStatus) {
+    struct Case {
+        const char* caption;
+        const char* text;
+        int status;
+    };
+    const Case cases[] = {
+        {"Information", "Firmware update is SUCCESSFUL!, please REPLUG the USB cable", 0},
+        {"INFORMATION", "Firmware update is SUCCESSFUL", 0},
+        {"ERROR", "Firmware update is FAILED", 1},
+        {"ERROR", "PLC in RUN MODE", 1},
+        {"ERROR", "CANNOT open USB Port!!!", 1},
+    };
+    for (const auto& c : cases) {
+        gSeen.finalCaption = c.caption;
+        gSeen.finalText = c.text;
+        EXPECT_EQ(Run({}), c.status) << c.text;
+        EXPECT_NE(out.str().find(std::string("[") + c.caption + "] " + c.text + "\n"),
+                  std::string::npos)
+            << out.str();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+#include "platform/virtual.h"
+#include "tests/device/fake_tree.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/scripted_peer.h"
+
+namespace {
+
+const char REPLUG[] = "Please REPLUG the USB Cable, and then press OK to continue";
+const char SUCCESS[] = "Firmware update is SUCCESSFUL!, please REPLUG the USB cable";
+
+// What the scripted run observed from inside the worker.
+struct Observed {
+    std::atomic<int32_t> elapsedAtStop{-1};
+    std::atomic<int32_t> elapsedLater{-1};
+    std::atomic<bool> countedDuringPrompt{false};
+};
+Observed* gObserved = nullptr;
+
+// Waits, without sleeping, until pred holds or a real second has passed.
+template <typename Pred>
+bool SpinUntil(Pred pred) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// A whole run as the worker makes it, on a virtual link: the prompt, both phases, the timer
+// stop and the final message, then the run reset.
+void ScriptedRun(void* param) {
+    auto* p = static_cast<ParamStruct*>(param);
+    EnableWindow(p->lParam, FALSE);
+    hSerial = CreateFileA("cli-plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD n = 0;
+    uint8_t reply[3];
+    WriteFile(hSerial, "ID", 2, &n, nullptr);
+    ReadFile(hSerial, reply, 3, &n, nullptr);
+    MessageBoxA(p->hwnd, REPLUG, "Information", MB_ICONINFORMATION);
+    gObserved->countedDuringPrompt = SpinUntil([] { return elapsedTime >= 2; });
+    flashStatus = ERASE;
+    for (int i = 0; i <= 100; i += 5) progress = i;
+    flashStatus = PROGRAM;
+    for (int i = 0; i <= 100; ++i) {
+        progress = i;
+        if (i % 25 == 0) ++totalErrCounter;
+    }
+    KillTimer(p->hwnd, 5);
+    gObserved->elapsedAtStop = elapsedTime;
+    // Several of this test's short seconds pass while the final message would be open.
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    gObserved->elapsedLater = elapsedTime;
+    MessageBoxA(p->hwnd, SUCCESS, "Information", MB_ICONINFORMATION);
+    ResetRunState(p);
+}
+
+class FrontEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plctest::ResetSharedState();
+        platform::UnregisterAllVirtualLinks();
+        peer = std::make_shared<plctest::ScriptedPeer>();
+        peer->Then(std::string("\x06\x30\x10", 3));
+        platform::RegisterVirtualLink("cli-plc", peer);
+        gObserved = &observed;
+    }
+    void TearDown() override {
+        platform::UnregisterAllVirtualLinks();
+        gObserved = nullptr;
+    }
+
+    plccli::FrontEndConfig Config(bool terminal, bool yes) {
+        plccli::FrontEndConfig c;
+        c.terminal = terminal;
+        c.yes = yes;
+        c.tick = std::chrono::milliseconds(1);
+        c.second = std::chrono::milliseconds(1);
+        return c;
+    }
+
+    std::shared_ptr<plctest::ScriptedPeer> peer;
+    Observed observed;
+};
+
+TEST_F(FrontEndTest, AWholeRunWithThePanelAndTheTimer) {
+    struct Case {
+        bool terminal;
+        bool yes;
+        std::string input;
+        std::streamoff inputLeft;  // bytes of input not consumed
+    };
+    const Case cases[] = {
+        {false, true, "\n", 1},  // --yes answers by itself
+        {false, false, "\nmore", 4},
+        {true, false, "\n", 0},
+        {false, false, "", 0},  // a closed input answers too
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.terminal) + std::to_string(c.yes));
+        plctest::ResetSharedState();
+        std::ostringstream out;
+        std::istringstream in(c.input);
+        plccli::CliFrontEnd frontEnd(out, in, Config(c.terminal, c.yes));
+        EXPECT_EQ(frontEnd.Run(&ScriptedRun), plccli::EXIT_SUCCESSFUL);
+
+        std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(static_cast<std::streamoff>(rest.size()), c.inputLeft);
+        EXPECT_EQ(frontEnd.Messages(),
+                  (std::vector<std::string>{std::string("[Information] ") + REPLUG,
+                                            std::string("[Information] ") + SUCCESS}));
+        EXPECT_TRUE(observed.countedDuringPrompt) << "the timer counts through the prompt";
+        EXPECT_GE(observed.elapsedAtStop, 2);
+        EXPECT_EQ(observed.elapsedLater.load(), observed.elapsedAtStop.load())
+            << "no second is counted once the worker stopped the timer";
+        EXPECT_EQ(elapsedTime, 0);
+        EXPECT_EQ(platform::OpenHandleCount(), 0);
+
+        std::string text = out.str();
+        // The last status line before the final message shows the end of the transfer.
+        size_t final = text.find(std::string("[Information] ") + SUCCESS);
+        ASSERT_NE(final, std::string::npos) << text;
+        size_t lastStatus = text.rfind(" s [", final);
+        ASSERT_NE(lastStatus, std::string::npos) << text;
+        EXPECT_NE(text.find("100%  Programming  errors 0/5", lastStatus), std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("\r", final), std::string::npos) << "nothing drawn after the end";
+        EXPECT_EQ(text.back(), '\n');
+        if (c.terminal) {
+            EXPECT_NE(text.find("\r"), std::string::npos);
+            EXPECT_NE(text.find("\033[K"), std::string::npos);
+        } else {
+            EXPECT_EQ(text.find("\r"), std::string::npos);
+            // A plain line only on a change of what it shows beyond the seconds.
+            std::istringstream lines(text);
+            std::string previous;
+            for (std::string line; std::getline(lines, line);) {
+                size_t bar = line.find(" s [");
+                if (bar == std::string::npos) continue;
+                EXPECT_NE(line.substr(bar), previous) << text;
+                previous = line.substr(bar);
+            }
+        }
+        EXPECT_EQ(text.find("press Enter") != std::string::npos, !c.yes);
+    }
+}
+
+// A worker that ends at once, as when the link cannot be opened.
+void EarlyEnd(void* param) {
+    auto* p = static_cast<ParamStruct*>(param);
+    EnableWindow(p->lParam, FALSE);
+    KillTimer(p->hwnd, 5);
+    MessageBoxA(p->hwnd, "CANNOT open USB Port!!!", "ERROR", MB_ICONERROR);
+    elapsedTime = 0;
+    EnableWindow(p->lParam, TRUE);
+}
+
+// A worker that ends without any message (a missing image resource, say).
+void SilentEnd(void* param) {
+    EnableWindow(static_cast<ParamStruct*>(param)->lParam, TRUE);
+}
+
+TEST_F(FrontEndTest, RunsThatEndWithoutSuccessExitOne) {
+    for (auto* worker : {&EarlyEnd, &SilentEnd}) {
+        plctest::ResetSharedState();
+        std::ostringstream out;
+        std::istringstream in;
+        plccli::CliFrontEnd frontEnd(out, in, Config(false, false));
+        EXPECT_EQ(frontEnd.Run(worker), plccli::EXIT_FAILED);
+    }
+}
+
+// Writes and reads on the link while a --trace file is open.
+void TracedRun(void* param) {
+    auto* p = static_cast<ParamStruct*>(param);
+    hSerial = CreateFileA("cli-plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    COMMTIMEOUTS t{MAXDWORD, 0, 3000, 0, 3000};
+    SetCommTimeouts(hSerial, &t);
+    DWORD n = 0;
+    uint8_t reply[8];
+    WriteFile(hSerial, ":006401590141\r\n", 15, &n, nullptr);
+    ReadFile(hSerial, reply, 3, &n, nullptr);
+    ReadFile(hSerial, reply, 4, &n, nullptr);  // nothing more comes
+    KillTimer(p->hwnd, 5);
+    MessageBoxA(p->hwnd, "Firmware update is FAILED", "ERROR", MB_ICONERROR);
+    ResetRunState(p);
+}
+
+void NoOverride(const char*) {}
+
+TEST_F(FrontEndTest, TraceFileHoldsEveryExchange) {
+    plctest::FakeTree tree;
+    std::string trace = tree.Path("trace.log").string();
+    std::ostringstream out, err;
+    std::istringstream in;
+    plccli::Io io{out, err, in, false};
+    EXPECT_EQ(plccli::Main({"--trace", trace}, "RP200_x.bin", io,
+                           plccli::Engine{&TracedRun, &NoOverride}),
+              plccli::EXIT_FAILED);
+    std::ifstream file(trace);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "0.000 W 15 :006401590141\\r\\n");
+    EXPECT_EQ(lines[1].substr(lines[1].find(' ')), " R 3 \\x060\\x10");
+    EXPECT_EQ(lines[2].substr(lines[2].find(' ')), " R 0/4 ");
+    EXPECT_EQ(lines[2].substr(0, lines[2].find(' ')), "3.000");  // a silent read: its time-out
+}
+
+}  // namespace

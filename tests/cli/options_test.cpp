@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+
+namespace {
+
+using plccli::CliOptions;
+
+TEST(ParseOptions, AcceptsEveryOptionInBothSpellings) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string port, image, model, trace;
+        bool yes, listPorts, help, version;
+    };
+    const Case cases[] = {
+        {{}, "", "", "", "", false, false, false, false},
+        {{"--port", "ttyUSB0"}, "ttyUSB0", "", "", "", false, false, false, false},
+        {{"--port=/tmp/x/plc"}, "/tmp/x/plc", "", "", "", false, false, false, false},
+        {{"--image", "QM2-E_1.bin", "--model", "QM2-E"},
+         "",
+         "QM2-E_1.bin",
+         "QM2-E",
+         "",
+         false,
+         false,
+         false,
+         false},
+        {{"--trace=t.log", "--yes"}, "", "", "", "t.log", true, false, false, false},
+        {{"--list-ports", "--help", "--version"}, "", "", "", "", false, true, true, true},
+        {{"-h"}, "", "", "", "", false, false, true, false},
+        {{"--port", "a", "--port", "b"}, "b", "", "", "", false, false, false, false},
+        {{"--image", "-odd-name.bin"}, "", "-odd-name.bin", "", "", false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        CliOptions o;
+        std::string error;
+        ASSERT_TRUE(plccli::ParseOptions(c.args, &o, &error)) << error;
+        EXPECT_EQ(o.port.value_or(""), c.port);
+        EXPECT_EQ(o.image.value_or(""), c.image);
+        EXPECT_EQ(o.model.value_or(""), c.model);
+        EXPECT_EQ(o.trace.value_or(""), c.trace);
+        EXPECT_EQ(o.yes, c.yes);
+        EXPECT_EQ(o.listPorts, c.listPorts);
+        EXPECT_EQ(o.help, c.help);
+        EXPECT_EQ(o.version, c.version);
+    }
+}
+
+TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string reasonHas;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"-p", "COM3"}, "unknown option '-p'"},
+        {{"COM3"}, "unexpected argument 'COM3'"},
+        {{"--port"}, "--port needs a value"},
+        {{"--image="}, "--image needs a value"},
+        {{"--yes=no"}, "--yes takes no value"},
+        {{"--model", "RP200", "--trace"}, "--trace needs a value"},
+        {{"--Port", "x"}, "unknown option '--Port'"},
+    };
+    for (const auto& c : cases) {
+        CliOptions o;
+        std::string error;
+        EXPECT_FALSE(plccli::ParseOptions(c.args, &o, &error)) << c.args[0];
+        EXPECT_NE(error.find(c.reasonHas), std::string::npos) << error;
+    }
+}
+
+TEST(UsageText, ListsEveryOption) {
+    std::string usage = plccli::UsageText();
+    for (const char* option : {"--port", "--image", "--model", "--yes", "--list-ports", "--trace",
+                               "--help", "--version"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+TEST(ResolveModel, ModelBeatsImageBeatsEmbedded) {
+    const std::string embedded = "RP200_v1.14.10_20240103_01.bin";
+    struct Case {
+        const char* model;  // nullptr: not given
+        const char* image;
+        const char* embedded;
+        const char* resolved;  // nullptr: a usage error
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, "RP200_v1.14.10_20240103_01.bin", "RP200"},
+        {nullptr, "/some/dir/QM2-E_v2.bin", "RP200_x.bin", "QM2-E"},
+        {"NV26", "/some/dir/QM2-E_v2.bin", "RP200_x.bin", "NV26"},
+        {"rp200-aio", nullptr, "RP200_x.bin", "RP200-AIO"},  // case does not matter
+        {"RP200-TO-RP300", nullptr, "x.bin", "RP200-TO-RP300"},
+        {nullptr, "dir_with_underscore/QM3_1.bin", "RP200_x.bin", "QM3"},
+        {"RP2000", nullptr, "RP200_x.bin", nullptr},
+        {"", nullptr, "RP200_x.bin", nullptr},
+        {nullptr, "firmware.bin", "RP200_x.bin", nullptr},  // no "_": names no model
+        {nullptr, "XYZ_1.bin", "RP200_x.bin", nullptr},
+        {nullptr, nullptr, "nomodel.bin", nullptr},
+    };
+    for (const auto& c : cases) {
+        CliOptions o;
+        if (c.model) o.model = c.model;
+        if (c.image) o.image = c.image;
+        uint32_t row = 99;
+        std::string error;
+        bool ok = plccli::ResolveModel(o, c.embedded, &row, &error);
+        EXPECT_EQ(ok, c.resolved != nullptr) << (c.model ? c.model : "") << " " << error;
+        if (ok && c.resolved) {
+            EXPECT_STREQ(plcList[row], c.resolved);
+        } else {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+}
+
+TEST(ModelFromFileName, TextBeforeTheFirstUnderscoreOfTheName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"RP200_v1.14.10_20240103_01.bin", "RP200"},
+        {"/a_b/c_d/QM2-E_x.bin", "QM2-E"},
+        {"_leading.bin", ""},
+        {"none.bin", ""},
+        {"", ""},
+    };
+    for (const auto& [path, model] : cases) EXPECT_EQ(plccli::ModelFromFileName(path), model);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+
+namespace {
+
+using plccli::PanelSnapshot;
+
+TEST(StatusLine, ShowsEveryItemOfThePanel) {
+    struct Case {
+        PanelSnapshot s;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{0, 0, IDLE, 0, 0},
+         "    0 s [..............................]   0%  Idle         errors 0/0"},
+        {{7, 1, ERASE, 0, 0},
+         "    7 s [..............................]   1%  Erasing      errors 0/0"},
+        {{61, 50, PROGRAM, 2, 7},
+         "   61 s [###############...............]  50%  Programming  errors 2/7"},
+        {{100000, 100, PROGRAM, 0, 12},
+         "100000 s [##############################] 100%  Programming  errors 0/12"},
+        // Values the run never produces stay inside the line's frame.
+        {{-1, 250, 9, -3, 0},
+         "   -1 s [##############################] 250%               errors -3/0"},
+        {{0, -20, -1, 0, 0},
+         "    0 s [..............................] -20%               errors 0/0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(plccli::StatusLine(c.s), c.line);
+}
+
+TEST(PlainLineDue, OnAChangeOfPhaseTensOrErrors) {
+    const PanelSnapshot base{5, 42, PROGRAM, 0, 3};
+    struct Case {
+        PanelSnapshot now;
+        bool due;
+    };
+    const Case cases[] = {
+        {{6, 42, PROGRAM, 0, 3}, false},  // seconds alone
+        {{5, 49, PROGRAM, 0, 3}, false},  // within the same ten
+        {{5, 50, PROGRAM, 0, 3}, true},  {{5, 42, ERASE, 0, 3}, true},
+        {{5, 42, PROGRAM, 1, 3}, true},  {{5, 42, PROGRAM, 0, 4}, true},
+        {{0, 0, IDLE, 0, 0}, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(plccli::PlainLineDue(base, c.now), c.due);
+}
+
+TEST(Messages, PrintedWithTheirCaptionAndJudged) {
+    struct Case {
+        const char* caption;
+        const char* text;
+        const char* line;
+        bool prompt;
+        bool success;
+    };
+    const Case cases[] = {
+        {"ERROR", "CANNOT open USB Port!!!", "[ERROR] CANNOT open USB Port!!!", false, false},
+        {"Information", "Please REPLUG the USB Cable, and then press OK to continue",
+         "[Information] Please REPLUG the USB Cable, and then press OK to continue", true, false},
+        {"Information", "Please POWER OFF=>ON the PLC, and then press OK to continue",
+         "[Information] Please POWER OFF=>ON the PLC, and then press OK to continue", true, false},
+        {"Information", "Firmware update is SUCCESSFUL!, please REPLUG the USB cable",
+         "[Information] Firmware update is SUCCESSFUL!, please REPLUG the USB cable", false, true},
+        {"INFORMATION", "Firmware update is SUCCESSFUL",
+         "[INFORMATION] Firmware update is SUCCESSFUL", false, true},
+        {"ERROR", "Firmware update is FAILED", "[ERROR] Firmware update is FAILED", false, false},
+        {"ERROR", "Please nothing", "[ERROR] Please nothing", false, false},
+        {"INFORMATION", "Please wait", "[INFORMATION] Please wait", false, false},
+        {nullptr, nullptr, "[] ", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(plccli::MessageLine(c.caption, c.text), c.line);
+        EXPECT_EQ(plccli::IsReconnectPrompt(c.caption, c.text), c.prompt) << c.line;
+        EXPECT_EQ(plccli::IsSuccessMessage(c.text), c.success) << c.line;
+    }
+}
+
+TEST(TraceLine, OneExchangeALine) {
+    struct Case {
+        bool write;
+        std::string bytes;
+        uint32_t requested;
+        uint64_t ms, baseMs;
+        std::string line;
+    };
+    const Case cases[] = {
+        {true, ":006401590141\r\n", 15, 12345, 0, "12.345 W 15 :006401590141\\r\\n"},
+        {false, std::string("\x06\x30\x10", 3), 3, 1000, 1000, "0.000 R 3 \\x060\\x10"},
+        {false, "", 19, 4000, 1000, "3.000 R 0/19 "},
+        {false, ":00", 19, 1001, 1000, "0.001 R 3/19 :00"},
+        {true, "ID", 2, 5, 10, "0.000 W 2 ID"},  // a clock behind the base counts as 0
+        {true, std::string("a\\b\0\x7f\xff", 6), 6, 0, 0, "0.000 W 6 a\\\\b\\x00\\x7F\\xFF"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(plccli::FormatTraceLine(c.write, reinterpret_cast<const uint8_t*>(c.bytes.data()),
+                                          c.bytes.size(), c.requested, c.ms, c.baseMs),
+                  c.line);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,343 @@
+// Fault soak: whole update runs of StartBurn against the simulated PLC on virtual links, across
+// all 33 models, each with a fault drawn from a seed. For every run it checks that exactly one
+// final message is shown and that it is the one the fault calls for, that the shared state is
+// reset, the link closed and the image released, that success is only reported when the PLC's
+// flash equals the image, that the run stays within its worst case in virtual time, and that a
+// second, fault-free run against the same PLC, in whatever state the first left it, completes
+// the update.
+//   soak [--runs N] [--seed S] [--verbose]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "platform/hooks.h"
+#include "platform/resource_image.h"
+#include "platform/virtual.h"
+#include "sim/sim.h"
+#include "update/update.h"
+
+namespace {
+
+const char* const kFailed = "Firmware update is FAILED";
+const char* const kNok =
+    "Flash write error, maybe due to flash write protection. RE-POWER PLC and update FW again";
+const char* const kAny = "*";  // any final message the run may give (chaotic faults)
+
+std::string Success(uint32_t idx) {
+    return ModelIn(idx, USB_ATTACHED_MODELS)
+               ? "Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
+               : "Firmware update is SUCCESSFUL";
+}
+
+bool IsPrompt(const std::string& text) { return text.rfind("Please ", 0) == 0; }
+
+bool FourKibPages(uint32_t idx) {
+    static const char* const names[] = {"RP300", "RP200", "QM3", "QM3-PACKAGE", "FYX-J",
+                                        "RP100", "GW3HB3", "RP200-TO-RP300", "RP200-Z"};
+    for (const char* n : names)
+        if (ModelIs(idx, n)) return true;
+    return false;
+}
+
+bool VersionGroup(uint32_t idx) {
+    return ModelIn(idx, USB_ATTACHED_MODELS) && !ModelIs(idx, "NV") && !ModelIs(idx, "NV-H") &&
+           !ModelIs(idx, "NV26");
+}
+
+bool NoReplyModel(uint32_t idx) {
+    return ModelIs(idx, "QM2-C-V2") || ModelIs(idx, "QM2-C-V4") || ModelIs(idx, "TR2-CAR");
+}
+
+uint32_t MaxImage(uint32_t idx) {
+    if (ModelIs(idx, "QM2-C-V2") || ModelIs(idx, "QM2-C-V4") || ModelIs(idx, "TR2-CAR") ||
+        ModelIs(idx, "DK28"))
+        return 0x80000;
+    if (ModelIs(idx, "QM2-E") || ModelIs(idx, "NV26")) return 0xE0000;
+    if (ModelIs(idx, "30TR2-AIO")) return 0x3000;
+    if (ModelIs(idx, "RP200-AIO") || ModelIs(idx, "TR3-AIO") || ModelIs(idx, "HB3-AIO"))
+        return 0xA000;
+    if (FourKibPages(idx)) return 0x1FB000;
+    return 0x78800;
+}
+
+uint32_t BlockBytes(uint32_t idx) {
+    static const char* const big[] = {"NV", "NV-H", "30TR2-AIO", "RP200-AIO", "TR3-AIO",
+                                      "HB3-AIO"};
+    for (const char* n : big)
+        if (ModelIs(idx, n)) return 256;
+    return FourKibPages(idx) ? 256 : 128;
+}
+
+uint32_t Blocks(uint32_t idx, uint32_t size) {
+    uint32_t sent = FourKibPages(idx) ? size - 4096 : size;
+    return (sent + BlockBytes(idx) - 1) / BlockBytes(idx);
+}
+
+// One scenario: the faults or settings it gives the PLC and the final message it calls for.
+struct Run {
+    uint32_t idx;
+    bool startBoot;
+    uint32_t imageSize;
+    uint32_t blocks;
+};
+
+struct Scenario {
+    const char* name;
+    std::function<bool(const Run&)> applies;
+    std::function<void(const Run&, plcsim::Plc&, std::mt19937&)> setup;
+    std::function<std::string(const Run&)> expected;
+};
+
+bool Always(const Run&) { return true; }
+bool AppStart(const Run& r) { return !r.startBoot; }
+
+std::vector<Scenario> Scenarios() {
+    auto fault = [](std::string spec) {
+        return [spec](const Run&, plcsim::Plc& plc, std::mt19937&) {
+            std::string error;
+            if (!plc.AddFault(spec, &error)) {
+                std::fprintf(stderr, "soak: bad fault %s: %s\n", spec.c_str(), error.c_str());
+                std::exit(2);
+            }
+        };
+    };
+    auto success = [](const Run& r) { return Success(r.idx); };
+    auto fixed = [](const char* text) { return [text](const Run&) { return std::string(text); }; };
+    auto blockFault = [](const char* what, int times) {
+        return [what, times](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
+            uint32_t n = std::uniform_int_distribution<uint32_t>(1, r.blocks)(rng);
+            std::string spec = std::string(what) + ":block@" + std::to_string(n);
+            if (times > 1) spec += "x" + std::to_string(times);
+            plc.AddFault(spec);
+        };
+    };
+    return {
+        {"no fault", Always, [](const Run&, plcsim::Plc&, std::mt19937&) {}, success},
+        {"probe reply lost once", Always, fault("drop:probe@1"), success},
+        {"probe reply corrupted once", Always, fault("corrupt:probe@1"), success},
+        {"probe reply in lower case once", Always, fault("lowercase:probe@1"), success},
+        {"probe reply with a bad LRC twice", Always, fault("bad-lrc:probe@1x2"), success},
+        {"identity reply lost five times", AppStart, fault("drop:id@1x5"), success},
+        {"identity never answered", AppStart, fault("silent:id@1x6"),
+         fixed("NO RESPONSE @ State 2")},
+        {"PLC in RUN mode", AppStart, fault("runmode"), fixed("PLC in RUN MODE")},
+        {"flow error state 1", AppStart, fault("flow:1"), fixed("PLC type is WRONG")},
+        {"flow error state 7", AppStart, fault("flow:7"), fixed("PLC type is WRONG")},
+        {"unknown error class", AppStart, fault("unknown-class:3"),
+         fixed("UNKNOWN ERROR CODE @ State 1")},
+        {"silent PLC", Always, fault("silent"), fixed("NO RESPONSE @ State 1")},
+        {"enter-bootloader never answered", AppStart, fault("silent:enter@1x6"),
+         [](const Run& r) {
+             // The no-reply models take silence as acceptance; the PLC stays in its
+             // application firmware and the next passes ask again until it goes.
+             return NoReplyModel(r.idx) ? Success(r.idx) : std::string("NO RESPONSE @ State 3");
+         }},
+        {"another model answers", AppStart,
+         [](const Run&, plcsim::Plc& plc, std::mt19937&) {
+             plcsim::Config cfg = plc.GetConfig();
+             cfg.appId = 0x7777;
+             plc.SetConfig(cfg);
+         },
+         fixed("NO RESPONSE @ State 2")},
+        {"another model's bootloader", Always,
+         [](const Run&, plcsim::Plc& plc, std::mt19937&) {
+             plcsim::Config cfg = plc.GetConfig();
+             cfg.bootId = 0x7777;
+             plc.SetConfig(cfg);
+         },
+         fixed("PLC type is WRONG")},
+        {"bootloader identity lost once", Always, fault("drop:boot-id@1"), success},
+        {"bootloader version never answered", Always, fault("silent:boot-version@1x6"),
+         [](const Run& r) {
+             return VersionGroup(r.idx) ? std::string("PLC DOES NOT respond to the version read")
+                                        : Success(r.idx);
+         }},
+        {"first ERASE unanswered", Always, fault("silent:erase@1"),
+         [](const Run& r) {
+             return FourKibPages(r.idx) ? std::string("PLC DOES NOT respond to the erasing signal")
+                                        : Success(r.idx);
+         }},
+        {"ERASE NAKed five times", [](const Run& r) { return !FourKibPages(r.idx); },
+         fault("nak:erase@1x5"), success},
+        {"UPDATE never answered", Always, fault("silent:update@1x6"),
+         fixed("PLC DOES NOT respond to the update signal")},
+        {"block NAKed five times", Always, blockFault("nak", 5), success},
+        {"block NAKed six times", Always, blockFault("nak", 6), fixed(kFailed)},
+        {"block answered NOK", Always, blockFault("nok", 1), fixed(kNok)},
+        {"write-protected flash", Always,
+         [](const Run&, plcsim::Plc& plc, std::mt19937&) {
+             plcsim::Config cfg = plc.GetConfig();
+             cfg.writeProtected = true;
+             plc.SetConfig(cfg);
+         },
+         fixed(kNok)},
+        {"link vanishes mid-transfer", Always, blockFault("vanish", 1), fixed(kFailed)},
+        {"final EOT acknowledged on the third try", Always, fault("silent:eot@1x2"), success},
+        {"final EOT never acknowledged", Always, fault("silent:eot@1x6"), fixed(kFailed)},
+        {"late probe reply", Always, fault("late:probe@1:3500"),
+         [](const Run&) { return std::string(kAny); }},
+        {"random lost replies", Always,
+         [](const Run&, plcsim::Plc& plc, std::mt19937& rng) {
+             plc.SetSeed(rng());
+             plc.AddFault("drop:0.02");
+         },
+         [](const Run&) { return std::string(kAny); }},
+        {"random damaged replies", Always,
+         [](const Run&, plcsim::Plc& plc, std::mt19937& rng) {
+             plc.SetSeed(rng());
+             plc.AddFault("corrupt:0.02");
+         },
+         [](const Run&) { return std::string(kAny); }},
+    };
+}
+
+struct Outcome {
+    std::vector<std::string> finals;
+    int prompts = 0;
+    bool buttonEnabledLast = false;
+    uint64_t virtualMs = 0;
+    std::string lastFinal() const { return finals.empty() ? "(none)" : finals.back(); }
+};
+
+Outcome RunOnce(const std::vector<uint8_t>& image) {
+    Outcome out;
+    platform::FrontEndHooks hooks;
+    hooks.messageBox = [&](HWND, const char* text, const char* caption, UINT) {
+        (void)caption;
+        if (IsPrompt(text))
+            ++out.prompts;
+        else
+            out.finals.push_back(text);
+        return IDOK;
+    };
+    hooks.enableWindow = [&](HWND, BOOL enable) {
+        out.buttonEnabledLast = enable != FALSE;
+        return TRUE;
+    };
+    platform::SetFrontEndHooks(hooks);
+    platform::SetResourceImage(image.data(), image.size());
+    paramStruct = ParamStruct{reinterpret_cast<HWND>(1), reinterpret_cast<HWND>(2)};
+    uint64_t t0 = platform::VirtualNowMs();
+    StartBurn(&paramStruct);
+    out.virtualMs = platform::VirtualNowMs() - t0;
+    platform::ClearFrontEndHooks();
+    return out;
+}
+
+// The longest a run may take in virtual time: every exchange at its worst (eleven attempts of
+// 3 s), up to eight passes of the probe loop with their pauses.
+uint64_t WorstCaseMs(const Run& r) {
+    const uint64_t exchange = 11 * 3000;
+    const uint64_t pass = 2000 + 3 * 3000 + exchange * 7 + 5000;
+    uint64_t pages = r.imageSize / 2048 + 8;
+    return 8 * pass + exchange * (4 + pages + 1 + r.blocks + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 1000;
+    uint32_t seed = 1;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        else if (!std::strcmp(argv[i], "--verbose"))
+            verbose = true;
+        else {
+            std::fprintf(stderr, "usage: soak [--runs N] [--seed S] [--verbose]\n");
+            return 2;
+        }
+    }
+    platform::SetVirtualSleep(true);
+    std::mt19937 rng(seed);
+    auto scenarios = Scenarios();
+    std::map<std::string, int> tally;
+    int violations = 0, recovered = 0;
+    auto violation = [&](int run, const std::string& what) {
+        ++violations;
+        if (violations <= 30) std::printf("VIOLATION run %d: %s\n", run, what.c_str());
+    };
+
+    for (int n = 0; n < runs; ++n) {
+        Run r{};
+        r.idx = static_cast<uint32_t>(n % PLC_COUNT);
+        r.startBoot = std::uniform_int_distribution<int>(0, 3)(rng) == 0;
+        uint32_t lo = FourKibPages(r.idx) ? 4097 : 1;
+        uint32_t hi = std::min<uint32_t>(MaxImage(r.idx), lo + 24 * 1024);
+        r.imageSize = std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+        if (n % 97 == 0) r.imageSize = MaxImage(r.idx);  // now and then the largest image
+        r.blocks = Blocks(r.idx, r.imageSize);
+        std::vector<uint8_t> image(r.imageSize);
+        for (auto& b : image) b = static_cast<uint8_t>(rng());
+
+        std::vector<const Scenario*> fit;
+        for (const auto& s : scenarios)
+            if (s.applies(r)) fit.push_back(&s);
+        const Scenario& sc = *fit[std::uniform_int_distribution<size_t>(0, fit.size() - 1)(rng)];
+
+        SelectPLC(r.idx);
+        SetSelectedComPort("soak");
+        SetLinkOverride("soak");
+        auto plc = plcsim::Plc::Create(plcList[r.idx]);
+        plcsim::Config clean = plc->GetConfig();
+        plc->RestartInto(r.startBoot ? plcsim::StartMode::Boot : plcsim::StartMode::App);
+        plcsim::AttachVirtual(plc, "soak");
+        sc.setup(r, *plc, rng);
+
+        std::string label = std::string(plcList[r.idx]) + (r.startBoot ? " (boot) " : " (app) ") +
+                            std::to_string(r.imageSize) + " bytes, " + sc.name;
+        Outcome o = RunOnce(image);
+        std::string expected = sc.expected(r);
+        tally[o.lastFinal()]++;
+        if (verbose) std::printf("run %d: %s -> %s\n", n, label.c_str(), o.lastFinal().c_str());
+
+        if (o.finals.size() != 1)
+            violation(n, label + ": " + std::to_string(o.finals.size()) + " final messages");
+        if (expected != kAny && o.lastFinal() != expected)
+            violation(n, label + ": \"" + o.lastFinal() + "\", expected \"" + expected + "\"");
+        bool success = o.lastFinal() == Success(r.idx);
+        plcsim::FlashCheck flash = plc->CompareFlash(image.data(), image.size());
+        if (success && !(flash.equal && plc->TransferComplete()))
+            violation(n, label + ": success reported but the flash differs: " + flash.detail);
+        if (!o.buttonEnabledLast) violation(n, label + ": button left disabled");
+        if (flashStatus != IDLE || progress != 0 || errCounter != 0 || totalErrCounter != 0 ||
+            elapsedTime != 0)
+            violation(n, label + ": shared state not reset");
+        if (platform::OpenHandleCount() != 0) violation(n, label + ": link left open");
+        if (platform::LoadedResourceCount() != 0) violation(n, label + ": image not released");
+        if (o.virtualMs > WorstCaseMs(r))
+            violation(n, label + ": took " + std::to_string(o.virtualMs) + " virtual ms");
+
+        // The same PLC, faults gone, in whatever state the run left it.
+        plc->ClearFaults();
+        plc->SetConfig(clean);
+        Outcome again = RunOnce(image);
+        plcsim::FlashCheck flash2 = plc->CompareFlash(image.data(), image.size());
+        if (again.finals.size() == 1 && again.lastFinal() == Success(r.idx) && flash2.equal)
+            ++recovered;
+        else
+            violation(n, label + ": fault-free second run gave \"" + again.lastFinal() + "\" " +
+                             flash2.detail);
+        if (platform::OpenHandleCount() != 0 || platform::LoadedResourceCount() != 0)
+            violation(n, label + ": second run left the link or image behind");
+        platform::UnregisterVirtualLink("soak");
+    }
+    SetLinkOverride(nullptr);
+
+    std::printf("soak: %d runs, seed %u, %d models\n", runs, seed, PLC_COUNT);
+    std::printf("outcomes (first runs):\n");
+    for (const auto& [msg, count] : tally) std::printf("  %5d  %s\n", count, msg.c_str());
+    std::printf("second runs recovered: %d of %d\n", recovered, runs);
+    std::printf("invariant violations: %d\n", violations);
+    return violations == 0 ? 0 : 1;
+}
