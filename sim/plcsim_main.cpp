@@ -44,7 +44,8 @@ const char* const kUsage =
     "  --app-id ID           id reported by the identity request (default: catalogue id)\n"
     "  --id67 ID             id reported by the 0x67 id read (default: catalogue id)\n"
     "  --boot-id ID          id reported by the bootloader's \"ID\" (default: catalogue id)\n"
-    "  --boot-id-no-bit15    COM-port models: report the bootloader id without bit 15\n"
+    "  --boot-id-bit15       COM-port models: report the bootloader id with its bit 15 (their\n"
+    "                        bootloaders leave it out: 0x2001 for WJB-QM2's 0xA001)\n"
     "  --d1386 V, --d1001 V, --d1148 V\n"
     "                        register values (defaults pass the model's compatibility rule)\n"
     "  --register N=V        value of data register DN (may be repeated)\n"
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     uint32_t seed = 1;
     struct Settings {
         bool start = false, boot = false, pace = false, writeProtect = false, noWakeup = false;
-        bool powerCycleReply = false, noBit15 = false;
+        bool powerCycleReply = false, bit15 = false;
         bool appId = false, id67 = false, bootId = false, d1386 = false, d1001 = false;
         bool d1148 = false, appVersion = false, bootVersion = false, latency = false;
         uint32_t appIdV = 0, id67V = 0, bootIdV = 0, d1386V = 0, d1001V = 0, d1148V = 0;
@@ -149,8 +150,8 @@ int main(int argc, char** argv) {
             bad = num(0xFFFF, &s.id67, &s.id67V);
         } else if (a == "--boot-id") {
             bad = num(0xFFFF, &s.bootId, &s.bootIdV);
-        } else if (a == "--boot-id-no-bit15") {
-            s.noBit15 = true;
+        } else if (a == "--boot-id-bit15") {
+            s.bit15 = true;
         } else if (a == "--d1386") {
             bad = num(0xFFFF, &s.d1386, &s.d1386V);
         } else if (a == "--d1001") {
@@ -201,7 +202,7 @@ int main(int argc, char** argv) {
     if (s.appId) cfg.appId = static_cast<uint16_t>(s.appIdV);
     if (s.id67) cfg.id67 = static_cast<uint16_t>(s.id67V);
     if (s.bootId) cfg.bootId = static_cast<uint16_t>(s.bootIdV);
-    if (s.noBit15) cfg.bootIdBit15 = false;
+    if (s.bit15) cfg.bootIdBit15 = true;
     if (s.d1386) cfg.d1386 = static_cast<uint16_t>(s.d1386V);
     if (s.d1001) cfg.d1001 = static_cast<uint16_t>(s.d1001V);
     if (s.d1148) cfg.d1148 = static_cast<uint16_t>(s.d1148V);
