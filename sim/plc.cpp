@@ -67,8 +67,8 @@ bool DefaultConfig(const std::string& model, Config* cfg, std::string* error) {
 
 std::string FormatLogLine(const LogLine& l) {
     char head[64];
-    std::snprintf(head, sizeof head, "%10llu ms %-8s %-12s ", static_cast<unsigned long long>(l.atMs),
-                  PhaseName(l.phase), KindName(l.kind));
+    std::snprintf(head, sizeof head, "%10llu ms %-8s %-12s ",
+                  static_cast<unsigned long long>(l.atMs), PhaseName(l.phase), KindName(l.kind));
     std::string s = head;
     s += "host " + l.host;
     s += l.reply.empty() ? " -> (no reply)" : " -> plc " + l.reply;
@@ -296,7 +296,8 @@ size_t Plc::Write(const uint8_t* data, size_t len, uint64_t nowMs, const HostLin
         // Taken by the port, heard by no one.
         if (sink_) {
             LogLine l{nowMs, phase_, Kind::Junk, Escape(data, std::min<size_t>(len, 40)), "",
-                      link_ == LinkState::Vanished ? "link gone" : "restarting, waits for a power cycle"};
+                      link_ == LinkState::Vanished ? "link gone"
+                                                   : "restarting, waits for a power cycle"};
             sink_(l);
         }
         return len;

@@ -206,7 +206,8 @@ int main(int argc, char** argv) {
     if (s.d1386) cfg.d1386 = static_cast<uint16_t>(s.d1386V);
     if (s.d1001) cfg.d1001 = static_cast<uint16_t>(s.d1001V);
     if (s.d1148) cfg.d1148 = static_cast<uint16_t>(s.d1148V);
-    for (auto& [n, val] : s.registers) cfg.registers[static_cast<uint16_t>(n)] = static_cast<uint16_t>(val);
+    for (auto& [n, val] : s.registers)
+        cfg.registers[static_cast<uint16_t>(n)] = static_cast<uint16_t>(val);
     if (s.appVersion) cfg.appVersion = static_cast<uint8_t>(s.appVersionV);
     if (s.bootVersion) cfg.bootVersion = static_cast<uint8_t>(s.bootVersionV);
     if (s.latency) cfg.replyLatencyMs = s.latencyV;
@@ -272,7 +273,8 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<std::string> errors = plc->Errors();
-    for (const std::string& e : errors) std::fprintf(stderr, "plcsim: protocol error: %s\n", e.c_str());
+    for (const std::string& e : errors)
+        std::fprintf(stderr, "plcsim: protocol error: %s\n", e.c_str());
     if (!errors.empty()) status = 1;
     if (log) std::fclose(log);
     return status;

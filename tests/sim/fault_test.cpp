@@ -103,7 +103,9 @@ std::string Reply19(uint8_t status, uint8_t b5 = 0, uint8_t b6 = 0, bool lower =
 }
 
 const std::vector<uint8_t> kImg = simtest::TestImage(8192);
-std::string Blk(uint8_t num) { return HandHost::Block(num, kImg.data() + (num - 1) * 256, 256, 256); }
+std::string Blk(uint8_t num) {
+    return HandHost::Block(num, kImg.data() + (num - 1) * 256, 256, 256);
+}
 
 TEST(SimFaults, EachFaultDoesWhatItSays) {
     const std::string A = Bytes({ACK}), N = Bytes({NAK}), K = Bytes({NOK});
@@ -116,7 +118,8 @@ TEST(SimFaults, EachFaultDoesWhatItSays) {
          {{FRAME_PROBE, Reply19(ENQ)}, {FRAME_PROBE, ""}, {FRAME_PROBE, Reply19(ENQ)}}},
         {"runmode", "RP200", false,
          {{FRAME_PROBE, Reply19(NAK, 1)}, {FRAME_READ_D1001, "*"}}},
-        {"flow:2", "RP200", false, {{FRAME_PROBE, Reply19(NAK, 2, 2)}, {FRAME_ID, Reply19(NAK, 2, 2)}}},
+        {"flow:2", "RP200", false,
+         {{FRAME_PROBE, Reply19(NAK, 2, 2)}, {FRAME_ID, Reply19(NAK, 2, 2)}}},
         {"flow:4:enter", "RP200", false,
          {{FRAME_PROBE, Reply19(ENQ)}, {FRAME_ENTER_BOOT, Reply19(NAK, 2, 4)}}},
         {"unknown-class:3", "RP200", false, {{FRAME_PROBE, Reply19(NAK, 3)}}},

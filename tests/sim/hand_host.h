@@ -161,7 +161,8 @@ inline std::string RunUpdate(HandHost& host, const plcsim::ModelTraits& m,
 
     uint32_t n = static_cast<uint32_t>(img.size());
     uint32_t sent = m.omitsLast4K ? n - 4096 : n;
-    uint32_t pages = std::string(m.name) == "30TR2-AIO" ? 4 : (sent + m.pageBytes - 1) / m.pageBytes;
+    uint32_t pages =
+        std::string(m.name) == "30TR2-AIO" ? 4 : (sent + m.pageBytes - 1) / m.pageBytes;
     for (uint32_t p = 0; p < pages; ++p)
         if (!acked("ERASE")) return "ERASE " + std::to_string(p);
     if (!acked("\x04")) return "erase EOT";
