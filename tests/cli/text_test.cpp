@@ -32,17 +32,6 @@ TEST(StatusLine, ShowsEveryItemOfThePanel) {
     for (const auto& c : cases) EXPECT_EQ(plccli::StatusLine(c.s), c.line);
 }
 
-TEST(StatusLine, BarGrowsWithTheProgress) {
-    size_t last = 0;
-    for (int p = 0; p <= 100; ++p) {
-        std::string line = plccli::StatusLine({0, p, PROGRAM, 0, 0});
-        size_t filled = std::count(line.begin(), line.end(), '#');
-        EXPECT_GE(filled, last) << p;
-        EXPECT_EQ(filled, static_cast<size_t>(p * 30 / 100)) << p;
-        last = filled;
-    }
-}
-
 TEST(PlainLineDue, OnAChangeOfPhaseTensOrErrors) {
     const PanelSnapshot base{5, 42, PROGRAM, 0, 3};
     struct Case {
@@ -110,14 +99,6 @@ TEST(TraceLine, OneExchangeALine) {
                                           c.bytes.size(), c.requested, c.ms, c.baseMs),
                   c.line);
     }
-}
-
-TEST(PhaseName, TheThreePhasesAndNothingElse) {
-    EXPECT_STREQ(plccli::PhaseName(IDLE), "Idle");
-    EXPECT_STREQ(plccli::PhaseName(ERASE), "Erasing");
-    EXPECT_STREQ(plccli::PhaseName(PROGRAM), "Programming");
-    EXPECT_STREQ(plccli::PhaseName(3), "");
-    EXPECT_STREQ(plccli::PhaseName(-1), "");
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ small_image() {
   echo "$tmp/QM2-E_v3.00_e2e.bin"
 }
 
-model=RP200 simargs=() cliargs=() image=$embedded expect_status=0 sent=""
+model=RP200 simargs=(--latency 0) cliargs=() image=$embedded expect_status=0 sent=""
 case $case in
   rp200)
     expect_msg="[Information] Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
@@ -34,13 +34,13 @@ case $case in
     expect_msg="[INFORMATION] Firmware update is SUCCESSFUL"
     sent=100000 ;;
   runmode)
-    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs=(--fault runmode)
+    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs+=(--fault runmode)
     expect_msg="[ERROR] PLC in RUN MODE" expect_status=1 ;;
   silent)
-    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs=(--fault silent)
+    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs+=(--fault silent)
     expect_msg="[ERROR] NO RESPONSE @ State 1" expect_status=1 ;;
   nok)
-    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs=(--fault nok-block:10)
+    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs+=(--fault nok-block:10)
     expect_msg="[ERROR] Flash write error, maybe due to flash write protection. RE-POWER PLC and update FW again"
     expect_status=1 ;;
   *) echo "unknown case $case" >&2; exit 2 ;;

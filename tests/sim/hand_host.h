@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@ public:
         h_ = CreateFileA(link_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h_ == INVALID_HANDLE_VALUE) return false;
-        Timeouts(3000);
+        Timeouts(readTimeoutMs);
         return true;
     }
     void Close() {
@@ -93,6 +94,14 @@ public:
     }
 
     HANDLE Handle() const { return h_; }
+    // The replug or power cycle: close, let the far end notice, open again.
+    bool Reopen() {
+        Close();
+        if (betweenCloseAndOpen) betweenCloseAndOpen();
+        return Open();
+    }
+    std::function<void()> betweenCloseAndOpen;
+    DWORD readTimeoutMs = 3000;
 
 private:
     std::string link_;
@@ -126,7 +135,7 @@ inline std::string RunUpdate(HandHost& host, const plcsim::ModelTraits& m,
     if (startsInApp) {
         host.Timeouts(200);
         for (int i = 0; i < 5; ++i) host.Exchange(FRAME_WAKEUP, 11);
-        host.Timeouts(3000);
+        host.Timeouts(host.readTimeoutMs);
         auto probe = HandHost::Decode(host.Exchange(frame(FRAME_PROBE_AIO, FRAME_PROBE), 19));
         if (probe.size() != 8 || probe[4] != ENQ) return "probe in application mode";
         auto id = HandHost::Decode(host.Exchange(frame(FRAME_ID_AIO, FRAME_ID), 19));
@@ -140,8 +149,7 @@ inline std::string RunUpdate(HandHost& host, const plcsim::ModelTraits& m,
             if (host.Write(frame(FRAME_CONFIRM_AIO, FRAME_CONFIRM)) != 15) return "confirmation";
         }
         if (m.restart != plcsim::Restart::AtOnce) {
-            host.Close();
-            if (!host.Open()) return "reopen";
+            if (!host.Reopen()) return "reopen";
             if (com) host.AppLine();
         }
         auto probe2 = HandHost::Decode(host.Exchange(frame(FRAME_PROBE_AIO, FRAME_PROBE), 19));
