@@ -11,6 +11,11 @@
 
 namespace {
 
+// A PLC that has accepted the enter-bootloader request this many times and still answers from
+// its application firmware is not going to restart: without a bound the run would loop for
+// ever, for the pause-only models without a single prompt the operator could answer.
+#define MAX_APP_MODE_PASSES 5
+
 // Windows opens COM10 and above only by their device name.
 const char* const kDevicePrefix = "\\\\.\\";
 
@@ -157,7 +162,10 @@ void StartBurn(void* pParam) {
         }
 
         run.status = ConfirmComm(hSerial);
-        if (run.status == ENQ) {
+        if (run.status == ENQ && run.appModePasses == MAX_APP_MODE_PASSES) {
+            StopWithError(&run, MSG_NO_BOOTLOADER);
+        } else if (run.status == ENQ) {
+            ++run.appModePasses;
             AppModeStage(&run);
         } else if (run.status == ACK) {
             BootModeStage(&run);

@@ -16,6 +16,7 @@ struct BurnRun {
     ParamStruct param;  // owner of every message box and the timer; the button
     uint8_t status;     // latest probe, identity, enter-bootloader or transfer result
     uint8_t isError;    // 1 from the start of a pass until the PLC is sent into its bootloader
+    uint32_t appModePasses;  // passes whose probe found the application firmware
     uint32_t maxSize;   // image size limit of the selected model, bytes
     uint8_t checked_PLCID_0x67;  // the QM3 id check is done (first pass only)
     uint16_t PLCID_0x67;
@@ -93,6 +94,7 @@ const char* EnterBootFailureMessage(uint8_t result);  // SendErase_A
 const char* BootloaderGateMessage(uint32_t idx, uint8_t version);
 
 #define MSG_IMAGE_MISSING "The firmware image is MISSING"
+#define MSG_NO_BOOTLOADER "PLC DOES NOT enter the bootloader mode"
 #define MSG_PLC_TYPE_WRONG "PLC type is WRONG"
 #define MSG_REPLUG_PROMPT "Please REPLUG the USB Cable, and then press OK to continue"
 #define MSG_POWER_CYCLE_PROMPT "Please POWER OFF=>ON the PLC, and then press OK to continue"

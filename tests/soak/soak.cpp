@@ -125,6 +125,11 @@ std::vector<Scenario> Scenarios() {
         {"probe reply in lower case once", Always, fault("lowercase:probe@1"), success},
         {"probe reply with a bad LRC twice", Always, fault("bad-lrc:probe@1x2"), success},
         {"identity reply lost five times", AppStart, fault("drop:id@1x5"), success},
+        {"enter-bootloader answered on the fourth pass", AppStart, fault("silent:confirm@1x3"),
+         [](const Run& r) {
+             // The confirmation goes unheard three times (the no-reply models never send it).
+             return Success(r.idx);
+         }},
         {"identity never answered", AppStart, fault("silent:id@1x6"),
          fixed("NO RESPONSE @ State 2")},
         {"PLC in RUN mode", AppStart, fault("runmode"), fixed("PLC in RUN MODE")},
@@ -136,8 +141,9 @@ std::vector<Scenario> Scenarios() {
         {"enter-bootloader never answered", AppStart, fault("silent:enter@1x6"),
          [](const Run& r) {
              // The no-reply models take silence as acceptance; the PLC stays in its
-             // application firmware and the next passes ask again until it goes.
-             return NoReplyModel(r.idx) ? Success(r.idx) : std::string("NO RESPONSE @ State 3");
+             // application firmware, and after five such passes the run gives up.
+             return std::string(NoReplyModel(r.idx) ? "PLC DOES NOT enter the bootloader mode"
+                                                    : "NO RESPONSE @ State 3");
          }},
         {"another model answers", AppStart,
          [](const Run&, plcsim::Plc& plc, std::mt19937&) {

@@ -48,6 +48,44 @@ class SimRun : public UpdateRun {
     }
 };
 
+// A PLC that takes the enter-bootloader request but keeps answering from its application
+// firmware: the passes repeat, prompt included, and then the run gives up instead of looping.
+TEST_F(SimRun, PlcThatNeverLeavesItsApplicationFirmware) {
+    struct Case {
+        const char* model;
+        const char* fault;   // what keeps the PLC from restarting
+        const char* prompt;  // shown on every pass, or nullptr for the pause-only models
+    } cases[] = {{"QM2-E", "silent:confirm", nullptr},
+                 {"RP100", "silent:confirm", REPLUG},
+                 {"TR2-CAR", "silent:enter", POWER_CYCLE}};  // silence is its acceptance
+    for (const Case& c : cases) {
+        Fresh(c.model, 4096 * 3);
+        auto plc = Simulate(c.model);
+        ASSERT_TRUE(plc->AddFault(c.fault));
+        Run();
+        std::vector<std::string> texts = MessageTexts();
+        ASSERT_FALSE(texts.empty()) << c.model;
+        EXPECT_EQ(texts.back(), "PLC DOES NOT enter the bootloader mode") << c.model;
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string(c.prompt ? c.prompt : "")),
+                  c.prompt ? 5 : 0)
+            << c.model;
+        EXPECT_EQ(plc->GetCounters().Seen(plcsim::Kind::Probe), 6u) << c.model;
+        ExpectStoppedWith("PLC DOES NOT enter the bootloader mode");
+        ExpectFullRunEnd();
+    }
+}
+
+TEST_F(SimRun, ASecondApplicationPassRunsTheWholeStageAgain) {
+    Fresh("NV26", 4096);
+    auto plc = Simulate("NV26");
+    ASSERT_TRUE(plc->AddFault("silent:confirm@1"));
+    Run();
+    std::vector<std::string> expected = {REPLUG, REPLUG, SUCCESS_USB};
+    EXPECT_EQ(MessageTexts(), expected);
+    EXPECT_EQ(plc->GetCounters().Seen(plcsim::Kind::Id), 2u);
+    ExpectFlashIsTheImage(*plc);
+}
+
 TEST_F(SimRun, Rp200UpdateOfTheFullSizeImage) {
     Fresh("RP200", 2076672);
     auto plc = Simulate("RP200");
