@@ -13,13 +13,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "applink/applink.h"
@@ -67,7 +67,10 @@ double BareLoop(int blocks) {
     cfmakeraw(&t);
     tcsetattr(master, TCSANOW, &t);
     std::string slave = ptsname(master);
-    std::thread peer([master, blocks] {
+    // The peer is a process of its own, as plcsim is: only what each side does differs.
+    pid_t peer = fork();
+    if (peer < 0) Fail("cannot fork");
+    if (peer == 0) {
         std::vector<uint8_t> buf(4096);
         long pending = 0, acked = 0;
         while (acked < blocks) {
@@ -77,11 +80,12 @@ double BareLoop(int blocks) {
             while (pending >= 261) {
                 pending -= 261;
                 const uint8_t ack = ACK;
-                if (write(master, &ack, 1) != 1) return;
+                if (write(master, &ack, 1) != 1) _exit(1);
                 ++acked;
             }
         }
-    });
+        _exit(0);
+    }
     HANDLE h = OpenLink(slave);
     std::vector<uint8_t> packet(261, 0x5A);
     auto t0 = Clock::now();
@@ -93,7 +97,8 @@ double BareLoop(int blocks) {
         if (n != 1 || reply != ACK) Fail("bare loop lost an acknowledgement");
     }
     double s = Seconds(t0);
-    peer.join();
+    int status = 0;
+    waitpid(peer, &status, 0);
     CloseHandle(h);
     close(master);
     return blocks / s;
@@ -101,7 +106,8 @@ double BareLoop(int blocks) {
 
 pid_t StartSim(const std::string& plcsim, const char* model, const std::string& link,
                bool pace) {
-    std::vector<std::string> args = {plcsim, "--model", model, "--link", link, "--start", "boot"};
+    std::vector<std::string> args = {plcsim, "--model", model, "--link", link, "--start", "boot",
+                                     "--latency", "0"};
     if (pace) args.push_back("--pace");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -162,10 +168,16 @@ int main(int argc, char** argv) {
     if (embedded == nullptr) Fail("no embedded image");
     std::vector<uint8_t> image(embedded, embedded + embeddedSize);
 
-    int simBlocks = 0;
-    double simSeconds = TimedTransfer(plcsim, "RP200", false, image, &simBlocks);
-    double bare = BareLoop(simBlocks);
-    double sim = simBlocks / simSeconds;
+    // Rounds of both loops in turn, the best of each: what the pipeline can do, not what the
+    // machine's other work left of it.
+    const int rounds = 3;
+    double bare = 0, sim = 0;
+    for (int round = 0; round < rounds; ++round) {
+        int simBlocks = 0;
+        double simSeconds = TimedTransfer(plcsim, "RP200", false, image, &simBlocks);
+        sim = std::max(sim, simBlocks / simSeconds);
+        bare = std::max(bare, BareLoop(simBlocks));
+    }
 
     std::vector<uint8_t> small(65536);
     for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 7 + 3);

@@ -7,7 +7,7 @@ namespace plcsim {
 void Flash::Grow(uint32_t end) {
     if (bytes_.size() < end) {
         bytes_.resize(end, OLD_CONTENT);
-        programmed_.resize(end, false);
+        programmed_.resize(end, 0);
     }
 }
 
@@ -20,7 +20,7 @@ bool Flash::ErasePage(uint32_t page, std::string* error) {
     uint32_t s = static_cast<uint32_t>(start);
     Grow(s + pageBytes_);
     std::fill(bytes_.begin() + s, bytes_.begin() + s + pageBytes_, ERASED);
-    std::fill(programmed_.begin() + s, programmed_.begin() + s + pageBytes_, false);
+    std::fill(programmed_.begin() + s, programmed_.begin() + s + pageBytes_, 0);
     if (erased_.size() <= page) erased_.resize(page + 1, false);
     erased_[page] = true;
     return true;
@@ -33,6 +33,17 @@ bool Flash::Program(uint32_t offset, const uint8_t* data, uint32_t len, std::str
         return false;
     }
     Grow(static_cast<uint32_t>(end));
+    // The usual case, a block into erased and untouched flash, in bulk: a transfer programs
+    // thousands of blocks and the simulator must keep up with the host.
+    bool allErased = len > 0;
+    for (uint32_t page = offset / pageBytes_; allErased && page <= (end - 1) / pageBytes_; ++page)
+        allErased = PageErased(page);
+    auto mark = programmed_.begin() + offset;
+    if (allErased && std::find(mark, mark + len, 1) == mark + len) {
+        std::copy(data, data + len, bytes_.begin() + offset);
+        std::fill(mark, mark + len, 1);
+        return true;
+    }
     uint32_t notErased = 0, twice = 0;
     for (uint32_t i = 0; i < len; ++i) {
         uint32_t at = offset + i;
@@ -40,7 +51,7 @@ bool Flash::Program(uint32_t offset, const uint8_t* data, uint32_t len, std::str
         if (!PageErased(at / pageBytes_)) ++notErased;
         else if (programmed_[at]) ++twice;
         bytes_[at] = clean ? data[i] : static_cast<uint8_t>(bytes_[at] & data[i]);
-        programmed_[at] = true;
+        programmed_[at] = 1;
     }
     if (notErased == 0 && twice == 0) return true;
     if (error) {

@@ -34,7 +34,7 @@ private:
     void Grow(uint32_t end);
     uint32_t pageBytes_;
     std::vector<uint8_t> bytes_;
-    std::vector<bool> programmed_;
+    std::vector<uint8_t> programmed_;  // 1 for a byte programmed since its page's erase
     std::vector<bool> erased_;
 };
 

@@ -435,7 +435,8 @@ void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<
     log.atMs = now;
     log.phase = phase_;
     log.kind = kind;
-    log.host = Summarise(u.bytes, model_->blockBytes);
+    // The texts of the log only when someone reads them: a transfer is thousands of blocks.
+    if (sink_) log.host = Summarise(u.bytes, model_->blockBytes);
 
     ReplyPlan plan = faults_.Plan(kind, phase_, kind == Kind::Block ? BlockPosition(u) : 0);
     Reply r;
@@ -474,7 +475,8 @@ void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<
         }
         if (wire.size() == 1 && wire[0] == NAK) ++counters_.naksSent;
         if (wire.size() == 1 && wire[0] == NOK) ++counters_.noksSent;
-        log.reply = r.ascii ? Escape(wire.data(), wire.size()) : Hex(wire.data(), wire.size());
+        if (sink_)
+            log.reply = r.ascii ? Escape(wire.data(), wire.size()) : Hex(wire.data(), wire.size());
         std::string faultNote;
         if (plan.lowercase) faultNote += " lower-case";
         if (plan.badLrc) faultNote += " bad LRC";

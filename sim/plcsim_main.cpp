@@ -36,7 +36,9 @@ const char* const kUsage =
     "  --start app|boot      start in the application firmware (default) or the bootloader\n"
     "  --fault SPEC          a fault to play; may be repeated (syntax below)\n"
     "  --seed N              seed of the random faults (default 1)\n"
-    "  --pace                send each reply byte when the line's speed allows it\n"
+    "  --pace                model the line's speed both ways: a request is handled when its\n"
+    "                        last byte would have arrived, each reply byte is sent when the\n"
+    "                        line allows it (10 bits a byte at 8N1 and 7E1)\n"
     "  --latency MS          time from a request to its reply (default 1)\n"
     "  --flash-out FILE      write the bytes programmed by the last transfer (block-aligned,\n"
     "                        filler included) to FILE at the end\n"
@@ -215,7 +217,7 @@ int main(int argc, char** argv) {
     cfg.writeProtected = s.writeProtect;
     cfg.answerWakeup = !s.noWakeup;
     cfg.powerCycleReplies = s.powerCycleReply;
-    cfg.pace = s.pace;
+    pty.pace = s.pace;  // the server paces the line both ways, to the microsecond
 
     auto plc = std::make_shared<plcsim::Plc>(cfg);
     plc->SetSeed(seed);

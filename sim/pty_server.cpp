@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -21,12 +22,15 @@ namespace {
 // once then, so it cannot wait on the descriptor).
 constexpr int HANGUP_POLL_MS = 10;
 constexpr int IDLE_POLL_MS = 100;
+constexpr uint64_t LINE_RECHECK_US = 20000;
 
 }  // namespace
 
-uint64_t MonotonicNowMs() {
+uint64_t MonotonicNowMs() { return MonotonicNowUs() / 1000; }
+
+uint64_t MonotonicNowUs() {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 PtyServer::PtyServer(std::shared_ptr<Plc> plc, PtyOptions options)
@@ -105,12 +109,20 @@ HostLine PtyServer::CurrentLine() const {
     return l;
 }
 
+// Wire time of one byte at the host's speed: start bit, 8 bits (7 data and parity, or 8 data),
+// stop bit.
+uint64_t PtyServer::ByteTimeUs() const {
+    uint32_t baud = line_.line.baud;
+    if (baud == 0) baud = 9600;
+    return 10ull * 1000000ull / baud;
+}
+
 void PtyServer::Flush(uint64_t now) {
-    while (!pending_.empty() && pending_.front().atMs <= now) {
+    while (!pending_.empty() && pending_.front().atUs <= now) {
         // Write every byte that is due in one go.
         uint8_t buf[512];
         size_t n = 0;
-        while (n < sizeof buf && n < pending_.size() && pending_[n].atMs <= now)
+        while (n < sizeof buf && n < pending_.size() && pending_[n].atUs <= now)
             buf[n] = pending_[n].byte, ++n;
         ssize_t w = ::write(master_, buf, n);
         if (w <= 0) return;  // the host is not reading; try again later
@@ -123,10 +135,39 @@ void PtyServer::Serve(uint64_t now) {
     for (;;) {
         ssize_t r = ::read(master_, buf, sizeof buf);
         if (r <= 0) return;  // EAGAIN, or EIO once the slave is closed and drained
+        bool drained = static_cast<size_t>(r) < sizeof buf;
+        // Paced, the bytes the host wrote at once reach the PLC at the line's speed: what they
+        // ask for is handled when the last of them has arrived.
+        // The host's speed, read again whenever the PLC has changed phase (the host switches the
+        // line right after "UPDATE") and otherwise every LINE_RECHECK_US: one system call less
+        // for most of the blocks of a transfer.
+        Phase phase = plc_->CurrentPhase();
+        if (!lineKnown_ || phase != linePhase_ || now - lineReadUs_ >= LINE_RECHECK_US) {
+            line_ = CurrentLine();
+            lineKnown_ = true;
+            linePhase_ = phase;
+            lineReadUs_ = now;
+        }
+        uint64_t arrivalUs = now;
+        if (opt_.pace) {
+            rxLineFreeUs_ = std::max(rxLineFreeUs_, now) + static_cast<uint64_t>(r) * ByteTimeUs();
+            arrivalUs = rxLineFreeUs_;
+        }
+        uint64_t arrivalMs = arrivalUs / 1000;
         std::vector<TimedByte> replies;
-        plc_->Write(buf, static_cast<size_t>(r), now, CurrentLine(), &replies);
+        plc_->Write(buf, static_cast<size_t>(r), arrivalMs, line_, &replies);
         if (plc_->TakeDropPending()) pending_.clear();
-        pending_.insert(pending_.end(), replies.begin(), replies.end());
+        for (const TimedByte& t : replies) {
+            // The PLC counts in milliseconds from the arrival; keep the arrival's microseconds.
+            uint64_t at = arrivalUs + (t.atMs - arrivalMs) * 1000;
+            if (opt_.pace) {
+                txLineFreeUs_ = std::max(txLineFreeUs_, at) + ByteTimeUs();
+                at = txLineFreeUs_;
+            }
+            pending_.push_back({t.byte, at});
+        }
+        // A short read took all there was: no second read just to hear EAGAIN.
+        if (drained) return;
     }
 }
 
@@ -134,17 +175,20 @@ PtyServer::End PtyServer::Run(const std::atomic<bool>& stop) {
     const uint32_t updatesAtStart = plc_->GetCounters().updatesCompleted;
     uint64_t doneAt = 0;
     while (!stop.load()) {
-        uint64_t now = MonotonicNowMs();
-        int waitMs = IDLE_POLL_MS;
-        if (!pending_.empty())
-            waitMs = pending_.front().atMs <= now
-                         ? 0
-                         : static_cast<int>(std::min<uint64_t>(pending_.front().atMs - now,
-                                                               IDLE_POLL_MS));
+        uint64_t nowUs = MonotonicNowUs();
+        timespec wait{0, IDLE_POLL_MS * 1000000L};
+        if (!slaveOpen_) {
+            wait.tv_nsec = HANGUP_POLL_MS * 1000000L;
+        } else if (!pending_.empty()) {
+            uint64_t dueUs = pending_.front().atUs <= nowUs ? 0 : pending_.front().atUs - nowUs;
+            dueUs = std::min<uint64_t>(dueUs, IDLE_POLL_MS * 1000ull);
+            wait.tv_nsec = static_cast<long>(dueUs * 1000);
+        }
         pollfd p{master_, POLLIN, 0};
-        int ready = poll(&p, 1, slaveOpen_ ? waitMs : HANGUP_POLL_MS);
+        int ready = ppoll(&p, 1, &wait, nullptr);
         if (ready < 0 && errno != EINTR) break;
-        now = MonotonicNowMs();
+        nowUs = MonotonicNowUs();
+        uint64_t now = nowUs / 1000;
         bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
         bool input = ready > 0 && (p.revents & POLLIN) != 0;
         // Input, or no hang-up: someone has the slave open.
@@ -153,10 +197,11 @@ PtyServer::End PtyServer::Run(const std::atomic<bool>& stop) {
             plc_->Open(now);
             Note("host opened the link");
         }
-        if (input) Serve(now);
+        if (input) Serve(nowUs);
         if (hangup) {
             if (slaveOpen_) {
                 slaveOpen_ = false;
+                lineKnown_ = false;  // the next opener sets its own line
                 pending_.clear();
                 plc_->Close(now);
                 plc_->TakeDropPending();
@@ -164,7 +209,7 @@ PtyServer::End PtyServer::Run(const std::atomic<bool>& stop) {
             }
             poll(nullptr, 0, HANGUP_POLL_MS);
         }
-        Flush(now);
+        Flush(MonotonicNowUs());
 
         bool present = plc_->LinkPresent();
         if (present != wasPresent_) {

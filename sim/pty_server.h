@@ -27,6 +27,9 @@ struct PtyOptions {
     uint32_t replugAfterMs = 0;  // 0: wait for the host's close and reopen
     uint32_t lingerMs = 3000;    // after the update: longest wait for the host to close
     bool serveForever = false;   // keep serving after an update (until stopped)
+    // Model the line's speed both ways: the host's bytes take their wire time to arrive, the
+    // replies go out one byte at a time at the line's speed.
+    bool pace = false;
     // Extra log lines (opens, closes, restarts); the exchanges go to the PLC's log sink.
     std::function<void(const std::string&)> note;
 };
@@ -50,8 +53,9 @@ public:
     void RemoveLink();
 
 private:
-    void Serve(uint64_t now);
-    void Flush(uint64_t now);
+    void Serve(uint64_t nowUs);
+    void Flush(uint64_t nowUs);
+    uint64_t ByteTimeUs() const;
     HostLine CurrentLine() const;
     void Note(const std::string& s) const;
 
@@ -63,9 +67,20 @@ private:
     bool slaveOpen_ = false;
     uint64_t leftAtMs_ = 0;  // when the PLC left the link (replug fallback)
     bool wasPresent_ = true;
-    std::deque<TimedByte> pending_;
+    struct PendingByte {
+        uint8_t byte;
+        uint64_t atUs;
+    };
+    std::deque<PendingByte> pending_;
+    HostLine line_;            // the host's line settings as last read
+    bool lineKnown_ = false;
+    Phase linePhase_ = Phase::App;
+    uint64_t lineReadUs_ = 0;
+    uint64_t rxLineFreeUs_ = 0;  // paced: when the host's last byte has fully arrived
+    uint64_t txLineFreeUs_ = 0;  // paced: when the line is free for the next reply byte
 };
 
 uint64_t MonotonicNowMs();
+uint64_t MonotonicNowUs();
 
 }  // namespace plcsim
