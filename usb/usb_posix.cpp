@@ -97,7 +97,7 @@ HANDLE OpenOneDevice(const char* deviceDir, char* sDevNameBuf, size_t suffixByte
     for (const std::string& node : TtyNodesOf(dir)) {
         std::memset(sDevNameBuf, 0, MAXPATH);
         if (node.size() + suffixBytes + 1 > MAXPATH) continue;
-        std::memcpy(sDevNameBuf, node.data(), node.size());
+        std::memcpy(sDevNameBuf, node.c_str(), node.size() + 1);
         hOut = OpenShared(sDevNameBuf);
         if (hOut != INVALID_HANDLE_VALUE) break;
     }

@@ -1,5 +1,8 @@
 // The PLC's USB device through SetupAPI: the present interfaces of the USB device class, the
 // first whose path carries the vendor and product id and that opens.
+// Windows only; the static checks that run natively see an empty unit.
+#ifdef _WIN32
+
 #include <windows.h>
 #include <setupapi.h>
 
@@ -90,3 +93,5 @@ HANDLE OpenMyDevPipe(const char* PipeName) {
     std::strcat(DeviceName, PipeName);
     return OpenShared(DeviceName);
 }
+
+#endif  // _WIN32
