@@ -96,7 +96,7 @@ bool ParseTarget(const std::string& text, Fault* f, std::string* error) {
 }
 
 // Rewrites the shorthands into the general form.
-std::string Expand(const std::string& spec) {
+std::string Expand(const std::string& faultText) {
     struct Short {
         const char* prefix;
         const char* expanded;
@@ -111,9 +111,9 @@ std::string Expand(const std::string& spec) {
     };
     for (const Short& s : kShort) {
         size_t n = std::strlen(s.prefix);
-        if (spec.compare(0, n, s.prefix) == 0) return s.expanded + spec.substr(n);
+        if (faultText.compare(0, n, s.prefix) == 0) return s.expanded + faultText.substr(n);
     }
-    return spec;
+    return faultText;
 }
 
 }  // namespace
@@ -221,9 +221,9 @@ std::string DescribeFault(const Fault& f) {
     return s;
 }
 
-bool FaultSet::Add(const std::string& spec, std::string* error) {
+bool FaultSet::Add(const std::string& faultText, std::string* error) {
     Fault f;
-    if (!ParseFault(spec, &f, error)) return false;
+    if (!ParseFault(faultText, &f, error)) return false;
     faults_.push_back(f);
     return true;
 }

@@ -41,7 +41,7 @@ struct Fault {
 };
 
 // Parses one fault as FAULT_SYNTAX describes it. False, with a one-line reason, on bad text.
-bool ParseFault(const std::string& spec, Fault* fault, std::string* error);
+bool ParseFault(const std::string& faultText, Fault* fault, std::string* error);
 std::string DescribeFault(const Fault& f);
 
 extern const char* const FAULT_SYNTAX;
@@ -73,7 +73,7 @@ struct Refusal {
 
 class FaultSet {
 public:
-    bool Add(const std::string& spec, std::string* error);
+    bool Add(const std::string& faultText, std::string* error);
     void Add(const Fault& f) { faults_.push_back(f); }
     void Clear() { faults_.clear(); }
     void Seed(uint32_t seed) { rng_.seed(seed); }

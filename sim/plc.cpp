@@ -104,9 +104,9 @@ void Plc::SetConfig(const Config& cfg) {
     cfg_.model = model;
 }
 
-bool Plc::AddFault(const std::string& spec, std::string* error) {
+bool Plc::AddFault(const std::string& faultText, std::string* error) {
     std::lock_guard<std::mutex> lock(mu_);
-    return faults_.Add(spec, error);
+    return faults_.Add(faultText, error);
 }
 
 void Plc::AddFault(const Fault& f) {

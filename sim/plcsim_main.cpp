@@ -34,7 +34,7 @@ const char* const kUsage =
     "  --model NAME          catalogue model, e.g. RP200, QM2-E, 30TR2-AIO (required)\n"
     "  --link PATH           symbolic link to create (a stale link is replaced) (required)\n"
     "  --start app|boot      start in the application firmware (default) or the bootloader\n"
-    "  --fault SPEC          a fault to play; may be repeated (syntax below)\n"
+    "  --fault FAULT         a fault to play; may be repeated (syntax below)\n"
     "  --seed N              seed of the random faults (default 1)\n"
     "  --pace                model the line's speed both ways: a request is handled when its\n"
     "                        last byte would have arrived, each reply byte is sent when the\n"

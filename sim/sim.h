@@ -135,7 +135,7 @@ public:
     // ----- configuration (any time; takes effect with the next request) -----
     Config GetConfig() const;
     void SetConfig(const Config& cfg);  // the model must stay the same
-    bool AddFault(const std::string& spec, std::string* error = nullptr);
+    bool AddFault(const std::string& faultText, std::string* error = nullptr);
     void AddFault(const Fault& f);
     // Removes every fault and brings back a link that vanished; the PLC keeps its phase, so
     // the next run finds it where the faults left it (for example in its bootloader).

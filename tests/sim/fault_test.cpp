@@ -19,7 +19,7 @@ using simtest::Harness;
 std::string Bytes(std::initializer_list<uint8_t> b) { return std::string(b.begin(), b.end()); }
 
 struct ParseCase {
-    const char* spec;
+    const char* faultText;
     bool ok;
     FaultAction action;
     Kind kind;
@@ -27,7 +27,7 @@ struct ParseCase {
 };
 
 TEST(SimFaultSyntax, ParsesEveryForm) {
-    // spec                       ok     action                     kind          first cnt value
+    // faultText                  ok     action                     kind          first cnt value
     const ParseCase cases[] = {
         {"nak-block:10x5",          true,  FaultAction::Nak,          Kind::Block,  10, 5, 0},
         {"nok-block:10",            true,  FaultAction::Nok,          Kind::Block,  10, 1, 0},
@@ -66,12 +66,12 @@ TEST(SimFaultSyntax, ParsesEveryForm) {
         {"runmode:nothing",         false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
     };
     for (const ParseCase& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.faultText);
         Fault f;
         std::string error;
-        ASSERT_EQ(plcsim::ParseFault(c.spec, &f, &error), c.ok) << error;
+        ASSERT_EQ(plcsim::ParseFault(c.faultText, &f, &error), c.ok) << error;
         if (!c.ok) {
-            EXPECT_NE(error.find(c.spec), std::string::npos) << error;
+            EXPECT_NE(error.find(c.faultText), std::string::npos) << error;
             continue;
         }
         EXPECT_EQ(f.action, c.action);

@@ -99,11 +99,11 @@ bool Always(const Run&) { return true; }
 bool AppStart(const Run& r) { return !r.startBoot; }
 
 std::vector<Scenario> Scenarios() {
-    auto fault = [](std::string spec) {
-        return [spec](const Run&, plcsim::Plc& plc, std::mt19937&) {
+    auto fault = [](std::string faultText) {
+        return [faultText](const Run&, plcsim::Plc& plc, std::mt19937&) {
             std::string error;
-            if (!plc.AddFault(spec, &error)) {
-                std::fprintf(stderr, "soak: bad fault %s: %s\n", spec.c_str(), error.c_str());
+            if (!plc.AddFault(faultText, &error)) {
+                std::fprintf(stderr, "soak: bad fault %s: %s\n", faultText.c_str(), error.c_str());
                 std::exit(2);
             }
         };
@@ -113,9 +113,9 @@ std::vector<Scenario> Scenarios() {
     auto blockFault = [](const char* what, int times) {
         return [what, times](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
             uint32_t n = std::uniform_int_distribution<uint32_t>(1, r.blocks)(rng);
-            std::string spec = std::string(what) + ":block@" + std::to_string(n);
-            if (times > 1) spec += "x" + std::to_string(times);
-            plc.AddFault(spec);
+            std::string faultText = std::string(what) + ":block@" + std::to_string(n);
+            if (times > 1) faultText += "x" + std::to_string(times);
+            plc.AddFault(faultText);
         };
     };
     return {
