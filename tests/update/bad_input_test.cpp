@@ -129,8 +129,9 @@ TEST_F(BadInput, DamagedRepliesAtEveryKindOfExchange) {
         EXPECT_EQ(texts.back(), c.message);
         // Success is only ever reported for a flash that holds the image (the reverse need not
         // hold: a lost acknowledgement of the final EOT is a failure the host cannot rule out).
-        if (texts.back().find("SUCCESSFUL") != std::string::npos)
+        if (texts.back().find("SUCCESSFUL") != std::string::npos) {
             EXPECT_TRUE(plc->CompareFlash(image.data(), image.size()).equal);
+        }
         ExpectFullRunEnd();
     }
 }
