@@ -18,6 +18,9 @@
 
 uint8_t CheckLRC(uint8_t* buf, uint8_t len);
 
+// The line's speed, data bits and parity with one stop bit and DTR and RTS off; every other
+// setting stays as the port has it.
+void SetLineSettings(HANDLE h, DWORD baud, BYTE byteSize, BYTE parity);
 // 9600 baud, 7 data bits, even parity, one stop bit, DTR and RTS off; COM-port models only.
 void SetupComLine(HANDLE h);
 // ReadIntervalTimeout MAXDWORD, multipliers 0, read and write totals of totalMs.

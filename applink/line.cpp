@@ -1,18 +1,20 @@
 #include "applink/applink.h"
 #include "catalogue/catalogue.h"
 
-void SetupComLine(HANDLE h) {
+void SetLineSettings(HANDLE h, DWORD baud, BYTE byteSize, BYTE parity) {
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
     GetCommState(h, &dcb);  // every field not set below keeps the port's value
-    dcb.BaudRate = 9600;
-    dcb.ByteSize = 7;
-    dcb.Parity = EVENPARITY;
+    dcb.BaudRate = baud;
+    dcb.ByteSize = byteSize;
+    dcb.Parity = parity;
     dcb.StopBits = ONESTOPBIT;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     SetCommState(h, &dcb);
 }
+
+void SetupComLine(HANDLE h) { SetLineSettings(h, 9600, 7, EVENPARITY); }
 
 void SetLinkTimeouts(HANDLE h, DWORD totalMs) {
     COMMTIMEOUTS timeouts{};

@@ -13,20 +13,10 @@
 
 uint8_t SendUpdate(HANDLE hSerial) {
     static const uint8_t txUpdate[] = REQUEST_UPDATE;
-    DCB dcbSerialParams;
-    std::memset(&dcbSerialParams, 0, sizeof dcbSerialParams);
     SetLinkTimeouts(hSerial, BOOT_TIMEOUT_MS);
     if (AckExchange(hSerial, txUpdate, sizeof txUpdate - 1, 0) != OK) return ERR;
     // The bootloader listens at 115200 8N1 from its ACK on; every other line member stays.
-    dcbSerialParams.DCBlength = sizeof dcbSerialParams;
-    GetCommState(hSerial, &dcbSerialParams);
-    dcbSerialParams.BaudRate = TRANSFER_BAUD;
-    dcbSerialParams.ByteSize = 8;
-    dcbSerialParams.Parity = NOPARITY;
-    dcbSerialParams.StopBits = ONESTOPBIT;
-    dcbSerialParams.fDtrControl = DTR_CONTROL_DISABLE;
-    dcbSerialParams.fRtsControl = RTS_CONTROL_DISABLE;
-    SetCommState(hSerial, &dcbSerialParams);
+    SetLineSettings(hSerial, TRANSFER_BAUD, 8, NOPARITY);
     errCounter = 0;
     return OK;
 }

@@ -10,20 +10,6 @@
 #include "catalogue/catalogue.h"
 #include "fuzz/fuzz_peer.h"
 
-namespace {
-
-void Expect(bool ok) {
-    if (!ok) std::abort();
-}
-
-bool OneOf(uint8_t v, std::initializer_list<uint8_t> allowed) {
-    for (uint8_t a : allowed)
-        if (v == a) return true;
-    return false;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     platform::SetVirtualSleep(true);

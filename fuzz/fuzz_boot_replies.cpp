@@ -12,20 +12,6 @@
 #include "fuzz/fuzz_peer.h"
 #include "platform/resource_image.h"
 
-namespace {
-
-void Expect(bool ok) {
-    if (!ok) std::abort();
-}
-
-bool OneOf(uint8_t v, std::initializer_list<uint8_t> allowed) {
-    for (uint8_t a : allowed)
-        if (v == a) return true;
-    return false;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     platform::SetVirtualSleep(true);

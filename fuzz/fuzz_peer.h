@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <initializer_list>
 
 #include "platform/virtual.h"
 
@@ -30,3 +32,14 @@ private:
     size_t size_;
     size_t pos_ = 0;
 };
+
+// A broken invariant is a crash the fuzzer keeps as its finding.
+inline void Expect(bool ok) {
+    if (!ok) std::abort();
+}
+
+inline bool OneOf(uint8_t v, std::initializer_list<uint8_t> allowed) {
+    for (uint8_t a : allowed)
+        if (v == a) return true;
+    return false;
+}

@@ -15,10 +15,6 @@
 
 namespace {
 
-void Expect(bool ok) {
-    if (!ok) std::abort();
-}
-
 struct Seen {
     int messages = 0;
     int enables = 0;
