@@ -1,6 +1,7 @@
 #include "sim/flash.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace plcsim {
 
@@ -38,10 +39,10 @@ bool Flash::Program(uint32_t offset, const uint8_t* data, uint32_t len, std::str
     bool allErased = len > 0;
     for (uint32_t page = offset / pageBytes_; allErased && page <= (end - 1) / pageBytes_; ++page)
         allErased = PageErased(page);
-    auto mark = programmed_.begin() + offset;
-    if (allErased && std::find(mark, mark + len, 1) == mark + len) {
-        std::copy(data, data + len, bytes_.begin() + offset);
-        std::fill(mark, mark + len, 1);
+    uint8_t* mark = programmed_.data() + offset;
+    if (allErased && std::memchr(mark, 1, len) == nullptr) {
+        std::memcpy(bytes_.data() + offset, data, len);
+        std::memset(mark, 1, len);
         return true;
     }
     uint32_t notErased = 0, twice = 0;
