@@ -218,6 +218,7 @@ int main(int argc, char** argv) {
     cfg.answerWakeup = !s.noWakeup;
     cfg.powerCycleReplies = s.powerCycleReply;
     pty.pace = s.pace;  // the server paces the line both ways, to the microsecond
+    pty.blockingReads = true;  // SIGTERM and SIGINT end its waits
 
     auto plc = std::make_shared<plcsim::Plc>(cfg);
     plc->SetSeed(seed);

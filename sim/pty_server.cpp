@@ -65,8 +65,10 @@ bool PtyServer::Start(std::string* error) {
         cfsetospeed(&t, B9600);
         tcsetattr(master_, TCSANOW, &t);
     }
-    int flags = fcntl(master_, F_GETFL);
-    fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    if (!opt_.blockingReads) {
+        int flags = fcntl(master_, F_GETFL);
+        fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    }
 
     struct stat st {};
     if (lstat(opt_.linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
@@ -135,82 +137,114 @@ void PtyServer::Serve(uint64_t now) {
     for (;;) {
         ssize_t r = ::read(master_, buf, sizeof buf);
         if (r <= 0) return;  // EAGAIN, or EIO once the slave is closed and drained
-        bool drained = static_cast<size_t>(r) < sizeof buf;
-        // Paced, the bytes the host wrote at once reach the PLC at the line's speed: what they
-        // ask for is handled when the last of them has arrived.
-        // The host's speed, read again whenever the PLC has changed phase (the host switches the
-        // line right after "UPDATE") and otherwise every LINE_RECHECK_US: one system call less
-        // for most of the blocks of a transfer.
-        Phase phase = plc_->CurrentPhase();
-        if (!lineKnown_ || phase != linePhase_ || now - lineReadUs_ >= LINE_RECHECK_US) {
-            line_ = CurrentLine();
-            lineKnown_ = true;
-            linePhase_ = phase;
-            lineReadUs_ = now;
-        }
-        uint64_t arrivalUs = now;
-        if (opt_.pace) {
-            rxLineFreeUs_ = std::max(rxLineFreeUs_, now) + static_cast<uint64_t>(r) * ByteTimeUs();
-            arrivalUs = rxLineFreeUs_;
-        }
-        uint64_t arrivalMs = arrivalUs / 1000;
-        std::vector<TimedByte> replies;
-        plc_->Write(buf, static_cast<size_t>(r), arrivalMs, line_, &replies);
-        if (plc_->TakeDropPending()) pending_.clear();
-        for (const TimedByte& t : replies) {
-            // The PLC counts in milliseconds from the arrival; keep the arrival's microseconds.
-            uint64_t at = arrivalUs + (t.atMs - arrivalMs) * 1000;
-            if (opt_.pace) {
-                txLineFreeUs_ = std::max(txLineFreeUs_, at) + ByteTimeUs();
-                at = txLineFreeUs_;
-            }
-            pending_.push_back({t.byte, at});
-        }
-        // A short read took all there was: no second read just to hear EAGAIN.
-        if (drained) return;
+        Take(buf, static_cast<size_t>(r), now);
+        // A short read took all there was; after a full one, read again only if more is there
+        // (a blocking descriptor would otherwise wait for the host's next request).
+        if (static_cast<size_t>(r) < sizeof buf) return;
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
     }
+}
+
+void PtyServer::Take(const uint8_t* buf, size_t len, uint64_t now) {
+    // The host's speed, read again whenever the PLC has changed phase (the host switches the
+    // line right after "UPDATE") and otherwise every LINE_RECHECK_US: one system call less
+    // for most of the blocks of a transfer.
+    Phase phase = plc_->CurrentPhase();
+    if (!lineKnown_ || phase != linePhase_ || now - lineReadUs_ >= LINE_RECHECK_US) {
+        line_ = CurrentLine();
+        lineKnown_ = true;
+        linePhase_ = phase;
+        lineReadUs_ = now;
+    }
+    // Paced, the bytes the host wrote at once reach the PLC at the line's speed: what they
+    // ask for is handled when the last of them has arrived.
+    uint64_t arrivalUs = now;
+    if (opt_.pace) {
+        rxLineFreeUs_ = std::max(rxLineFreeUs_, now) + static_cast<uint64_t>(len) * ByteTimeUs();
+        arrivalUs = rxLineFreeUs_;
+    }
+    uint64_t arrivalMs = arrivalUs / 1000;
+    std::vector<TimedByte> replies;
+    plc_->Write(buf, len, arrivalMs, line_, &replies);
+    if (plc_->TakeDropPending()) pending_.clear();
+    for (const TimedByte& t : replies) {
+        // The PLC counts in milliseconds from the arrival; keep the arrival's microseconds.
+        uint64_t at = arrivalUs + (t.atMs - arrivalMs) * 1000;
+        if (opt_.pace) {
+            txLineFreeUs_ = std::max(txLineFreeUs_, at) + ByteTimeUs();
+            at = txLineFreeUs_;
+        }
+        pending_.push_back({t.byte, at});
+    }
+}
+
+void PtyServer::WaitForRequest() {
+    uint8_t buf[4096];
+    ssize_t r = ::read(master_, buf, sizeof buf);
+    uint64_t nowUs = MonotonicNowUs();
+    if (r > 0) {
+        Take(buf, static_cast<size_t>(r), nowUs);
+        Flush(MonotonicNowUs());
+    } else if (r < 0 && errno == EIO) {
+        HostClosed(nowUs / 1000);  // the slave's last descriptor was closed
+    }
+    // A signal (EINTR) ends the wait too: the loop then looks at its stop flag.
+}
+
+void PtyServer::HostClosed(uint64_t now) {
+    if (!slaveOpen_) return;
+    slaveOpen_ = false;
+    lineKnown_ = false;  // the next opener sets its own line
+    pending_.clear();
+    plc_->Close(now);
+    plc_->TakeDropPending();
+    Note("host closed the link");
+}
+
+bool PtyServer::WaitAndServe() {
+    uint64_t nowUs = MonotonicNowUs();
+    timespec wait{0, IDLE_POLL_MS * 1000000L};
+    if (!slaveOpen_) {
+        wait.tv_nsec = HANGUP_POLL_MS * 1000000L;
+    } else if (!pending_.empty()) {
+        uint64_t dueUs = pending_.front().atUs <= nowUs ? 0 : pending_.front().atUs - nowUs;
+        dueUs = std::min<uint64_t>(dueUs, IDLE_POLL_MS * 1000ull);
+        wait.tv_nsec = static_cast<long>(dueUs * 1000);
+    }
+    pollfd p{master_, POLLIN, 0};
+    int ready = ppoll(&p, 1, &wait, nullptr);
+    if (ready < 0) return errno == EINTR;  // a signal: the loop looks at its stop flag
+    nowUs = MonotonicNowUs();
+    uint64_t now = nowUs / 1000;
+    bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
+    bool input = ready > 0 && (p.revents & POLLIN) != 0;
+    // Input, or no hang-up: someone has the slave open.
+    if (ready >= 0 && (input || !hangup) && !slaveOpen_) {
+        slaveOpen_ = true;
+        plc_->Open(now);
+        Note("host opened the link");
+    }
+    if (input) Serve(nowUs);
+    if (hangup) {
+        HostClosed(now);
+        poll(nullptr, 0, HANGUP_POLL_MS);
+    }
+    Flush(MonotonicNowUs());
+    return true;
 }
 
 PtyServer::End PtyServer::Run(const std::atomic<bool>& stop) {
     const uint32_t updatesAtStart = plc_->GetCounters().updatesCompleted;
     uint64_t doneAt = 0;
     while (!stop.load()) {
-        uint64_t nowUs = MonotonicNowUs();
-        timespec wait{0, IDLE_POLL_MS * 1000000L};
-        if (!slaveOpen_) {
-            wait.tv_nsec = HANGUP_POLL_MS * 1000000L;
-        } else if (!pending_.empty()) {
-            uint64_t dueUs = pending_.front().atUs <= nowUs ? 0 : pending_.front().atUs - nowUs;
-            dueUs = std::min<uint64_t>(dueUs, IDLE_POLL_MS * 1000ull);
-            wait.tv_nsec = static_cast<long>(dueUs * 1000);
+        if (opt_.blockingReads && slaveOpen_ && pending_.empty() && doneAt == 0 &&
+            plc_->LinkPresent()) {
+            WaitForRequest();
+        } else if (!WaitAndServe()) {
+            break;
         }
-        pollfd p{master_, POLLIN, 0};
-        int ready = ppoll(&p, 1, &wait, nullptr);
-        if (ready < 0 && errno != EINTR) break;
-        nowUs = MonotonicNowUs();
-        uint64_t now = nowUs / 1000;
-        bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
-        bool input = ready > 0 && (p.revents & POLLIN) != 0;
-        // Input, or no hang-up: someone has the slave open.
-        if (ready >= 0 && (input || !hangup) && !slaveOpen_) {
-            slaveOpen_ = true;
-            plc_->Open(now);
-            Note("host opened the link");
-        }
-        if (input) Serve(nowUs);
-        if (hangup) {
-            if (slaveOpen_) {
-                slaveOpen_ = false;
-                lineKnown_ = false;  // the next opener sets its own line
-                pending_.clear();
-                plc_->Close(now);
-                plc_->TakeDropPending();
-                Note("host closed the link");
-            }
-            poll(nullptr, 0, HANGUP_POLL_MS);
-        }
-        Flush(MonotonicNowUs());
-
+        uint64_t now = MonotonicNowMs();
         bool present = plc_->LinkPresent();
         if (present != wasPresent_) {
             wasPresent_ = present;

@@ -30,6 +30,10 @@ struct PtyOptions {
     // Model the line's speed both ways: the host's bytes take their wire time to arrive, the
     // replies go out one byte at a time at the line's speed.
     bool pace = false;
+    // While nothing is due, wait for the host in read() itself rather than in poll(): one
+    // system call a request instead of two, which a transfer of thousands of blocks feels. Only
+    // for a server whose stop comes by a signal (the wait ends with it), as plcsim's does.
+    bool blockingReads = false;
     // Extra log lines (opens, closes, restarts); the exchanges go to the PLC's log sink.
     std::function<void(const std::string&)> note;
 };
@@ -54,6 +58,10 @@ public:
 
 private:
     void Serve(uint64_t nowUs);
+    void Take(const uint8_t* buf, size_t len, uint64_t nowUs);
+    void WaitForRequest();
+    bool WaitAndServe();  // false on an error of the pseudo-terminal
+    void HostClosed(uint64_t nowMs);
     void Flush(uint64_t nowUs);
     uint64_t ByteTimeUs() const;
     HostLine CurrentLine() const;
