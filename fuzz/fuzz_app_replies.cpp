@@ -14,11 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     platform::SetVirtualSleep(true);
     SelectPLC(data[1] % PLC_COUNT);
-    auto peer = std::make_shared<FuzzPeer>(data + 2, size - 2);
-    platform::RegisterVirtualLink("fuzz", peer);
-    HANDLE h = CreateFileA("fuzz", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    Expect(h != INVALID_HANDLE_VALUE);
+    HANDLE h = OpenFuzzLink(data + 2, size - 2);
     hSerial = h;
     errCounter = 0;
     totalErrCounter = 0;

@@ -22,11 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::SetResourceImage(image.data(), image.size());
     LoadImage();
     const unsigned char* begin = fin;
-    auto peer = std::make_shared<FuzzPeer>(data + 4, size - 4);
-    platform::RegisterVirtualLink("fuzz", peer);
-    HANDLE h = CreateFileA("fuzz", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    Expect(h != INVALID_HANDLE_VALUE);
+    HANDLE h = OpenFuzzLink(data + 4, size - 4);
     hSerial = h;
     errCounter = 0;
     totalErrCounter = 0;

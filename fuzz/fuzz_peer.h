@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include <memory>
+
 #include "platform/virtual.h"
 
 class FuzzPeer : public platform::VirtualPeer {
@@ -42,4 +44,13 @@ inline bool OneOf(uint8_t v, std::initializer_list<uint8_t> allowed) {
     for (uint8_t a : allowed)
         if (v == a) return true;
     return false;
+}
+
+// Opens the virtual link "fuzz" to a PLC that answers with the given bytes, as hSerial would be.
+inline HANDLE OpenFuzzLink(const uint8_t* data, size_t size) {
+    platform::RegisterVirtualLink("fuzz", std::make_shared<FuzzPeer>(data, size));
+    HANDLE h = CreateFileA("fuzz", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    Expect(h != INVALID_HANDLE_VALUE);
+    return h;
 }

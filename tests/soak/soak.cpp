@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
@@ -38,13 +39,7 @@ std::string Success(uint32_t idx) {
 
 bool IsPrompt(const std::string& text) { return text.rfind("Please ", 0) == 0; }
 
-bool FourKibPages(uint32_t idx) {
-    static const char* const names[] = {"RP300", "RP200", "QM3", "QM3-PACKAGE", "FYX-J",
-                                        "RP100", "GW3HB3", "RP200-TO-RP300", "RP200-Z"};
-    for (const char* n : names)
-        if (ModelIs(idx, n)) return true;
-    return false;
-}
+bool FourKibPages(uint32_t idx) { return ModelIn(idx, PAGE_4KIB_MODELS); }
 
 bool VersionGroup(uint32_t idx) {
     return ModelIn(idx, USB_ATTACHED_MODELS) && !ModelIs(idx, "NV") && !ModelIs(idx, "NV-H") &&
@@ -67,18 +62,6 @@ uint32_t MaxImage(uint32_t idx) {
     return 0x78800;
 }
 
-uint32_t BlockBytes(uint32_t idx) {
-    static const char* const big[] = {"NV", "NV-H", "30TR2-AIO", "RP200-AIO", "TR3-AIO",
-                                      "HB3-AIO"};
-    for (const char* n : big)
-        if (ModelIs(idx, n)) return 256;
-    return FourKibPages(idx) ? 256 : 128;
-}
-
-uint32_t Blocks(uint32_t idx, uint32_t size) {
-    uint32_t sent = FourKibPages(idx) ? size - 4096 : size;
-    return (sent + BlockBytes(idx) - 1) / BlockBytes(idx);
-}
 
 // One scenario: the faults or settings it gives the PLC and the final message it calls for.
 struct Run {
@@ -282,7 +265,7 @@ int main(int argc, char** argv) {
         uint32_t hi = std::min<uint32_t>(MaxImage(r.idx), lo + 24 * 1024);
         r.imageSize = std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
         if (n % 97 == 0) r.imageSize = MaxImage(r.idx);  // now and then the largest image
-        r.blocks = Blocks(r.idx, r.imageSize);
+        r.blocks = TransferBlockCount(r.idx, r.imageSize);
         std::vector<uint8_t> image(r.imageSize);
         for (auto& b : image) b = static_cast<uint8_t>(rng());
 
