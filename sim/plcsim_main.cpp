@@ -65,6 +65,8 @@ const char* const kUsage =
     "  --linger MS           after the update, wait at most MS ms for the host to close\n"
     "                        (default 3000)\n"
     "  --serve-forever       keep serving after an update, until killed\n"
+    "  --list-models         one line per catalogue model: name, id, link, page and block bytes,\n"
+    "                        image bytes kept back, largest image, how it comes back\n"
     "  --help                this text\n"
     "\n"
     "Numbers are decimal or 0x-prefixed hex (ids: 0x3010). A USB-attached model leaves the link\n"
@@ -80,6 +82,15 @@ bool Number(const char* text, uint32_t max, uint32_t* out) {
     if (errno != 0 || end == nullptr || *end != '\0' || v > max) return false;
     *out = static_cast<uint32_t>(v);
     return true;
+}
+
+void ListModels() {
+    static const char* const kReconnect[] = {"replug", "power-cycle", "at-once"};
+    std::printf("# name          id      link  page    block  kept-back  max-image  reconnect\n");
+    for (const PlcModel& m : PLC_MODELS)
+        std::printf("%-15s 0x%04X  %-4s  %-6u  %-5u  %-9u  %-9u  %s\n", m.name, m.id,
+                    m.link == LINK_USB ? "USB" : "COM", m.pageBytes, m.blockBytes,
+                    m.keptBackBytes, SIZE_LIMITS[m.sizeClass].maxBytes, kReconnect[m.reconnect]);
 }
 
 int Usage(const std::string& why) {
@@ -119,6 +130,10 @@ int main(int argc, char** argv) {
             return 0;
         };
         int bad = 0;
+        if (a == "--list-models") {
+            ListModels();
+            return 0;
+        }
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(plcsim::FAULT_SYNTAX, stdout);
