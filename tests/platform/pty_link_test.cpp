@@ -188,3 +188,21 @@ TEST_F(PtyLink, PurgeDropsWhatArrivedBefore) {
 }
 
 }  // namespace
+
+namespace {
+
+// A far end that hung up (a simulator that ended) sends nothing more; a read still lasts its
+// time-out, as on a silent port, so that the retries keep their pace.
+TEST_F(PtyLink, ReadAfterTheFarEndHungUpLastsItsTimeout) {
+    Timeouts(80);
+    close(master);
+    master = open("/dev/null", O_RDONLY);  // TearDown closes something harmless
+    char buf[4];
+    DWORD got = 1;
+    auto t0 = Clock::now();
+    ReadFile(h, buf, sizeof buf, &got, nullptr);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(MsSince(t0), 70);
+}
+
+}  // namespace
