@@ -22,7 +22,7 @@ long MsSince(Clock::time_point t0) {
 }
 
 class PtyLink : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         master = posix_openpt(O_RDWR | O_NOCTTY);
         ASSERT_GE(master, 0);
