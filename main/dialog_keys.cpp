@@ -1,14 +1,8 @@
 #include "main/dialog_keys.h"
 
-bool PassToDialogKeys(DialogKey key, bool onStartBurn, bool focusTakesKey) {
-    switch (key) {
-        case DialogKey::ESCAPE:
-            // Not even on the button: Esc means "not this", never "start".
-            return focusTakesKey;
-        case DialogKey::ENTER:
-            return onStartBurn || focusTakesKey;
-        case DialogKey::OTHER:
-            break;
-    }
-    return true;
+KeyRoute RouteKey(DialogKey key, bool onStartBurn, bool focusTakesKey) {
+    if (key == DialogKey::OTHER || focusTakesKey) return KeyRoute::DIALOG_KEYS;
+    // Esc means "not this", never "start", even on the button.
+    if (key == DialogKey::ENTER && onStartBurn) return KeyRoute::PRESS_START_BURN;
+    return KeyRoute::HELD_BACK;
 }

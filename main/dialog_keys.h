@@ -1,12 +1,12 @@
-// Which key presses the window lets its dialog keys (IsDialogMessageA) turn into commands.
-// Plain code, tested on every platform.
+// What becomes of Esc and Enter in the window. Plain code, tested on every platform.
 //
-// The window has no OK and no cancel control, and its command ids are the dialog keys' own:
-// Esc becomes IDCANCEL, which is STARTBURN, sent with the "Start Burn" button as its sender, and
-// Enter outside an enabled push button becomes IDOK, which is OPENFILE. Both arrive exactly as a
-// click would, so the window procedure cannot tell them apart: they are held back before the
-// dialog keys see them. Enter on the focused "Start Burn" button still presses it, as on any
-// button, and a control that takes the key itself (a dropped-down list closing) still gets it.
+// The window takes a dialog's keyboard interface from IsDialogMessageA, but it has no OK and no
+// cancel control, and its command ids are the dialog keys' own: Esc becomes IDCANCEL, which is
+// STARTBURN, sent with the "Start Burn" button as its sender, and Enter outside a default push
+// button becomes IDOK, which is OPENFILE. Both arrive exactly as a click would, so the window
+// procedure cannot tell them apart; they are sorted out in the message loop, before the dialog
+// keys see them. Enter on the focused "Start Burn" presses it, as on any button, without the
+// dialog keys: they send IDOK instead once Tab has taken the button's default style away.
 #pragma once
 
 enum class DialogKey {
@@ -15,7 +15,13 @@ enum class DialogKey {
     ENTER,   // Enter (and Execute)
 };
 
-// Whether a key press may go to the dialog keys. onStartBurn: the press is for the enabled
-// "Start Burn" button, which has the focus; focusTakesKey: the focused control asks for this
-// key itself.
-bool PassToDialogKeys(DialogKey key, bool onStartBurn, bool focusTakesKey);
+enum class KeyRoute {
+    DIALOG_KEYS,       // to IsDialogMessageA as usual
+    PRESS_START_BURN,  // a click of the "Start Burn" button
+    HELD_BACK,         // nowhere: the key does nothing
+};
+
+// The route of a key press. onStartBurn: the press is for the enabled "Start Burn" button,
+// which has the focus; focusTakesKey: the focused control asks for this key itself (a
+// dropped-down list closing).
+KeyRoute RouteKey(DialogKey key, bool onStartBurn, bool focusTakesKey);

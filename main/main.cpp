@@ -143,8 +143,8 @@ DialogKey KeyOf(const MSG& msg) {
 }
 
 // Whether the dialog keys may see this message; see main/dialog_keys.h for why Esc and Enter
-// are held back. Filtering here, before IsDialogMessageA, is the one place where a key press
-// can still be told from a click.
+// are sorted out first. Here, before IsDialogMessageA, is the one place where a key press can
+// still be told from a click.
 bool ForDialogKeys(HWND hwnd, MSG* msg) {
     const DialogKey key = KeyOf(*msg);
     if (key == DialogKey::OTHER) return true;
@@ -154,7 +154,16 @@ bool ForDialogKeys(HWND hwnd, MSG* msg) {
     const LRESULT code = SendMessageA(msg->hwnd, WM_GETDLGCODE, msg->wParam,
                                       reinterpret_cast<LPARAM>(msg));
     const bool takesKey = (code & (DLGC_WANTMESSAGE | DLGC_WANTALLKEYS)) != 0;
-    return PassToDialogKeys(key, onStartBurn, takesKey);
+    switch (RouteKey(key, onStartBurn, takesKey)) {
+        case KeyRoute::DIALOG_KEYS:
+            return true;
+        case KeyRoute::PRESS_START_BURN:
+            SendMessageA(button, BM_CLICK, 0, 0);
+            return false;
+        case KeyRoute::HELD_BACK:
+            break;
+    }
+    return false;
 }
 
 void OnOpenFile(HWND hwnd) {

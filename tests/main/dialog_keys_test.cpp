@@ -5,29 +5,31 @@
 namespace {
 
 TEST(DialogKeys, NeitherEscNorEnterBecomesACommandUnlessMeant) {
+    const KeyRoute DIALOG = KeyRoute::DIALOG_KEYS, PRESS = KeyRoute::PRESS_START_BURN,
+                   NONE = KeyRoute::HELD_BACK;
     struct Case {
         DialogKey key;
         bool onStartBurn, focusTakesKey;
-        bool passed;
+        KeyRoute route;
     };
     const Case cases[] = {
         // Esc would be "Start Burn" itself: held back wherever the focus is.
-        {DialogKey::ESCAPE, false, false, false},
-        {DialogKey::ESCAPE, true, false, false},
+        {DialogKey::ESCAPE, false, false, NONE},
+        {DialogKey::ESCAPE, true, false, NONE},
         // Enter elsewhere would open the file dialog; on the button it presses it.
-        {DialogKey::ENTER, false, false, false},
-        {DialogKey::ENTER, true, false, true},
+        {DialogKey::ENTER, false, false, NONE},
+        {DialogKey::ENTER, true, false, PRESS},
         // A dropped-down port list closes on either key.
-        {DialogKey::ESCAPE, false, true, true},
-        {DialogKey::ENTER, false, true, true},
+        {DialogKey::ESCAPE, false, true, DIALOG},
+        {DialogKey::ENTER, false, true, DIALOG},
         // Tab, arrows and Space keep their dialog meaning everywhere.
-        {DialogKey::OTHER, false, false, true},
-        {DialogKey::OTHER, true, false, true},
-        {DialogKey::OTHER, false, true, true},
+        {DialogKey::OTHER, false, false, DIALOG},
+        {DialogKey::OTHER, true, false, DIALOG},
+        {DialogKey::OTHER, false, true, DIALOG},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.key) * 100 + c.onStartBurn * 10 + c.focusTakesKey);
-        EXPECT_EQ(PassToDialogKeys(c.key, c.onStartBurn, c.focusTakesKey), c.passed);
+        EXPECT_EQ(RouteKey(c.key, c.onStartBurn, c.focusTakesKey), c.route);
     }
 }
 
