@@ -8,7 +8,8 @@
 #   no_message_box                   no message box or file dialog is open
 #   click_line LINE                  clicks the centre of a wintexts line
 #   press_box_button CAPTION BUTTON  clicks the button of that box (its text, "&" included)
-#   window_geometry LINE             a wintexts line's rectangle as WxH+X+Y
+#   window_geometry LINES            the rectangle around the windows of these wintexts lines,
+#                                    as WxH+X+Y
 #   screenshot FILE [GEOMETRY]       the screen, or a part of it, into FILE
 #   wine_env_on_fail                 lists the desktop's windows when a test fails
 
@@ -53,10 +54,13 @@ press_box_button() {
 }
 
 window_geometry() {
-  local l t r b
-  read -r l t r b <<<"$(sed -n 's/.* rect=\([0-9-]*\),\([0-9-]*\),\([0-9-]*\),\([0-9-]*\).*/\1 \2 \3 \4/p' <<<"$1" | head -n 1)"
-  [ -n "$b" ] || fail "no rectangle in: $1"
-  echo "$((r - l))x$((b - t))+$l+$t"
+  local box
+  box=$(sed -n 's/.* rect=\([0-9-]*\),\([0-9-]*\),\([0-9-]*\),\([0-9-]*\).*/\1 \2 \3 \4/p' <<<"$1" |
+    awk 'NR == 1 || $1 < l { l = $1 } NR == 1 || $2 < t { t = $2 }
+         NR == 1 || $3 > r { r = $3 } NR == 1 || $4 > b { b = $4 }
+         END { if (NR) printf "%dx%d+%d+%d", r - l, b - t, l, t }')
+  [ -n "$box" ] || fail "no rectangle in: $1"
+  echo "$box"
 }
 
 screenshot() {
