@@ -120,9 +120,8 @@ void OnStartBurn(HWND hwnd) {
 // Closing the window ends the process, and with it a run in progress: the PLC would be left
 // half erased or half written. The technician is asked first; No is the default.
 void OnClose(HWND hwnd) {
-    if (gWorkersRunning > 0 &&
-        MessageBoxA(hwnd, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
-                    MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+    if (gWorkersRunning > 0 && MessageBoxA(hwnd, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
+                                           MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
     DestroyWindow(hwnd);
 }
@@ -151,8 +150,8 @@ bool ForDialogKeys(HWND hwnd, MSG* msg) {
     if (msg->hwnd != hwnd && !IsChild(hwnd, msg->hwnd)) return true;
     HWND button = GetDlgItem(hwnd, STARTBURN);
     const bool onStartBurn = msg->hwnd == button && button != nullptr && IsWindowEnabled(button);
-    const LRESULT code = SendMessageA(msg->hwnd, WM_GETDLGCODE, msg->wParam,
-                                      reinterpret_cast<LPARAM>(msg));
+    const LRESULT code =
+        SendMessageA(msg->hwnd, WM_GETDLGCODE, msg->wParam, reinterpret_cast<LPARAM>(msg));
     const bool takesKey = (code & (DLGC_WANTMESSAGE | DLGC_WANTALLKEYS)) != 0;
     switch (RouteKey(key, onStartBurn, takesKey)) {
         case KeyRoute::DIALOG_KEYS:

@@ -28,7 +28,7 @@
 // The window's own messages: the question before a run is abandoned, and a run that could not
 // start.
 #define CAPTION_CLOSE_DURING_RUN "WARNING"
-#define MSG_CLOSE_DURING_RUN                                                                  \
+#define MSG_CLOSE_DURING_RUN                                                                \
     "Firmware update is IN PROGRESS!\n\nIf the program is closed now, the PLC may be left " \
     "without working firmware.\n\nClose the program anyway?"
 #define MSG_RUN_NOT_STARTED "CANNOT start the firmware update!!!"

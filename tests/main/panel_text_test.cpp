@@ -142,7 +142,7 @@ TEST(PanelText, DateOfTheImageFileName) {
         {"RP200_v1_20240100_01.bin", ""},
         {"RP200_v1_2024010_01.bin", ""},
         {"RP200_v1_202401031_01.bin", ""},
-        {"20240103_v1.bin", ""},        // the model is no date
+        {"20240103_v1.bin", ""},  // the model is no date
         {"RP200.bin", ""},
         {"", ""},
         {"RP200_", ""},

@@ -64,9 +64,8 @@ void PutWindow(HWND hwnd, const char* kind, int depth) {
     std::printf(" %s %s%s at=%ld,%ld size=%ldx%ld rect=%ld,%ld,%ld,%ld",
                 IsWindowVisible(hwnd) ? "visible" : "hidden",
                 IsWindowEnabled(hwnd) ? "enabled" : "disabled", HasFocus(hwnd) ? " focused" : "",
-                (r.left + r.right) / 2,
-                (r.top + r.bottom) / 2, r.right - r.left, r.bottom - r.top, r.left, r.top, r.right,
-                r.bottom);
+                (r.left + r.right) / 2, (r.top + r.bottom) / 2, r.right - r.left, r.bottom - r.top,
+                r.left, r.top, r.right, r.bottom);
     if (depth == 0) {
         // Where the client area starts on the screen: what the panel's coordinates count from.
         POINT origin = {0, 0};
