@@ -107,6 +107,12 @@ TEST_F(SharedState, PortNameIsCopiedWholeAndCutToNineCharacters) {
     SetSelectedComPort("ttyUSB1234567");
     GetSelectedComPort(out);
     EXPECT_STREQ(out, "ttyUSB123");
+    SetSelectedComPort("ttyS12345");  // exactly the nine that fit
+    GetSelectedComPort(out);
+    EXPECT_STREQ(out, "ttyS12345");
+    SetSelectedComPort("ttyACM1234");  // one more: cut, and still ended by its NUL
+    GetSelectedComPort(out);
+    EXPECT_STREQ(out, "ttyACM123");
     SetSelectedComPort(nullptr);
     GetSelectedComPort(out);
     EXPECT_STREQ(out, "");

@@ -38,6 +38,8 @@ TEST(DcbToTermios, MapsTheLineSettingsOfBothProtocols) {
         EXPECT_EQ((t.c_cflag & PARENB) != 0, c.parenb) << c.name;
         EXPECT_EQ((t.c_cflag & PARODD) != 0, c.parodd) << c.name;
         EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.cstopb) << c.name;
+        // With parity on, the receiver checks it: a damaged reply is not taken as data.
+        EXPECT_EQ((t.c_iflag & INPCK) != 0, c.parenb) << c.name;
         EXPECT_EQ(cfgetospeed(&t), c.speed) << c.name;
         EXPECT_EQ(cfgetispeed(&t), c.speed) << c.name;
         // Raw: no echo, no canonical input, no output processing, modem lines ignored.
