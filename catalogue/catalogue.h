@@ -35,16 +35,16 @@ struct PlcModel {
     uint16_t id;
     uint16_t aliasId;  // a second id the PLC may report in its identity; NO_ALIAS_ID: none
     PlcLink link;
-    bool aio;                    // sends the AIO group code
-    uint32_t pageBytes;          // flash erased by one "ERASE"
+    bool aio;            // sends the AIO group code
+    uint32_t pageBytes;  // flash erased by one "ERASE"
     PageCount pageCount;
-    uint16_t blockBytes;         // data bytes per transfer block
-    uint16_t keptBackBytes;      // the image's tail that is neither erased nor sent
-    uint8_t sizeClass;           // row of SIZE_LIMITS: the image size limits and their messages
+    uint16_t blockBytes;     // data bytes per transfer block
+    uint16_t keptBackBytes;  // the image's tail that is neither erased nor sent
+    uint8_t sizeClass;       // row of SIZE_LIMITS: the image size limits and their messages
     ReconnectKind reconnect;
-    uint16_t reconnectPauseMs;   // after the operator's OK (or at once, for RECONNECT_PAUSE)
-    bool versionGroup;           // its bootloader reports its version
-    bool noReply;                // enters its bootloader without answering the request
+    uint16_t reconnectPauseMs;     // after the operator's OK (or at once, for RECONNECT_PAUSE)
+    bool versionGroup;             // its bootloader reports its version
+    bool noReply;                  // enters its bootloader without answering the request
     uint16_t d1386, d1001, d1148;  // register values that pass the model's compatibility rule
 };
 

@@ -8,9 +8,12 @@ namespace {
 
 Restart RestartOf(ReconnectKind kind) {
     switch (kind) {
-        case RECONNECT_REPLUG_USB: return Restart::Replug;
-        case RECONNECT_POWER_CYCLE_COM: return Restart::PowerCycle;
-        case RECONNECT_PAUSE: break;
+        case RECONNECT_REPLUG_USB:
+            return Restart::Replug;
+        case RECONNECT_POWER_CYCLE_COM:
+            return Restart::PowerCycle;
+        case RECONNECT_PAUSE:
+            break;
     }
     return Restart::AtOnce;
 }

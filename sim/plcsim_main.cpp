@@ -18,7 +18,9 @@ namespace {
 
 std::atomic<bool> gStop{false};
 
-void OnSignal(int) { gStop = true; }
+void OnSignal(int) {
+    gStop = true;
+}
 
 const char* const kUsage =
     "Usage: plcsim --model NAME --link PATH [options]\n"
@@ -89,8 +91,8 @@ void ListModels() {
     std::printf("# name          id      link  page    block  kept-back  max-image  reconnect\n");
     for (const PlcModel& m : PLC_MODELS)
         std::printf("%-15s 0x%04X  %-4s  %-6u  %-5u  %-9u  %-9u  %s\n", m.name, m.id,
-                    m.link == LINK_USB ? "USB" : "COM", m.pageBytes, m.blockBytes,
-                    m.keptBackBytes, SIZE_LIMITS[m.sizeClass].maxBytes, kReconnect[m.reconnect]);
+                    m.link == LINK_USB ? "USB" : "COM", m.pageBytes, m.blockBytes, m.keptBackBytes,
+                    SIZE_LIMITS[m.sizeClass].maxBytes, kReconnect[m.reconnect]);
 }
 
 int Usage(const std::string& why) {
@@ -241,7 +243,7 @@ int main(int argc, char** argv) {
     cfg.ackResentBlock = !s.nakResent;
     cfg.answerWakeup = !s.noWakeup;
     cfg.powerCycleReplies = s.powerCycleReply;
-    pty.pace = s.pace;  // the server paces the line both ways, to the microsecond
+    pty.pace = s.pace;         // the server paces the line both ways, to the microsecond
     pty.blockingReads = true;  // SIGTERM and SIGINT end its waits
 
     auto plc = std::make_shared<plcsim::Plc>(cfg);

@@ -18,12 +18,12 @@ struct ModelRule {
 const ModelRule kModelRules[] = {
     {"RP200", 2076672, 261, 2072576, 506},  // 4 KiB pages, the last 4096 bytes kept back
     {"RP200", 4097, 261, 1, 1},
-    {"QM2-E", 131072, 133, 131072, 2},      // 128 KiB pages, always one more
-    {"NV", 16384, 261, 16384, 2},           // 16 KiB pages
-    {"PN2", 2048, 133, 2048, 2},            // 2 KiB pages, always one more
-    {"RP200-AIO", 2048, 261, 2048, 1},      // 2 KiB pages, rounded up
+    {"QM2-E", 131072, 133, 131072, 2},  // 128 KiB pages, always one more
+    {"NV", 16384, 261, 16384, 2},       // 16 KiB pages
+    {"PN2", 2048, 133, 2048, 2},        // 2 KiB pages, always one more
+    {"RP200-AIO", 2048, 261, 2048, 1},  // 2 KiB pages, rounded up
     {"RP200-AIO", 2049, 261, 2049, 2},
-    {"30TR2-AIO", 12288, 261, 12288, 4},    // always four pages
+    {"30TR2-AIO", 12288, 261, 12288, 4},  // always four pages
     {"NV26", 5000, 133, 5000, 1},
 };
 
