@@ -1,0 +1,25 @@
+// Inside the platform layer: what the two network kinds (tcp, rfc2217) share.
+#pragma once
+
+#include <string>
+
+#include "platform/link.h"
+
+namespace platform {
+
+// "HOST:PORT" (HOST may be a bracketed IPv6 address) split into its parts; false when the
+// name is not of that form or the port is not 1 to 65535.
+bool SplitHostPort(const std::string& hostPort, std::string* host, std::string* port);
+// Connects to "HOST:PORT" (no scheme) with a bounded wait; returns a non-blocking socket with
+// TCP_NODELAY, or -1 with a Win32 error code in *err.
+int ConnectTcp(const std::string& hostPort, DWORD* err);
+// send() and recv() for ReadWithTimeouts and WriteWithTimeout. A peer that has gone makes
+// sends fail with EPIPE, never raise SIGPIPE.
+ssize_t NetPut(Link& link, const uint8_t* buf, size_t n);
+ssize_t NetFetch(Link& link, uint8_t* buf, size_t n);
+// Sends all of bytes within waitMs; false when the connection did not take them.
+bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs);
+// Discards what the socket has received so far, without waiting.
+void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n));
+
+}  // namespace platform
