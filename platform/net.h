@@ -19,7 +19,11 @@ ssize_t NetPut(Link& link, const uint8_t* buf, size_t n);
 ssize_t NetFetch(Link& link, uint8_t* buf, size_t n);
 // Sends all of bytes within waitMs; false when the connection did not take them.
 bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs);
-// Discards what the socket has received so far, without waiting.
+// Discards what the socket has received so far, without waiting; take sees the raw bytes.
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n));
+// Input that has already arrived, discarded: on tcp:// what the socket holds; on rfc2217://
+// also what the server holds for us (PURGE-DATA), with the commands among it still obeyed.
+bool PurgeTcpInput(Link& link);
+bool PurgeRfc2217Input(Link& link);
 
 }  // namespace platform

@@ -134,6 +134,16 @@ bool Negotiate(Link& link) {
 
 }  // namespace
 
+bool PurgeRfc2217Input(Link& link) {
+    bool sent = SendControl(link, tn::ComPortCommand(tn::PURGE_DATA, {tn::PURGE_RECEIVE}));
+    DrainSocket(link, [](Link& l, const uint8_t* raw, size_t n) {
+        std::vector<uint8_t> discarded(n);
+        TakeRaw(l, raw, n, discarded.data());
+    });
+    link.net->early.clear();
+    return sent;
+}
+
 const LinkKind kRfc2217Link = {"rfc2217", Rfc2217Read, Rfc2217Write, Rfc2217SetLine,
                                Rfc2217Close, MonotonicMs};
 

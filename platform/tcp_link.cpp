@@ -130,6 +130,11 @@ void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t
     }
 }
 
+bool PurgeTcpInput(Link& link) {
+    DrainSocket(link, nullptr);
+    return true;
+}
+
 const LinkKind kTcpLink = {"tcp", TcpRead, TcpWrite, TcpSetLine, TcpClose, MonotonicMs};
 
 bool OpenTcpLink(const std::string& name, Link& link, DWORD* err) {

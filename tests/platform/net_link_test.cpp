@@ -214,4 +214,39 @@ TEST_F(NetLink, Rfc2217EscapesDataSendsLineSettingsAndStripsCommands) {
     EXPECT_EQ(Read(4), (Bytes{0x15, 0x06, 0xFF, 0x07}));
 }
 
+TEST_F(NetLink, PurgeDiscardsInputThatHasArrivedAndAsksTheServerToo) {
+    for (const char* scheme : {"tcp", "rfc2217"}) {
+        bool telnet = std::string(scheme) == "rfc2217";
+        if (telnet) {
+            OpenRfc2217({tn::IAC, tn::DO, tn::OPT_COM_PORT, 0x15});  // with early data
+            Receive(9);                                             // the client's requests
+        } else {
+            h = Open("tcp");
+            peer = accept(listener, nullptr, nullptr);
+        }
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << scheme;
+        Timeouts(200);
+        // Stale bytes, and for rfc2217 a negotiation among them that must still be answered.
+        Bytes stale = {0x06, 0x06};
+        if (telnet) stale.insert(stale.end(), {tn::IAC, tn::WILL, tn::OPT_SGA, 0x15});
+        Send(stale);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let them arrive
+        auto& link = *static_cast<platform::Link*>(h);
+        EXPECT_TRUE(telnet ? platform::PurgeRfc2217Input(link) : platform::PurgeTcpInput(link));
+        if (telnet) {
+            Bytes purge = tn::ComPortCommand(tn::PURGE_DATA, {tn::PURGE_RECEIVE});
+            Bytes answer = {tn::IAC, tn::DO, tn::OPT_SGA};
+            Bytes both = purge;
+            both.insert(both.end(), answer.begin(), answer.end());
+            EXPECT_EQ(Receive(both.size()), both);
+        }
+        Send({0x41});
+        EXPECT_EQ(Read(2), Bytes{0x41}) << scheme;
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        close(peer);
+        peer = -1;
+    }
+}
+
 }  // namespace
