@@ -21,6 +21,8 @@ ssize_t NetFetch(Link& link, uint8_t* buf, size_t n);
 bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs);
 // Discards what the socket has received so far, without waiting; take sees the raw bytes.
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n));
+// poll() and the deadlines of the reads and writes honour any time-outs.
+bool NetSetTimeouts(Link& link, const COMMTIMEOUTS& timeouts);
 // Input that has already arrived, discarded: on tcp:// what the socket holds; on rfc2217://
 // also what the server holds for us (PURGE-DATA), with the commands among it still obeyed.
 bool PurgeTcpInput(Link& link);

@@ -144,8 +144,8 @@ bool PurgeRfc2217Input(Link& link) {
     return sent;
 }
 
-const LinkKind kRfc2217Link = {"rfc2217", Rfc2217Read, Rfc2217Write, Rfc2217SetLine,
-                               Rfc2217Close, MonotonicMs};
+const LinkKind kRfc2217Link = {"rfc2217",      Rfc2217Read,       Rfc2217Write, Rfc2217SetLine,
+                               NetSetTimeouts, PurgeRfc2217Input, Rfc2217Close, MonotonicMs};
 
 bool OpenRfc2217Link(const std::string& name, Link& link, DWORD* err) {
     int fd = ConnectTcp(name.substr(name.find("://") + 3), err);

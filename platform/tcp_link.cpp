@@ -130,12 +130,15 @@ void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t
     }
 }
 
+bool NetSetTimeouts(Link&, const COMMTIMEOUTS&) { return true; }
+
 bool PurgeTcpInput(Link& link) {
     DrainSocket(link, nullptr);
     return true;
 }
 
-const LinkKind kTcpLink = {"tcp", TcpRead, TcpWrite, TcpSetLine, TcpClose, MonotonicMs};
+const LinkKind kTcpLink = {"tcp",          TcpRead,       TcpWrite, TcpSetLine,
+                           NetSetTimeouts, PurgeTcpInput, TcpClose, MonotonicMs};
 
 bool OpenTcpLink(const std::string& name, Link& link, DWORD* err) {
     int fd = ConnectTcp(name.substr(name.find("://") + 3), err);

@@ -25,10 +25,11 @@ DWORD TtyWrite(Link& link, const uint8_t* buf, DWORD n) {
 }
 
 void SetModemLines(int fd, const DCB& dcb) {
-    int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    int on = DcbModemLinesOn(dcb);
+    int off = (TIOCM_DTR | TIOCM_RTS) & ~on;
     // Pseudo-terminals have no modem lines; the calls fail there and that is fine.
-    (void)ioctl(fd, dcb.fDtrControl == DTR_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &dtr);
-    (void)ioctl(fd, dcb.fRtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &rts);
+    if (on) (void)ioctl(fd, TIOCMBIS, &on);
+    if (off) (void)ioctl(fd, TIOCMBIC, &off);
 }
 
 bool TtySetLine(Link& link, const DCB& dcb) {
@@ -37,6 +38,15 @@ bool TtySetLine(Link& link, const DCB& dcb) {
     if (tcsetattr(link.fd, TCSANOW, &t) != 0) return false;
     SetModemLines(link.fd, dcb);
     return true;
+}
+
+// poll() and the deadlines of TtyRead and TtyWrite honour any time-outs.
+bool TtySetTimeouts(Link&, const COMMTIMEOUTS&) {
+    return true;
+}
+
+bool TtyPurgeInput(Link& link) {
+    return tcflush(link.fd, TCIFLUSH) == 0;
 }
 
 void TtyClose(Link& link) {
@@ -49,7 +59,8 @@ void TtyClose(Link& link) {
 
 }  // namespace
 
-const LinkKind kTtyLink = {"tty", TtyRead, TtyWrite, TtySetLine, TtyClose, MonotonicMs};
+const LinkKind kTtyLink = {"tty",          TtyRead,       TtyWrite, TtySetLine,
+                           TtySetTimeouts, TtyPurgeInput, TtyClose, MonotonicMs};
 
 bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

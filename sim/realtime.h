@@ -47,7 +47,6 @@ public:
     // Hands every reply byte due by nowUs to write (which returns how many it took, <= 0 for
     // none: the rest waits for the next call).
     void Flush(uint64_t nowUs, const std::function<ssize_t(const uint8_t*, size_t)>& write);
-    void DropReplies() { pending_.clear(); }
     bool HasReplies() const { return !pending_.empty(); }
     uint64_t NextReplyUs() const { return pending_.empty() ? 0 : pending_.front().atUs; }
 

@@ -131,11 +131,9 @@ void TcpServer::Command(const tn::Command& c) {
         return;
     }
     if (c.option != tn::OPT_COM_PORT || c.payload.empty()) return;
-    if (c.payload[0] == tn::PURGE_DATA && c.payload.size() > 1 &&
-        (c.payload[1] & tn::PURGE_RECEIVE) != 0)
-        rt_.DropReplies();
-    else
-        tn::ApplyComPortCommand(c, &line_);
+    // PURGE-DATA changes nothing here: the replies not yet sent are still on their way on the
+    // simulated line, and what is due goes out at once.
+    tn::ApplyComPortCommand(c, &line_);
     // Every command is answered with its code plus 100 and the value now in force (as sent).
     std::vector<uint8_t> value(c.payload.begin() + 1, c.payload.end());
     SendControl(tn::ComPortCommand(

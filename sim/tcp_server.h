@@ -5,8 +5,7 @@
 // Raw TCP carries the serial line's bytes and nothing else: the PLC takes the line to be the
 // one it expects in its phase (a converter whose serial side follows the PLC). With the
 // COM-PORT-OPTION the host's line settings arrive in the stream, each in force from where it
-// stands, and the PLC checks speed and framing as on a real serial port; PURGE-DATA discards
-// the replies not yet sent.
+// stands, and the PLC checks speed and framing as on a real serial port.
 #pragma once
 
 #include <atomic>

@@ -70,9 +70,14 @@ TEST_F(LinkOpen, OverrideOpensBareNamesAsDevicesAndPathsAsTheyAre) {
     const struct {
         const char* given;
         const char* opened;
-    } kNames[] = {{"COM10", "\\\\.\\COM10"},        {"ttyUSB0", "\\\\.\\ttyUSB0"},
-                  {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"/tmp/plc", "/tmp/plc"},
-                  {"\\\\.\\COM3", "\\\\.\\COM3"},   {"C:\\links\\plc", "C:\\links\\plc"}};
+    } kNames[] = {{"COM10", "\\\\.\\COM10"},
+                  {"ttyUSB0", "\\\\.\\ttyUSB0"},
+                  {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+                  {"/tmp/plc", "/tmp/plc"},
+                  {"\\\\.\\COM3", "\\\\.\\COM3"},
+                  {"C:\\links\\plc", "C:\\links\\plc"},
+                  // longer than a listed port name may be: the whole name is opened
+                  {"ttyUSB1234", "\\\\.\\ttyUSB1234"}};
     for (const auto& n : kNames) EXPECT_EQ(OverrideDeviceName(n.given), n.opened) << n.given;
 }
 
