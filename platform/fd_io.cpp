@@ -65,7 +65,10 @@ DWORD ReadWithTimeouts(Link& link, uint8_t* buf, DWORD n, FetchFn fetch) {
 }
 
 DWORD WriteWithTimeout(Link& link, const uint8_t* buf, DWORD n, PutFn put) {
-    uint64_t total = WriteTotalMs(link.timeouts, n);
+    return WriteWithin(link, buf, n, put, WriteTotalMs(link.timeouts, n));
+}
+
+DWORD WriteWithin(Link& link, const uint8_t* buf, DWORD n, PutFn put, uint64_t total) {
     uint64_t deadline = MonotonicMs() + total;
     DWORD done = 0;
     while (done < n) {

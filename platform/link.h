@@ -57,6 +57,8 @@ using FetchFn = ssize_t (*)(Link& link, uint8_t* buf, size_t n);
 using PutFn = ssize_t (*)(Link& link, const uint8_t* buf, size_t n);
 DWORD ReadWithTimeouts(Link& link, uint8_t* buf, DWORD n, FetchFn fetch);
 DWORD WriteWithTimeout(Link& link, const uint8_t* buf, DWORD n, PutFn put);
+// The same within totalMs (0: no limit) whatever the time-outs.
+DWORD WriteWithin(Link& link, const uint8_t* buf, DWORD n, PutFn put, uint64_t totalMs);
 uint64_t MonotonicMs();
 // Waits until fd is ready for events or deadlineMs passes; false on time-out or error.
 bool WaitReady(int fd, short events, uint64_t deadlineMs, bool hasDeadline);

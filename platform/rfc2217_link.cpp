@@ -148,22 +148,13 @@ const LinkKind kRfc2217Link = {"rfc2217",      Rfc2217Read,       Rfc2217Write, 
                                NetSetTimeouts, PurgeRfc2217Input, Rfc2217Close, MonotonicMs};
 
 bool OpenRfc2217Link(const std::string& name, Link& link, DWORD* err) {
-    int fd = ConnectTcp(name.substr(name.find("://") + 3), err);
-    if (fd < 0) return false;
-    link.fd = fd;
+    if (!ConnectLink(name, kRfc2217Link, link, err)) return false;
     link.net = new NetState;
-    link.kind = &kRfc2217Link;
-    if (!Negotiate(link)) {
-        *err = link.net->options.PeerAnswered(tn::OPT_COM_PORT) ? ERR_NOT_SUPPORTED : ERR_NOT_FOUND;
-        Rfc2217Close(link);
-        link.kind = nullptr;
-        return false;
-    }
-    link.dcb.DCBlength = sizeof(DCB);
-    link.dcb.BaudRate = 9600;
-    link.dcb.ByteSize = 8;
-    link.dcb.fBinary = 1;
-    return true;
+    if (Negotiate(link)) return true;
+    *err = link.net->options.PeerAnswered(tn::OPT_COM_PORT) ? ERR_NOT_SUPPORTED : ERR_NOT_FOUND;
+    Rfc2217Close(link);
+    link.kind = nullptr;
+    return false;
 }
 
 }  // namespace platform

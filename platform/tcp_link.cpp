@@ -107,18 +107,7 @@ ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) {
 ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return ::recv(link.fd, buf, n, 0); }
 
 bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs) {
-    uint64_t deadline = MonotonicMs() + waitMs;
-    size_t done = 0;
-    while (done < n) {
-        ssize_t w = NetPut(link, bytes + done, n - done);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
-        if (!WaitReady(link.fd, POLLOUT, deadline, true)) return false;
-    }
-    return true;
+    return WriteWithin(link, bytes, static_cast<DWORD>(n), NetPut, waitMs) == n;
 }
 
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n)) {
@@ -140,16 +129,21 @@ bool PurgeTcpInput(Link& link) {
 const LinkKind kTcpLink = {"tcp",          TcpRead,       TcpWrite, TcpSetLine,
                            NetSetTimeouts, PurgeTcpInput, TcpClose, MonotonicMs};
 
-bool OpenTcpLink(const std::string& name, Link& link, DWORD* err) {
+bool ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err) {
     int fd = ConnectTcp(name.substr(name.find("://") + 3), err);
     if (fd < 0) return false;
     link.fd = fd;
-    link.kind = &kTcpLink;
+    link.kind = &kind;
+    // What GetCommState reports until the engine sets the line: the far end's is unknown.
     link.dcb.DCBlength = sizeof(DCB);
     link.dcb.BaudRate = 9600;
     link.dcb.ByteSize = 8;
     link.dcb.fBinary = 1;
     return true;
+}
+
+bool OpenTcpLink(const std::string& name, Link& link, DWORD* err) {
+    return ConnectLink(name, kTcpLink, link, err);
 }
 
 }  // namespace platform

@@ -109,6 +109,11 @@ const char* StartName(const plcsim::Config& cfg) {
     return cfg.start == plcsim::StartMode::Boot ? "(bootloader)" : "(application)";
 }
 
+bool StartFailed(const std::string& error) {
+    std::fprintf(stderr, "plcsim: %s\n", error.c_str());
+    return false;
+}
+
 // Serves until the update is over or a signal; false (the reason printed) when it cannot start.
 bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
            const plcsim::PtyOptions& pty, const Where& where, plcsim::ServeEnd* end) {
@@ -117,10 +122,7 @@ bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
         plcsim::PtyOptions options = pty;
         options.linkPath = where.link;
         plcsim::PtyServer server(plc, options);
-        if (!server.Start(&error)) {
-            std::fprintf(stderr, "plcsim: %s\n", error.c_str());
-            return false;
-        }
+        if (!server.Start(&error)) return StartFailed(error);
         std::fprintf(stderr, "plcsim: %s %s on %s -> %s\n", cfg.model.c_str(), StartName(cfg),
                      where.link.c_str(), server.SlavePath().c_str());
         *end = server.Run(gStop);
@@ -132,10 +134,7 @@ bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
     options.port = static_cast<uint16_t>(where.port);
     options.rfc2217 = where.rfc2217;
     plcsim::TcpServer server(plc, options);
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "plcsim: %s\n", error.c_str());
-        return false;
-    }
+    if (!server.Start(&error)) return StartFailed(error);
     std::fprintf(stderr, "plcsim: %s %s on %s\n", cfg.model.c_str(), StartName(cfg),
                  server.LinkName().c_str());
     *end = server.Run(gStop);
