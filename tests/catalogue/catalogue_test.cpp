@@ -123,7 +123,7 @@ TEST_F(SharedState, PortNameIsCopiedWholeAndCutToNineCharacters) {
     EXPECT_STREQ(out, "");
 }
 
-TEST_F(SharedState, RunResetClearsThePanelThenEnablesTheButtonThenClosesTheLink) {
+TEST_F(SharedState, RunResetClearsThePanelThenClosesTheLinkThenEnablesTheButton) {
     auto peer = std::make_shared<plctest::ScriptedPeer>();
     platform::RegisterVirtualLink("plc", peer);
     hSerial =
@@ -135,7 +135,7 @@ TEST_F(SharedState, RunResetClearsThePanelThenEnablesTheButtonThenClosesTheLink)
     errCounter = 3;
     totalErrCounter = 9;
     onMessage = nullptr;
-    bool closedWhenEnabled = true;
+    bool closedWhenEnabled = false;
     platform::FrontEndHooks hooks;
     hooks.enableWindow = [&](HWND, BOOL) {
         closedWhenEnabled = peer->closes > 0;
@@ -145,7 +145,7 @@ TEST_F(SharedState, RunResetClearsThePanelThenEnablesTheButtonThenClosesTheLink)
     };
     platform::SetFrontEndHooks(hooks);
     ResetRunState(&paramStruct);
-    EXPECT_FALSE(closedWhenEnabled);
+    EXPECT_TRUE(closedWhenEnabled) << "a run started with the button would lose its new link";
     EXPECT_EQ(peer->closes, 1);
     EXPECT_EQ(int32_t(progress), 0);
     EXPECT_EQ(int32_t(errCounter), 0);

@@ -37,8 +37,9 @@ TEST_F(LinkOpen, FailureNamesTheLinkAndEndsBeforeTheLoop) {
         Run();
         EXPECT_EQ(Trace(), "DKME");
         ExpectError(LastMessage(), c.message);
-        // The elapsed time is reset before the button here (after it in the size check).
+        // The button comes back last, with the clock reset and the image released.
         EXPECT_EQ(AtEnable().elapsed, 0);
+        EXPECT_EQ(AtEnable().loadedImages, 0);
         EXPECT_EQ(flashStatus, PROGRAM) << "only the elapsed time is reset";
         EXPECT_EQ(totalErrCounter, 11);
         EXPECT_EQ(platform::LoadedResourceCount(), 0);
