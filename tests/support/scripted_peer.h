@@ -141,6 +141,9 @@ class ScriptedPeer : public platform::VirtualPeer {
     std::vector<uint8_t> flash;  // data of the acknowledged blocks, in order
     int opens = 0;
     int closes = 0;
+    // Called as each write arrives and as the link closes: a test looks at the engine's state
+    // at those moments.
+    std::function<void()> onWrite;
     std::function<void()> onClose;
 
     int Count(const std::string& key) const {
@@ -167,6 +170,7 @@ class ScriptedPeer : public platform::VirtualPeer {
 
     size_t OnWrite(platform::VirtualLink& link, const uint8_t* data, size_t len,
                    uint64_t nowMs) override {
+        if (onWrite) onWrite();
         size_t index = writes.size();
         writes.emplace_back(reinterpret_cast<const char*>(data), len);
         requests.push_back(KeyOf(data, len));
