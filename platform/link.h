@@ -36,7 +36,7 @@ struct Link {
     DCB dcb{};
 };
 
-// The state of the descriptor-backed kinds (tty, tcp, rfc2217) is, or begins with, an FdState;
+// The state of the descriptor-backed kinds (tty, tcp, rfc2217) is an FdState or derives from it;
 // their link.state points at that FdState.
 struct FdState {
     int fd = -1;
