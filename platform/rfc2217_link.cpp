@@ -94,13 +94,7 @@ DWORD Rfc2217Write(Link& link, const uint8_t* buf, DWORD n) {
 }
 
 bool Rfc2217SetLine(Link& link, const DCB& dcb) {
-    LineSettings s;
-    s.baud = dcb.BaudRate;
-    s.byteSize = dcb.ByteSize;
-    s.parity = dcb.Parity;
-    s.stopBits = dcb.StopBits;
-    s.dtr = dcb.fDtrControl == DTR_CONTROL_ENABLE;
-    s.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+    LineSettings s = LineFromDcb(dcb);
     std::vector<uint8_t> commands;
     return tn::LineCommands(s, &commands) && SendControl(link, commands);
 }

@@ -27,6 +27,8 @@ struct LineSettings {
     bool rts = false;
     bool operator==(const LineSettings&) const = default;
 };
+// The settings a DCB asks for.
+LineSettings LineFromDcb(const DCB& dcb);
 
 // Virtual clock in milliseconds.
 uint64_t VirtualNowMs();

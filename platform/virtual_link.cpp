@@ -41,9 +41,9 @@ DWORD VirtualWrite(Link& link, const uint8_t* buf, DWORD n) {
     return static_cast<DWORD>(took);
 }
 
-bool VirtualSetLine(Link& link, const DCB& dcb) {
-    VirtualLink& v = VirtualOf(link);
-    if (v.RefusedCommCalls() & REFUSE_LINE_SETTINGS) return false;
+}  // namespace
+
+LineSettings LineFromDcb(const DCB& dcb) {
     LineSettings s;
     s.baud = dcb.BaudRate;
     s.byteSize = dcb.ByteSize;
@@ -51,6 +51,15 @@ bool VirtualSetLine(Link& link, const DCB& dcb) {
     s.stopBits = dcb.StopBits;
     s.dtr = dcb.fDtrControl == DTR_CONTROL_ENABLE;
     s.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+    return s;
+}
+
+namespace {
+
+bool VirtualSetLine(Link& link, const DCB& dcb) {
+    VirtualLink& v = VirtualOf(link);
+    if (v.RefusedCommCalls() & REFUSE_LINE_SETTINGS) return false;
+    LineSettings s = LineFromDcb(dcb);
     v.RecordLine(s);
     return true;
 }
