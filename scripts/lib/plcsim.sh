@@ -34,6 +34,10 @@ plcsim_start() {
     esac
     prev=$a
   done
+  # Emptied here, not only in the child: a log or a link of an earlier run must not be taken
+  # for this one's.
+  : >"$log"
+  [ -z "$link" ] || rm -f "$link"
   "$bin" "$@" >"$log" 2>&1 &
   PLCSIM_PID=$!
   PLCSIM_PIDS+=("$PLCSIM_PID")
