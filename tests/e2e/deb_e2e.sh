@@ -15,7 +15,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL (deb): $*" >&2; exit 1; }
 
-dpkg-deb --info "$deb" | grep -q '^ Package: plcfwupdate$' || fail "not the plcfwupdate package"
+# No "| grep -q" under pipefail: grep's early exit would fail the writer with SIGPIPE.
+[ "$(dpkg-deb --field "$deb" Package)" = plcfwupdate ] || fail "not the plcfwupdate package"
 dpkg -x "$deb" "$root" || fail "cannot unpack $deb"
 bin=$root/usr/bin
 for f in usr/bin/plcfwupdate usr/bin/plcsim usr/share/man/man1/plcfwupdate.1.gz \
@@ -24,7 +25,7 @@ for f in usr/bin/plcfwupdate usr/bin/plcsim usr/share/man/man1/plcfwupdate.1.gz 
   [ -e "$root/$f" ] || fail "no $f in the package"
 done
 for page in plcfwupdate plcsim; do
-  zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1" || fail "$page.1 is no manual page"
+  grep -q "^\.TH ${page^^} 1" <(zcat "$root/usr/share/man/man1/$page.1.gz") || fail "$page.1 is no manual page"
 done
 
 # Completion: options from --help, models from plcsim --list-models.
