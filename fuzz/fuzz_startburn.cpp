@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t imageSize = (size_t{data[1]} << 8 | data[2]) & 0x3FFF;
     std::vector<unsigned char> image(imageSize, 0xA5);
     platform::SetResourceImage(image.data(), image.size());
-    auto peer = std::make_shared<FuzzPeer>(data + 3, size - 3);
+    auto peer = FuzzPeer(data + 3, size - 3);
     platform::RegisterVirtualLink("fuzz", peer);
 
     Seen seen;
