@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -17,9 +16,7 @@ namespace {
 
 struct Seen {
     int messages = 0;
-    int enables = 0;
     bool lastEnable = false;
-    std::string lastCaption;
 };
 
 }  // namespace
@@ -41,11 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hooks.messageBox = [&](HWND, const char* text, const char* caption, UINT) {
         Expect(text != nullptr && caption != nullptr && std::strlen(text) > 0);
         ++seen.messages;
-        seen.lastCaption = caption;
         return IDOK;
     };
     hooks.enableWindow = [&](HWND, BOOL enable) {
-        ++seen.enables;
         seen.lastEnable = enable != FALSE;
         return TRUE;
     };
