@@ -38,7 +38,6 @@ const char* const kUsage =
     "\n"
     "Options:\n"
     "  --model NAME          catalogue model, e.g. RP200, QM2-E, 30TR2-AIO (required)\n"
-    "  --list-models         the catalogue's model names, one a line, and exit\n"
     "  --link PATH           symbolic link to create (a stale link is replaced)\n"
     "  --tcp PORT            serve on 127.0.0.1:PORT (0: a free port; stderr names it): the\n"
     "                        line's bytes as they are, for hosts that open tcp://HOST:PORT;\n"
