@@ -1,12 +1,14 @@
 // The model catalogue and the shared run state.
 //   - plcList / plcID: the 33 models with their ids, in row order
 //   - the lookup by name, the test "the selected model is ..." and the model groups
-//   - the shared run state (state.h) and the result codes (codes.h)
+//   - the shared run state (state.h), the result codes (codes.h) and what the PLC reported
+//     in the latest run (report.h)
 #pragma once
 
 #include <cstdint>
 
 #include "catalogue/codes.h"
+#include "catalogue/report.h"
 #include "catalogue/state.h"
 
 #define PLC_COUNT 33

@@ -1,7 +1,9 @@
 // The program: options, model and port, the image and the trace, then one run.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <istream>
 #include <iterator>
 #include <memory>
@@ -94,6 +96,14 @@ std::string LinkDescription(const CliOptions& options, uint32_t row) {
 }
 
 }  // namespace
+
+void OnInterrupt(int exitStatus) {
+    CliFrontEnd* frontEnd = CliFrontEnd::Active();
+    if (frontEnd != nullptr) frontEnd->Interrupt(exitStatus);
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(exitStatus);
+}
 
 int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,
          Engine engine) {

@@ -21,8 +21,14 @@
 
 namespace plccli {
 
-// Exit status of the program.
-enum ExitStatus { EXIT_SUCCESSFUL = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+// Exit status of the program; an interrupted run ends with 128 + the signal's number.
+enum ExitStatus {
+    EXIT_SUCCESSFUL = 0,
+    EXIT_FAILED = 1,
+    EXIT_USAGE = 2,
+    EXIT_INTERRUPTED = 130,  // Ctrl-C (SIGINT)
+    EXIT_TERMINATED = 143,   // SIGTERM, or the console closed
+};
 
 struct CliOptions {
     std::optional<std::string> port;
@@ -72,6 +78,16 @@ std::string MessageLine(const char* caption, const char* text);
 bool IsReconnectPrompt(const char* caption, const char* text);
 bool IsSuccessMessage(const char* text);
 
+// Where a run stood when it was interrupted, and the one line that tells the operator.
+struct RunPoint {
+    int32_t status = 0;  // flashStatus (IDLE)
+    int32_t progress = 0;
+    int32_t probeResult = -1;  // the latest mode probe's result, -1 before the first
+    bool enteredBootloader = false;
+};
+RunPoint TakeRunPoint();
+std::string InterruptedLine(int exitStatus, const RunPoint& point);
+
 // One exchange of the --trace file: "<seconds> W|R <count>[/<requested>] <bytes>", the bytes
 // with CR, LF, backslash and non-printables escaped; seconds from baseMs with milliseconds.
 std::string EscapeBytes(const uint8_t* data, size_t len);
@@ -102,6 +118,12 @@ class CliFrontEnd {
     // The messages shown during the last run, as printed.
     std::vector<std::string> Messages() const;
 
+    // The operator interrupted the run: ends the status line and prints InterruptedLine. Returns
+    // false, printing nothing, when no run is in progress or its final message has been shown.
+    bool Interrupt(int exitStatus);
+    // The front end whose run is in progress, or nullptr.
+    static CliFrontEnd* Active();
+
   private:
     static void WorkerThunk(void* param);
     int OnMessageBox(const char* text, const char* caption);
@@ -125,8 +147,19 @@ class CliFrontEnd {
     PanelSnapshot lastDrawn_;
     std::string finalMessage_;
     bool ended_ = false;
+    bool interrupted_ = false;
     std::vector<std::string> messages_;
 };
+
+// ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
+// Whether the standard output is a terminal (the status line is redrawn in place there).
+bool OutputIsTerminal();
+// From now on Ctrl-C and a request to end the process call onInterrupt(EXIT_INTERRUPTED or
+// EXIT_TERMINATED) on a thread of its own; onInterrupt ends the process. Call it before any other
+// thread starts. Returns false with the reason when the interrupts cannot be watched.
+bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
+// The process's end on an interrupt: the run's last line, then the exit status.
+[[noreturn]] void OnInterrupt(int exitStatus);
 
 // The engine's entry points that the program calls.
 struct Engine {

@@ -1,9 +1,12 @@
 // One run driven from the command line: the worker on its own thread, the front-end calls it
 // makes, the status line on every tick and the elapsed seconds while the timer runs.
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <system_error>
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
@@ -34,6 +37,25 @@ CliFrontEnd::~CliFrontEnd() {
     gActive.compare_exchange_strong(self, nullptr);
 }
 
+CliFrontEnd* CliFrontEnd::Active() {
+    return gActive.load();
+}
+
+bool CliFrontEnd::Interrupt(int exitStatus) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Once the final message is out the run has said how it ended.
+    bool finalShown = !timerRunning_ && !finalMessage_.empty();
+    if (interrupted_ || ended_ || workerReturned_ || finalShown) return false;
+    interrupted_ = true;
+    if (lineOpen_) {
+        out_ << '\n';
+        lineOpen_ = false;
+    }
+    out_ << "plcfwupdate: " << InterruptedLine(exitStatus, TakeRunPoint()) << '\n';
+    out_.flush();
+    return true;
+}
+
 std::vector<std::string> CliFrontEnd::Messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;
@@ -57,6 +79,7 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
         ended_ = false;
         lineOpen_ = false;
         anyLine_ = false;
+        interrupted_ = false;
         finalMessage_.clear();
         messages_.clear();
     }
@@ -83,20 +106,30 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
         std::lock_guard<std::mutex> lock(mutex_);
         timerRunning_ = true;
     }
-    std::thread panel(&CliFrontEnd::PanelLoop, this);
-    bool started =
-        _beginthread(&CliFrontEnd::WorkerThunk, 0, &paramStruct) != static_cast<uintptr_t>(-1);
+    std::thread panel;
+    std::string notStarted;
+    try {
+        panel = std::thread(&CliFrontEnd::PanelLoop, this);
+    } catch (const std::system_error& e) {
+        notStarted = std::string("the status line's thread cannot start: ") + e.what();
+    }
+    if (notStarted.empty()) {
+        errno = 0;
+        if (_beginthread(&CliFrontEnd::WorkerThunk, 0, &paramStruct) == static_cast<uintptr_t>(-1))
+            notStarted = std::string("the update's worker thread cannot start: ") +
+                         (errno != 0 ? std::strerror(errno) : "the system allows no more threads");
+    }
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!started) {
+        if (!notStarted.empty()) {
             workerReturned_ = true;
-            finalMessage_ = "the update could not be started";
+            out_ << "plcfwupdate: " << notStarted << "; the PLC was not changed\n";
         }
         wake_.wait(lock, [this] { return workerReturned_; });
         stopPanel_ = true;
         wake_.notify_all();
     }
-    panel.join();
+    if (panel.joinable()) panel.join();
     platform::ClearFrontEndHooks();
     std::lock_guard<std::mutex> lock(mutex_);
     if (lineOpen_) {

@@ -96,10 +96,12 @@ const Qm2Row* FindQm2Row(Qm2Family family, Generation generation) {
 
 void RuleA(BurnRun* run) {
     run->D1386 = READ_D1386(hSerial);
+    plcReport.D1386 = run->D1386;
     Qm2Family family = IsQm2cFamily(run->D1386) ? FAMILY_QM2C : FAMILY_QM2TR2;
     const Qm2Row* row = FindQm2Row(family, GEN_ANY);
     if (row == nullptr) {
         run->D1001 = READ_D1001(hSerial);
+        plcReport.D1001 = run->D1001;
         row = FindQm2Row(family, IsGenerationV4(run->D1001) ? GEN_V4 : GEN_V2V3);
     }
     if (row != nullptr && row->message != nullptr)
@@ -111,9 +113,9 @@ void RuleA(BurnRun* run) {
 void ApplyVariantRule(BurnRun* run, const VariantRule& rule) {
     uint16_t value = rule.readRegister(hSerial);
     if (rule.readRegister == READ_D1148)
-        run->D1148 = value;
+        plcReport.D1148 = run->D1148 = value;
     else
-        run->D1001 = value;
+        plcReport.D1001 = run->D1001 = value;
     if (rule.isHigh(value) && SelectedPLCIs(rule.lowModel))
         FailRule(run, rule.flag, rule.highFoundMessage);
     else if (!rule.isHigh(value) && SelectedPLCIs(rule.highModel))
@@ -125,6 +127,7 @@ void ApplyVariantRule(BurnRun* run, const VariantRule& rule) {
 // Returns false when the gate has stopped the run (message shown, timer stopped).
 bool BootloaderVersionGate(BurnRun* run) {
     RP_fu_version = read_fu_version_A();
+    plcReport.bootloaderVersion = RP_fu_version;
     const char* message = BootloaderGateMessage(selectedPLCIdx, RP_fu_version);
     if (message == nullptr) return true;
     // The elapsed time keeps counting while this message is open.
@@ -197,5 +200,6 @@ void AppModeStage(BurnRun* run) {
         return;
     }
     run->isError = 0;
+    plcReport.enteredBootloader = 1;
     Reconnect(run);
 }

@@ -14,6 +14,7 @@ void BootModeStage(BurnRun* run) {
             StopWithError(run, MSG_NO_VERSION_REPLY);
             return;
         }
+        plcReport.bootloaderVersion = RP_fu_version;
         const char* gate = BootloaderGateMessage(selectedPLCIdx, RP_fu_version);
         if (gate != nullptr) {
             // The elapsed time keeps counting while this message is open.

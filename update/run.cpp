@@ -100,6 +100,7 @@ void StartBurn(void* pParam) {
         run.linkOverride = gLinkOverride;
     }
 
+    ClearPlcReport();
     // Start: the image, then the button.
     bool haveImage = LoadImage();
     EnableWindow(run.param.lParam, FALSE);
@@ -162,6 +163,7 @@ void StartBurn(void* pParam) {
         }
 
         run.status = ConfirmComm(hSerial);
+        plcReport.probeResult = run.status;
         if (run.status == ENQ && run.appModePasses == MAX_APP_MODE_PASSES) {
             StopWithError(&run, MSG_NO_BOOTLOADER);
         } else if (run.status == ENQ) {

@@ -185,6 +185,46 @@ TEST_F(FrontEndTest, RunsThatEndWithoutSuccessExitOne) {
     }
 }
 
+std::atomic<bool> gTransferring{false};
+std::atomic<bool> gRelease{false};
+
+// A worker in the middle of its transfer until the test releases it.
+void TransferUntilReleased(void* param) {
+    auto* p = static_cast<ParamStruct*>(param);
+    EnableWindow(p->lParam, FALSE);
+    plcReport.probeResult = ACK;
+    flashStatus = PROGRAM;
+    progress = 42;
+    gTransferring = true;
+    SpinUntil([] { return gRelease.load(); });
+    KillTimer(p->hwnd, 5);
+    MessageBoxA(p->hwnd, "Firmware update is FAILED", "ERROR", MB_ICONERROR);
+    ResetRunState(p);
+}
+
+TEST_F(FrontEndTest, AnInterruptEndsTheStatusLineWithWhereTheRunStood) {
+    gTransferring = false;
+    gRelease = false;
+    std::ostringstream out;
+    std::istringstream in;
+    plccli::CliFrontEnd frontEnd(out, in, Config(true, true));
+    std::thread run([&] { frontEnd.Run(&TransferUntilReleased); });
+    ASSERT_TRUE(SpinUntil([] { return gTransferring.load(); }));
+    // Let the panel draw at least once, so that a status line is open.
+    SpinUntil([&] { return frontEnd.Messages().empty() && elapsedTime > 0; });
+    EXPECT_EQ(plccli::CliFrontEnd::Active(), &frontEnd);
+    EXPECT_TRUE(frontEnd.Interrupt(plccli::EXIT_INTERRUPTED));
+    EXPECT_FALSE(frontEnd.Interrupt(plccli::EXIT_TERMINATED)) << "one line only";
+    gRelease = true;
+    run.join();
+    EXPECT_FALSE(frontEnd.Interrupt(plccli::EXIT_INTERRUPTED)) << "nothing after the run";
+    std::string text = out.str();
+    size_t at = text.find("plcfwupdate: interrupted during Programming at 42%: the PLC's flash "
+                          "is erased and partly written");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_TRUE(at == 0 || text[at - 1] == '\n') << "the status line is ended first: " << text;
+}
+
 // Writes and reads on the link while a --trace file is open.
 void TracedRun(void* param) {
     auto* p = static_cast<ParamStruct*>(param);

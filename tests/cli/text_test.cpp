@@ -78,6 +78,38 @@ TEST(Messages, PrintedWithTheirCaptionAndJudged) {
     }
 }
 
+TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
+    struct Case {
+        int exitStatus;
+        plccli::RunPoint point;
+        std::string line;
+    };
+    const std::string again = ". Running the same command again completes the update.";
+    const Case cases[] = {
+        {130, {IDLE, 0, -1, false}, "interrupted before erasing began: the PLC was not changed"},
+        {130, {IDLE, 0, ERR | NORESPONSE, false},
+         "interrupted before erasing began: the PLC was not changed"},
+        {143, {IDLE, 0, ENQ, false},
+         "terminated before erasing began: the PLC still runs its application firmware and was "
+         "not changed"},
+        // Sent into its bootloader, waiting for the replug: the probe last saw the application.
+        {130, {IDLE, 0, ENQ, true},
+         "interrupted before erasing began: the PLC waits in its bootloader, its flash not yet "
+         "erased"},
+        {130, {ERASE, 37, ACK, false},
+         "interrupted during Erasing at 37%: the PLC's flash is partly erased and the PLC stays "
+         "in its bootloader"},
+        {130, {ERASE, 100, ACK, false},
+         "interrupted during Erasing at 100%: the PLC's flash is erased and the PLC stays in its "
+         "bootloader"},
+        {143, {PROGRAM, 42, ACK, true},
+         "terminated during Programming at 42%: the PLC's flash is erased and partly written, "
+         "and the PLC stays in its bootloader"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(plccli::InterruptedLine(c.exitStatus, c.point), c.line + again);
+}
+
 TEST(TraceLine, OneExchangeALine) {
     struct Case {
         bool write;

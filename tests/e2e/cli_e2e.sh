@@ -2,7 +2,8 @@
 # One end-to-end case of the command-line front end: plcsim on a pseudo-terminal, plcfwupdate
 # writing into it, then the printed message, the exit status and the simulator's flash.
 #   cli_e2e.sh BINDIR EMBEDDED_IMAGE CASE
-# CASE: rp200 (embedded image), qm2e (a small --image, with --trace), runmode, silent, nok.
+# CASE: rp200 (embedded image), qm2e (a small --image, with --trace), runmode, silent, nok,
+#       sigint and sigterm (the signal in the middle of the transfer).
 set -uo pipefail
 bindir=$1 embedded=$2 case=$3
 tmp=$(mktemp -d)
@@ -43,14 +44,45 @@ case $case in
     model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs+=(--fault nok-block:10)
     expect_msg="[ERROR] Flash write error, maybe due to flash write protection. RE-POWER PLC and update FW again"
     expect_status=1 ;;
+  sigint | sigterm)
+    # A paced line keeps the transfer going for several seconds.
+    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs=(--pace)
+    expect_msg="plcfwupdate: interrupted during Programming"
+    expect_status=130
+    [ "$case" = sigterm ] && expect_msg="plcfwupdate: terminated during Programming" expect_status=143 ;;
   *) echo "unknown case $case" >&2; exit 2 ;;
 esac
+
+# Starts plcfwupdate, sends the signal once the transfer shows, and checks the run's last line.
+interrupted_run() {
+  local signal=INT pid status
+  [ "$case" = sigterm ] && signal=TERM
+  # With job control a background job keeps SIGINT as it is, as a program run from a terminal.
+  set -m
+  "$bindir/plcfwupdate" --port "$tmp/plc" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null &
+  pid=$!
+  set +m
+  for _ in $(seq 600); do grep -q '[1-9]0%  Programming' "$tmp/out" && break; sleep 0.05; done
+  grep -q '[1-9]0%  Programming' "$tmp/out" || { kill -KILL "$pid"; fail "the transfer never showed"; }
+  kill -"$signal" "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq "$expect_status" ] || fail "plcfwupdate exited $status, expected $expect_status"
+  local last
+  last=$(tail -n 1 "$tmp/out")
+  [[ "$last" == "$expect_msg at "[0-9]*"%: the PLC's flash is erased and partly written, and the PLC stays in its bootloader. Running the same command again completes the update." ]] ||
+    fail "the last line is '$last'"
+  echo "ok ($case): exit $status, '$last'"
+  exit 0
+}
 
 "$bindir/plcsim" --model "$model" --link "$tmp/plc" --flash-out "$tmp/flash.bin" \
   "${simargs[@]}" 2>"$tmp/sim.err" &
 simpid=$!
 for _ in $(seq 100); do [ -e "$tmp/plc" ] && break; sleep 0.05; done
 [ -e "$tmp/plc" ] || fail "plcsim made no link"
+
+[ "$case" = sigint ] || [ "$case" = sigterm ] && interrupted_run
 
 start=$(date +%s%N)
 timeout 120 "$bindir/plcfwupdate" --port "$tmp/plc" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null
