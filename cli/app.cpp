@@ -14,6 +14,7 @@
 #include "device/device.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
+#include "update/update.h"
 
 #ifndef PLC_VERSION_TEXT
 #define PLC_VERSION_TEXT "0"
@@ -150,6 +151,14 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
                                      **base)
                   << '\n';
         });
+    }
+
+    // A mistyped --port must not get protocol frames written into a file.
+    if (options.port && !CheckPortName(*options.port, &error)) {
+        io.out << MessageLine(CAPTION_ERROR, LinkOpenFailureMessage(options.port->c_str()).c_str())
+               << '\n'
+               << PROGRAM_NAME << ": " << error << '\n';
+        return EXIT_FAILED;
     }
 
     SelectPLC(row);

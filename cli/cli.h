@@ -41,6 +41,9 @@ struct CliOptions {
     bool version = false;
 };
 
+// tcp://HOST:PORT and rfc2217://HOST:PORT: links over the network, opened by the platform.
+bool IsNetworkLinkName(const std::string& port);
+
 // Parses the arguments after the program name. Returns false with a one-line reason on error.
 bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
 std::string UsageText();
@@ -160,6 +163,10 @@ bool OutputIsTerminal();
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
 // The process's end on an interrupt: the run's last line, then the exit status.
 [[noreturn]] void OnInterrupt(int exitStatus);
+// Whether --port names a link that the run may open: a terminal device that no other program
+// holds, a network link, or a test's virtual link. Otherwise false with the system's reason and
+// what to do, in one line. Nothing is written to the port.
+bool CheckPortName(const std::string& port, std::string* reason);
 
 // The engine's entry points that the program calls.
 struct Engine {

@@ -30,6 +30,17 @@ const OptionRow OPTIONS[] = {
     {"--version", false, nullptr, &CliOptions::version},
 };
 
+const OptionRow* FindOption(const std::string& arg) {
+    for (const auto& r : OPTIONS)
+        if (arg == r.name) return &r;
+    return nullptr;
+}
+
+// "--yes" after "--port" is the next option, not a port of that name.
+bool IsOption(const std::string& arg) {
+    return FindOption(arg.substr(0, arg.find('='))) != nullptr;
+}
+
 bool EqualNoCase(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b)
         if (std::tolower(static_cast<unsigned char>(*a)) !=
@@ -50,9 +61,7 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
             inlineValue = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
         }
-        const OptionRow* row = nullptr;
-        for (const auto& r : OPTIONS)
-            if (arg == r.name) row = &r;
+        const OptionRow* row = FindOption(arg);
         if (row == nullptr) {
             *error = arg.rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
                                             : "unexpected argument '" + args[i] + "'";
@@ -69,7 +78,7 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
         std::string value;
         if (inlineValue) {
             value = *inlineValue;
-        } else if (i + 1 < args.size()) {
+        } else if (i + 1 < args.size() && !IsOption(args[i + 1])) {
             value = args[++i];
         } else {
             *error = "option " + arg + " needs a value";
@@ -84,12 +93,19 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
     return true;
 }
 
+bool IsNetworkLinkName(const std::string& port) {
+    for (const char* scheme : {"tcp://", "rfc2217://"})
+        if (port.rfind(scheme, 0) == 0 && port.size() > std::strlen(scheme)) return true;
+    return false;
+}
+
 std::string UsageText() {
     return "Usage: plcfwupdate [OPTION]...\n"
            "Writes the firmware image into the PLC, as the window's \"Start Burn\" does.\n"
            "\n"
-           "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0) or any path\n"
-           "                    (a pseudo-terminal); for a USB-attached model the link to use\n"
+           "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0), the path of a\n"
+           "                    terminal device (a pseudo-terminal), or tcp://HOST:PORT or\n"
+           "                    rfc2217://HOST:PORT; for a USB-attached model the link to use\n"
            "                    instead of the PLC's USB device. Default: the first listed port,\n"
            "                    or the PLC's USB device\n"
            "  --image FILE      write this image instead of the embedded one; its file name\n"

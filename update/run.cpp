@@ -131,7 +131,7 @@ void StartBurn(void* pParam) {
     if (hSerial == INVALID_HANDLE_VALUE) {
         const char* linkName = usbAttached ? "USB" : portName;
         if (!run.linkOverride.empty()) linkName = run.linkOverride.c_str();
-        std::string tempStr = std::string("CANNOT open ") + linkName + " Port!!!";
+        std::string tempStr = LinkOpenFailureMessage(linkName);
         EndBeforeLink(&run, tempStr.c_str(), CLOCK_BEFORE_BUTTON);
         return;
     }

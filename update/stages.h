@@ -10,6 +10,7 @@
 #include <string>
 
 #include "catalogue/catalogue.h"
+#include "update/update.h"
 
 // The worker's per-run variables; they live for one run.
 struct BurnRun {
@@ -106,6 +107,3 @@ const char* BootloaderGateMessage(uint32_t idx, uint8_t version);
 #define MSG_UPDATE_FAILED "Firmware update is FAILED"
 #define MSG_SUCCESS_USB "Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
 #define MSG_SUCCESS_COM "Firmware update is SUCCESSFUL"
-#define CAPTION_ERROR "ERROR"
-#define CAPTION_INFORMATION "Information"
-#define CAPTION_INFORMATION_COM "INFORMATION"

@@ -3,11 +3,19 @@
 //   - ONESECONDTIMER: the window's elapsed-time timer, which the worker stops before its final
 //     message
 //   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
+//   - LinkOpenFailureMessage: the run's final message when its link does not open
 #pragma once
+
+#include <string>
 
 #include "catalogue/catalogue.h"
 
 #define ONESECONDTIMER 5
+
+// Captions of the run's message boxes.
+#define CAPTION_ERROR "ERROR"
+#define CAPTION_INFORMATION "Information"
+#define CAPTION_INFORMATION_COM "INFORMATION"
 
 // The worker's entry, started on its own thread with the address of paramStruct. It returns
 // nothing, so that it is _beginthread's start routine as it stands.
@@ -18,3 +26,6 @@ void StartBurn(void* pParam);
 // power cycle; a bare name (COM10, ttyUSB0) opens as a device. An empty text or nullptr goes
 // back to the normal choice. Read at the start of each run.
 void SetLinkOverride(const char* path);
+
+// "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
+std::string LinkOpenFailureMessage(const char* linkName);
