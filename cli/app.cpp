@@ -15,6 +15,7 @@
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
 #include "update/update.h"
+#include "usb/usb.h"
 
 #ifndef PLC_VERSION_TEXT
 #define PLC_VERSION_TEXT "0"
@@ -88,6 +89,24 @@ void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
     }
 }
 
+// The ports of the model's link, one a line; the USB entry with where the device is.
+int ListPorts(Io& io, uint32_t row) {
+    PortList ports = PortsOf(row);
+    bool usb = ModelIn(row, USB_ATTACHED_MODELS);
+    for (int i = 0; i < ports.count; ++i) {
+        io.out << ports.names[i];
+        std::string path;
+        if (usb && FindUsbDevicePath(&path))
+            io.out << '\t' << path;
+        else if (usb)
+            io.out << "\tabsent: no USB device with " << USB_MATCH_TEXT
+                   << " is present; plug in the PLC's USB cable";
+        io.out << '\n';
+    }
+    if (ports.count == 0) io.err << PROGRAM_NAME << ": no serial port found\n";
+    return EXIT_SUCCESSFUL;
+}
+
 std::string LinkDescription(const CliOptions& options, uint32_t row) {
     if (options.port) return *options.port;
     if (ModelIn(row, USB_ATTACHED_MODELS)) return "the PLC's USB device";
@@ -122,12 +141,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     }
     uint32_t row = 0;
     if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
-    if (options.listPorts) {
-        PortList ports = PortsOf(row);
-        for (int i = 0; i < ports.count; ++i) io.out << ports.names[i] << '\n';
-        if (ports.count == 0) io.err << PROGRAM_NAME << ": no serial port found\n";
-        return EXIT_SUCCESSFUL;
-    }
+    if (options.listPorts) return ListPorts(io, row);
 
     static std::vector<uint8_t> image;
     if (options.image) {

@@ -167,6 +167,9 @@ bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
 // holds, a network link, or a test's virtual link. Otherwise false with the system's reason and
 // what to do, in one line. Nothing is written to the port.
 bool CheckPortName(const std::string& port, std::string* reason);
+// Where the PLC's USB device is (its tty node, or its device path on Windows): false when no
+// device of the build's vendor and product id is present and opens.
+bool FindUsbDevicePath(std::string* path);
 
 // The engine's entry points that the program calls.
 struct Engine {

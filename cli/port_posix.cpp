@@ -1,5 +1,5 @@
-// Whether --port names a serial port that the run may open, checked on POSIX before a byte is
-// written: a terminal device that no other program holds.
+// The ports on POSIX: whether --port names a terminal device that no other program holds,
+// checked before a byte is written, and where the PLC's USB device is.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "platform/virtual.h"
+#include "usb/usb.h"
 
 namespace plccli {
 
@@ -71,6 +72,13 @@ bool CheckPortName(const std::string& port, std::string* reason) {
         return false;
     }
     return TryOpen(path, reason);
+}
+
+bool FindUsbDevicePath(std::string* path) {
+    char name[MAXPATH] = {};
+    if (GetUsbDeviceFileName(name) == 0) return false;
+    *path = DevicePath(name);
+    return true;
 }
 
 }  // namespace plccli

@@ -15,6 +15,7 @@
 #include "tests/device/fake_tree.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/scripted_peer.h"
+#include "usb/usb.h"
 
 namespace {
 
@@ -64,10 +65,12 @@ class CliMainTest : public ::testing::Test {
         plctest::ResetSharedState();
         gSeen = Seen{};
         SetPortRoots(tree.Path("sys").c_str(), tree.Path("dev").c_str());
+        SetUsbSysfsRoot(tree.Path("sys").c_str());
     }
     void TearDown() override {
         platform::UnregisterAllVirtualLinks();
         SetPortRoots(nullptr, nullptr);
+        SetUsbSysfsRoot(nullptr);
         platform::UseEmbeddedResourceImage();
     }
 
@@ -128,7 +131,10 @@ TEST_F(CliMainTest, ListPortsFollowsTheModelsLink) {
         std::string out;
     };
     const Case cases[] = {
-        {{"--list-ports"}, "USB\n"},  // the embedded RP200 is USB-attached
+        // The embedded RP200 is USB-attached.
+        {{"--list-ports"},
+         "USB\tabsent: no USB device with vid_1209&pid_0001 is present; plug in the PLC's USB "
+         "cable\n"},
         {{"--list-ports", "--model", "QM2-E"}, "ttyACM0\nttyUSB1\n"},
         {{"--list-ports", "--image", "/x/DK2_1.bin"}, "ttyACM0\nttyUSB1\n"},
     };
@@ -136,6 +142,14 @@ TEST_F(CliMainTest, ListPortsFollowsTheModelsLink) {
         EXPECT_EQ(Run(c.args), 0);
         EXPECT_EQ(out.str(), c.out);
     }
+    // The PLC plugged in: its tty node.
+    std::string device = "sys/bus/usb/devices/1-2";
+    tree.File(device + "/idVendor", std::string(USB_MATCH_TEXT).substr(4, 4) + "\n");
+    tree.File(device + "/idProduct", "0001\n");
+    tree.Dir(device + "/1-2:1.0/tty/ttyACM7");
+    platform::RegisterVirtualLink("ttyACM7", std::make_shared<plctest::ScriptedPeer>());
+    EXPECT_EQ(Run({"--list-ports"}), 0);
+    EXPECT_EQ(out.str(), "USB\t/dev/ttyACM7\n");
     EXPECT_EQ(gSeen.runs, 0);
 }
 
