@@ -24,32 +24,26 @@ const NakRule ENTER_BOOT_NAK_RULES[] = {
 const ModelSet NO_REPLY_MODELS = {kNoReply, static_cast<int>(std::size(kNoReply))};
 
 uint8_t SendErase_A(HANDLE hSerial) {
-    uint8_t werrCounter = 0;
-    uint8_t rerrCounter = 0;
     uint8_t rxBuf[RX_BUF_BYTES] = {};
     const bool aio = SelectedPLCIn(AIO_MODELS);
     const char* request = aio ? FRAME_ENTER_BOOT_AIO : FRAME_ENTER_BOOT;
     const char* confirmation = aio ? FRAME_CONFIRM_AIO : FRAME_CONFIRM;
     SetLinkTimeouts(hSerial, READ_TIMEOUT_MS);
-    while (werrCounter <= APP_FAILURE_LIMIT && rerrCounter <= APP_FAILURE_LIMIT) {
-        if (!WriteFrame(hSerial, request)) {
-            CountFailure(&werrCounter);
-            continue;
-        }
-        errCounter = rerrCounter;
-        DWORD got = ReadReply(hSerial, rxBuf, REPLY_CHARS);
-        if (got < REPLY_CHARS && SelectedPLCIn(NO_REPLY_MODELS)) {
+    const RetryRules rules = {APP_FAILURE_LIMIT, true, false, READ_TIMEOUT_MS, nullptr};
+    Verdict v = RetryExchange(
+        hSerial, rules, [&] { return WriteFrame(hSerial, request); },
+        [&](uint8_t) {
+            DWORD got = ReadReply(hSerial, rxBuf, REPLY_CHARS);
+            if (got < REPLY_CHARS && SelectedPLCIn(NO_REPLY_MODELS)) return VERDICT_ACCEPTED;
+            if (!ReplyIntact(rxBuf, got, REPLY_CHARS) || Decoded(rxBuf, 4) != ACK)
+                return VERDICT_READ_FAILED;
             errCounter = 0;
-            return OK;
-        }
-        if (ReplyIntact(rxBuf, got, REPLY_CHARS) && Decoded(rxBuf, 4) == ACK) {
-            errCounter = 0;
-            if (WriteFrame(hSerial, confirmation)) return OK;
-            // A confirmation that did not go out whole is a failed write: the request again.
-            CountFailure(&werrCounter);
-            continue;
-        }
-        CountFailure(&rerrCounter);
+            // A confirmation that does not go out whole is a failed write: the request again.
+            return WriteFrame(hSerial, confirmation) ? VERDICT_ACCEPTED : VERDICT_WRITE_FAILED;
+        });
+    if (v == VERDICT_ACCEPTED) {
+        errCounter = 0;
+        return OK;
     }
     return ClassifyLastReply(rxBuf, ENTER_BOOT_NAK_RULES, std::size(ENTER_BOOT_NAK_RULES));
 }

@@ -29,40 +29,18 @@ bool ReplyIntact(uint8_t rxBuf[RX_BUF_BYTES], DWORD got, uint8_t replyChars) {
     return CheckLRC(rxBuf + 1, static_cast<uint8_t>(replyChars - 3)) == 0;
 }
 
-void CountFailure(uint8_t* counter) {
-    ++*counter;
-    errCounter = *counter;
-    totalErrCounter += 1;
-}
-
-namespace {
-
-// The id read keeps its failures to itself; every other operation shows them in the panel.
-void Failed(uint8_t* counter, bool counts) {
-    if (counts)
-        CountFailure(counter);
-    else
-        ++*counter;
-}
-
-}  // namespace
-
 bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
-    uint8_t werrCounter = 0;
-    uint8_t rerrCounter = 0;
     std::memset(rxBuf, 0, RX_BUF_BYTES);
-    while (werrCounter <= x.failureLimit && rerrCounter <= x.failureLimit) {
-        if (!WriteFrame(h, x.request)) {
-            Failed(&werrCounter, x.counts);
-            continue;
-        }
-        if (x.counts) errCounter = rerrCounter;
-        DWORD got = ReadReply(h, rxBuf, x.replyChars);
-        if (ReplyIntact(rxBuf, got, x.replyChars) && (x.accepts == nullptr || x.accepts(rxBuf)))
-            return true;
-        Failed(&rerrCounter, x.counts);
-    }
-    return false;
+    const RetryRules rules = {x.failureLimit, x.counts, false, READ_TIMEOUT_MS, nullptr};
+    Verdict v = RetryExchange(
+        h, rules, [&] { return WriteFrame(h, x.request); },
+        [&](uint8_t) {
+            DWORD got = ReadReply(h, rxBuf, x.replyChars);
+            bool accepted =
+                ReplyIntact(rxBuf, got, x.replyChars) && (x.accepts == nullptr || x.accepts(rxBuf));
+            return accepted ? VERDICT_ACCEPTED : VERDICT_READ_FAILED;
+        });
+    return v == VERDICT_ACCEPTED;
 }
 
 uint8_t ClassifyLastReply(const uint8_t rxBuf[RX_BUF_BYTES], const NakRule* rules, size_t rows) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/link.h"
 #include "platform/platform.h"
 
 // Every reply of the application-mode protocol fits; register replies use the first 15 bytes.
@@ -12,7 +13,7 @@
 
 // Attempts go on while both the write and the read failure counters are at most this: the
 // sixth failure of one kind ends an operation.
-#define APP_FAILURE_LIMIT 5
+#define APP_FAILURE_LIMIT LINK_RETRY_LIMIT
 
 // Decoded byte k of a reply lies at rxBuf[k + 1]: CheckLRC decodes in place from rxBuf[1].
 inline uint8_t Decoded(const uint8_t* rxBuf, int k) {
@@ -33,7 +34,7 @@ struct Exchange {
 
 // Clears rxBuf and sends the request until a reply is accepted (true, the decoded reply in
 // rxBuf) or one failure counter passes the limit (false, rxBuf holding what the last read left).
-// Sets no link time-outs and no line settings: the caller does that first.
+// Sets no line settings; the caller sets the READ_TIMEOUT_MS time-outs first.
 bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]);
 
 // Writes a whole fixed frame; false when the link took fewer bytes.
@@ -43,8 +44,6 @@ DWORD ReadReply(HANDLE h, uint8_t rxBuf[RX_BUF_BYTES], uint8_t replyChars);
 // Exactly replyChars arrived and the characters after the first one decode (in place) to a
 // zero sum. The closing CR LF is not examined.
 bool ReplyIntact(uint8_t rxBuf[RX_BUF_BYTES], DWORD got, uint8_t replyChars);
-// A failed write or read: the counter grows, errCounter shows it, totalErrCounter grows by 1.
-void CountFailure(uint8_t* counter);
 
 // One row of a refusal table: the result for a NAK of this error class and flow state.
 #define ANY_VALUE (-1)

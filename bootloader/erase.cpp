@@ -1,5 +1,5 @@
 // "ERASE" once per flash page, then EOT, with the phase and progress shown in the panel.
-#include "applink/applink.h"
+#include "link/link.h"
 #include "bootloader/bootloader.h"
 #include "bootloader/exchange.h"
 
@@ -16,11 +16,17 @@ uint8_t SendErase_B(HANDLE hSerial) {
     uint16_t totalPages = static_cast<uint16_t>(pages);
     // A 4 KiB-page bootloader gets one chance per page: its first failure ends the erase.
     unsigned options = SelectedPLCIn(PAGE_4KIB_MODELS) ? EXCHANGE_FIRST_FAILURE_ENDS : 0;
+    // "ERASE" carries no page number: the bootloader erases its next page for every request it
+    // takes, a resent one too, when only the acknowledgement was lost. However the replies go,
+    // no more requests go out than the largest image of the model would erase, so the erase
+    // never reaches past the model's flash region; a run that would need more ends in ERR.
+    uint32_t erasesLeft = ErasePageCount(selectedPLCIdx, MaxImageBytes(selectedPLCIdx));
 
     flashStatus = ERASE;
     progress = 0;
     for (uint16_t page = 0; page < totalPages; ++page) {
-        if (AckExchange(hSerial, txErase, sizeof txErase - 1, options) != OK) return ERR;
+        if (AckExchange(hSerial, txErase, sizeof txErase - 1, options, &erasesLeft) != OK)
+            return ERR;
         errCounter = 0;
         progress = page * 100 / static_cast<int32_t>(totalPages);
     }

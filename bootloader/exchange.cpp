@@ -1,31 +1,28 @@
 #include "bootloader/exchange.h"
 
-#include "catalogue/catalogue.h"
+#include "bootloader/bootloader.h"
+#include "link/link.h"
 
-uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options) {
-    uint8_t werrCounter = 0;
-    uint8_t rerrCounter = 0;
-    uint8_t rxChar = 0;
-    DWORD rxtxBytes = 0;
-    while (werrCounter <= BOOT_RETRY_LIMIT && rerrCounter <= BOOT_RETRY_LIMIT) {
-        // Only the byte counts are judged, never the success flags of the calls.
-        WriteFile(h, tx, n, &rxtxBytes, nullptr);
-        if (rxtxBytes != n) {
-            ++werrCounter;
-            errCounter = werrCounter;
-            ++totalErrCounter;
-            if (options & EXCHANGE_FIRST_FAILURE_ENDS) return ERR;
-            continue;
-        }
-        errCounter = rerrCounter;
-        rxtxBytes = 0;
-        ReadFile(h, &rxChar, 1, &rxtxBytes, nullptr);
-        if (rxtxBytes == 1 && rxChar == ACK) return OK;
-        if (rxtxBytes == 1 && rxChar == NOK && (options & EXCHANGE_NOK_ENDS)) return NOK;
-        ++rerrCounter;
-        errCounter = rerrCounter;
-        ++totalErrCounter;
-        if (options & EXCHANGE_FIRST_FAILURE_ENDS) return ERR;
-    }
-    return ERR;
+bool WriteAll(HANDLE h, const void* tx, DWORD n) {
+    // Only the byte count is judged, never the success flag of the call.
+    DWORD written = 0;
+    WriteFile(h, tx, n, &written, nullptr);
+    return written == n;
+}
+
+uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options,
+                    uint32_t* sendBudget) {
+    const RetryRules rules = {BOOT_RETRY_LIMIT, true, (options & EXCHANGE_FIRST_FAILURE_ENDS) != 0,
+                              BOOT_TIMEOUT_MS, sendBudget};
+    Verdict v = RetryExchange(
+        h, rules, [&] { return WriteAll(h, tx, n); },
+        [&](uint8_t) {
+            uint8_t rxChar = 0;
+            DWORD got = 0;
+            ReadFile(h, &rxChar, 1, &got, nullptr);
+            if (got == 1 && rxChar == ACK) return VERDICT_ACCEPTED;
+            if (got == 1 && rxChar == NOK && (options & EXCHANGE_NOK_ENDS)) return VERDICT_ENDS;
+            return VERDICT_READ_FAILED;
+        });
+    return v == VERDICT_ACCEPTED ? OK : v == VERDICT_ENDS ? NOK : ERR;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "link/link.h"
 #include "platform/platform.h"
 
 // Request words: bare ASCII, no terminator, length prefix or checksum (sizeof - 1 bytes).
@@ -14,14 +15,20 @@
 
 // Failed writes and failed reads are each retried this many times; the next failure of either
 // kind ends the exchange.
-#define BOOT_RETRY_LIMIT 5
+#define BOOT_RETRY_LIMIT LINK_RETRY_LIMIT
 
 // Options of AckExchange: the first failed write or read ends it (4 KiB-page erase); a NOK reply
 // ends it with NOK (flash write refused).
 #define EXCHANGE_FIRST_FAILURE_ENDS 0x01
 #define EXCHANGE_NOK_ENDS 0x02
 
+// Writes the n bytes of tx; false when fewer went out.
+bool WriteAll(HANDLE h, const void* tx, DWORD n);
+
 // Writes the n bytes of tx and reads a one-byte reply, again and again while both retry counters
 // allow it; every failure is counted into errCounter and totalErrCounter. Returns OK when the
 // reply is ACK (errCounter is left to the caller), NOK as EXCHANGE_NOK_ENDS says, else ERR.
-uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options);
+// With a sendBudget, every request that goes out whole counts it down, and none goes out once
+// it is 0 (ERR).
+uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options,
+                    uint32_t* sendBudget = nullptr);

@@ -1,5 +1,5 @@
 // "ID" and "VERSION": the bootloader's identity and version, each answered by ACK and two bytes.
-#include "applink/applink.h"
+#include "link/link.h"
 #include "bootloader/bootloader.h"
 #include "bootloader/exchange.h"
 
@@ -29,28 +29,18 @@ bool IdAccepted(uint16_t id, bool* keepErrCounter) {
 // Writes the request and reads the 3-byte reply until the reply starts with ACK and passes the
 // test, or a retry counter passes its limit (ERR).
 uint8_t BootRequest(HANDLE h, const char* request, DWORD n, bool (*accept)(const uint8_t* rxBuf)) {
-    uint8_t werrCounter = 0;
-    uint8_t rerrCounter = 0;
-    uint8_t rxBuf[BOOT_REPLY_BYTES] = {};
-    DWORD rxtxBytes = 0;
     SetLinkTimeouts(h, BOOT_TIMEOUT_MS);
-    while (werrCounter <= BOOT_RETRY_LIMIT && rerrCounter <= BOOT_RETRY_LIMIT) {
-        WriteFile(h, request, n, &rxtxBytes, nullptr);
-        if (rxtxBytes != n) {
-            ++werrCounter;
-            errCounter = werrCounter;
-            ++totalErrCounter;
-            continue;
-        }
-        errCounter = rerrCounter;
-        rxtxBytes = 0;
-        ReadFile(h, rxBuf, BOOT_REPLY_BYTES, &rxtxBytes, nullptr);
-        if (rxtxBytes == BOOT_REPLY_BYTES && rxBuf[0] == ACK && accept(rxBuf)) return OK;
-        ++rerrCounter;
-        errCounter = rerrCounter;
-        ++totalErrCounter;
-    }
-    return ERR;
+    const RetryRules rules = {BOOT_RETRY_LIMIT, true, false, BOOT_TIMEOUT_MS, nullptr};
+    Verdict v = RetryExchange(
+        h, rules, [&] { return WriteAll(h, request, n); },
+        [&](uint8_t) {
+            uint8_t rxBuf[BOOT_REPLY_BYTES] = {};
+            DWORD got = 0;
+            ReadFile(h, rxBuf, BOOT_REPLY_BYTES, &got, nullptr);
+            bool accepted = got == BOOT_REPLY_BYTES && rxBuf[0] == ACK && accept(rxBuf);
+            return accepted ? VERDICT_ACCEPTED : VERDICT_READ_FAILED;
+        });
+    return v == VERDICT_ACCEPTED ? OK : ERR;
 }
 
 bool AcceptId(const uint8_t* rxBuf) {

@@ -1,7 +1,7 @@
 // "UPDATE" with the switch to the transfer line, then the image in numbered CRC-16 blocks and EOT.
 #include <cstring>
 
-#include "applink/applink.h"
+#include "link/link.h"
 #include "bootloader/bootloader.h"
 #include "bootloader/exchange.h"
 

@@ -27,6 +27,17 @@ extern const ModelSet USB_ATTACHED_MODELS;  // 15 models reached through their U
 extern const ModelSet COM_PORT_MODELS;      // the other 18, reached through a COM port
 extern const ModelSet AIO_MODELS;           // 4 models with their own group code
 
+// Image size classes: each class has its own limits (MaxImageBytes, MinImageBytes); class 5 is
+// the 4 KiB-page models, every model in no class has the limits of the rest.
+extern const ModelSet SIZE_CLASS_1_MODELS;
+extern const ModelSet SIZE_CLASS_2_MODELS;
+extern const ModelSet SIZE_CLASS_3_MODELS;
+extern const ModelSet SIZE_CLASS_4_MODELS;
+extern const ModelSet SIZE_CLASS_5_MODELS;
+// The largest image the model takes (bytes; exactly this large passes) and the smallest.
+uint32_t MaxImageBytes(uint32_t idx);
+uint32_t MinImageBytes(uint32_t idx);
+
 // Scans all 33 rows for an exact, case-sensitive match; returns false when no row matches.
 bool LookupPLC(const char* name, uint32_t* idx, uint16_t* id);
 

@@ -28,7 +28,9 @@ void SetFrontEndHooks(FrontEndHooks hooks) {
     gHooks = std::move(hooks);
 }
 
-void ClearFrontEndHooks() { SetFrontEndHooks(FrontEndHooks{}); }
+void ClearFrontEndHooks() {
+    SetFrontEndHooks(FrontEndHooks{});
+}
 
 }  // namespace platform
 

@@ -130,9 +130,16 @@ BOOL SetCommState(HANDLE h, DCB* dcb) {
 BOOL SetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts) {
     Link* link = platform::Lookup(h);
     if (link == nullptr || timeouts == nullptr) return FALSE;
+    if (!link->kind->setTimeouts(*link, *timeouts)) return FALSE;
     link->timeouts = *timeouts;
-    platform::RecordVirtualTimeouts(*link, *timeouts);
     return TRUE;
+}
+
+BOOL PurgeComm(HANDLE h, DWORD flags) {
+    Link* link = platform::Lookup(h);
+    if (link == nullptr) return FALSE;
+    if ((flags & PURGE_RXCLEAR) == 0) return TRUE;
+    return link->kind->purgeInput(*link) ? TRUE : FALSE;
 }
 
 BOOL CloseHandle(HANDLE h) {
@@ -149,4 +156,6 @@ BOOL CloseHandle(HANDLE h) {
     return TRUE;
 }
 
-DWORD GetLastError() { return platform::gLastError; }
+DWORD GetLastError() {
+    return platform::gLastError;
+}

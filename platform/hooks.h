@@ -26,8 +26,8 @@ void ClearFrontEndHooks();
 // Link trace: called for every write and read on a link with the bytes moved and the time in
 // milliseconds (virtual time on a virtual link, monotonic time otherwise).
 enum class TraceDir { Write, Read };
-using LinkTrace =
-    std::function<void(TraceDir dir, const uint8_t* data, size_t len, uint32_t requested, uint64_t ms)>;
+using LinkTrace = std::function<void(TraceDir dir, const uint8_t* data, size_t len,
+                                     uint32_t requested, uint64_t ms)>;
 void SetLinkTrace(LinkTrace trace);
 
 }  // namespace platform

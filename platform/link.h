@@ -17,6 +17,10 @@ struct LinkKind {
     DWORD (*read)(Link& link, uint8_t* buf, DWORD n);
     DWORD (*write)(Link& link, const uint8_t* buf, DWORD n);
     bool (*setLine)(Link& link, const DCB& dcb);
+    // Accept the time-outs (kept in link.timeouts by the caller); false when the link refuses.
+    bool (*setTimeouts)(Link& link, const COMMTIMEOUTS& timeouts);
+    // Discard the input that has arrived and not been read; false when the link cannot.
+    bool (*purgeInput)(Link& link);
     void (*close)(Link& link);
     uint64_t (*nowMs)();
 };
@@ -36,9 +40,6 @@ extern const LinkKind kVirtualLink;
 // Open helpers of each kind: return true and fill the link, or false (errno-like code in *err).
 bool OpenTtyLink(const std::string& path, Link& link, DWORD* err);
 bool OpenVirtualLink(const std::string& name, Link& link, DWORD* err);
-
-// Keeps the virtual link's record of the time-outs applied (tests assert it).
-void RecordVirtualTimeouts(Link& link, const COMMTIMEOUTS& timeouts);
 
 // Total read / write time-out of n bytes under t; 0 means none.
 uint64_t ReadTotalMs(const COMMTIMEOUTS& t, DWORD n);

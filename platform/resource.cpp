@@ -59,7 +59,9 @@ void UseEmbeddedResourceImage() {
     gOverride = false;
 }
 
-int LoadedResourceCount() { return gLoaded.load(); }
+int LoadedResourceCount() {
+    return gLoaded.load();
+}
 
 }  // namespace platform
 

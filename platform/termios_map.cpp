@@ -37,24 +37,45 @@ bool DcbToTermios(const DCB& dcb, termios* t) {
     if (speed == B0) return false;
     tcflag_t size;
     switch (dcb.ByteSize) {
-        case 5: size = CS5; break;
-        case 6: size = CS6; break;
-        case 7: size = CS7; break;
-        case 8: size = CS8; break;
-        default: return false;
+        case 5:
+            size = CS5;
+            break;
+        case 6:
+            size = CS6;
+            break;
+        case 7:
+            size = CS7;
+            break;
+        case 8:
+            size = CS8;
+            break;
+        default:
+            return false;
     }
     tcflag_t parity;
     switch (dcb.Parity) {
-        case NOPARITY: parity = 0; break;
-        case ODDPARITY: parity = PARENB | PARODD; break;
-        case EVENPARITY: parity = PARENB; break;
-        default: return false;
+        case NOPARITY:
+            parity = 0;
+            break;
+        case ODDPARITY:
+            parity = PARENB | PARODD;
+            break;
+        case EVENPARITY:
+            parity = PARENB;
+            break;
+        default:
+            return false;
     }
     tcflag_t stop;
     switch (dcb.StopBits) {
-        case ONESTOPBIT: stop = 0; break;
-        case TWOSTOPBITS: stop = CSTOPB; break;
-        default: return false;
+        case ONESTOPBIT:
+            stop = 0;
+            break;
+        case TWOSTOPBITS:
+            stop = CSTOPB;
+            break;
+        default:
+            return false;
     }
     std::memset(t, 0, sizeof *t);
     t->c_iflag = parity ? INPCK : IGNPAR;
@@ -71,10 +92,18 @@ bool DcbToTermios(const DCB& dcb, termios* t) {
 void TermiosToDcb(const termios& t, DCB* dcb) {
     dcb->BaudRate = SpeedToBaud(cfgetospeed(&t));
     switch (t.c_cflag & CSIZE) {
-        case CS5: dcb->ByteSize = 5; break;
-        case CS6: dcb->ByteSize = 6; break;
-        case CS7: dcb->ByteSize = 7; break;
-        default: dcb->ByteSize = 8; break;
+        case CS5:
+            dcb->ByteSize = 5;
+            break;
+        case CS6:
+            dcb->ByteSize = 6;
+            break;
+        case CS7:
+            dcb->ByteSize = 7;
+            break;
+        default:
+            dcb->ByteSize = 8;
+            break;
     }
     if (!(t.c_cflag & PARENB))
         dcb->Parity = NOPARITY;

@@ -13,7 +13,7 @@ namespace platform {
 bool DcbToTermios(const DCB& dcb, termios* t);
 // Fills the DCB's speed, data bits, parity and stop bits from t.
 void TermiosToDcb(const termios& t, DCB* dcb);
-speed_t BaudToSpeed(DWORD baud);  // B0 when unsupported
-DWORD SpeedToBaud(speed_t speed); // 0 when unknown
+speed_t BaudToSpeed(DWORD baud);   // B0 when unsupported
+DWORD SpeedToBaud(speed_t speed);  // 0 when unknown
 
 }  // namespace platform

@@ -28,8 +28,10 @@ bool WaitReady(int fd, short events, uint64_t deadlineMs, bool hasDeadline) {
         int waitMs = -1;
         if (hasDeadline) {
             uint64_t now = MonotonicMs();
-            if (now >= deadlineMs) waitMs = 0;
-            else waitMs = static_cast<int>(deadlineMs - now);
+            if (now >= deadlineMs)
+                waitMs = 0;
+            else
+                waitMs = static_cast<int>(deadlineMs - now);
         }
         pollfd p{fd, events, 0};
         int r = poll(&p, 1, waitMs);
@@ -103,6 +105,15 @@ bool TtySetLine(Link& link, const DCB& dcb) {
     return true;
 }
 
+// poll() and the deadlines of TtyRead and TtyWrite honour any time-outs.
+bool TtySetTimeouts(Link&, const COMMTIMEOUTS&) {
+    return true;
+}
+
+bool TtyPurgeInput(Link& link) {
+    return tcflush(link.fd, TCIFLUSH) == 0;
+}
+
 void TtyClose(Link& link) {
     if (link.fd >= 0) {
         flock(link.fd, LOCK_UN);
@@ -113,7 +124,8 @@ void TtyClose(Link& link) {
 
 }  // namespace
 
-const LinkKind kTtyLink = {"tty", TtyRead, TtyWrite, TtySetLine, TtyClose, MonotonicMs};
+const LinkKind kTtyLink = {"tty",          TtyRead,       TtyWrite, TtySetLine,
+                           TtySetTimeouts, TtyPurgeInput, TtyClose, MonotonicMs};
 
 bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -36,26 +36,36 @@ void SetVirtualSleep(bool enabled);
 
 class VirtualLink;
 
+// Comm calls a virtual link can be told to refuse.
+#define REFUSE_LINE_SETTINGS 0x1u  // SetCommState
+#define REFUSE_TIMEOUTS 0x2u       // SetCommTimeouts
+#define REFUSE_PURGE 0x4u          // PurgeComm
+
 // The far end of a virtual link. All calls come from the thread that uses the handle.
 class VirtualPeer {
-public:
+  public:
     virtual ~VirtualPeer() = default;
     // CreateFileA on the link's name. Returning false makes the open fail (device absent).
-    virtual bool OnOpen(VirtualLink& link) { (void)link; return true; }
+    virtual bool OnOpen(VirtualLink& link) {
+        (void)link;
+        return true;
+    }
     virtual void OnClose(VirtualLink& link) { (void)link; }
     // The host wrote len bytes at the virtual time nowMs. Returns how many bytes the link took
     // (fewer than len is a short write). Replies are queued with link.Deliver().
     virtual size_t OnWrite(VirtualLink& link, const uint8_t* data, size_t len, uint64_t nowMs) = 0;
     // The host is about to read; lets a peer produce bytes lazily up to deadlineMs.
     virtual void OnRead(VirtualLink& link, uint64_t nowMs, uint64_t deadlineMs) {
-        (void)link; (void)nowMs; (void)deadlineMs;
+        (void)link;
+        (void)nowMs;
+        (void)deadlineMs;
     }
 };
 
 // One registered link: the queue of bytes travelling to the host and the record of line
 // settings and time-outs the host applied.
 class VirtualLink {
-public:
+  public:
     // Queues bytes that become readable by the host at the virtual time atMs.
     void Deliver(const uint8_t* data, size_t len, uint64_t atMs);
     void Deliver(const std::string& text, uint64_t atMs) {
@@ -69,12 +79,19 @@ public:
     // Every line setting applied with SetCommState, in order.
     const std::vector<LineSettings>& LineHistory() const { return lineHistory_; }
     const COMMTIMEOUTS& Timeouts() const { return timeouts_; }
+    // Input discards (PurgeComm with PURGE_RXCLEAR) the host made, and the bytes they dropped.
+    int Purges() const { return purges_; }
+    size_t PurgedBytes() const { return purgedBytes_; }
+    // Makes the comm calls of this link fail, as a device whose driver takes only reads and
+    // writes may (a mask of REFUSE_* bits; 0 accepts them all again).
+    void RefuseCommCalls(unsigned calls) { refused_ = calls; }
+    unsigned RefusedCommCalls() const { return refused_; }
     bool IsOpen() const { return openCount_ > 0; }
     int OpenCount() const { return openCount_; }
     int TotalOpens() const { return totalOpens_; }
     const std::string& Name() const { return name_; }
 
-private:
+  private:
     friend struct VirtualLinkAccess;
     struct Timed {
         uint8_t byte;
@@ -89,6 +106,9 @@ private:
     COMMTIMEOUTS timeouts_{};
     int openCount_ = 0;
     int totalOpens_ = 0;
+    int purges_ = 0;
+    size_t purgedBytes_ = 0;
+    unsigned refused_ = 0;
 };
 
 // Registers a peer under a link name (replacing any earlier one) and returns its link.

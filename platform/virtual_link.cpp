@@ -18,6 +18,8 @@ struct VirtualLinkAccess {
     static COMMTIMEOUTS& Timeouts(VirtualLink& l) { return l.timeouts_; }
     static int& OpenCount(VirtualLink& l) { return l.openCount_; }
     static int& TotalOpens(VirtualLink& l) { return l.totalOpens_; }
+    static int& Purges(VirtualLink& l) { return l.purges_; }
+    static size_t& PurgedBytes(VirtualLink& l) { return l.purgedBytes_; }
 };
 
 using A = VirtualLinkAccess;
@@ -63,6 +65,7 @@ DWORD VirtualWrite(Link& link, const uint8_t* buf, DWORD n) {
 }
 
 bool VirtualSetLine(Link& link, const DCB& dcb) {
+    if (link.vlink->RefusedCommCalls() & REFUSE_LINE_SETTINGS) return false;
     LineSettings s;
     s.baud = dcb.BaudRate;
     s.byteSize = dcb.ByteSize;
@@ -75,6 +78,31 @@ bool VirtualSetLine(Link& link, const DCB& dcb) {
     return true;
 }
 
+bool VirtualSetTimeouts(Link& link, const COMMTIMEOUTS& timeouts) {
+    if (link.vlink->RefusedCommCalls() & REFUSE_TIMEOUTS) return false;
+    A::Timeouts(*link.vlink) = timeouts;
+    return true;
+}
+
+// Drops what has arrived by now; bytes the peer has sent that are still on their way stay.
+bool VirtualPurgeInput(Link& link) {
+    VirtualLink& v = *link.vlink;
+    if (v.RefusedCommCalls() & REFUSE_PURGE) return false;
+    uint64_t now = VirtualNowMs();
+    if (auto& peer = A::Peer(v)) peer->OnRead(v, now, now);
+    auto& rx = A::Rx(v);
+    size_t& head = A::RxHead(v);
+    size_t start = head;
+    while (head < rx.size() && rx[head].atMs <= now) ++head;
+    A::PurgedBytes(v) += head - start;
+    ++A::Purges(v);
+    if (head == rx.size()) {
+        rx.clear();
+        head = 0;
+    }
+    return true;
+}
+
 void VirtualClose(Link& link) {
     VirtualLink& v = *link.vlink;
     if (A::OpenCount(v) > 0) --A::OpenCount(v);
@@ -83,13 +111,21 @@ void VirtualClose(Link& link) {
 
 }  // namespace
 
-const LinkKind kVirtualLink = {"virtual", VirtualRead, VirtualWrite, VirtualSetLine, VirtualClose,
-                               VirtualNowMs};
+const LinkKind kVirtualLink = {"virtual",          VirtualRead,       VirtualWrite, VirtualSetLine,
+                               VirtualSetTimeouts, VirtualPurgeInput, VirtualClose, VirtualNowMs};
 
-uint64_t VirtualNowMs() { return gNowMs.load(std::memory_order_relaxed); }
-void AdvanceVirtualClock(uint64_t ms) { gNowMs.fetch_add(ms, std::memory_order_relaxed); }
-void SetVirtualSleep(bool enabled) { gVirtualSleep = enabled; }
-bool VirtualSleepEnabled() { return gVirtualSleep; }
+uint64_t VirtualNowMs() {
+    return gNowMs.load(std::memory_order_relaxed);
+}
+void AdvanceVirtualClock(uint64_t ms) {
+    gNowMs.fetch_add(ms, std::memory_order_relaxed);
+}
+void SetVirtualSleep(bool enabled) {
+    gVirtualSleep = enabled;
+}
+bool VirtualSleepEnabled() {
+    return gVirtualSleep;
+}
 
 void VirtualLink::Deliver(const uint8_t* data, size_t len, uint64_t atMs) {
     uint64_t at = atMs;
@@ -127,10 +163,6 @@ VirtualLink* FindVirtualLink(const std::string& name) {
     std::lock_guard<std::mutex> lock(gRegistryMutex);
     auto it = gRegistry.find(name);
     return it == gRegistry.end() ? nullptr : it->second.get();
-}
-
-void RecordVirtualTimeouts(Link& link, const COMMTIMEOUTS& timeouts) {
-    if (link.vlink != nullptr) A::Timeouts(*link.vlink) = timeouts;
 }
 
 bool OpenVirtualLink(const std::string& name, Link& link, DWORD* err) {

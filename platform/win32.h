@@ -58,6 +58,11 @@ typedef void* LPOVERLAPPED;
 
 #define ERROR_NO_MORE_ITEMS 259u
 
+#define PURGE_TXABORT 0x0001u
+#define PURGE_RXABORT 0x0002u
+#define PURGE_TXCLEAR 0x0004u
+#define PURGE_RXCLEAR 0x0008u
+
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<WORD>(i))))
 
 // Device control block: the members the engine sets, laid out as Win32 does (28 bytes).
@@ -109,6 +114,9 @@ BOOL WriteFile(HANDLE h, LPCVOID buf, DWORD toWrite, LPDWORD written, LPOVERLAPP
 BOOL GetCommState(HANDLE h, DCB* dcb);
 BOOL SetCommState(HANDLE h, DCB* dcb);
 BOOL SetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts);
+// PURGE_RXCLEAR discards the input that has arrived and not been read; bytes still on their way
+// are kept. The other flags are accepted and do nothing (writes here are never queued).
+BOOL PurgeComm(HANDLE h, DWORD flags);
 BOOL CloseHandle(HANDLE h);
 DWORD GetLastError();
 void Sleep(DWORD ms);

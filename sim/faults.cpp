@@ -16,9 +16,13 @@ const char* const FAULT_SYNTAX =
     "                          the first byte of a bootloader reply)\n"
     "  lowercase:TARGET        the ASCII reply is written in lower-case hex\n"
     "  bad-lrc:TARGET          the ASCII reply carries an LRC off by one\n"
-    "  delay:TARGET:MS         the reply comes MS milliseconds late (also late:TARGET:MS)\n"
+    "  delay:TARGET:MS         the reply comes MS milliseconds late (also late:TARGET:MS), any\n"
+    "                          kind: probe, id, the register reads, enter, boot-id, erase,\n"
+    "                          update, block, eot...; the PLC answers one request at a time,\n"
+    "                          so requests that come meanwhile are answered after it\n"
     "  nak:TARGET              NAK instead of the reply (ASCII: status NAK, class 0); a NAKed\n"
-    "                          block is not programmed\n"
+    "                          block is not programmed (nak:block@N refuses the N-th block, the\n"
+    "                          last one included)\n"
     "  nok:TARGET              NOK instead of the reply; nok:block is a write-protected flash\n"
     "  silent:TARGET           the request is ignored: no effect, no reply\n"
     "  vanish:TARGET[:back]    the link vanishes at that request: writes are no longer taken\n"
@@ -34,7 +38,8 @@ const char* const FAULT_SYNTAX =
     "  silent[:PHASE]          no reply at all, in every phase or in app, boot or transfer\n"
     "  Shorthands: nak-block:N[xK], nok-block:N, silent-erase:M[xK], vanish-block:N[:back].\n"
     "  Examples: nak-block:10x5  nok-block:10  silent-erase:3  lowercase:probe  bad-lrc:id\n"
-    "            runmode  flow:2  unknown-class:3  late:probe:3500  drop:0.01:block\n";
+    "            runmode  flow:2  unknown-class:3  late:probe:3500  drop:0.01:block\n"
+    "            late:block@4:3400  late:boot-id@1:3500  nak:block@40\n";
 
 namespace {
 

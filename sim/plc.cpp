@@ -84,6 +84,8 @@ Plc::Plc(const Config& cfg) : model_(FindModel(cfg.model)), cfg_(cfg) {
     }
     flash_ = Flash(model_->pageBytes);
     phase_ = cfg.start == StartMode::Boot ? Phase::Boot : Phase::App;
+    // The flash the bootloader may erase: as many pages as the largest image of the model takes.
+    regionPages_ = ErasePageCount(model_->catalogueIdx, MaxImageBytes(model_->catalogueIdx));
 }
 
 std::shared_ptr<Plc> Plc::Create(const std::string& model, std::string* error) {
@@ -488,7 +490,9 @@ void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<
         }
         if (!faultNote.empty())
             log.note += (log.note.empty() ? "fault:" : "; fault:") + faultNote;
-        if (!plan.drop) Emit(wire, now + cfg_.replyLatencyMs + plan.delayMs, line, out);
+        uint64_t at = std::max(now, busyUntilMs_) + cfg_.replyLatencyMs + plan.delayMs;
+        busyUntilMs_ = at;
+        if (!plan.drop) Emit(wire, at, line, out);
     }
     if (sink_) sink_(log);
 }
@@ -712,6 +716,13 @@ Plc::Reply Plc::ProcessBoot(const Unit& u, Kind kind, const std::vector<uint8_t>
                 eraseCursor_ = 0;
             }
             std::string err;
+            if (eraseCursor_ >= regionPages_) {
+                RecordError("ERASE of page " + std::to_string(eraseCursor_) +
+                            ", past the model's region of " + std::to_string(regionPages_) +
+                            " pages");
+                single(NAK);
+                break;
+            }
             if (flash_.ErasePage(eraseCursor_, &err)) {
                 ++counters_.pagesErased;
                 r.note = "page " + std::to_string(eraseCursor_) + " erased";
@@ -798,6 +809,7 @@ Plc::Reply Plc::ProcessBlock(const Unit& u, const ReplyPlan& plan) {
     if (plan.nak) return answer(NAK, "NAK (fault)");
     if (plan.nok || cfg_.writeProtected)
         return answer(NOK, plan.nok ? "NOK (fault)" : "NOK: flash write-protected");
+    if (resend && !cfg_.ackResentBlock) return answer(NAK, "resent block refused");
     if (resend) {
         // The host missed our ACK: the block is already programmed.
         uint32_t at = (counters_.blocksAccepted - 1) * bs;

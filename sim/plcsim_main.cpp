@@ -55,6 +55,9 @@ const char* const kUsage =
     "  --app-version V       the application firmware's answer to the version request\n"
     "  --boot-version V      the bootloader's version byte (default 0x14)\n"
     "  --write-protect       the flash is write-protected: every block is answered NOK\n"
+    "  --resent-block ack|nak  a correct block resent under the number of the block just\n"
+    "                        programmed (the host missed its ACK): acknowledged without being\n"
+    "                        programmed again (ack, the default) or refused with NAK\n"
     "  --no-wakeup-reply     the application firmware does not answer wake-up frames\n"
     "  --power-cycle-reply   QM2-C-V2, QM2-C-V4, TR2-CAR acknowledge the enter-bootloader request\n"
     "  --replug-after MS     take MS ms after the PLC left the link as its replug or power cycle,\n"
@@ -93,7 +96,7 @@ int main(int argc, char** argv) {
     uint32_t seed = 1;
     struct Settings {
         bool start = false, boot = false, pace = false, writeProtect = false, noWakeup = false;
-        bool powerCycleReply = false, bit15 = false;
+        bool powerCycleReply = false, bit15 = false, nakResent = false;
         bool appId = false, id67 = false, bootId = false, d1386 = false, d1001 = false;
         bool d1148 = false, appVersion = false, bootVersion = false, latency = false;
         uint32_t appIdV = 0, id67V = 0, bootIdV = 0, d1386V = 0, d1001V = 0, d1148V = 0;
@@ -176,6 +179,11 @@ int main(int argc, char** argv) {
             bad = num(0xFF, &s.bootVersion, &s.bootVersionV);
         } else if (a == "--write-protect") {
             s.writeProtect = true;
+        } else if (a == "--resent-block") {
+            if (!value(&v)) return Usage("--resent-block needs ack or nak");
+            if (std::string(v) != "ack" && std::string(v) != "nak")
+                return Usage("--resent-block takes ack or nak, not '" + std::string(v) + "'");
+            s.nakResent = std::string(v) == "nak";
         } else if (a == "--no-wakeup-reply") {
             s.noWakeup = true;
         } else if (a == "--power-cycle-reply") {
@@ -215,6 +223,7 @@ int main(int argc, char** argv) {
     if (s.bootVersion) cfg.bootVersion = static_cast<uint8_t>(s.bootVersionV);
     if (s.latency) cfg.replyLatencyMs = s.latencyV;
     cfg.writeProtected = s.writeProtect;
+    cfg.ackResentBlock = !s.nakResent;
     cfg.answerWakeup = !s.noWakeup;
     cfg.powerCycleReplies = s.powerCycleReply;
     pty.pace = s.pace;  // the server paces the line both ways, to the microsecond

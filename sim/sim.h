@@ -28,7 +28,8 @@
 // which the new application firmware starts with the next frame or when the link is closed.
 // A link that is closed in the middle of a transfer leaves the bootloader taking commands.
 // Every host fault (bad LRC, lower case, wrong line settings, a gap in the block numbers, a
-// bad CRC or complement, a block written twice or outside the erased area, stray bytes) is
+// bad CRC or complement, a block written twice or outside the erased area, an erase past the
+// model's region, stray bytes) is
 // recorded in Errors() and answered as a PLC would: no reply to a bad frame, NAK to a bad block.
 #pragma once
 
@@ -77,6 +78,10 @@ struct Config {
     uint8_t appVersion = 0x14;   // the application firmware's answer to the version request
     uint8_t bootVersion = 0x14;  // the bootloader's "VERSION": sent as 0x06, v >> 4, v << 4
     bool writeProtected = false;   // every block is answered NOK
+    // A correct block under the number of the block just programmed (the host missed the ACK):
+    // acknowledged without programming it again (true, as XMODEM-style receivers do), or
+    // refused with NAK as out of sequence (false).
+    bool ackResentBlock = true;
     bool answerWakeup = true;      // the application firmware answers wake-up frames
     bool powerCycleReplies = false;  // QM2-C-V2, QM2-C-V4, TR2-CAR acknowledge the request
     bool pace = false;             // reply bytes spaced at the line's speed
@@ -209,10 +214,14 @@ private:
     bool dropPending_ = false;
     bool awaitingConfirm_ = false;
     uint64_t nowMs_ = 0;
+    // The PLC handles one request at a time: a request that comes while a late reply is still
+    // due is answered after it.
+    uint64_t busyUntilMs_ = 0;
 
     // bootloader
     bool inEraseSequence_ = false;
     uint32_t eraseCursor_ = 0;
+    uint32_t regionPages_ = 0;
     uint8_t expectedNum_ = 1;
     int lastNum_ = -1;
     bool transferComplete_ = false;

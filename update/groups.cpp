@@ -5,10 +5,6 @@ namespace {
 
 #define COUNT_OF(a) static_cast<int>(sizeof(a) / sizeof((a)[0]))
 
-const char* const kSizeClass1[] = {"QM2-C-V2", "QM2-C-V4", "TR2-CAR", "DK28"};
-const char* const kSizeClass2[] = {"QM2-E", "NV26"};
-const char* const kSizeClass3[] = {"30TR2-AIO"};
-const char* const kSizeClass4[] = {"RP200-AIO", "TR3-AIO", "HB3-AIO"};
 const char* const kNvFamilyUsb[] = {"NV", "NV-H", "NV26"};
 // The USB-attached models other than the NV family; their bootloader reports its version.
 const char* const kBootloaderVersionGroup[] = {
@@ -24,10 +20,6 @@ const uint16_t kBootloaderVersionIds[] = {0x3000, 0x3010, 0x0020, 0xA00B, 0x3020
 
 }  // namespace
 
-const ModelSet SIZE_CLASS_1_MODELS = {kSizeClass1, COUNT_OF(kSizeClass1)};
-const ModelSet SIZE_CLASS_2_MODELS = {kSizeClass2, COUNT_OF(kSizeClass2)};
-const ModelSet SIZE_CLASS_3_MODELS = {kSizeClass3, COUNT_OF(kSizeClass3)};
-const ModelSet SIZE_CLASS_4_MODELS = {kSizeClass4, COUNT_OF(kSizeClass4)};
 const ModelSet NV_FAMILY_USB_MODELS = {kNvFamilyUsb, COUNT_OF(kNvFamilyUsb)};
 const ModelSet BOOTLOADER_VERSION_GROUP_MODELS = {kBootloaderVersionGroup,
                                                   COUNT_OF(kBootloaderVersionGroup)};

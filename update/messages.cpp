@@ -9,19 +9,19 @@ namespace {
 #define MSG_TOO_SMALL_4K "The file size is TOO SMALL (4 * 1024)"
 #define MSG_EMPTY "The firmware image is EMPTY"
 
-// The first class that holds the selected model gives its limits. The texts are fixed and do
-// not follow from the limits of classes 3 and 6. The 4 KiB-page models keep the image's last
-// 4096 bytes back, so an image of 4096 bytes or less leaves them nothing to erase or write.
+// The first class that holds the selected model gives its messages. The texts are fixed and do
+// not follow from the limits of classes 3 and 6.
 // clang-format off
-// Models                maxSize, bytes  message when exceeded                                      minSize, bytes  message when below
+// Models                message when too large                                           message when too small
 const SizeClass kSizeClasses[] = {
-    {&SIZE_CLASS_1_MODELS,  0x80000,  "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 4)",  1,       MSG_EMPTY},
-    {&SIZE_CLASS_2_MODELS,  0xE0000,  "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",  1,       MSG_EMPTY},
-    {&SIZE_CLASS_3_MODELS,  0x3000,   "The file size EXCEEDS the MAXIMUM size (4 * 1024)",        1,       MSG_EMPTY},
-    {&SIZE_CLASS_4_MODELS,  0xA000,   "The file size EXCEEDS the MAXIMUM size (40 * 1024)",       1,       MSG_EMPTY},
-    {&PAGE_4KIB_MODELS,     0x1FB000, "The file size EXCEEDS the MAXIMUM size (2028 * 1024)",     4097,    MSG_TOO_SMALL_4K},
-    {nullptr,               0x78800,  "The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)",  1,       MSG_EMPTY},
+    {&SIZE_CLASS_1_MODELS, "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 4)",  MSG_EMPTY},
+    {&SIZE_CLASS_2_MODELS, "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",  MSG_EMPTY},
+    {&SIZE_CLASS_3_MODELS, "The file size EXCEEDS the MAXIMUM size (4 * 1024)",        MSG_EMPTY},
+    {&SIZE_CLASS_4_MODELS, "The file size EXCEEDS the MAXIMUM size (40 * 1024)",       MSG_EMPTY},
+    {&SIZE_CLASS_5_MODELS, "The file size EXCEEDS the MAXIMUM size (2028 * 1024)",     MSG_TOO_SMALL_4K},
+    {nullptr,              "The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)",  MSG_EMPTY},
 };
+// clang-format on
 
 // Low four bits of a ConfirmComm failure -> message.
 const char* const kState1Messages[16] = {

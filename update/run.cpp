@@ -112,13 +112,13 @@ void StartBurn(void* pParam) {
     // Size check.
     const uint32_t idx = selectedPLCIdx;
     const SizeClass& sizeClass = SizeClassFor(idx);
-    run.maxSize = sizeClass.maxSize;
+    run.maxSize = MaxImageBytes(idx);
     const uint32_t length = fileLength;
     if (length > run.maxSize) {
         EndBeforeLink(&run, sizeClass.tooLarge, CLOCK_AFTER_BUTTON);
         return;
     }
-    if (length < sizeClass.minSize) {
+    if (length < MinImageBytes(idx)) {
         EndBeforeLink(&run, sizeClass.tooSmall, CLOCK_AFTER_BUTTON);
         return;
     }

@@ -56,10 +56,6 @@ void ShowInformation(const BurnRun* run, const char* text, const char* caption);
 void StopWithError(const BurnRun* run, const char* text);
 
 // ---- Model groups (groups.cpp) ----
-extern const ModelSet SIZE_CLASS_1_MODELS;
-extern const ModelSet SIZE_CLASS_2_MODELS;
-extern const ModelSet SIZE_CLASS_3_MODELS;
-extern const ModelSet SIZE_CLASS_4_MODELS;
 extern const ModelSet NV_FAMILY_USB_MODELS;             // NV, NV-H, NV26
 extern const ModelSet BOOTLOADER_VERSION_GROUP_MODELS;  // the twelve, by name
 extern const ModelSet POWER_CYCLE_MODELS;               // QM2-C-V2, QM2-C-V4, TR2-CAR
@@ -76,11 +72,10 @@ struct ReconnectRow {
 const ReconnectRow& ReconnectFor(uint32_t idx);
 
 // ---- Messages (messages.cpp) ----
+// The messages of an image outside its model's size limits (MaxImageBytes, MinImageBytes).
 struct SizeClass {
     const ModelSet* models;  // nullptr: every other model
-    uint32_t maxSize;        // bytes; an image exactly this large passes
     const char* tooLarge;
-    uint32_t minSize;  // bytes; smaller images have nothing (or too little) to write
     const char* tooSmall;
 };
 const SizeClass& SizeClassFor(uint32_t idx);

@@ -1,3 +1,4 @@
+#include "link/link.h"
 #include "tests/bootloader/boot_fixture.h"
 
 namespace {
@@ -64,26 +65,32 @@ struct ExchangeFault {
     uint64_t virtualMs;
 };
 
+// A failed read that another attempt follows, and a reply accepted after failed reads, each wait
+// for a quiet line; a settle that receives bytes waits once more.
+constexpr uint64_t Q = SETTLE_QUIET_MS;
+
 const ExchangeFault kExchangeFaults[] = {
     {"link takes no byte", [](plctest::ScriptedPeer& p) { p.AcceptNoBytes(); }, ERR, 6, 6, 6,
      6 * 3000},
-    {"silent PLC", [](plctest::ScriptedPeer&) {}, ERR, 6, 6, 6, 6 * 3000},
+    {"silent PLC", [](plctest::ScriptedPeer&) {}, ERR, 6, 6, 6, 6 * 3000 + 5 * Q},
     {"short replies",
      [](plctest::ScriptedPeer& p) {
          p.Otherwise(Bytes({ACK, 0x30}));
      },
-     ERR, 6, 6, 6, 6 * 3000},
+     ERR, 6, 6, 6, 6 * 3000 + 5 * Q},
     {"five short writes, then six NAKs",
      [](plctest::ScriptedPeer& p) {
          for (size_t i = 0; i < 5; ++i) p.ShortWrite(i, 1);
          p.Otherwise(kNak + "\x30\x10");
      },
-     ERR, 11, 6, 11, 5 * 3000},
+     ERR, 11, 6, 11, 5 * 3000 + 5 * Q},
+    // The late reply comes while the line settles and is dropped; the resend's reply counts.
     {"reply arrives after its read timed out",
-     [](plctest::ScriptedPeer& p) { p.Then(IdReply(0x3010), 3500); }, OK, 2, 0, 1, 3500},
+     [](plctest::ScriptedPeer& p) { p.Then(IdReply(0x3010), 3500).Then(IdReply(0x3010)); }, OK, 2,
+     0, 1, 3000 + 2 * Q + Q},
     {"five NAKs, then the reply",
      [](plctest::ScriptedPeer& p) { p.Times(5, kNak + "\x30\x10").Then(IdReply(0x3010)); }, OK, 6,
-     0, 5, 0},
+     0, 5, 6 * Q},
 };
 
 TEST_F(IdentityTest, RetriesAndFaults) {

@@ -1,6 +1,7 @@
 // The tty backend on real pseudo-terminals. These tests use the real clock with time-outs of
 // tens of milliseconds: what they check is exactly how a read ends in real time.
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
@@ -162,6 +163,28 @@ TEST(BadHandles, NeverCrashAndReportNoBytes) {
         EXPECT_FALSE(SetCommTimeouts(b, &t));
         EXPECT_FALSE(CloseHandle(b));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Input that arrived before PurgeComm is gone; what the far end sends afterwards is read.
+TEST_F(PtyLink, PurgeDropsWhatArrivedBefore) {
+    Timeouts(50);
+    ASSERT_EQ(write(master, "stale", 5), 5);
+    // Wait until the bytes have crossed the pseudo-terminal, watching a second descriptor.
+    int watch = open(slavePath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    ASSERT_GE(watch, 0);
+    pollfd p{watch, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    close(watch);
+    ASSERT_TRUE(PurgeComm(h, PURGE_RXCLEAR));
+    ASSERT_EQ(write(master, "\x06", 1), 1);
+    char buf[8] = {};
+    DWORD got = 0;
+    ReadFile(h, buf, sizeof buf, &got, nullptr);
+    EXPECT_EQ(std::string(buf, got), "\x06");
 }
 
 }  // namespace

@@ -185,6 +185,11 @@ TEST(SimFaults, LateReplyComesAfterTheHostsTimeOut) {
     std::vector<uint64_t> times;
     EXPECT_EQ(h.Ask(FRAME_PROBE, &times).size(), 19u);
     EXPECT_EQ(times.front(), 1000u + 1 + 3500);
+    // One request at a time: a request sent while the late reply is due is answered after it.
+    times.clear();
+    h.Ask(FRAME_PROBE, &times);
+    EXPECT_EQ(times.front(), 1000u + 1 + 3500 + 1);
+    h.nowMs = 6000;
     times.clear();
     h.Ask(FRAME_PROBE, &times);
     EXPECT_EQ(times.front(), h.nowMs - 10 + 1);

@@ -282,6 +282,54 @@ TEST_F(SimRun, FaultsEndInTheirMessage) {
     }
 }
 
+// A reply that comes after the host's 3000 ms read, in any phase, is never taken for the reply
+// to a later request: the run ends in success with the image in the flash, or in the phase's
+// failure message. The first row is a PLC that acknowledges block 4 too late, acknowledges the
+// resent block 4 without writing it again, and refuses the last block once.
+struct LateCase {
+    const char* model;
+    bool startBoot;
+    uint32_t imageBytes;
+    std::vector<std::string> faults;
+    bool ackResent;
+    const char* message;
+};
+
+const std::vector<LateCase> kLateCases = {
+    {"HB2", true, 5000, {"late:block@4:3400", "nak:block@40"}, true, SUCCESS_COM},
+    {"HB2", true, 5000, {"late:block@4:3400", "nak:block@40"}, false, "Firmware update is FAILED"},
+    {"HB2", true, 5000, {"late:block@4:12000", "nak:block@40"}, true, SUCCESS_COM},
+    {"RP300", true, 12288, {"late:boot-id@1:3500"}, true, SUCCESS_USB},
+    {"QM2-E", false, 12288, {"late:probe@1:3500"}, true, SUCCESS_COM},
+    {"QM2-E", false, 12288, {"late:id@1:9000"}, true, SUCCESS_COM},
+    {"QM2-C-V4", false, 12288, {"late:d1386@1:3400", "late:d1001@1:3400"}, true, SUCCESS_COM},
+    {"QM2-E", false, 12288, {"late:enter@1:3400"}, true, SUCCESS_COM},
+    {"PN2", true, 12288, {"late:erase@2:3400"}, true, SUCCESS_COM},
+    {"RP200", true, 12288, {"late:erase@2:3400"}, true,
+     "PLC DOES NOT respond to the erasing signal"},
+    {"PN2", true, 12288, {"late:erase-eot@1:3500"}, true, SUCCESS_COM},
+    {"NV", true, 12288, {"late:update@1:3400"}, true, SUCCESS_USB},
+    {"QM2-E", true, 12288, {"late:eot@1:3400"}, true, SUCCESS_COM},
+};
+
+TEST_F(SimRun, LateRepliesAreNeverTakenForFreshOnes) {
+    for (const LateCase& c : kLateCases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.faults.front() + (c.ackResent ? "" : " nak"));
+        Fresh(c.model, c.imageBytes);
+        auto plc = Simulate(c.model, [&](plcsim::Config& cfg) {
+            if (c.startBoot) cfg.start = plcsim::StartMode::Boot;
+            cfg.ackResentBlock = c.ackResent;
+        });
+        for (const auto& f : c.faults) ASSERT_TRUE(plc->AddFault(f)) << f;
+        Run();
+        std::vector<std::string> texts = MessageTexts();
+        ASSERT_FALSE(texts.empty());
+        EXPECT_EQ(texts.back(), c.message);
+        if (texts.back() == SUCCESS_COM || texts.back() == SUCCESS_USB) ExpectFlashIsTheImage(*plc);
+        ExpectFullRunEnd();
+    }
+}
+
 }  // namespace
 }  // namespace plctest
 

@@ -1,5 +1,4 @@
-#include "applink/applink.h"
-#include "catalogue/catalogue.h"
+#include "link/link.h"
 
 void SetLineSettings(HANDLE h, DWORD baud, BYTE byteSize, BYTE parity) {
     DCB dcb{};
@@ -14,14 +13,16 @@ void SetLineSettings(HANDLE h, DWORD baud, BYTE byteSize, BYTE parity) {
     SetCommState(h, &dcb);
 }
 
-void SetupComLine(HANDLE h) { SetLineSettings(h, 9600, 7, EVENPARITY); }
+void SetupComLine(HANDLE h) {
+    SetLineSettings(h, 9600, 7, EVENPARITY);
+}
 
-void SetLinkTimeouts(HANDLE h, DWORD totalMs) {
+bool SetLinkTimeouts(HANDLE h, DWORD totalMs) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = totalMs;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = totalMs;
-    SetCommTimeouts(h, &timeouts);
+    return SetCommTimeouts(h, &timeouts) != FALSE;
 }

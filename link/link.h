@@ -1,0 +1,102 @@
+// The link layer below both protocols: what every exchange with the PLC stands on.
+//   - SetLineSettings, SetupComLine: the serial line (a USB device may refuse; that is fine)
+//   - SetLinkTimeouts: the read and write time-outs of an operation
+//   - DiscardInput: drops the input that arrived before a request
+//   - SettleLine: after a failed read, waits until the PLC has been quiet and drops what came
+//   - RetryExchange: the one retry driver of every operation: write, read, judge, count
+//
+// Replies carry no sequence number: a one-byte ACK answers whatever was sent last. So no reply
+// may be left over from an earlier request or attempt when a request goes out: the input is
+// discarded before every request, and after a read that failed (nothing came in time, or not the
+// expected reply) the line is left to settle, so that a reply that was merely late is dropped
+// rather than taken for the reply to the resend. An exchange that needed a resend settles once
+// more after its accepted reply: the PLC may still answer the attempts it had queued.
+#pragma once
+
+#include <cstdint>
+
+#include "catalogue/catalogue.h"
+#include "platform/platform.h"
+
+// Failed writes and failed reads are each retried this many times; the next failure of either
+// kind ends the operation.
+#define LINK_RETRY_LIMIT 5
+
+// Silence that tells a late reply is no longer on its way. A PLC that misses the 3000 ms read
+// time-out (a slow page erase, a busy bootloader) answers within a fraction of a second of it.
+#define SETTLE_QUIET_MS 1000
+
+// The size of the reads with which DiscardInput and SettleLine read off the line; no reply of
+// either protocol has this length.
+#define DRAIN_READ_BYTES 64
+
+// The line's speed, data bits and parity with one stop bit and DTR and RTS off; every other
+// setting stays as the port has it.
+void SetLineSettings(HANDLE h, DWORD baud, BYTE byteSize, BYTE parity);
+// 9600 baud, 7 data bits, even parity, one stop bit, DTR and RTS off; COM-port models only.
+void SetupComLine(HANDLE h);
+// ReadIntervalTimeout MAXDWORD, multipliers 0, read and write totals of totalMs. False when the
+// handle refuses them (the operations go on regardless).
+bool SetLinkTimeouts(HANDLE h, DWORD totalMs);
+
+// Drops the input that has arrived and not been read. A handle that refuses PurgeComm (a USB
+// device may) is read empty instead, with reads that do not wait; timeoutMs is the operation's
+// time-out, set again afterwards.
+void DiscardInput(HANDLE h, DWORD timeoutMs);
+// Reads and drops whatever comes until the line has been quiet for SETTLE_QUIET_MS (a bounded
+// number of reads), then sets the operation's time-outs again.
+void SettleLine(HANDLE h, DWORD timeoutMs);
+
+// What one attempt of an exchange came to.
+enum Verdict : uint8_t {
+    VERDICT_ACCEPTED,      // the reply the operation waits for
+    VERDICT_READ_FAILED,   // no usable reply: the line settles, the request goes out again
+    VERDICT_WRITE_FAILED,  // a write of the attempt went out short
+    VERDICT_ENDS,          // a reply that ends the operation at once (NOK to a block)
+};
+
+struct RetryRules {
+    uint8_t failureLimit;   // LINK_RETRY_LIMIT, or smaller
+    bool counts;            // failures shown in errCounter and totalErrCounter
+    bool firstFailureEnds;  // one chance only
+    DWORD timeoutMs;        // the operation's time-outs, set again after a settle
+    uint32_t* sendBudget;   // requests that may still go out whole, counted down; nullptr: any
+};
+
+// A failed write or read: the counter grows and, when the rules say so, errCounter shows it and
+// totalErrCounter grows by 1.
+inline void CountFailure(uint8_t* counter, bool counts = true) {
+    ++*counter;
+    if (!counts) return;
+    errCounter = *counter;
+    totalErrCounter += 1;
+}
+
+// Sends with write() and judges with read() until an attempt is accepted or ends the exchange,
+// or a failure counter passes the limit, or the send budget is spent. write() returns false when its bytes went out short;
+// read(rerrCounter) reads and judges the reply. Returns VERDICT_ACCEPTED, VERDICT_ENDS, or the
+// kind of the failure that used up the retries.
+template <class Write, class Read>
+Verdict RetryExchange(HANDLE h, const RetryRules& rules, Write write, Read read) {
+    uint8_t werrCounter = 0;
+    uint8_t rerrCounter = 0;
+    Verdict last = VERDICT_READ_FAILED;
+    while (werrCounter <= rules.failureLimit && rerrCounter <= rules.failureLimit) {
+        if (rules.sendBudget != nullptr && *rules.sendBudget == 0) return last;
+        DiscardInput(h, rules.timeoutMs);
+        last = write() ? VERDICT_READ_FAILED : VERDICT_WRITE_FAILED;
+        if (last == VERDICT_READ_FAILED) {
+            if (rules.sendBudget != nullptr) --*rules.sendBudget;
+            if (rules.counts) errCounter = rerrCounter;
+            last = read(rerrCounter);
+        }
+        if (last == VERDICT_ACCEPTED && rerrCounter > 0) SettleLine(h, rules.timeoutMs);
+        if (last == VERDICT_ACCEPTED || last == VERDICT_ENDS) return last;
+        CountFailure(last == VERDICT_WRITE_FAILED ? &werrCounter : &rerrCounter, rules.counts);
+        bool again = !rules.firstFailureEnds && werrCounter <= rules.failureLimit &&
+                     rerrCounter <= rules.failureLimit;
+        if (!again) return last;
+        if (last == VERDICT_READ_FAILED) SettleLine(h, rules.timeoutMs);
+    }
+    return last;
+}
