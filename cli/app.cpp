@@ -59,6 +59,14 @@ bool LoadImageFile(const std::string& path, std::vector<uint8_t>* data, std::str
     return true;
 }
 
+// Size and SHA-256 of the image built into the program.
+std::string EmbeddedImageText() {
+    size_t size = 0;
+    const uint8_t* data = platform::EmbeddedImage(&size);
+    if (data == nullptr) return "not present in this program";
+    return std::to_string(size) + " bytes, SHA-256 " + Sha256Hex(data, size);
+}
+
 PortList PortsOf(uint32_t row) {
     PortList list{};
     if (ModelIn(row, USB_ATTACHED_MODELS))
@@ -135,8 +143,8 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
         return EXIT_SUCCESSFUL;
     }
     if (options.version) {
-        io.out << PROGRAM_NAME << ' ' << PLC_VERSION_TEXT << " (embedded image " << embeddedFile
-               << ")\n";
+        io.out << PROGRAM_NAME << ' ' << PLC_VERSION_TEXT << '\n'
+               << "embedded image: " << embeddedFile << ", " << EmbeddedImageText() << '\n';
         return EXIT_SUCCESSFUL;
     }
     uint32_t row = 0;

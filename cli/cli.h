@@ -91,6 +91,9 @@ struct RunPoint {
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
 
+// SHA-256 of the bytes, as 64 lower-case hex digits.
+std::string Sha256Hex(const uint8_t* data, size_t len);
+
 // One exchange of the --trace file: "<seconds> W|R <count>[/<requested>] <bytes>", the bytes
 // with CR, LF, backslash and non-printables escaped; seconds from baseMs with milliseconds.
 std::string EscapeBytes(const uint8_t* data, size_t len);

@@ -101,6 +101,10 @@ if [ -n "$sent" ]; then
   cmp -n "$sent" "$image" "$tmp/flash.bin" || fail "the flash differs from the image"
   [ "$(stat -c %s "$tmp/flash.bin")" -ge "$sent" ] || fail "the flash is short"
 fi
+if [ "$case" = rp200 ]; then
+  version_line="embedded image: $(basename "$embedded"), $(stat -c %s "$embedded") bytes, SHA-256 $(sha256sum <"$embedded" | cut -d' ' -f1)"
+  "$bindir/plcfwupdate" --version | grep -qxF "$version_line" || fail "--version does not show '$version_line'"
+fi
 if [ "$case" = qm2e ]; then
   grep -q '^[0-9]*\.[0-9][0-9][0-9] W [0-9]* UPDATE' "$tmp/trace" || fail "no UPDATE in the trace"
   grep -q '^[0-9]*\.[0-9][0-9][0-9] R 1 \\x06' "$tmp/trace" || fail "no ACK in the trace"
