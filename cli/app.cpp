@@ -1,4 +1,5 @@
 // The program: options, model and port, the image and the trace, then one run.
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
+#include "bootloader/bootloader.h"
 #include "device/device.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
@@ -115,23 +117,106 @@ int ListPorts(Io& io, uint32_t row) {
     return EXIT_SUCCESSFUL;
 }
 
-std::string LinkDescription(const CliOptions& options, uint32_t row) {
+// The port as the record names it: --port, "USB", or the listed COM port.
+std::string RecordedPort(const CliOptions& options, uint32_t row) {
     if (options.port) return *options.port;
-    if (ModelIn(row, USB_ATTACHED_MODELS)) return "the PLC's USB device";
-    char port[PORT_NAME_BYTES];
-    GetSelectedComPort(port);
-    return *port != '\0' ? port : "none found";
+    if (ModelIn(row, USB_ATTACHED_MODELS)) return "USB";
+    PortList ports = PortsOf(row);
+    return ports.count > 0 ? ports.names[0] : "";
+}
+
+std::string LinkDescription(const CliOptions& options, uint32_t row) {
+    if (!options.port && ModelIn(row, USB_ATTACHED_MODELS)) return "the PLC's USB device";
+    std::string port = RecordedPort(options, row);
+    return port.empty() ? "none found" : port;
 }
 
 }  // namespace
 
+std::atomic<RunRecorder*> gRecorder{nullptr};
+
 void OnInterrupt(int exitStatus) {
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
-    if (frontEnd != nullptr) frontEnd->Interrupt(exitStatus);
+    if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
+        CliFrontEnd::Outcome outcome = frontEnd->LastOutcome();
+        RunRecorder* recorder = gRecorder.load();
+        if (recorder != nullptr) recorder->Finish(outcome, exitStatus);
+    }
     std::cout.flush();
     std::cerr.flush();
     std::_Exit(exitStatus);
 }
+
+namespace {
+
+// The image of the run behind the resource calls; its bytes stay until the program ends.
+bool SetUpImage(const CliOptions& options, RecordFields* fields, std::string* error) {
+    static std::vector<uint8_t> image;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    if (options.image) {
+        if (!LoadImageFile(*options.image, &image, error)) return false;
+        platform::SetResourceImage(image.data(), image.size());
+        data = image.data();
+        size = image.size();
+        fields->imageFile = *options.image;
+    } else {
+        platform::UseEmbeddedResourceImage();
+        data = platform::EmbeddedImage(&size);
+    }
+    fields->imageBytes = size;
+    fields->imageSha256 = data != nullptr ? Sha256Hex(data, size) : "";
+    return true;
+}
+
+bool OpenTrace(const std::string& path, std::unique_ptr<std::ofstream>* trace,
+               std::string* error) {
+    *trace = std::make_unique<std::ofstream>(path, std::ios::trunc);
+    if (!**trace) {
+        *error = "cannot write the trace file '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    auto base = std::make_shared<std::optional<uint64_t>>();
+    std::ofstream* file = trace->get();
+    platform::SetLinkTrace([file, base](platform::TraceDir dir, const uint8_t* data, size_t len,
+                                        uint32_t requested, uint64_t ms) {
+        if (!*base) *base = ms;
+        *file << FormatTraceLine(dir == platform::TraceDir::Write, data, len, requested, ms, **base)
+              << '\n';
+    });
+    return true;
+}
+
+// The update run itself, once everything it needs is in place.
+int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
+              Engine& engine, RunRecorder* recorder) {
+    ClearPlcReport();
+    // A mistyped --port must not get protocol frames written into a file.
+    std::string error;
+    if (options.port && !CheckPortName(*options.port, &error)) {
+        std::string message = LinkOpenFailureMessage(options.port->c_str());
+        io.out << MessageLine(CAPTION_ERROR, message.c_str()) << '\n'
+               << PROGRAM_NAME << ": " << error << '\n';
+        recorder->Finish(CliFrontEnd::Outcome{CAPTION_ERROR, message, 0, 0}, EXIT_FAILED);
+        return EXIT_FAILED;
+    }
+    io.out << PROGRAM_NAME << ": " << plcList[row] << ", image "
+           << (options.image ? *options.image : embeddedFile) << ", link "
+           << LinkDescription(options, row) << '\n';
+    SelectPLC(row);
+    ChoosePort(options, row, engine);
+    FrontEndConfig config;
+    config.terminal = io.terminal;
+    config.yes = options.yes;
+    CliFrontEnd frontEnd(io.out, io.in, config);
+    gRecorder = recorder;
+    int status = frontEnd.Run(engine.startBurn);
+    recorder->Finish(frontEnd.LastOutcome(), status);
+    gRecorder = nullptr;
+    return status;
+}
+
+}  // namespace
 
 int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,
          Engine engine) {
@@ -151,49 +236,23 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
     if (options.listPorts) return ListPorts(io, row);
 
-    static std::vector<uint8_t> image;
-    if (options.image) {
-        if (!LoadImageFile(*options.image, &image, &error)) return Usage(io, error);
-        platform::SetResourceImage(image.data(), image.size());
-    } else {
-        platform::UseEmbeddedResourceImage();
-    }
+    RecordFields fields;
+    fields.start = UtcIsoTime(std::time(nullptr));
+    fields.version = PLC_VERSION_TEXT;
+    fields.action = "update";
+    fields.model = plcList[row];
+    fields.imageFile = embeddedFile;
+    if (!SetUpImage(options, &fields, &error)) return Usage(io, error);
+    fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     std::unique_ptr<std::ofstream> trace;
-    if (options.trace) {
-        trace = std::make_unique<std::ofstream>(*options.trace, std::ios::trunc);
-        if (!*trace)
-            return Usage(io, "cannot write the trace file '" + *options.trace +
-                                 "': " + std::strerror(errno));
-        auto base = std::make_shared<std::optional<uint64_t>>();
-        std::ofstream* file = trace.get();
-        platform::SetLinkTrace([file, base](platform::TraceDir dir, const uint8_t* data, size_t len,
-                                            uint32_t requested, uint64_t ms) {
-            if (!*base) *base = ms;
-            *file << FormatTraceLine(dir == platform::TraceDir::Write, data, len, requested, ms,
-                                     **base)
-                  << '\n';
-        });
-    }
+    if (options.trace && !OpenTrace(*options.trace, &trace, &error)) return Usage(io, error);
+    // The record is checked before the link is opened: a run that cannot be recorded does not start.
+    RunRecorder recorder;
+    if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
 
-    // A mistyped --port must not get protocol frames written into a file.
-    if (options.port && !CheckPortName(*options.port, &error)) {
-        io.out << MessageLine(CAPTION_ERROR, LinkOpenFailureMessage(options.port->c_str()).c_str())
-               << '\n'
-               << PROGRAM_NAME << ": " << error << '\n';
-        return EXIT_FAILED;
-    }
-
-    SelectPLC(row);
-    ChoosePort(options, row, engine);
-    io.out << PROGRAM_NAME << ": " << plcList[row] << ", image "
-           << (options.image ? *options.image : embeddedFile) << ", link "
-           << LinkDescription(options, row) << '\n';
-
-    FrontEndConfig config;
-    config.terminal = io.terminal;
-    config.yes = options.yes;
-    CliFrontEnd frontEnd(io.out, io.in, config);
-    int status = frontEnd.Run(engine.startBurn);
+    fields.port = RecordedPort(options, row);
+    recorder.Start(fields);
+    int status = RunUpdate(io, options, row, embeddedFile, engine, &recorder);
     if (trace) {
         platform::SetLinkTrace(nullptr);
         trace->flush();

@@ -10,7 +10,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <fstream>
 #include <iosfwd>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,6 +38,7 @@ struct CliOptions {
     std::optional<std::string> image;
     std::optional<std::string> model;
     std::optional<std::string> trace;
+    std::optional<std::string> record;
     bool yes = false;
     bool listPorts = false;
     bool help = false;
@@ -91,6 +95,67 @@ struct RunPoint {
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
 
+// What the PLC reported in the latest run (a copy of plcReport).
+struct PlcSeen {
+    int32_t probeResult = -1;
+    int32_t appId = -1;
+    int32_t bootId = -1;
+    int32_t D1386 = -1;
+    int32_t D1001 = -1;
+    int32_t D1148 = -1;
+    int32_t bootloaderVersion = -1;
+    bool enteredBootloader = false;
+    int32_t blocksSent = 0;
+};
+PlcSeen TakePlcSeen();
+// The mode a probe result tells ("application firmware", "bootloader", ...); "" for none.
+std::string ModeText(int32_t probeResult);
+// A bootloader version byte as the messages write it: 0x10 is "V1.0".
+std::string BootloaderVersionText(int32_t version);
+
+// How a run ended: its final message (caption empty when there was none, as when it was
+// interrupted) and the error counters at that moment.
+struct RunOutcome {
+    std::string caption, text;
+    int32_t errors = 0;
+    int32_t totalErrors = 0;
+};
+
+// One line of the --record file: a JSON object.
+struct RecordFields {
+    std::string start;  // UTC, ISO 8601
+    std::string version;
+    std::string action;  // "update" or "info"
+    std::string port, model, imageFile;
+    uint64_t imageBytes = 0;
+    std::string imageSha256;
+    PlcSeen plc;
+    uint32_t blocksTotal = 0;
+    int32_t errors = 0;  // the error counters when the run ended
+    int32_t totalErrors = 0;
+    std::string caption, message;  // the final message, or what ended the run
+    int exitStatus = 0;
+    double durationSeconds = 0;
+};
+std::string RecordLine(const RecordFields& fields);
+
+// The --record file of one run: opened (for appending) before the link is, written once, when
+// the run ends or is interrupted, from whichever thread gets there first.
+class RunRecorder {
+  public:
+    bool Open(const std::string& path, std::string* error);
+    void Start(const RecordFields& fields);
+    void Finish(const RunOutcome& outcome, int exitStatus);
+
+  private:
+    std::mutex mutex_;
+    std::unique_ptr<std::ofstream> file_;
+    RecordFields fields_;
+    std::chrono::steady_clock::time_point started_;
+    bool written_ = false;
+};
+std::string JsonString(const std::string& text);
+
 // SHA-256 of the bytes, as 64 lower-case hex digits.
 std::string Sha256Hex(const uint8_t* data, size_t len);
 
@@ -124,6 +189,9 @@ class CliFrontEnd {
     // The messages shown during the last run, as printed.
     std::vector<std::string> Messages() const;
 
+    using Outcome = RunOutcome;
+    Outcome LastOutcome() const;
+
     // The operator interrupted the run: ends the status line and prints InterruptedLine. Returns
     // false, printing nothing, when no run is in progress or its final message has been shown.
     bool Interrupt(int exitStatus);
@@ -152,12 +220,15 @@ class CliFrontEnd {
     bool anyLine_ = false;
     PanelSnapshot lastDrawn_;
     std::string finalMessage_;
+    Outcome outcome_;
     bool ended_ = false;
     bool interrupted_ = false;
     std::vector<std::string> messages_;
 };
 
 // ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
+// The time as ISO 8601 in UTC: "2024-01-03T09:15:00Z".
+std::string UtcIsoTime(std::time_t t);
 // Whether the standard output is a terminal (the status line is redrawn in place there).
 bool OutputIsTerminal();
 // From now on Ctrl-C and a request to end the process call onInterrupt(EXIT_INTERRUPTED or

@@ -8,12 +8,22 @@
 #include <system_error>
 #include <thread>
 
+#include <ctime>
+
 #include "cli/cli.h"
 
 namespace plccli {
 
 bool OutputIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
+}
+
+std::string UtcIsoTime(std::time_t t) {
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }
 
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {

@@ -51,9 +51,17 @@ bool CliFrontEnd::Interrupt(int exitStatus) {
         out_ << '\n';
         lineOpen_ = false;
     }
-    out_ << "plcfwupdate: " << InterruptedLine(exitStatus, TakeRunPoint()) << '\n';
+    std::string line = InterruptedLine(exitStatus, TakeRunPoint());
+    out_ << "plcfwupdate: " << line << '\n';
     out_.flush();
+    PanelSnapshot now = TakeSnapshot();
+    outcome_ = Outcome{"", line, now.errors, now.totalErrors};
     return true;
+}
+
+CliFrontEnd::Outcome CliFrontEnd::LastOutcome() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outcome_;
 }
 
 std::vector<std::string> CliFrontEnd::Messages() const {
@@ -81,6 +89,7 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
         anyLine_ = false;
         interrupted_ = false;
         finalMessage_.clear();
+        outcome_ = Outcome{};
         messages_.clear();
     }
     gActive = this;
@@ -190,6 +199,10 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         out_.flush();
         messages_.push_back(line);
         finalMessage_ = text ? text : "";
+        if (!prompt) {
+            PanelSnapshot now = TakeSnapshot();
+            outcome_ = Outcome{caption ? caption : "", finalMessage_, now.errors, now.totalErrors};
+        }
     }
     if (prompt && !config_.yes) {
         // A closed input answers as Enter would: nothing else can answer it.

@@ -23,6 +23,7 @@ const OptionRow OPTIONS[] = {
     {"--image", true, &CliOptions::image, nullptr},
     {"--model", true, &CliOptions::model, nullptr},
     {"--trace", true, &CliOptions::trace, nullptr},
+    {"--record", true, &CliOptions::record, nullptr},
     {"--yes", false, nullptr, &CliOptions::yes},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
     {"--help", false, nullptr, &CliOptions::help},
@@ -114,6 +115,9 @@ std::string UsageText() {
            "  --yes             answer the replug and power-cycle prompts without waiting\n"
            "  --list-ports      list the ports of the model, one a line, and exit\n"
            "  --trace FILE      write every exchange on the link to FILE with a time stamp\n"
+           "  --record FILE     append one JSON line about the run to FILE: time, version, port,\n"
+           "                    model, image and its SHA-256, what the PLC reported, blocks,\n"
+           "                    errors, the final message, exit status and duration\n"
            "  --help            show this text and exit\n"
            "  --version         show the version and the embedded image, and exit\n"
            "\n"

@@ -3,22 +3,19 @@
 #include "applink/applink.h"
 #include "update/stages.h"
 
-namespace {
-
-#define COUNT_OF(a) static_cast<int>(sizeof(a) / sizeof((a)[0]))
-
-// D1386 tells the QM2-C family (16696 or 16695) from the QM2-TR2 family (anything else, 0 too).
 bool IsQm2cFamily(uint16_t d1386) {
     return d1386 == 16696 || d1386 == 16695;
 }
-// D1001: bits 4 to 7 read as 4 or more mean firmware generation V4, else V2/V3.
 bool IsGenerationV4(uint16_t d1001) {
     return (d1001 & 0x00F0) > 0x3F;
 }
-// D1148: not 0 on the larger variant (28 of the DK2 family, 26 of the NV family).
 bool IsLargeVariant(uint16_t d1148) {
     return d1148 != 0;
 }
+
+namespace {
+
+#define COUNT_OF(a) static_cast<int>(sizeof(a) / sizeof((a)[0]))
 
 // Rule A (id 0x000C): the QM2 family, told apart by D1386 and, where it matters, D1001.
 enum Qm2Family { FAMILY_QM2C, FAMILY_QM2TR2 };

@@ -4,8 +4,10 @@
 //     message
 //   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
+//   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "catalogue/catalogue.h"
@@ -29,3 +31,11 @@ void SetLinkOverride(const char* path);
 
 // "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
 std::string LinkOpenFailureMessage(const char* linkName);
+
+// What the registers of the compatibility rules mean.
+// D1386 tells the QM2-C family (16696 or 16695) from the QM2-TR2 family (anything else, 0 too).
+bool IsQm2cFamily(uint16_t d1386);
+// D1001: bits 4 to 7 read as 4 or more mean firmware generation V4, else V2/V3.
+bool IsGenerationV4(uint16_t d1001);
+// D1148: not 0 on the larger variant (28 of the DK2 family, 26 of the NV family).
+bool IsLargeVariant(uint16_t d1148);

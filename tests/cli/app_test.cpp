@@ -102,6 +102,7 @@ TEST_F(CliMainTest, UsageErrorsExitTwoWithOneLineAndNoRun) {
         {"--image", tree.Path("empty_1.bin").string(), "--model", "QM2-E"},
         {"--image", tree.Path("dir_1.bin").string()},
         {"--trace", "/no/such/dir/trace.log"},
+        {"--record", "/no/such/dir/runs.jsonl"},  // before any link is opened
         {"--model", "NOPE", "--list-ports"},
         {"stray"},
     };

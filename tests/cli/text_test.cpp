@@ -131,6 +131,19 @@ TEST(Sha256, KnownVectors) {
             << text.size() << " bytes";
 }
 
+TEST(Record, StringsStayValidJson) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM3", "\"COM3\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"line\r\n\t", "\"line\\u000d\\u000a\\u0009\""},
+        {"\xe9t\xe9\x7f", "\"\\u00e9t\\u00e9\\u007f\""},
+    };
+    for (const auto& [text, json] : cases) EXPECT_EQ(plccli::JsonString(text), json);
+    EXPECT_EQ(plccli::BootloaderVersionText(0x10), "V1.0");
+    EXPECT_EQ(plccli::BootloaderVersionText(0x09), "V0.9");
+    EXPECT_EQ(plccli::UtcIsoTime(1704273300), "2024-01-03T09:15:00Z");
+}
+
 TEST(TraceLine, OneExchangeALine) {
     struct Case {
         bool write;

@@ -31,7 +31,7 @@ case $case in
     expect_msg="[Information] Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
     sent=$(( $(stat -c %s "$embedded") - 4096 )) ;;  # 4 KiB-page model: the last page stays
   qm2e)
-    model=QM2-E image=$(small_image) cliargs=(--image "$image" --trace "$tmp/trace")
+    model=QM2-E image=$(small_image) cliargs=(--image "$image" --trace "$tmp/trace" --record "$tmp/runs.jsonl")
     expect_msg="[INFORMATION] Firmware update is SUCCESSFUL"
     sent=100000 ;;
   runmode)
@@ -46,12 +46,26 @@ case $case in
     expect_status=1 ;;
   sigint | sigterm)
     # A paced line keeps the transfer going for several seconds.
-    model=QM2-E image=$(small_image) cliargs=(--image "$image") simargs=(--pace)
+    model=QM2-E image=$(small_image) cliargs=(--image "$image" --record "$tmp/runs.jsonl") simargs=(--pace)
     expect_msg="plcfwupdate: interrupted during Programming"
     expect_status=130
     [ "$case" = sigterm ] && expect_msg="plcfwupdate: terminated during Programming" expect_status=143 ;;
   *) echo "unknown case $case" >&2; exit 2 ;;
 esac
+
+# The record file holds one JSON line with the image's SHA-256 and the run's exit status.
+check_record() {
+  python3 - "$tmp/runs.jsonl" "$(sha256sum <"$image" | cut -d' ' -f1)" "$1" <<'PY' || fail "the record: see above"
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+assert len(lines) == 1, "%d lines" % len(lines)
+r = json.loads(lines[0])
+assert r["image"]["sha256"] == sys.argv[2], r["image"]
+assert r["exit_status"] == int(sys.argv[3]), r["exit_status"]
+assert r["model"] == "QM2-E" and r["plc"]["boot_id"] is not None, r
+print("record:", lines[0][:100] + "...")
+PY
+}
 
 # Starts plcfwupdate, sends the signal once the transfer shows, and checks the run's last line.
 interrupted_run() {
@@ -72,6 +86,7 @@ interrupted_run() {
   last=$(tail -n 1 "$tmp/out")
   [[ "$last" == "$expect_msg at "[0-9]*"%: the PLC's flash is erased and partly written, and the PLC stays in its bootloader. Running the same command again completes the update." ]] ||
     fail "the last line is '$last'"
+  check_record "$expect_status"
   echo "ok ($case): exit $status, '$last'"
   exit 0
 }
@@ -108,5 +123,6 @@ fi
 if [ "$case" = qm2e ]; then
   grep -q '^[0-9]*\.[0-9][0-9][0-9] W [0-9]* UPDATE' "$tmp/trace" || fail "no UPDATE in the trace"
   grep -q '^[0-9]*\.[0-9][0-9][0-9] R 1 \\x06' "$tmp/trace" || fail "no ACK in the trace"
+  check_record 0
 fi
 echo "ok ($case): exit $status, '$expect_msg', ${took_ms} ms"
