@@ -12,4 +12,5 @@ void ClearPlcReport() {
     plcReport.bootloaderVersion = NOT_REPORTED;
     plcReport.enteredBootloader = 0;
     plcReport.blocksSent = 0;
+    plcReport.checksPassed = CHECKS_NONE;
 }

@@ -9,6 +9,12 @@
 
 #define NOT_REPORTED (-1)
 
+enum ChecksPassed {
+    CHECKS_NONE = 0,
+    CHECKS_IDENTITY = 1,  // the PLC is of the selected model
+    CHECKS_ALL = 2,       // and the compatibility rules or the bootloader-version gate passed too
+};
+
 struct PlcReport {
     Shared<int32_t> probeResult{NOT_REPORTED};  // the latest mode probe's result (ENQ, ACK, ERR|...)
     Shared<int32_t> appId{NOT_REPORTED};        // id in the application firmware's identity reply
@@ -19,6 +25,7 @@ struct PlcReport {
     Shared<int32_t> bootloaderVersion{NOT_REPORTED};  // as RP_fu_version holds it
     Shared<int32_t> enteredBootloader{0};  // 1 once the PLC accepted the enter-bootloader request
     Shared<int32_t> blocksSent{0};         // image blocks the bootloader acknowledged
+    Shared<int32_t> checksPassed{CHECKS_NONE};  // how far the run's checks of the PLC got
 };
 
 extern PlcReport plcReport;

@@ -208,9 +208,11 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     FrontEndConfig config;
     config.terminal = io.terminal;
     config.yes = options.yes;
+    config.quiet = options.info;
     CliFrontEnd frontEnd(io.out, io.in, config);
     gRecorder = recorder;
-    int status = frontEnd.Run(engine.startBurn);
+    int status = options.info ? RunInfo(io.out, frontEnd, engine.startBurn)
+                              : frontEnd.Run(engine.startBurn);
     recorder->Finish(frontEnd.LastOutcome(), status);
     gRecorder = nullptr;
     return status;
@@ -239,7 +241,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     RecordFields fields;
     fields.start = UtcIsoTime(std::time(nullptr));
     fields.version = PLC_VERSION_TEXT;
-    fields.action = "update";
+    fields.action = options.info ? "info" : "update";
     fields.model = plcList[row];
     fields.imageFile = embeddedFile;
     if (!SetUpImage(options, &fields, &error)) return Usage(io, error);

@@ -41,6 +41,7 @@ struct CliOptions {
     std::optional<std::string> record;
     bool yes = false;
     bool listPorts = false;
+    bool info = false;
     bool help = false;
     bool version = false;
 };
@@ -106,10 +107,14 @@ struct PlcSeen {
     int32_t bootloaderVersion = -1;
     bool enteredBootloader = false;
     int32_t blocksSent = 0;
+    int32_t checksPassed = 0;  // enum ChecksPassed
 };
 PlcSeen TakePlcSeen();
 // The mode a probe result tells ("application firmware", "bootloader", ...); "" for none.
 std::string ModeText(int32_t probeResult);
+// A model id as "0x0017", and the catalogue models that report it.
+std::string IdText(int32_t id);
+std::string ModelsWithId(int32_t id);
 // A bootloader version byte as the messages write it: 0x10 is "V1.0".
 std::string BootloaderVersionText(int32_t version);
 
@@ -168,6 +173,7 @@ std::string FormatTraceLine(bool write, const uint8_t* data, size_t len, uint32_
 struct FrontEndConfig {
     bool terminal = false;  // redraw one line with \r; otherwise print plain lines
     bool yes = false;       // answer the reconnect prompts without waiting for Enter
+    bool quiet = false;     // neither the status line nor the messages: the caller reports
     std::chrono::milliseconds tick{100};
     std::chrono::milliseconds second{1000};
 };
@@ -257,6 +263,10 @@ struct Io {
     std::istream& in;
     bool terminal;
 };
+
+// --info: a check-only run of the worker on the front end, the values it did not read, and
+// what the PLC is and what a run would decide, printed to out. Exit 0 when the PLC answered.
+int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*));
 
 // The program: arguments after the program name, the embedded image's file name.
 int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,

@@ -150,6 +150,7 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
 }
 
 void CliFrontEnd::DrawLocked(bool finishLine) {
+    if (config_.quiet) return;
     PanelSnapshot now = TakeSnapshot();
     if (config_.terminal) {
         out_ << '\r' << StatusLine(now) << CLEAR_TO_LINE_END;
@@ -194,7 +195,7 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         } else if (!config_.terminal && timerRunning_) {
             DrawLocked(false);
         }
-        out_ << line << '\n';
+        if (!config_.quiet) out_ << line << '\n';
         if (prompt && !config_.yes) out_ << PROMPT_HINT << '\n';
         out_.flush();
         messages_.push_back(line);

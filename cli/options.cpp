@@ -26,6 +26,7 @@ const OptionRow OPTIONS[] = {
     {"--record", true, &CliOptions::record, nullptr},
     {"--yes", false, nullptr, &CliOptions::yes},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
+    {"--info", false, nullptr, &CliOptions::info},
     {"--help", false, nullptr, &CliOptions::help},
     {"-h", false, nullptr, &CliOptions::help},
     {"--version", false, nullptr, &CliOptions::version},
@@ -114,6 +115,8 @@ std::string UsageText() {
            "  --model NAME      the PLC model (wins over the image's file name)\n"
            "  --yes             answer the replug and power-cycle prompts without waiting\n"
            "  --list-ports      list the ports of the model, one a line, and exit\n"
+           "  --info            identify the PLC and tell whether the image would pass its\n"
+           "                    checks, changing nothing; exit 0 when the PLC answered\n"
            "  --trace FILE      write every exchange on the link to FILE with a time stamp\n"
            "  --record FILE     append one JSON line about the run to FILE: time, version, port,\n"
            "                    model, image and its SHA-256, what the PLC reported, blocks,\n"

@@ -10,18 +10,12 @@ namespace plccli {
 
 namespace {
 
-std::string Hex16(int32_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(value) & 0xFFFF);
-    return text;
-}
-
 // A reported value as JSON: null when the PLC did not report it.
 std::string Number(int32_t value) {
     return value == NOT_REPORTED ? "null" : std::to_string(value);
 }
 std::string HexOrNull(int32_t value) {
-    return value == NOT_REPORTED ? "null" : JsonString(Hex16(value));
+    return value == NOT_REPORTED ? "null" : JsonString(IdText(value));
 }
 std::string TextOrNull(const std::string& text) {
     return text.empty() ? "null" : JsonString(text);
@@ -53,6 +47,7 @@ PlcSeen TakePlcSeen() {
     p.bootloaderVersion = plcReport.bootloaderVersion;
     p.enteredBootloader = plcReport.enteredBootloader != 0;
     p.blocksSent = plcReport.blocksSent;
+    p.checksPassed = plcReport.checksPassed;
     return p;
 }
 

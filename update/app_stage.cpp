@@ -186,10 +186,14 @@ void AppModeStage(BurnRun* run) {
         return;
     }
 
+    plcReport.checksPassed = CHECKS_IDENTITY;
+
     if (!CompatibilityRules(run)) return;
     if (run->QM2_TR2_QM2C_ERROR || run->WJB_QM2_ERROR || run->DK2_ERROR || run->NV_ERROR ||
         run->HB_ERROR)
         return;
+    plcReport.checksPassed = CHECKS_ALL;
+    if (run->checkOnly) return;
 
     run->status = SendErase_A(hSerial);
     if (run->status != OK) {

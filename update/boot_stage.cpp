@@ -8,6 +8,7 @@ void BootModeStage(BurnRun* run) {
         StopWithError(run, MSG_PLC_TYPE_WRONG);
         return;
     }
+    plcReport.checksPassed = CHECKS_IDENTITY;
 
     if (InBootloaderVersionGroup(selectedPLCID)) {
         if (read_fu_version_B() != OK) {
@@ -23,6 +24,9 @@ void BootModeStage(BurnRun* run) {
             return;
         }
     }
+
+    plcReport.checksPassed = CHECKS_ALL;
+    if (run->checkOnly) return;
 
     if (SendErase_B(hSerial) != OK) {
         StopWithError(run, MSG_NO_ERASE_REPLY);

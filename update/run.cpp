@@ -21,6 +21,7 @@ const char* const kDevicePrefix = "\\\\.\\";
 
 std::mutex gOverrideMutex;
 std::string gLinkOverride;
+bool gCheckOnly = false;
 
 HANDLE OpenPath(const char* path) {
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -47,6 +48,23 @@ void EndRun(const BurnRun* run) {
 }
 
 }  // namespace
+
+void SetCheckOnly(bool checkOnly) {
+    std::lock_guard<std::mutex> lock(gOverrideMutex);
+    gCheckOnly = checkOnly;
+}
+
+HANDLE OpenRunLink() {
+    BurnRun run{};
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        run.linkOverride = gLinkOverride;
+    }
+    if (SelectedPLCIn(USB_ATTACHED_MODELS)) return OpenUsbLink(&run);
+    char portName[PORT_NAME_BYTES];
+    GetSelectedComPort(portName);
+    return OpenComLink(&run, portName);
+}
 
 void SetLinkOverride(const char* path) {
     std::lock_guard<std::mutex> lock(gOverrideMutex);
@@ -98,6 +116,7 @@ void StartBurn(void* pParam) {
     {
         std::lock_guard<std::mutex> lock(gOverrideMutex);
         run.linkOverride = gLinkOverride;
+        run.checkOnly = gCheckOnly;
     }
 
     ClearPlcReport();
@@ -114,11 +133,11 @@ void StartBurn(void* pParam) {
     const SizeClass& sizeClass = SizeClassFor(idx);
     run.maxSize = MaxImageBytes(idx);
     const uint32_t length = fileLength;
-    if (length > run.maxSize) {
+    if (!run.checkOnly && length > run.maxSize) {
         EndBeforeLink(&run, sizeClass.tooLarge, CLOCK_AFTER_BUTTON);
         return;
     }
-    if (length < MinImageBytes(idx)) {
+    if (!run.checkOnly && length < MinImageBytes(idx)) {
         EndBeforeLink(&run, sizeClass.tooSmall, CLOCK_AFTER_BUTTON);
         return;
     }

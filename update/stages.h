@@ -31,6 +31,7 @@ struct BurnRun {
     uint8_t NV_ERROR;
     uint8_t HB_ERROR;
     std::string linkOverride;  // the front end's link path; empty for the listed port or USB
+    bool checkOnly;            // stop before the first request that changes the PLC
 };
 
 // A pass whose probe answered ENQ: identity, compatibility rules, bootloader-version gate,

@@ -3,6 +3,7 @@
 //   - ONESECONDTIMER: the window's elapsed-time timer, which the worker stops before its final
 //     message
 //   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
+//   - SetCheckOnly, OpenRunLink: runs that only identify the PLC, and the link they use
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
 //   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
@@ -28,6 +29,15 @@ void StartBurn(void* pParam);
 // power cycle; a bare name (COM10, ttyUSB0) opens as a device. An empty text or nullptr goes
 // back to the normal choice. Read at the start of each run.
 void SetLinkOverride(const char* path);
+
+// Front ends that only identify the PLC (the command line's --info) run with checkOnly: the run
+// does not check the image's size and stops before anything that would change the PLC, the
+// enter-bootloader request in application mode and the erase in bootloader mode; a run that
+// passed every check ends there without a final message. Read at the start of each run.
+void SetCheckOnly(bool checkOnly);
+// The link as the next run opens it: the front end's path, the PLC's USB device or the selected
+// COM port; INVALID_HANDLE_VALUE when it does not open.
+HANDLE OpenRunLink();
 
 // "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
 std::string LinkOpenFailureMessage(const char* linkName);

@@ -107,6 +107,73 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
     }
 }
 
+// --info on PLCs of every kind: what it prints, its exit status, and that the PLC got no request
+// that changes it.
+TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
+    struct Case {
+        const char* selected;
+        const char* plcModel;
+        void (*configure)(plcsim::Config*);
+        std::vector<std::string> faults;
+        int status;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"QM2-E", "QM2-E", nullptr, {}, 0,
+         {"mode:           application firmware", "model id:       0x0017: QM2-E",
+          "bootloader:     V1.4", "identity check: passed", "rules and gate: passed",
+          "verdict:        the update would go on to erase and write the image"}},
+        {"QM2-E", "QM2-E", [](plcsim::Config* c) { c->start = plcsim::StartMode::Boot; }, {}, 0,
+         {"mode:           bootloader", "model id:       0x0017: QM2-E", "bootloader:     V1.4",
+          "rules and gate: passed"}},
+        {"QM2-E", "DK2", nullptr, {}, 0,
+         {"model id:       0x0013: DK2, DK28",
+          "identity check: fails: [ERROR] NO RESPONSE @ State 2",
+          "rules and gate: not reached"}},
+        {"QM2-C-V4", "QM2-C-V4",
+         [](plcsim::Config* c) {
+             c->d1386 = 16696;
+             c->d1001 = 0x31;
+         },
+         {}, 0,
+         {"D1386:          16696 = 0x4138 (QM2-C family)",
+          "D1001:          49 = 0x0031 (generation V2/V3)", "identity check: passed",
+          "rules and gate: fails: [ERROR] QM2-C V2.xx / V3.xx CAN NOT upgrade to V4.xx "}},
+        {"TR3-AIO", "TR3-AIO",
+         [](plcsim::Config* c) {
+             c->start = plcsim::StartMode::Boot;
+             c->bootVersion = 0x10;
+         },
+         {}, 0,
+         {"bootloader:     V1.0",
+          "rules and gate: fails: [ERROR] The bootloader version is V1.0, do not support AIO FW "
+          "update"}},
+        {"QM2-E", "QM2-E", nullptr, {"runmode"}, 0,
+         {"mode:           application firmware in RUN mode", "identity check: not reached",
+          "verdict:        the update would stop with [ERROR] PLC in RUN MODE"}},
+        {"QM2-E", "QM2-E", nullptr, {"silent"}, 1,
+         {"mode:           no answer (NO RESPONSE @ State 1)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.selected) + " on " + c.plcModel);
+        plctest::ResetSharedState();
+        plcsim::Config config;
+        ASSERT_TRUE(plcsim::DefaultConfig(c.plcModel, &config));
+        if (c.configure) c.configure(&config);
+        auto plc = std::make_shared<plcsim::Plc>(config);
+        for (const auto& f : c.faults) EXPECT_TRUE(plc->AddFault(f)) << f;
+        plcsim::AttachVirtual(plc, LINK);
+        EXPECT_EQ(Run({"--info", "--model", c.selected, "--port", LINK}), c.status);
+        for (const auto& line : c.lines)
+            EXPECT_NE(out.str().find(line + "\n"), std::string::npos) << line << "\n" << out.str();
+        plcsim::Counters seen = plc->GetCounters();
+        for (plcsim::Kind k : {plcsim::Kind::Enter, plcsim::Kind::Confirm, plcsim::Kind::Erase,
+                               plcsim::Kind::Update, plcsim::Kind::Block})
+            EXPECT_EQ(seen.Seen(k), 0u) << "request kind " << static_cast<int>(k);
+        EXPECT_EQ(platform::OpenHandleCount(), 0);
+    }
+}
+
 TEST_F(CliEngineRun, NoPlcOnTheLink) {
     EXPECT_EQ(Run({"--port", "/nonexistent/plc", "--yes"}), plccli::EXIT_FAILED);
     EXPECT_NE(out.str().find("[ERROR] CANNOT open /nonexistent/plc Port!!!\n"), std::string::npos)

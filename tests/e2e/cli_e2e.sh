@@ -3,7 +3,8 @@
 # writing into it, then the printed message, the exit status and the simulator's flash.
 #   cli_e2e.sh BINDIR EMBEDDED_IMAGE CASE
 # CASE: rp200 (embedded image), qm2e (a small --image, with --trace), runmode, silent, nok,
-#       sigint and sigterm (the signal in the middle of the transfer).
+#       sigint and sigterm (the signal in the middle of the transfer), info and infoboot (--info
+#       on a PLC in its application firmware, in its bootloader).
 set -uo pipefail
 bindir=$1 embedded=$2 case=$3
 tmp=$(mktemp -d)
@@ -50,6 +51,10 @@ case $case in
     expect_msg="plcfwupdate: interrupted during Programming"
     expect_status=130
     [ "$case" = sigterm ] && expect_msg="plcfwupdate: terminated during Programming" expect_status=143 ;;
+  info | infoboot)
+    model=QM2-E image=$(small_image) cliargs=(--image "$image" --info) simargs+=(--log "$tmp/sim.log")
+    expect_msg="verdict:        the update would go on to erase and write the image"
+    [ "$case" = infoboot ] && simargs+=(--start boot) ;;
   *) echo "unknown case $case" >&2; exit 2 ;;
 esac
 
@@ -105,7 +110,7 @@ status=$?
 took_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 [ "$status" -eq "$expect_status" ] || fail "plcfwupdate exited $status, expected $expect_status"
 grep -qxF "$expect_msg" "$tmp/out" || fail "no line '$expect_msg'"
-[ "$(grep -c '^\[' "$tmp/out")" -ge 1 ] || fail "no message printed"
+[[ "$case" == info* ]] || [ "$(grep -c '^\[' "$tmp/out")" -ge 1 ] || fail "no message printed"
 
 if [ -n "$sent" ]; then
   # The simulator ends by itself once the update is done and the port closed.
@@ -115,6 +120,15 @@ if [ -n "$sent" ]; then
   [ "$simstatus" -eq 0 ] || fail "plcsim saw protocol errors (exit $simstatus)"
   cmp -n "$sent" "$image" "$tmp/flash.bin" || fail "the flash differs from the image"
   [ "$(stat -c %s "$tmp/flash.bin")" -ge "$sent" ] || fail "the flash is short"
+fi
+if [ -f "$tmp/sim.log" ]; then
+  # Requests the PLC saw, by kind: none that would change it.
+  kinds=$(awk '$2 == "ms" && $3 != "---" {print $4}' "$tmp/sim.log" | sort -u | paste -sd' ' -)
+  for k in enter confirm erase erase-eot update block eot; do
+    [[ " $kinds " != *" $k "* ]] || fail "--info sent a request of kind $k (kinds: $kinds)"
+  done
+  [[ " $kinds " == *" probe "* ]] || fail "--info sent no probe (kinds: $kinds)"
+  echo "requests seen by the PLC: $kinds"
 fi
 if [ "$case" = rp200 ]; then
   version_line="embedded image: $(basename "$embedded"), $(stat -c %s "$embedded") bytes, SHA-256 $(sha256sum <"$embedded" | cut -d' ' -f1)"
