@@ -32,7 +32,7 @@ uint8_t SendErase_A(HANDLE hSerial) {
     const RetryRules rules = {APP_FAILURE_LIMIT, true, false, READ_TIMEOUT_MS, nullptr};
     Verdict v = RetryExchange(
         hSerial, rules, [&] { return WriteFrame(hSerial, request); },
-        [&](uint8_t) {
+        [&] {
             DWORD got = ReadReply(hSerial, rxBuf, REPLY_CHARS);
             if (got < REPLY_CHARS && SelectedPLCIn(NO_REPLY_MODELS)) return VERDICT_ACCEPTED;
             if (!ReplyIntact(rxBuf, got, REPLY_CHARS) || Decoded(rxBuf, 4) != ACK)

@@ -34,7 +34,7 @@ bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
     const RetryRules rules = {x.failureLimit, x.counts, false, READ_TIMEOUT_MS, nullptr};
     Verdict v = RetryExchange(
         h, rules, [&] { return WriteFrame(h, x.request); },
-        [&](uint8_t) {
+        [&] {
             DWORD got = ReadReply(h, rxBuf, x.replyChars);
             bool accepted =
                 ReplyIntact(rxBuf, got, x.replyChars) && (x.accepts == nullptr || x.accepts(rxBuf));

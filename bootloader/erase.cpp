@@ -18,18 +18,22 @@ uint8_t SendErase_B(HANDLE hSerial) {
     unsigned options = SelectedPLCIn(PAGE_4KIB_MODELS) ? EXCHANGE_FIRST_FAILURE_ENDS : 0;
     // "ERASE" carries no page number: the bootloader erases its next page for every request it
     // takes, a resent one too, when only the acknowledgement was lost. However the replies go,
-    // no more requests go out than the largest image of the model would erase, so the erase
-    // never reaches past the model's flash region; a run that would need more ends in ERR.
+    // no more requests that may have erased a page (all but those refused with NAK) go out than
+    // the largest image of the model would erase, so the erase never reaches past the model's
+    // flash region; a run that would need more ends in ERR.
     uint32_t erasesLeft = ErasePageCount(selectedPLCIdx, MaxImageBytes(selectedPLCIdx));
 
     flashStatus = ERASE;
     progress = 0;
+    const int32_t errorsBefore = totalErrCounter;
     for (uint16_t page = 0; page < totalPages; ++page) {
         if (AckExchange(hSerial, txErase, sizeof txErase - 1, options, &erasesLeft) != OK)
             return ERR;
         errCounter = 0;
         progress = page * 100 / static_cast<int32_t>(totalPages);
     }
+    // Resent requests may have left the PLC's replies and the pages out of step.
+    if (totalErrCounter != errorsBefore && !LineStaysQuiet(hSerial, BOOT_TIMEOUT_MS)) return ERR;
     if (AckExchange(hSerial, &txChar, 1, 0) != OK) return ERR;
     errCounter = 0;
     progress = 100;

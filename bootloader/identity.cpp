@@ -33,7 +33,7 @@ uint8_t BootRequest(HANDLE h, const char* request, DWORD n, bool (*accept)(const
     const RetryRules rules = {BOOT_RETRY_LIMIT, true, false, BOOT_TIMEOUT_MS, nullptr};
     Verdict v = RetryExchange(
         h, rules, [&] { return WriteAll(h, request, n); },
-        [&](uint8_t) {
+        [&] {
             uint8_t rxBuf[BOOT_REPLY_BYTES] = {};
             DWORD got = 0;
             ReadFile(h, rxBuf, BOOT_REPLY_BYTES, &got, nullptr);

@@ -38,6 +38,7 @@ uint8_t SendFW(HANDLE hSerial) {
 
     flashStatus = PROGRAM;
     progress = 0;
+    const int32_t errorsBefore = totalErrCounter;
     for (int32_t i = 0; i < totalPacket; ++i) {
         txBuf[0] = STX;
         txBuf[1] = packetNum;
@@ -60,6 +61,9 @@ uint8_t SendFW(HANDLE hSerial) {
         progress = packetCounter * 100 / (totalPacket + 1);
     }
     errCounter = 0;
+    // Resent blocks may have left the PLC's replies and the blocks out of step: a reply that
+    // still comes now would have been taken for the next block's. Such a transfer is not closed.
+    if (totalErrCounter != errorsBefore && !LineStaysQuiet(hSerial, BOOT_TIMEOUT_MS)) return ERR;
     if (AckExchange(hSerial, &txEot, 1, 0) != OK) return ERR;
     progress = 100;
     errCounter = 0;

@@ -45,7 +45,9 @@ void ResetRunState(const ParamStruct* param) {
     progress = 0;
     errCounter = 0;
     totalErrCounter = 0;
-    EnableWindow(param->lParam, TRUE);
     CloseHandle(hSerial);
     hSerial = INVALID_HANDLE_VALUE;
+    // Last: a run started with the button opens its own link, which must not be the one closed
+    // here.
+    EnableWindow(param->lParam, TRUE);
 }

@@ -45,5 +45,5 @@ extern Shared<int32_t> elapsedTime;
 extern Shared<uint8_t> RP_fu_version;
 
 // Run reset at the end of every run that opened its link: elapsedTime, flashStatus, progress,
-// errCounter and totalErrCounter back to 0 (IDLE), then the button enabled and hSerial closed.
+// errCounter and totalErrCounter back to 0 (IDLE), hSerial closed, then the button enabled.
 void ResetRunState(const ParamStruct* param);

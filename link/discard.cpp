@@ -35,3 +35,12 @@ void SettleLine(HANDLE h, DWORD timeoutMs) {
     SetLinkTimeouts(h, timeoutMs);
     DiscardInput(h, timeoutMs);
 }
+
+bool LineStaysQuiet(HANDLE h, DWORD timeoutMs) {
+    uint8_t sink[DRAIN_READ_BYTES];
+    DWORD got = 0;
+    SetLinkTimeouts(h, SETTLE_QUIET_MS);
+    ReadFile(h, sink, sizeof sink, &got, nullptr);
+    SetLinkTimeouts(h, timeoutMs);
+    return got == 0;
+}

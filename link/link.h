@@ -3,6 +3,7 @@
 //   - SetLinkTimeouts: the read and write time-outs of an operation
 //   - DiscardInput: drops the input that arrived before a request
 //   - SettleLine: after a failed read, waits until the PLC has been quiet and drops what came
+//   - LineStaysQuiet: the check before closing an erase or a transfer that needed resends
 //   - RetryExchange: the one retry driver of every operation: write, read, judge, count
 //
 // Replies carry no sequence number: a one-byte ACK answers whatever was sent last. So no reply
@@ -47,10 +48,17 @@ void DiscardInput(HANDLE h, DWORD timeoutMs);
 // number of reads), then sets the operation's time-outs again.
 void SettleLine(HANDLE h, DWORD timeoutMs);
 
+// After an operation that needed resends: waits SETTLE_QUIET_MS and tells whether nothing came.
+// A reply that still arrives then answers a request the host has already counted as answered:
+// host and PLC may be out of step, and what the host counted cannot be trusted.
+bool LineStaysQuiet(HANDLE h, DWORD timeoutMs);
+
 // What one attempt of an exchange came to.
 enum Verdict : uint8_t {
     VERDICT_ACCEPTED,      // the reply the operation waits for
     VERDICT_READ_FAILED,   // no usable reply: the line settles, the request goes out again
+    VERDICT_REFUSED,       // a reply that says the request was not carried out (NAK): a failed
+                           // read, but the request does not count against the send budget
     VERDICT_WRITE_FAILED,  // a write of the attempt went out short
     VERDICT_ENDS,          // a reply that ends the operation at once (NOK to a block)
 };
@@ -73,30 +81,31 @@ inline void CountFailure(uint8_t* counter, bool counts = true) {
 }
 
 // Sends with write() and judges with read() until an attempt is accepted or ends the exchange,
-// or a failure counter passes the limit, or the send budget is spent. write() returns false when its bytes went out short;
-// read(rerrCounter) reads and judges the reply. Returns VERDICT_ACCEPTED, VERDICT_ENDS, or the
-// kind of the failure that used up the retries.
+// or a failure counter passes the limit, or the send budget is spent. write() returns false when
+// its bytes went out short; read() reads and judges the reply. Returns VERDICT_ACCEPTED,
+// VERDICT_ENDS, or the kind of the last failure (VERDICT_READ_FAILED or VERDICT_WRITE_FAILED).
 template <class Write, class Read>
 Verdict RetryExchange(HANDLE h, const RetryRules& rules, Write write, Read read) {
     uint8_t werrCounter = 0;
     uint8_t rerrCounter = 0;
     Verdict last = VERDICT_READ_FAILED;
     while (werrCounter <= rules.failureLimit && rerrCounter <= rules.failureLimit) {
-        if (rules.sendBudget != nullptr && *rules.sendBudget == 0) return last;
+        if (rules.sendBudget != nullptr && *rules.sendBudget == 0) break;
         DiscardInput(h, rules.timeoutMs);
         last = write() ? VERDICT_READ_FAILED : VERDICT_WRITE_FAILED;
         if (last == VERDICT_READ_FAILED) {
             if (rules.sendBudget != nullptr) --*rules.sendBudget;
             if (rules.counts) errCounter = rerrCounter;
-            last = read(rerrCounter);
+            last = read();
         }
         if (last == VERDICT_ACCEPTED && rerrCounter > 0) SettleLine(h, rules.timeoutMs);
         if (last == VERDICT_ACCEPTED || last == VERDICT_ENDS) return last;
+        if (last == VERDICT_REFUSED && rules.sendBudget != nullptr) ++*rules.sendBudget;
         CountFailure(last == VERDICT_WRITE_FAILED ? &werrCounter : &rerrCounter, rules.counts);
         bool again = !rules.firstFailureEnds && werrCounter <= rules.failureLimit &&
                      rerrCounter <= rules.failureLimit;
-        if (!again) return last;
-        if (last == VERDICT_READ_FAILED) SettleLine(h, rules.timeoutMs);
+        if (!again) break;
+        if (last != VERDICT_WRITE_FAILED) SettleLine(h, rules.timeoutMs);
     }
-    return last;
+    return last == VERDICT_REFUSED ? VERDICT_READ_FAILED : last;
 }

@@ -3,12 +3,15 @@
 #include "main/main.h"
 
 #include <commdlg.h>
+#include <process.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "catalogue/catalogue.h"
 #include "device/device.h"
+#include "main/dialog_keys.h"
 #include "main/preselect.h"
 #include "resource/resource.h"
 
@@ -22,6 +25,17 @@ HANDLE hf;
 HWND hwndFilePath;
 
 namespace {
+
+// Workers from "Start Burn" until their StartBurn has returned: a run owns the PLC's link and
+// the image, and the process must not end under it unasked. A count, not a flag: a worker that
+// has given the button back may still be returning when the next run starts.
+std::atomic<int> gWorkersRunning{0};
+
+// The worker's thread: the update run, then word that it is over.
+void RunWorker(void* param) {
+    StartBurn(param);
+    --gWorkersRunning;
+}
 
 // Copies the text of list entry `index` into out (outBytes with its NUL). An entry longer than
 // out is cut, never written past it. False when there is no such entry.
@@ -92,7 +106,63 @@ void OnStartBurn(HWND hwnd) {
     paramStruct.hwnd = hwnd;
     paramStruct.lParam = button;
     SetTimer(hwnd, ONESECONDTIMER, 1000, nullptr);
-    _beginthread(StartBurn, 0, &paramStruct);
+    ++gWorkersRunning;
+    if (_beginthread(RunWorker, 0, &paramStruct) == static_cast<uintptr_t>(-1)) {
+        // No worker: nobody else would stop the clock or give the button back.
+        --gWorkersRunning;
+        KillTimer(hwnd, ONESECONDTIMER);
+        elapsedTime = 0;
+        MessageBoxA(hwnd, MSG_RUN_NOT_STARTED, CAPTION_ERROR, MB_OK | MB_ICONERROR);
+        EnableWindow(button, TRUE);
+    }
+}
+
+// Closing the window ends the process, and with it a run in progress: the PLC would be left
+// half erased or half written. The technician is asked first; No is the default.
+void OnClose(HWND hwnd) {
+    if (gWorkersRunning > 0 && MessageBoxA(hwnd, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
+                                           MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+        return;
+    DestroyWindow(hwnd);
+}
+
+// A key press as the dialog keys would take it.
+DialogKey KeyOf(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN) return DialogKey::OTHER;
+    switch (msg.wParam) {
+        case VK_ESCAPE:
+        case VK_CANCEL:
+            return DialogKey::ESCAPE;
+        case VK_RETURN:
+        case VK_EXECUTE:
+            return DialogKey::ENTER;
+        default:
+            return DialogKey::OTHER;
+    }
+}
+
+// Whether the dialog keys may see this message; see main/dialog_keys.h for why Esc and Enter
+// are sorted out first. Here, before IsDialogMessageA, is the one place where a key press can
+// still be told from a click.
+bool ForDialogKeys(HWND hwnd, MSG* msg) {
+    const DialogKey key = KeyOf(*msg);
+    if (key == DialogKey::OTHER) return true;
+    if (msg->hwnd != hwnd && !IsChild(hwnd, msg->hwnd)) return true;
+    HWND button = GetDlgItem(hwnd, STARTBURN);
+    const bool onStartBurn = msg->hwnd == button && button != nullptr && IsWindowEnabled(button);
+    const LRESULT code =
+        SendMessageA(msg->hwnd, WM_GETDLGCODE, msg->wParam, reinterpret_cast<LPARAM>(msg));
+    const bool takesKey = (code & (DLGC_WANTMESSAGE | DLGC_WANTALLKEYS)) != 0;
+    switch (RouteKey(key, onStartBurn, takesKey)) {
+        case KeyRoute::DIALOG_KEYS:
+            return true;
+        case KeyRoute::PRESS_START_BURN:
+            SendMessageA(button, BM_CLICK, 0, 0);
+            return false;
+        case KeyRoute::HELD_BACK:
+            break;
+    }
+    return false;
 }
 
 void OnOpenFile(HWND hwnd) {
@@ -164,6 +234,7 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
                            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                            CW_USEDEFAULT, 544, 205, HWND_DESKTOP, nullptr, hThisInstance,
                            nullptr);
+    if (hwnd == nullptr) return 0;
 
     HWND hwndButton2 = CreateWindowExA(
         0, "BUTTON", "Start Burn", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 60,
@@ -203,16 +274,24 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
 
     // IsDialogMessageA gives the window a dialog's keyboard interface (Tab between controls).
     while (GetMessageA(&messages, nullptr, 0, 0) > 0) {
+        if (!ForDialogKeys(hwnd, &messages)) continue;
         if (!IsDialogMessageA(hwnd, &messages)) {
             TranslateMessage(&messages);
             DispatchMessageA(&messages);
         }
     }
-    return static_cast<int>(messages.wParam);
+    const int exitCode = static_cast<int>(messages.wParam);
+    // The technician chose to abandon a run: end here, before the C runtime destroys the static
+    // objects that the worker may still be using.
+    if (gWorkersRunning > 0) ExitProcess(static_cast<UINT>(exitCode));
+    return exitCode;
 }
 
 LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_CLOSE:
+            OnClose(hwnd);
+            return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;

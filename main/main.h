@@ -1,6 +1,7 @@
 // The main window: the program's entry and its window procedure, and the status panel.
 //   - WinMain: window class, main window, model list, port list, "Start Burn", message loop
-//   - WindowProcedure: repaint, elapsed seconds, port and model changes, "Start Burn", open file
+//   - WindowProcedure: repaint, elapsed seconds, port and model changes, "Start Burn", open file,
+//     the question before a close abandons a run
 //   - the six painters of the status panel, drawn from the shared run state
 //   - command, control and timer ids; the result codes (catalogue/codes.h)
 #pragma once
@@ -23,6 +24,15 @@
 #define ONEHUNDREDMSTIMER 6
 
 #define MAIN_WINDOW_TITLE "Korvel PLC Firmware Update Program"
+
+// The window's own messages: the question before a run is abandoned, and a run that could not
+// start.
+#define CAPTION_CLOSE_DURING_RUN "WARNING"
+#define MSG_CLOSE_DURING_RUN                                                                \
+    "Firmware update is IN PROGRESS!\n\nIf the program is closed now, the PLC may be left " \
+    "without working firmware.\n\nClose the program anyway?"
+#define MSG_RUN_NOT_STARTED "CANNOT start the firmware update!!!"
+#define CAPTION_ERROR "ERROR"
 
 LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

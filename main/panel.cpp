@@ -68,7 +68,8 @@ void DisplayErrCounter(HWND, HDC hDC) {
 
 void DisplayDate(HWND, HDC hDC) {
     SetBkMode(hDC, TRANSPARENT);
-    PutText(hDC, DATE_AT, DATE_TEXT);
+    char dateText[DATE_TEXT_BYTES];
+    if (ImageDateText(QUOTE(FW_FILE), dateText)) PutText(hDC, DATE_AT, dateText);
 }
 
 void DisplayLogo(HWND, HDC hDC) {

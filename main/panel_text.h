@@ -38,7 +38,6 @@ inline constexpr int LOGO_HEIGHT_PX = 28;
 inline constexpr char ELAPSED_LABEL[] = "Elapsed Time:              sec";
 inline constexpr char PROGRESS_LABEL[] = "Progress:            %";
 inline constexpr char STATUS_LABEL[] = "Status: ";
-inline constexpr char DATE_TEXT[] = "Date: 2024/01/03";
 
 // Room for "%3d" of any 32-bit value ("-2147483648") and its NUL.
 #define COUNTER_TEXT_BYTES 12
@@ -58,3 +57,12 @@ const char* StatusWord(int32_t status);
 
 // "# of Error/Total Error: <errCounter>/<totalErrCounter>".
 void FormatErrCounter(int32_t errors, int32_t totalErrors, char out[ERR_COUNTER_TEXT_BYTES]);
+
+// "Date: 2024/01/03": room for the text and its NUL.
+#define DATE_TEXT_BYTES 17
+
+// The panel's date: the first field of the image's file name, after the model, that is eight
+// digits making a calendar date ("RP200_v1.14.10_20240103_01.bin" gives "Date: 2024/01/03").
+// Fields are separated by "_" and ".". False, and the empty text, when the name carries no date:
+// the panel then shows none rather than a wrong one.
+bool ImageDateText(const char* fwFile, char out[DATE_TEXT_BYTES]);

@@ -1,5 +1,7 @@
 #include "platform/termios_map.h"
 
+#include <sys/ioctl.h>
+
 #include <cstring>
 
 namespace platform {
@@ -111,6 +113,13 @@ void TermiosToDcb(const termios& t, DCB* dcb) {
         dcb->Parity = (t.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
     dcb->StopBits = (t.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
     dcb->fParity = (t.c_cflag & PARENB) ? 1 : 0;
+}
+
+int DcbModemLinesOn(const DCB& dcb) {
+    int on = 0;
+    if (dcb.fDtrControl == DTR_CONTROL_ENABLE) on |= TIOCM_DTR;
+    if (dcb.fRtsControl == RTS_CONTROL_ENABLE) on |= TIOCM_RTS;
+    return on;
 }
 
 }  // namespace platform

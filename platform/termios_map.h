@@ -13,6 +13,9 @@ namespace platform {
 bool DcbToTermios(const DCB& dcb, termios* t);
 // Fills the DCB's speed, data bits, parity and stop bits from t.
 void TermiosToDcb(const termios& t, DCB* dcb);
+// The modem lines a DCB asks for: TIOCM_DTR and TIOCM_RTS bits to raise; every other control
+// (DISABLE, and the handshake modes termios cannot drive) holds the line off.
+int DcbModemLinesOn(const DCB& dcb);
 speed_t BaudToSpeed(DWORD baud);   // B0 when unsupported
 DWORD SpeedToBaud(speed_t speed);  // 0 when unknown
 

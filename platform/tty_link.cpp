@@ -91,10 +91,11 @@ DWORD TtyWrite(Link& link, const uint8_t* buf, DWORD n) {
 }
 
 void SetModemLines(int fd, const DCB& dcb) {
-    int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    int on = DcbModemLinesOn(dcb);
+    int off = (TIOCM_DTR | TIOCM_RTS) & ~on;
     // Pseudo-terminals have no modem lines; the calls fail there and that is fine.
-    (void)ioctl(fd, dcb.fDtrControl == DTR_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &dtr);
-    (void)ioctl(fd, dcb.fRtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &rts);
+    if (on) (void)ioctl(fd, TIOCMBIS, &on);
+    if (off) (void)ioctl(fd, TIOCMBIC, &off);
 }
 
 bool TtySetLine(Link& link, const DCB& dcb) {

@@ -119,6 +119,7 @@ void Plc::AddFault(const Fault& f) {
 void Plc::ClearFaults() {
     std::lock_guard<std::mutex> lock(mu_);
     faults_.Clear();
+    busyUntilMs_ = 0;  // late replies were the faults' doing
     if (link_ == LinkState::Vanished) {
         link_ = LinkState::Present;
         if (phase_ == Phase::Transfer) phase_ = Phase::Boot;
@@ -235,6 +236,7 @@ void Plc::RecordError(const std::string& what) {
 
 void Plc::EnterBoot() {
     phase_ = Phase::Boot;
+    busyUntilMs_ = 0;
     awaitingConfirm_ = false;
     inEraseSequence_ = false;
     expectedNum_ = 1;
@@ -245,6 +247,7 @@ void Plc::EnterBoot() {
 
 void Plc::EnterApp() {
     phase_ = Phase::App;
+    busyUntilMs_ = 0;
     awaitingConfirm_ = false;
     inEraseSequence_ = false;
     dropPending_ = true;

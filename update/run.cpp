@@ -28,23 +28,21 @@ HANDLE OpenPath(const char* path) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// The ends before the link is open reset only the elapsed time: after the button for the image
-// checks, before it when the link does not open.
-enum EarlyEnd { CLOCK_AFTER_BUTTON, CLOCK_BEFORE_BUTTON };
-
-void EndBeforeLink(const BurnRun* run, const char* text, EarlyEnd order) {
+// The ends before the link is open reset only the elapsed time. The button comes back last, as
+// in every end: a run started with it must find the clock and the image free.
+void EndBeforeLink(const BurnRun* run, const char* text) {
     StopTimer(run);
     ShowError(run, text);
-    if (order == CLOCK_BEFORE_BUTTON) elapsedTime = 0;
-    EnableWindow(run->param.lParam, TRUE);
-    if (order == CLOCK_AFTER_BUTTON) elapsedTime = 0;
+    elapsedTime = 0;
     CloseFile();
+    EnableWindow(run->param.lParam, TRUE);
 }
 
-// The run end of every run that has opened its link.
+// The run end of every run that has opened its link: the image released before the run reset,
+// which closes the link and gives the button back.
 void EndRun(const BurnRun* run) {
-    ResetRunState(&run->param);
     CloseFile();
+    ResetRunState(&run->param);
 }
 
 }  // namespace
@@ -124,7 +122,7 @@ void StartBurn(void* pParam) {
     bool haveImage = LoadImage();
     EnableWindow(run.param.lParam, FALSE);
     if (!haveImage) {
-        EndBeforeLink(&run, MSG_IMAGE_MISSING, CLOCK_BEFORE_BUTTON);
+        EndBeforeLink(&run, MSG_IMAGE_MISSING);
         return;
     }
 
@@ -134,11 +132,11 @@ void StartBurn(void* pParam) {
     run.maxSize = MaxImageBytes(idx);
     const uint32_t length = fileLength;
     if (!run.checkOnly && length > run.maxSize) {
-        EndBeforeLink(&run, sizeClass.tooLarge, CLOCK_AFTER_BUTTON);
+        EndBeforeLink(&run, sizeClass.tooLarge);
         return;
     }
     if (!run.checkOnly && length < MinImageBytes(idx)) {
-        EndBeforeLink(&run, sizeClass.tooSmall, CLOCK_AFTER_BUTTON);
+        EndBeforeLink(&run, sizeClass.tooSmall);
         return;
     }
 
@@ -151,7 +149,7 @@ void StartBurn(void* pParam) {
         const char* linkName = usbAttached ? "USB" : portName;
         if (!run.linkOverride.empty()) linkName = run.linkOverride.c_str();
         std::string tempStr = LinkOpenFailureMessage(linkName);
-        EndBeforeLink(&run, tempStr.c_str(), CLOCK_BEFORE_BUTTON);
+        EndBeforeLink(&run, tempStr.c_str());
         return;
     }
 

@@ -59,9 +59,14 @@ TEST(Catalogue, LookupByExactName) {
         uint32_t idx;
         uint16_t id;
     } cases[] = {
-        {"QM2-TR2-V2", true, 0, 0x000C}, {"LC3", true, 6, 0x0000},   {"RP200", true, 17, 0x3010},
-        {"RP200-Z", true, 32, 0xA010},   {"RP200-TO-RP300", true, 31, 0x3010},
-        {"rp200", false, 0, 0},          {"RP200 ", false, 0, 0},    {"", false, 0, 0},
+        {"QM2-TR2-V2", true, 0, 0x000C},
+        {"LC3", true, 6, 0x0000},
+        {"RP200", true, 17, 0x3010},
+        {"RP200-Z", true, 32, 0xA010},
+        {"RP200-TO-RP300", true, 31, 0x3010},
+        {"rp200", false, 0, 0},
+        {"RP200 ", false, 0, 0},
+        {"", false, 0, 0},
         {"RP20", false, 0, 0},
     };
     for (const Case& c : cases) {
@@ -107,16 +112,22 @@ TEST_F(SharedState, PortNameIsCopiedWholeAndCutToNineCharacters) {
     SetSelectedComPort("ttyUSB1234567");
     GetSelectedComPort(out);
     EXPECT_STREQ(out, "ttyUSB123");
+    SetSelectedComPort("ttyS12345");  // exactly the nine that fit
+    GetSelectedComPort(out);
+    EXPECT_STREQ(out, "ttyS12345");
+    SetSelectedComPort("ttyACM1234");  // one more: cut, and still ended by its NUL
+    GetSelectedComPort(out);
+    EXPECT_STREQ(out, "ttyACM123");
     SetSelectedComPort(nullptr);
     GetSelectedComPort(out);
     EXPECT_STREQ(out, "");
 }
 
-TEST_F(SharedState, RunResetClearsThePanelThenEnablesTheButtonThenClosesTheLink) {
+TEST_F(SharedState, RunResetClearsThePanelThenClosesTheLinkThenEnablesTheButton) {
     auto peer = std::make_shared<plctest::ScriptedPeer>();
     platform::RegisterVirtualLink("plc", peer);
-    hSerial = CreateFileA("plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
+    hSerial =
+        CreateFileA("plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hSerial, INVALID_HANDLE_VALUE);
     elapsedTime = 42;
     flashStatus = PROGRAM;
@@ -124,7 +135,7 @@ TEST_F(SharedState, RunResetClearsThePanelThenEnablesTheButtonThenClosesTheLink)
     errCounter = 3;
     totalErrCounter = 9;
     onMessage = nullptr;
-    bool closedWhenEnabled = true;
+    bool closedWhenEnabled = false;
     platform::FrontEndHooks hooks;
     hooks.enableWindow = [&](HWND, BOOL) {
         closedWhenEnabled = peer->closes > 0;
@@ -134,7 +145,7 @@ TEST_F(SharedState, RunResetClearsThePanelThenEnablesTheButtonThenClosesTheLink)
     };
     platform::SetFrontEndHooks(hooks);
     ResetRunState(&paramStruct);
-    EXPECT_FALSE(closedWhenEnabled);
+    EXPECT_TRUE(closedWhenEnabled) << "a run started with the button would lose its new link";
     EXPECT_EQ(peer->closes, 1);
     EXPECT_EQ(int32_t(progress), 0);
     EXPECT_EQ(int32_t(errCounter), 0);

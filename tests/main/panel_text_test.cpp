@@ -115,12 +115,47 @@ TEST(PanelText, LabelsLeaveRoomForTheirNumbers) {
         {ELAPSED_LABEL, 30},
         {PROGRESS_LABEL, 22},
         {STATUS_LABEL, 8},
-        {DATE_TEXT, 16},
     };
     for (const Case& c : cases) EXPECT_EQ(std::strlen(c.text), c.length) << c.text;
     EXPECT_EQ(std::string(ELAPSED_LABEL).substr(13, 14), std::string(14, ' '));
     EXPECT_EQ(std::string(ELAPSED_LABEL).substr(27), "sec");
     EXPECT_EQ(std::string(PROGRESS_LABEL).substr(9, 12), std::string(12, ' '));
+}
+
+TEST(PanelText, DateOfTheImageFileName) {
+    struct Case {
+        const char* fwFile;
+        const char* text;  // "": the name carries no date
+    };
+    const Case cases[] = {
+        {"RP200_v1.14.10_20240103_01.bin", "Date: 2024/01/03"},
+        {"QM2-E_v1.0.0_20231115_01.bin", "Date: 2023/11/15"},
+        {"RP200_20240229.bin", "Date: 2024/02/29"},  // leap year; the field ends at "."
+        {"RP200_v2_20000229", "Date: 2000/02/29"},   // no extension
+        {"RP200_v1_2024013x_20240105_01.bin", "Date: 2024/01/05"},  // the first real date
+        {"RP200_v1_19991231_20240103_01.bin", "Date: 1999/12/31"},
+        // Eight digits that are no date, or a date of the wrong width.
+        {"RP200_v1_20230229_01.bin", ""},
+        {"RP200_v1_21000229_01.bin", ""},
+        {"RP200_v1_20240431_01.bin", ""},
+        {"RP200_v1_20241301_01.bin", ""},
+        {"RP200_v1_20240100_01.bin", ""},
+        {"RP200_v1_2024010_01.bin", ""},
+        {"RP200_v1_202401031_01.bin", ""},
+        {"20240103_v1.bin", ""},  // the model is no date
+        {"RP200.bin", ""},
+        {"", ""},
+        {"RP200_", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fwFile);
+        // Guard bytes after the buffer catch a text that runs past it.
+        char buf[DATE_TEXT_BYTES + 8];
+        std::memset(buf, '#', sizeof buf);
+        EXPECT_EQ(ImageDateText(c.fwFile, buf), c.text[0] != '\0');
+        EXPECT_STREQ(buf, c.text);
+        for (size_t i = DATE_TEXT_BYTES; i < sizeof buf; ++i) EXPECT_EQ(buf[i], '#');
+    }
 }
 
 bool Inside(PanelPoint p, const PanelRect& r) {

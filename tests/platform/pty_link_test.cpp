@@ -22,7 +22,7 @@ long MsSince(Clock::time_point t0) {
 }
 
 class PtyLink : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         master = posix_openpt(O_RDWR | O_NOCTTY);
         ASSERT_GE(master, 0);
@@ -185,6 +185,24 @@ TEST_F(PtyLink, PurgeDropsWhatArrivedBefore) {
     DWORD got = 0;
     ReadFile(h, buf, sizeof buf, &got, nullptr);
     EXPECT_EQ(std::string(buf, got), "\x06");
+}
+
+}  // namespace
+
+namespace {
+
+// A far end that hung up (a simulator that ended) sends nothing more; a read still lasts its
+// time-out, as on a silent port, so that the retries keep their pace.
+TEST_F(PtyLink, ReadAfterTheFarEndHungUpLastsItsTimeout) {
+    Timeouts(80);
+    close(master);
+    master = open("/dev/null", O_RDONLY);  // TearDown closes something harmless
+    char buf[4];
+    DWORD got = 1;
+    auto t0 = Clock::now();
+    ReadFile(h, buf, sizeof buf, &got, nullptr);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(MsSince(t0), 70);
 }
 
 }  // namespace

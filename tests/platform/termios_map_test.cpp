@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include "platform/termios_map.h"
 
@@ -38,6 +39,8 @@ TEST(DcbToTermios, MapsTheLineSettingsOfBothProtocols) {
         EXPECT_EQ((t.c_cflag & PARENB) != 0, c.parenb) << c.name;
         EXPECT_EQ((t.c_cflag & PARODD) != 0, c.parodd) << c.name;
         EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.cstopb) << c.name;
+        // With parity on, the receiver checks it: a damaged reply is not taken as data.
+        EXPECT_EQ((t.c_iflag & INPCK) != 0, c.parenb) << c.name;
         EXPECT_EQ(cfgetospeed(&t), c.speed) << c.name;
         EXPECT_EQ(cfgetispeed(&t), c.speed) << c.name;
         // Raw: no echo, no canonical input, no output processing, modem lines ignored.
@@ -56,10 +59,10 @@ TEST(DcbToTermios, MapsTheLineSettingsOfBothProtocols) {
 
 TEST(DcbToTermios, RefusesWhatTermiosCannotExpress) {
     const DCB bad[] = {
-        Dcb(12345, 8, NOPARITY, ONESTOPBIT),  // no such speed
-        Dcb(9600, 9, NOPARITY, ONESTOPBIT),   // no 9-bit characters
-        Dcb(9600, 8, 3, ONESTOPBIT),          // mark parity
-        Dcb(9600, 8, NOPARITY, ONE5STOPBITS), // 1.5 stop bits
+        Dcb(12345, 8, NOPARITY, ONESTOPBIT),   // no such speed
+        Dcb(9600, 9, NOPARITY, ONESTOPBIT),    // no 9-bit characters
+        Dcb(9600, 8, 3, ONESTOPBIT),           // mark parity
+        Dcb(9600, 8, NOPARITY, ONE5STOPBITS),  // 1.5 stop bits
     };
     for (const DCB& d : bad) {
         termios t{};
@@ -68,3 +71,20 @@ TEST(DcbToTermios, RefusesWhatTermiosCannotExpress) {
 }
 
 }  // namespace
+
+// The engine asks for DTR and RTS off on both lines: a PLC port must not see them raised.
+TEST(DcbModemLines, OnlyEnableRaisesALine) {
+    const struct {
+        DWORD dtr, rts;
+        int on;
+    } cases[] = {{DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, 0},
+                 {DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, TIOCM_DTR},
+                 {DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, TIOCM_RTS},
+                 {2, 2, 0}};  // handshake modes: held off
+    for (const auto& c : cases) {
+        DCB d = Dcb(9600, 7, EVENPARITY, ONESTOPBIT);
+        d.fDtrControl = c.dtr;
+        d.fRtsControl = c.rts;
+        EXPECT_EQ(platform::DcbModemLinesOn(d), c.on);
+    }
+}

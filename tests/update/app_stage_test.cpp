@@ -395,7 +395,7 @@ TEST_F(AppStage, DeviceAbsentAfterReplugEndsOnTheNextProbe) {
     EXPECT_EQ(MessageTexts(), expected);
     ExpectStoppedWith("NO RESPONSE @ State 1");
     EXPECT_EQ(plc->Opens(), 1);
-    ExpectFullRunEnd(false);
+    ExpectFullRunEnd();
 }
 
 TEST_F(AppStage, PortGoneAfterPowerCycleEndsOnTheNextProbe) {
@@ -410,7 +410,7 @@ TEST_F(AppStage, PortGoneAfterPowerCycleEndsOnTheNextProbe) {
     Run();
     std::vector<std::string> expected = {POWER_CYCLE, "NO RESPONSE @ State 1"};
     EXPECT_EQ(MessageTexts(), expected);
-    ExpectFullRunEnd(false);
+    ExpectFullRunEnd();
 }
 
 }  // namespace

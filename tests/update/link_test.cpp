@@ -37,8 +37,9 @@ TEST_F(LinkOpen, FailureNamesTheLinkAndEndsBeforeTheLoop) {
         Run();
         EXPECT_EQ(Trace(), "DKME");
         ExpectError(LastMessage(), c.message);
-        // The elapsed time is reset before the button here (after it in the size check).
+        // The button comes back last, with the clock reset and the image released.
         EXPECT_EQ(AtEnable().elapsed, 0);
+        EXPECT_EQ(AtEnable().loadedImages, 0);
         EXPECT_EQ(flashStatus, PROGRAM) << "only the elapsed time is reset";
         EXPECT_EQ(totalErrCounter, 11);
         EXPECT_EQ(platform::LoadedResourceCount(), 0);
@@ -70,9 +71,14 @@ TEST_F(LinkOpen, OverrideOpensBareNamesAsDevicesAndPathsAsTheyAre) {
     const struct {
         const char* given;
         const char* opened;
-    } kNames[] = {{"COM10", "\\\\.\\COM10"},        {"ttyUSB0", "\\\\.\\ttyUSB0"},
-                  {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"/tmp/plc", "/tmp/plc"},
-                  {"\\\\.\\COM3", "\\\\.\\COM3"},   {"C:\\links\\plc", "C:\\links\\plc"}};
+    } kNames[] = {{"COM10", "\\\\.\\COM10"},
+                  {"ttyUSB0", "\\\\.\\ttyUSB0"},
+                  {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+                  {"/tmp/plc", "/tmp/plc"},
+                  {"\\\\.\\COM3", "\\\\.\\COM3"},
+                  {"C:\\links\\plc", "C:\\links\\plc"},
+                  // longer than a listed port name may be: the whole name is opened
+                  {"ttyUSB1234", "\\\\.\\ttyUSB1234"}};
     for (const auto& n : kNames) EXPECT_EQ(OverrideDeviceName(n.given), n.opened) << n.given;
 }
 

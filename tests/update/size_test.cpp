@@ -48,11 +48,13 @@ class SizeCheck : public UpdateRun {
         DirtyRunState();
         Run();
     }
-    // An early end before the link: timer, message, button, then only the elapsed time reset.
+    // An early end before the link: timer, message, only the elapsed time reset, the image
+    // released, then the button.
     void ExpectEarlyEnd(const std::string& text) {
         EXPECT_EQ(Trace(), "DKME");
         ExpectError(LastMessage(), text);
-        EXPECT_EQ(AtEnable().elapsed, 42) << "elapsed time reset before the button";
+        EXPECT_EQ(AtEnable().elapsed, 0) << "elapsed time reset after the button";
+        EXPECT_EQ(AtEnable().loadedImages, 0) << "image released after the button";
         EXPECT_EQ(elapsedTime, 0);
         EXPECT_EQ(flashStatus, PROGRAM) << "the early end touches only the elapsed time";
         EXPECT_EQ(progress, 37);

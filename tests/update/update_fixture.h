@@ -49,8 +49,8 @@ class UpdateRun : public EngineTest {
     void DirtyRunState();
 
     // After every end but the two early ones: state reset, link closed, image released, and
-    // the button enabled while the link is still open and the image still held.
-    void ExpectFullRunEnd(bool linkOpenAtEnd = true) const;
+    // then the button enabled.
+    void ExpectFullRunEnd() const;
     // The final message was a failure with this text, shown right after the timer stop.
     void ExpectStoppedWith(const std::string& text) const;
 

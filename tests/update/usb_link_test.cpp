@@ -123,7 +123,7 @@ TEST_F(UsbDevice, PlcNotBackAfterTheReplugEndsOnTheProbe) {
     std::vector<std::string> expected = {REPLUG, "NO RESPONSE @ State 1"};
     EXPECT_EQ(MessageTexts(), expected);
     ExpectStoppedWith("NO RESPONSE @ State 1");
-    ExpectFullRunEnd(false);
+    ExpectFullRunEnd();
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 //
 //   window 0x00010064 class="WindowsApp" text="Korvel PLC ..." visible enabled at=272,102
 //       size=544x205 rect=0,0,544,205 client=3,22
-//     child 0x00010066 id=2 class="Button" text="Start Burn" visible disabled at=63,150
+//     child 0x00010066 id=2 class="Button" text="Start Burn" visible enabled focused at=63,150
 //     item 0 "USB" selected
 #include <windows.h>
 
@@ -36,6 +36,15 @@ void Narrow(const wchar_t* wide, char* out, int outBytes) {
         out[0] = '\0';
 }
 
+// Whether the window has the keyboard focus of its thread.
+bool HasFocus(HWND hwnd) {
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) &&
+           info.hwndFocus == hwnd;
+}
+
 void PutWindow(HWND hwnd, const char* kind, int depth) {
     char cls[128] = "";
     char text[1024] = "";
@@ -52,11 +61,11 @@ void PutWindow(HWND hwnd, const char* kind, int depth) {
     PutQuoted(cls);
     std::printf(" text=");
     PutQuoted(text);
-    std::printf(" %s %s at=%ld,%ld size=%ldx%ld rect=%ld,%ld,%ld,%ld",
+    std::printf(" %s %s%s at=%ld,%ld size=%ldx%ld rect=%ld,%ld,%ld,%ld",
                 IsWindowVisible(hwnd) ? "visible" : "hidden",
-                IsWindowEnabled(hwnd) ? "enabled" : "disabled", (r.left + r.right) / 2,
-                (r.top + r.bottom) / 2, r.right - r.left, r.bottom - r.top, r.left, r.top, r.right,
-                r.bottom);
+                IsWindowEnabled(hwnd) ? "enabled" : "disabled", HasFocus(hwnd) ? " focused" : "",
+                (r.left + r.right) / 2, (r.top + r.bottom) / 2, r.right - r.left, r.bottom - r.top,
+                r.left, r.top, r.right, r.bottom);
     if (depth == 0) {
         // Where the client area starts on the screen: what the panel's coordinates count from.
         POINT origin = {0, 0};
