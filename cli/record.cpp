@@ -60,7 +60,9 @@ std::string ModeText(int32_t probeResult) {
 }
 
 std::string BootloaderVersionText(int32_t version) {
-    return "V" + std::to_string((version >> 4) & 0x0F) + "." + std::to_string(version & 0x0F);
+    char text[8];
+    std::snprintf(text, sizeof text, "V%d.%d", (version >> 4) & 0x0F, version & 0x0F);
+    return text;
 }
 
 std::string JsonString(const std::string& text) {
