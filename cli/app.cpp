@@ -117,6 +117,32 @@ int ListPorts(Io& io, uint32_t row) {
     return EXIT_SUCCESSFUL;
 }
 
+int ListModels(Io& io) {
+    for (uint32_t i = 0; i < PLC_COUNT; ++i) {
+        std::string name = plcList[i];
+        name.resize(16, ' ');
+        io.out << name << IdText(plcID[i]) << "  "
+               << (ModelIn(i, USB_ATTACHED_MODELS) ? "USB" : "COM port") << '\n';
+    }
+    return EXIT_SUCCESSFUL;
+}
+
+// One line after a failed run where what the PLC reported says what to do.
+void PrintHint(Io& io, uint32_t row, const PlcSeen& plc) {
+    if (plc.probeResult != NOT_REPORTED && plc.probeResult != ENQ && plc.probeResult != ACK &&
+        (plc.probeResult & 0x0F) == RUNMODE) {
+        io.out << PROGRAM_NAME
+               << ": hint: the PLC runs its program (RUN mode); switch it to STOP and run the "
+                  "same command again\n";
+        return;
+    }
+    int32_t id = plc.probeResult == ACK ? plc.bootId : plc.appId;
+    if (plc.checksPassed != CHECKS_NONE || id == NOT_REPORTED || id == plcID[row]) return;
+    io.out << PROGRAM_NAME << ": hint: the PLC reports the id " << IdText(id) << ", that of "
+           << ModelsWithId(id) << ", not that of " << plcList[row] << " (" << IdText(plcID[row])
+           << "); use the image for the PLC's model\n";
+}
+
 // The port as the record names it: --port, "USB", or the listed COM port.
 std::string RecordedPort(const CliOptions& options, uint32_t row) {
     if (options.port) return *options.port;
@@ -213,6 +239,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     gRecorder = recorder;
     int status = options.info ? RunInfo(io.out, frontEnd, engine.startBurn)
                               : frontEnd.Run(engine.startBurn);
+    if (status == EXIT_FAILED && !options.info) PrintHint(io, row, TakePlcSeen());
     recorder->Finish(frontEnd.LastOutcome(), status);
     gRecorder = nullptr;
     return status;
@@ -234,6 +261,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
                << "embedded image: " << embeddedFile << ", " << EmbeddedImageText() << '\n';
         return EXIT_SUCCESSFUL;
     }
+    if (options.listModels) return ListModels(io);
     uint32_t row = 0;
     if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
     if (options.listPorts) return ListPorts(io, row);

@@ -42,6 +42,7 @@ struct CliOptions {
     bool yes = false;
     bool listPorts = false;
     bool info = false;
+    bool listModels = false;
     bool help = false;
     bool version = false;
 };
@@ -60,6 +61,9 @@ std::string ModelFromFileName(const std::string& path);
 std::optional<uint32_t> FindModel(const std::string& name);
 // The model of the run: --model wins over --image's file name, which wins over the embedded
 // image's file name. Returns false with a reason when the name is no catalogue model.
+// The catalogue models whose names are near a mistyped one ("RP20" -> "RP200, RP200-AIO, ..."),
+// or "" when none is.
+std::string NearModels(const std::string& name);
 bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
                   std::string* error);
 

@@ -1,4 +1,5 @@
 // The command line and the model of the run.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <sstream>
@@ -27,6 +28,7 @@ const OptionRow OPTIONS[] = {
     {"--yes", false, nullptr, &CliOptions::yes},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
     {"--info", false, nullptr, &CliOptions::info},
+    {"--list-models", false, nullptr, &CliOptions::listModels},
     {"--help", false, nullptr, &CliOptions::help},
     {"-h", false, nullptr, &CliOptions::help},
     {"--version", false, nullptr, &CliOptions::version},
@@ -115,6 +117,7 @@ std::string UsageText() {
            "  --model NAME      the PLC model (wins over the image's file name)\n"
            "  --yes             answer the replug and power-cycle prompts without waiting\n"
            "  --list-ports      list the ports of the model, one a line, and exit\n"
+           "  --list-models     list the models of the catalogue with their ids and links\n"
            "  --info            identify the PLC and tell whether the image would pass its\n"
            "                    checks, changing nothing; exit 0 when the PLC answered\n"
            "  --trace FILE      write every exchange on the link to FILE with a time stamp\n"
@@ -142,6 +145,57 @@ std::optional<uint32_t> FindModel(const std::string& name) {
     return std::nullopt;
 }
 
+namespace {
+
+// Edits (insert, delete, replace) that turn one name into the other, case aside.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) ==
+                        std::toupper(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string WithoutDashes(const std::string& name) {
+    std::string out;
+    for (char c : name)
+        if (c != '-' && c != '_') out += c;
+    return out;
+}
+
+}  // namespace
+
+std::string NearModels(const std::string& name) {
+    // Compared without their dashes: the models whose names start with the typed one, else the
+    // nearest ones, with at most a third of the name mistyped.
+    std::string typed = WithoutDashes(name);
+    if (typed.size() < 2) return "";
+    size_t distance[PLC_COUNT];
+    bool anyPrefix = false;
+    size_t nearest = std::max<size_t>(1, typed.size() / 3);
+    for (uint32_t i = 0; i < PLC_COUNT; ++i) {
+        std::string model = WithoutDashes(plcList[i]);
+        bool prefix = EditDistance(model.substr(0, typed.size()), typed) == 0;
+        anyPrefix = anyPrefix || prefix;
+        distance[i] = prefix ? 0 : EditDistance(model, typed);
+        if (!prefix) nearest = std::min(nearest, distance[i]);
+    }
+    std::string near;
+    for (uint32_t i = 0; i < PLC_COUNT; ++i)
+        if (anyPrefix ? distance[i] == 0 : distance[i] == nearest)
+            near += (near.empty() ? "" : ", ") + std::string(plcList[i]);
+    return near;
+}
+
 bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
                   std::string* error) {
     std::string name;
@@ -159,7 +213,8 @@ bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, ui
     }
     std::optional<uint32_t> found = name.empty() ? std::nullopt : FindModel(name);
     if (!found) {
-        *error = source;
+        std::string near = NearModels(name);
+        *error = source + (near.empty() ? "; --list-models lists them" : "; did you mean " + near + "?");
         return false;
     }
     *row = *found;

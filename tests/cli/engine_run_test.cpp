@@ -107,6 +107,37 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
     }
 }
 
+// After a failure that the PLC's report explains, one line says what to do.
+TEST_F(CliEngineRun, HintsAfterFailuresThePlcExplains) {
+    struct Case {
+        const char* plcModel;
+        std::vector<std::string> faults;
+        std::string message;
+        std::string hint;  // "": none
+    };
+    const Case cases[] = {
+        {"QM2-E", {"runmode"}, "[ERROR] PLC in RUN MODE",
+         "plcfwupdate: hint: the PLC runs its program (RUN mode); switch it to STOP and run the "
+         "same command again"},
+        {"DK2", {}, "[ERROR] NO RESPONSE @ State 2",
+         "plcfwupdate: hint: the PLC reports the id 0x0013, that of DK2, DK28, not that of QM2-E "
+         "(0x0017); use the image for the PLC's model"},
+        {"QM2-E", {"silent"}, "[ERROR] NO RESPONSE @ State 1", ""},
+    };
+    plctest::FakeTree tree;
+    tree.File("QM2-E_1.bin", std::string(10000, '\x5A'));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        plctest::ResetSharedState();
+        Attach(c.plcModel, c.faults);
+        EXPECT_EQ(Run({"--image", tree.Path("QM2-E_1.bin").string(), "--port", LINK, "--yes"}),
+                  plccli::EXIT_FAILED);
+        std::string text = out.str();
+        EXPECT_NE(text.find(c.message + "\n" + c.hint), std::string::npos) << text;
+        EXPECT_EQ(text.find("hint:") != std::string::npos, !c.hint.empty()) << text;
+    }
+}
+
 // --info on PLCs of every kind: what it prints, its exit status, and that the PLC got no request
 // that changes it.
 TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {

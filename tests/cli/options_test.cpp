@@ -127,6 +127,18 @@ TEST(ResolveModel, ModelBeatsImageBeatsEmbedded) {
     }
 }
 
+TEST(NearModels, MistypedNamesFindTheirModels) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"RP20", "RP200, RP200-AIO, RP200-TO-RP300, RP200-Z"},
+        {"qm2c", "QM2-C-V2, QM2-C-V4"},
+        {"RP3000", "RP300"},
+        {"TR3AIO", "TR3-AIO"},
+        {"XYZ123", ""},
+        {"", ""},
+    };
+    for (const auto& [typed, near] : cases) EXPECT_EQ(plccli::NearModels(typed), near) << typed;
+}
+
 TEST(ModelFromFileName, TextBeforeTheFirstUnderscoreOfTheName) {
     const std::pair<const char*, const char*> cases[] = {
         {"RP200_v1.14.10_20240103_01.bin", "RP200"},
