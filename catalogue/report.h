@@ -16,9 +16,10 @@ enum ChecksPassed {
 };
 
 struct PlcReport {
-    Shared<int32_t> probeResult{NOT_REPORTED};  // the latest mode probe's result (ENQ, ACK, ERR|...)
-    Shared<int32_t> appId{NOT_REPORTED};        // id in the application firmware's identity reply
-    Shared<int32_t> bootId{NOT_REPORTED};       // id in the bootloader's "ID" reply
+    Shared<int32_t> probeResult{
+        NOT_REPORTED};                     // the latest mode probe's result (ENQ, ACK, ERR|...)
+    Shared<int32_t> appId{NOT_REPORTED};   // id in the application firmware's identity reply
+    Shared<int32_t> bootId{NOT_REPORTED};  // id in the bootloader's "ID" reply
     Shared<int32_t> D1386{NOT_REPORTED};
     Shared<int32_t> D1001{NOT_REPORTED};
     Shared<int32_t> D1148{NOT_REPORTED};

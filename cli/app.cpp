@@ -195,8 +195,7 @@ bool SetUpImage(const CliOptions& options, RecordFields* fields, std::string* er
     return true;
 }
 
-bool OpenTrace(const std::string& path, std::unique_ptr<std::ofstream>* trace,
-               std::string* error) {
+bool OpenTrace(const std::string& path, std::unique_ptr<std::ofstream>* trace, std::string* error) {
     *trace = std::make_unique<std::ofstream>(path, std::ios::trunc);
     if (!**trace) {
         *error = "cannot write the trace file '" + path + "': " + std::strerror(errno);
@@ -226,20 +225,25 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         recorder->Finish(CliFrontEnd::Outcome{CAPTION_ERROR, message, 0, 0}, EXIT_FAILED);
         return EXIT_FAILED;
     }
-    io.out << PROGRAM_NAME << ": " << plcList[row] << ", image "
-           << (options.image ? *options.image : embeddedFile) << ", link "
-           << LinkDescription(options, row) << '\n';
+    if (!options.quiet)
+        io.err << PROGRAM_NAME << ": " << plcList[row] << ", image "
+               << (options.image ? *options.image : embeddedFile) << ", link "
+               << LinkDescription(options, row) << '\n';
     SelectPLC(row);
     ChoosePort(options, row, engine);
     FrontEndConfig config;
     config.terminal = io.terminal;
     config.yes = options.yes;
     config.quiet = options.info;
-    CliFrontEnd frontEnd(io.out, io.in, config);
+    config.progress = !options.quiet;
+    CliFrontEnd frontEnd(io.out, io.err, io.in, config);
     gRecorder = recorder;
-    int status = options.info ? RunInfo(io.out, frontEnd, engine.startBurn)
-                              : frontEnd.Run(engine.startBurn);
+    int status =
+        options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
     if (status == EXIT_FAILED && !options.info) PrintHint(io, row, TakePlcSeen());
+    if (options.verbose && !options.info)
+        io.out << PROGRAM_NAME << ": "
+               << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     recorder->Finish(frontEnd.LastOutcome(), status);
     gRecorder = nullptr;
     return status;
@@ -276,7 +280,8 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     std::unique_ptr<std::ofstream> trace;
     if (options.trace && !OpenTrace(*options.trace, &trace, &error)) return Usage(io, error);
-    // The record is checked before the link is opened: a run that cannot be recorded does not start.
+    // The record is checked before the link is opened: a run that cannot be recorded does not
+    // start.
     RunRecorder recorder;
     if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
 

@@ -43,6 +43,8 @@ struct CliOptions {
     bool listPorts = false;
     bool info = false;
     bool listModels = false;
+    bool quiet = false;    // -q: no status line, no header
+    bool verbose = false;  // -v: what the PLC reported, after the run
     bool help = false;
     bool version = false;
 };
@@ -89,6 +91,8 @@ bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now);
 std::string MessageLine(const char* caption, const char* text);
 bool IsReconnectPrompt(const char* caption, const char* text);
 bool IsSuccessMessage(const char* text);
+// What --yes prints instead of a reconnect prompt, which asks the operator to press OK.
+std::string YesReconnectLine(bool usbAttached);
 
 // Where a run stood when it was interrupted, and the one line that tells the operator.
 struct RunPoint {
@@ -147,6 +151,8 @@ struct RecordFields {
     double durationSeconds = 0;
 };
 std::string RecordLine(const RecordFields& fields);
+// What the PLC reported, in one line for -v.
+std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal);
 
 // The --record file of one run: opened (for appending) before the link is, written once, when
 // the run ends or is interrupted, from whichever thread gets there first.
@@ -177,6 +183,7 @@ std::string FormatTraceLine(bool write, const uint8_t* data, size_t len, uint32_
 struct FrontEndConfig {
     bool terminal = false;  // redraw one line with \r; otherwise print plain lines
     bool yes = false;       // answer the reconnect prompts without waiting for Enter
+    bool progress = true;   // the status line (-q: none)
     bool quiet = false;     // neither the status line nor the messages: the caller reports
     std::chrono::milliseconds tick{100};
     std::chrono::milliseconds second{1000};
@@ -187,7 +194,9 @@ struct FrontEndConfig {
 // the worker has re-enabled the button and returned.
 class CliFrontEnd {
   public:
-    CliFrontEnd(std::ostream& out, std::istream& in, FrontEndConfig config);
+    // Results (the messages the run ends with) go to out; the status line and the prompts to
+    // err.
+    CliFrontEnd(std::ostream& out, std::ostream& err, std::istream& in, FrontEndConfig config);
     ~CliFrontEnd();
     CliFrontEnd(const CliFrontEnd&) = delete;
     CliFrontEnd& operator=(const CliFrontEnd&) = delete;
@@ -215,8 +224,10 @@ class CliFrontEnd {
     void OnEnableWindow(HWND hwnd, BOOL enable);
     void PanelLoop();
     void DrawLocked(bool finishLine);
+    void EndStatusLineLocked();
 
     std::ostream& out_;
+    std::ostream& err_;
     std::istream& in_;
     FrontEndConfig config_;
     void (*worker_)(void*) = nullptr;
@@ -239,8 +250,9 @@ class CliFrontEnd {
 // ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
 // The time as ISO 8601 in UTC: "2024-01-03T09:15:00Z".
 std::string UtcIsoTime(std::time_t t);
-// Whether the standard output is a terminal (the status line is redrawn in place there).
-bool OutputIsTerminal();
+// Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
+// place there).
+bool ProgressIsTerminal();
 // From now on Ctrl-C and a request to end the process call onInterrupt(EXIT_INTERRUPTED or
 // EXIT_TERMINATED) on a thread of its own; onInterrupt ends the process. Call it before any other
 // thread starts. Returns false with the reason when the interrupts cannot be watched.
@@ -265,7 +277,7 @@ struct Io {
     std::ostream& out;
     std::ostream& err;
     std::istream& in;
-    bool terminal;
+    bool terminal;  // err is a terminal
 };
 
 // --info: a check-only run of the worker on the front end, the values it did not read, and

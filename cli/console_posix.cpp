@@ -14,8 +14,8 @@
 
 namespace plccli {
 
-bool OutputIsTerminal() {
-    return isatty(STDOUT_FILENO) == 1;
+bool ProgressIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
 }
 
 std::string UtcIsoTime(std::time_t t) {

@@ -23,8 +23,8 @@ BOOL WINAPI ConsoleControl(DWORD event) {
 
 }  // namespace
 
-bool OutputIsTerminal() {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+bool ProgressIsTerminal() {
+    HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
     if (!GetConsoleMode(out, &mode)) return false;
     // The status line is redrawn with \r and the escape that clears to the line's end.

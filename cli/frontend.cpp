@@ -23,14 +23,16 @@ HWND const START_BURN_BUTTON = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x2
 
 const char CLEAR_TO_LINE_END[] = "\033[K";
 const char PROMPT_HINT[] = "(press Enter to continue)";
+const char PROGRAM_NAME[] = "plcfwupdate";
 
 // The front end whose run is in progress; the worker's thread starts with &paramStruct only.
 std::atomic<CliFrontEnd*> gActive{nullptr};
 
 }  // namespace
 
-CliFrontEnd::CliFrontEnd(std::ostream& out, std::istream& in, FrontEndConfig config)
-    : out_(out), in_(in), config_(config) {}
+CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err, std::istream& in,
+                         FrontEndConfig config)
+    : out_(out), err_(err), in_(in), config_(config) {}
 
 CliFrontEnd::~CliFrontEnd() {
     CliFrontEnd* self = this;
@@ -47,12 +49,9 @@ bool CliFrontEnd::Interrupt(int exitStatus) {
     bool finalShown = !timerRunning_ && !finalMessage_.empty();
     if (interrupted_ || ended_ || workerReturned_ || finalShown) return false;
     interrupted_ = true;
-    if (lineOpen_) {
-        out_ << '\n';
-        lineOpen_ = false;
-    }
+    EndStatusLineLocked();
     std::string line = InterruptedLine(exitStatus, TakeRunPoint());
-    out_ << "plcfwupdate: " << line << '\n';
+    out_ << PROGRAM_NAME << ": " << line << '\n';
     out_.flush();
     PanelSnapshot now = TakeSnapshot();
     outcome_ = Outcome{"", line, now.errors, now.totalErrors};
@@ -132,7 +131,7 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!notStarted.empty()) {
             workerReturned_ = true;
-            out_ << "plcfwupdate: " << notStarted << "; the PLC was not changed\n";
+            out_ << PROGRAM_NAME << ": " << notStarted << "; the PLC was not changed\n";
         }
         wake_.wait(lock, [this] { return workerReturned_; });
         stopPanel_ = true;
@@ -141,30 +140,31 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
     if (panel.joinable()) panel.join();
     platform::ClearFrontEndHooks();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (lineOpen_) {
-        out_ << '\n';
-        lineOpen_ = false;
-    }
+    EndStatusLineLocked();
     out_.flush();
     return IsSuccessMessage(finalMessage_.c_str()) ? EXIT_SUCCESSFUL : EXIT_FAILED;
 }
 
+void CliFrontEnd::EndStatusLineLocked() {
+    if (!lineOpen_) return;
+    err_ << '\n';
+    err_.flush();
+    lineOpen_ = false;
+}
+
 void CliFrontEnd::DrawLocked(bool finishLine) {
-    if (config_.quiet) return;
+    if (config_.quiet || !config_.progress) return;
     PanelSnapshot now = TakeSnapshot();
     if (config_.terminal) {
-        out_ << '\r' << StatusLine(now) << CLEAR_TO_LINE_END;
+        err_ << '\r' << StatusLine(now) << CLEAR_TO_LINE_END;
         lineOpen_ = true;
-        if (finishLine) {
-            out_ << '\n';
-            lineOpen_ = false;
-        }
+        if (finishLine) EndStatusLineLocked();
     } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {
-        out_ << StatusLine(now) << '\n';
+        err_ << StatusLine(now) << '\n';
     }
     anyLine_ = true;
     lastDrawn_ = now;
-    out_.flush();
+    err_.flush();
 }
 
 void CliFrontEnd::PanelLoop() {
@@ -189,14 +189,21 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
     bool prompt = IsReconnectPrompt(caption, text);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (lineOpen_) {
-            out_ << '\n';
-            lineOpen_ = false;
-        } else if (!config_.terminal && timerRunning_) {
+        if (lineOpen_)
+            EndStatusLineLocked();
+        else if (!config_.terminal && timerRunning_)
             DrawLocked(false);
+        // Prompts go with the progress; what the run ends with is its result.
+        if (config_.quiet) {
+        } else if (prompt && config_.yes) {
+            err_ << PROGRAM_NAME << ": " << YesReconnectLine(SelectedPLCIn(USB_ATTACHED_MODELS))
+                 << '\n';
+        } else if (prompt) {
+            err_ << line << '\n' << PROMPT_HINT << '\n';
+        } else {
+            out_ << line << '\n';
         }
-        if (!config_.quiet) out_ << line << '\n';
-        if (prompt && !config_.yes) out_ << PROMPT_HINT << '\n';
+        err_.flush();
         out_.flush();
         messages_.push_back(line);
         finalMessage_ = text ? text : "";

@@ -14,8 +14,8 @@ namespace plccli {
 
 namespace {
 
-const char* const LABELS[] = {"mode", "model id", "D1386", "D1001", "D1148", "bootloader",
-                              "identity check", "rules and gate", "verdict"};
+const char* const LABELS[] = {"mode",       "model id",       "D1386",          "D1001",  "D1148",
+                              "bootloader", "identity check", "rules and gate", "verdict"};
 enum Label { MODE, MODEL_ID, D1386_, D1001_, D1148_, BOOTLOADER, IDENTITY, RULES, VERDICT };
 
 void Line(std::ostream& out, Label label, const std::string& text) {
@@ -69,13 +69,15 @@ void PrintPlc(std::ostream& out, const PlcSeen& seen, const RunOutcome& outcome)
     Line(out, MODEL_ID, id == NOT_REPORTED ? "not reported" : IdText(id) + ": " + ModelsWithId(id));
     if (seen.probeResult != ACK) {
         Line(out, D1386_, Register(seen.D1386, IsQm2cFamily, "QM2-C family", "QM2-TR2 family"));
-        Line(out, D1001_, Register(seen.D1001, IsGenerationV4, "generation V4", "generation V2/V3"));
-        Line(out, D1148_, Register(seen.D1148, IsLargeVariant, "the larger variant, 28DK2 or 26NV",
-                                   "the 12 variant, 12DK2 or 12NV"));
+        Line(out, D1001_,
+             Register(seen.D1001, IsGenerationV4, "generation V4", "generation V2/V3"));
+        Line(out, D1148_,
+             Register(seen.D1148, IsLargeVariant, "the larger variant, 28DK2 or 26NV",
+                      "the 12 variant, 12DK2 or 12NV"));
     }
-    Line(out, BOOTLOADER, seen.bootloaderVersion == NOT_REPORTED
-                              ? "not reported"
-                              : BootloaderVersionText(seen.bootloaderVersion));
+    Line(out, BOOTLOADER,
+         seen.bootloaderVersion == NOT_REPORTED ? "not reported"
+                                                : BootloaderVersionText(seen.bootloaderVersion));
 }
 
 // Each check: passed, failed with the message that stops the run, or not reached.
@@ -92,10 +94,11 @@ void PrintChecks(std::ostream& out, const PlcSeen& seen, const RunOutcome& outco
     };
     Line(out, IDENTITY, verdict(CHECKS_IDENTITY));
     Line(out, RULES, verdict(CHECKS_ALL));
-    Line(out, VERDICT, checksPassed >= CHECKS_ALL && !stopped
-                           ? "the update would go on to erase and write the image"
-                           : "the update would stop with " +
-                                 MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
+    Line(out, VERDICT,
+         checksPassed >= CHECKS_ALL && !stopped
+             ? "the update would go on to erase and write the image"
+             : "the update would stop with " +
+                   MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ const OptionRow OPTIONS[] = {
     {"--help", false, nullptr, &CliOptions::help},
     {"-h", false, nullptr, &CliOptions::help},
     {"--version", false, nullptr, &CliOptions::version},
+    {"--quiet", false, nullptr, &CliOptions::quiet},
+    {"-q", false, nullptr, &CliOptions::quiet},
+    {"--verbose", false, nullptr, &CliOptions::verbose},
+    {"-v", false, nullptr, &CliOptions::verbose},
 };
 
 const OptionRow* FindOption(const std::string& arg) {
@@ -124,10 +128,15 @@ std::string UsageText() {
            "  --record FILE     append one JSON line about the run to FILE: time, version, port,\n"
            "                    model, image and its SHA-256, what the PLC reported, blocks,\n"
            "                    errors, the final message, exit status and duration\n"
+           "  -q, --quiet       no status line: only the messages of the run\n"
+           "  -v, --verbose     after the run, what the PLC reported\n"
            "  --help            show this text and exit\n"
            "  --version         show the version and the embedded image, and exit\n"
            "\n"
-           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error.\n";
+           "The status line and the prompts go to the standard error, the results to the standard\n"
+           "output.\n"
+           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 130\n"
+           "or 143 when interrupted.\n";
 }
 
 std::string ModelFromFileName(const std::string& path) {
@@ -189,11 +198,11 @@ std::string NearModels(const std::string& name) {
         distance[i] = prefix ? 0 : EditDistance(model, typed);
         if (!prefix) nearest = std::min(nearest, distance[i]);
     }
-    std::string near;
+    std::string found;
     for (uint32_t i = 0; i < PLC_COUNT; ++i)
         if (anyPrefix ? distance[i] == 0 : distance[i] == nearest)
-            near += (near.empty() ? "" : ", ") + std::string(plcList[i]);
-    return near;
+            found += (found.empty() ? "" : ", ") + std::string(plcList[i]);
+    return found;
 }
 
 bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
@@ -213,8 +222,9 @@ bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, ui
     }
     std::optional<uint32_t> found = name.empty() ? std::nullopt : FindModel(name);
     if (!found) {
-        std::string near = NearModels(name);
-        *error = source + (near.empty() ? "; --list-models lists them" : "; did you mean " + near + "?");
+        std::string similar = NearModels(name);
+        *error = source + (similar.empty() ? "; --list-models lists them"
+                                           : "; did you mean " + similar + "?");
         return false;
     }
     *row = *found;

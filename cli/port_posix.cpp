@@ -59,7 +59,8 @@ bool CheckPortName(const std::string& port, std::string* reason) {
     std::string path = DevicePath(port);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        *reason = errno == ENOENT ? path + ": no such port; " + LIST_HINT : OpenFailure(path, errno);
+        *reason =
+            errno == ENOENT ? path + ": no such port; " + LIST_HINT : OpenFailure(path, errno);
         return false;
     }
     if (S_ISDIR(st.st_mode)) {

@@ -36,6 +36,23 @@ std::string PlcObject(const PlcSeen& plc) {
 
 }  // namespace
 
+std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal) {
+    std::string mode = ModeText(plc.probeResult);
+    std::string line =
+        "the PLC answered " + (mode.empty() ? std::string("nothing") : "from its " + mode);
+    if (plc.enteredBootloader) line += ", sent there from its application firmware";
+    if (plc.appId != NOT_REPORTED) line += "; id " + IdText(plc.appId);
+    if (plc.bootId != NOT_REPORTED) line += "; bootloader id " + IdText(plc.bootId);
+    if (plc.bootloaderVersion != NOT_REPORTED)
+        line += "; bootloader " + BootloaderVersionText(plc.bootloaderVersion);
+    for (const auto& [name, value] : {std::pair<const char*, int32_t>{"D1386", plc.D1386},
+                                      {"D1001", plc.D1001},
+                                      {"D1148", plc.D1148}})
+        if (value != NOT_REPORTED) line += std::string("; ") + name + " " + std::to_string(value);
+    return line + "; " + std::to_string(plc.blocksSent) + " of " + std::to_string(blocksTotal) +
+           " blocks written";
+}
+
 PlcSeen TakePlcSeen() {
     PlcSeen p;
     p.probeResult = plcReport.probeResult;
@@ -86,10 +103,10 @@ std::string JsonString(const std::string& text) {
 std::string RecordLine(const RecordFields& r) {
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.3f", r.durationSeconds);
-    return "{\"start\":" + JsonString(r.start) + ",\"tool\":\"plcfwupdate\",\"version\":" +
-           JsonString(r.version) + ",\"action\":" + JsonString(r.action) +
-           ",\"port\":" + JsonString(r.port) + ",\"model\":" + JsonString(r.model) +
-           ",\"image\":{\"file\":" + JsonString(r.imageFile) +
+    return "{\"start\":" + JsonString(r.start) +
+           ",\"tool\":\"plcfwupdate\",\"version\":" + JsonString(r.version) +
+           ",\"action\":" + JsonString(r.action) + ",\"port\":" + JsonString(r.port) +
+           ",\"model\":" + JsonString(r.model) + ",\"image\":{\"file\":" + JsonString(r.imageFile) +
            ",\"bytes\":" + std::to_string(r.imageBytes) +
            ",\"sha256\":" + JsonString(r.imageSha256) + "},\"plc\":" + PlcObject(r.plc) +
            ",\"blocks_sent\":" + std::to_string(r.plc.blocksSent) +

@@ -24,11 +24,11 @@ const char SUCCESS_PREFIX[] = "Firmware update is SUCCESSFUL";
 
 // Where a run can stand, from the PLC's side.
 enum PlcState {
-    PLC_NOT_REACHED,      // no answer yet: nothing was sent that changes it
-    PLC_APP_UNCHANGED,    // it answered from its application firmware, still running it
-    PLC_IN_BOOTLOADER,    // in its bootloader, its flash not yet erased by this run
+    PLC_NOT_REACHED,    // no answer yet: nothing was sent that changes it
+    PLC_APP_UNCHANGED,  // it answered from its application firmware, still running it
+    PLC_IN_BOOTLOADER,  // in its bootloader, its flash not yet erased by this run
     PLC_PARTLY_ERASED,
-    PLC_ERASED,           // every page erased, no block written yet
+    PLC_ERASED,  // every page erased, no block written yet
     PLC_PARTLY_WRITTEN,
 };
 
@@ -120,6 +120,12 @@ std::string InterruptedLine(int exitStatus, const RunPoint& point) {
         line += " before erasing began";
     return line + ": " + PLC_STATE_TEXTS[StateOf(point)] +
            ". Running the same command again completes the update.";
+}
+
+std::string YesReconnectLine(bool usbAttached) {
+    return std::string("the PLC restarts into its bootloader; --yes goes on without waiting: ") +
+           (usbAttached ? "replug its USB cable now" : "power it off and on now") +
+           " if it does not come back by itself";
 }
 
 std::string EscapeBytes(const uint8_t* data, size_t len) {

@@ -23,8 +23,7 @@ F Kernel32(const char* name) {
 
 void Trace(platform::TraceDir dir, const void* data, DWORD moved, DWORD requested) {
     std::lock_guard<std::mutex> lock(gTraceMutex);
-    if (gTrace)
-        gTrace(dir, static_cast<const uint8_t*>(data), moved, requested, GetTickCount64());
+    if (gTrace) gTrace(dir, static_cast<const uint8_t*>(data), moved, requested, GetTickCount64());
 }
 
 BOOL WINAPI TracedWriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED o) {

@@ -177,8 +177,8 @@ TEST_F(CliMainTest, ThePortOfTheRun) {
         {{"--model", "QM2-E", "--port", "ttyUSB12345"}, "QM2-E", "", "ttyUSB12345"},
     };
     // The names stand for ports that open.
-    for (const char* name : {"/tmp/sim/plc", "ttyACM3", "ttyUSB0", "/tmp/sim/averylongname",
-                             "ttyUSB12345"})
+    for (const char* name :
+         {"/tmp/sim/plc", "ttyACM3", "ttyUSB0", "/tmp/sim/averylongname", "ttyUSB12345"})
         platform::RegisterVirtualLink(name, std::make_shared<plctest::ScriptedPeer>());
     for (const auto& c : cases) {
         gSeen.overrideCleared = false;
@@ -223,8 +223,9 @@ TEST_F(CliMainTest, APortThatIsNoFreeTerminalIsRefusedBeforeAnyByte) {
         {tree.Path("missing").string(), ": no such port" + list},
         {"ttyNOSUCH9", ": no such port" + list},
         {"/dev/null", ": not a serial port (no terminal device)" + list},
-        {held.name, ": the port is in use by another program (another plcfwupdate?); end that "
-                    "program or choose another port"},
+        {held.name,
+         ": the port is in use by another program (another plcfwupdate?); end that "
+         "program or choose another port"},
         {free.name, ""},
         {"tcp://192.0.2.1:4001", ""},
         {"rfc2217://plc.example:2217", ""},

@@ -87,22 +87,28 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
     const std::string again = ". Running the same command again completes the update.";
     const Case cases[] = {
         {130, {IDLE, 0, -1, false}, "interrupted before erasing began: the PLC was not changed"},
-        {130, {IDLE, 0, ERR | NORESPONSE, false},
+        {130,
+         {IDLE, 0, ERR | NORESPONSE, false},
          "interrupted before erasing began: the PLC was not changed"},
-        {143, {IDLE, 0, ENQ, false},
+        {143,
+         {IDLE, 0, ENQ, false},
          "terminated before erasing began: the PLC still runs its application firmware and was "
          "not changed"},
         // Sent into its bootloader, waiting for the replug: the probe last saw the application.
-        {130, {IDLE, 0, ENQ, true},
+        {130,
+         {IDLE, 0, ENQ, true},
          "interrupted before erasing began: the PLC waits in its bootloader, its flash not yet "
          "erased"},
-        {130, {ERASE, 37, ACK, false},
+        {130,
+         {ERASE, 37, ACK, false},
          "interrupted during Erasing at 37%: the PLC's flash is partly erased and the PLC stays "
          "in its bootloader"},
-        {130, {ERASE, 100, ACK, false},
+        {130,
+         {ERASE, 100, ACK, false},
          "interrupted during Erasing at 100%: the PLC's flash is erased and the PLC stays in its "
          "bootloader"},
-        {143, {PROGRAM, 42, ACK, true},
+        {143,
+         {PROGRAM, 42, ACK, true},
          "terminated during Programming at 42%: the PLC's flash is erased and partly written, "
          "and the PLC stays in its bootloader"},
     };
@@ -127,7 +133,8 @@ TEST(Sha256, KnownVectors) {
         {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
     };
     for (const auto& [text, hex] : cases)
-        EXPECT_EQ(plccli::Sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size()), hex)
+        EXPECT_EQ(plccli::Sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                  hex)
             << text.size() << " bytes";
 }
 
