@@ -29,5 +29,3 @@ uint8_t read_fu_version_A();
 uint16_t read_0x67_PLCID();
 uint8_t SendErase_A(HANDLE hSerial);
 
-// QM2-C-V2, QM2-C-V4, TR2-CAR: they leave for their bootloader without answering SendErase_A.
-extern const ModelSet NO_REPLY_MODELS;

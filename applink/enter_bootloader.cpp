@@ -7,8 +7,6 @@
 
 namespace {
 
-const char* const kNoReply[] = {"QM2-C-V2", "QM2-C-V4", "TR2-CAR"};
-
 // Error class  flow state  result, for a NAK left by the last read
 const NakRule ENTER_BOOT_NAK_RULES[] = {
     {2, 3, ERR | FLOWERROR_STATE3},
@@ -18,10 +16,6 @@ const NakRule ENTER_BOOT_NAK_RULES[] = {
 };
 
 }  // namespace
-
-// These PLCs restart into their bootloader without answering the request: a reply that does not
-// arrive in full counts as accepted.
-const ModelSet NO_REPLY_MODELS = {kNoReply, static_cast<int>(std::size(kNoReply))};
 
 uint8_t SendErase_A(HANDLE hSerial) {
     uint8_t rxBuf[RX_BUF_BYTES] = {};
@@ -34,6 +28,7 @@ uint8_t SendErase_A(HANDLE hSerial) {
         hSerial, rules, [&] { return WriteFrame(hSerial, request); },
         [&] {
             DWORD got = ReadReply(hSerial, rxBuf, REPLY_CHARS);
+            // These PLCs restart into their bootloader without answering the request.
             if (got < REPLY_CHARS && SelectedPLCIn(NO_REPLY_MODELS)) return VERDICT_ACCEPTED;
             if (!ReplyIntact(rxBuf, got, REPLY_CHARS) || Decoded(rxBuf, 4) != ACK)
                 return VERDICT_READ_FAILED;

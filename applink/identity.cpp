@@ -7,19 +7,10 @@
 
 namespace {
 
-// A PLC of the selected id may also report a second id.
-// Selected id  also accepted
-const uint16_t ID_ALIASES[][2] = {
-    {0x000C, 0x000D},  // QM2-TR2-V2, QM2-C-V2, QM2-TR2-V4, QM2-C-V4
-    {0xA010, 0x3010},  // RP200-Z
-};
-
+// A PLC of the selected model may also report the model's second id.
 bool IdMatches(uint16_t reported) {
-    uint16_t selected = selectedPLCID;
-    if (reported == selected) return true;
-    for (const auto& alias : ID_ALIASES)
-        if (alias[0] == selected && alias[1] == reported) return true;
-    return false;
+    const uint16_t alias = SelectedModel().aliasId;
+    return reported == selectedPLCID || (alias != NO_ALIAS_ID && reported == alias);
 }
 
 bool IsOwnIdentity(const uint8_t* rxBuf) {

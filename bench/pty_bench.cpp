@@ -126,9 +126,7 @@ double EngineIntoAckPeer(const std::vector<uint8_t>& image, int blocks) {
     int master = -1;
     std::string slave;
     pid_t peer = StartAckPeer(blocks + 1, &master, &slave);
-    uint32_t idx = 0;
-    LookupPLC("RP200", &idx, nullptr);
-    SelectPLC(idx);
+    SelectPLC(ROW_RP200);
     platform::SetResourceImage(image.data(), image.size());
     if (!LoadImage()) Fail("no image");
     hSerial = OpenLink(slave);
@@ -184,8 +182,7 @@ double TimedTransfer(const std::string& plcsim, const char* model, bool pace,
     auto t0 = Clock::now();
     if (SendFW(hSerial) != OK) Fail("transfer failed");
     double s = Seconds(t0);
-    uint32_t sent = image.size() - (std::strcmp(model, "RP200") == 0 ? 4096 : 0);
-    *blocks = static_cast<int>((sent + 255) / 256);
+    *blocks = static_cast<int>(TransferBlockCount(idx, static_cast<uint32_t>(image.size())));
     CloseHandle(hSerial);
     hSerial = INVALID_HANDLE_VALUE;
     CloseFile();
@@ -212,7 +209,7 @@ int main(int argc, char** argv) {
     double bare = 0, sim = 0, engine = 0;
     for (int round = 0; round < rounds; ++round) {
         int simBlocks = 0;
-        double simSeconds = TimedTransfer(plcsim, "RP200", false, image, &simBlocks);
+        double simSeconds = TimedTransfer(plcsim, plcList[ROW_RP200], false, image, &simBlocks);
         sim = std::max(sim, simBlocks / simSeconds);
         bare = std::max(bare, BareLoop(simBlocks));
         engine = std::max(engine, EngineIntoAckPeer(image, simBlocks));
@@ -221,7 +218,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> small(65536);
     for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 7 + 3);
     int pacedBlocks = 0;
-    double pacedSeconds = TimedTransfer(plcsim, "NV", true, small, &pacedBlocks);
+    double pacedSeconds = TimedTransfer(plcsim, plcList[ROW_NV], true, small, &pacedBlocks);
     // On the wire: each block and its acknowledgement, then EOT and its acknowledgement,
     // 10 bits a byte at 8N1.
     double wireBytes = pacedBlocks * (261.0 + 1.0) + 2.0;

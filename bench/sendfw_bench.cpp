@@ -30,8 +30,8 @@ void BM_SendFW(benchmark::State& state, const char* model, uint32_t imageBytes) 
     platform::UnregisterAllVirtualLinks();
 }
 
-BENCHMARK_CAPTURE(BM_SendFW, RP200_2076672, "RP200", 2076672)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SendFW, QM2E_917504, "QM2-E", 917504)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SendFW, RP200_2076672, plcList[ROW_RP200], 2076672)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SendFW, QM2E_917504, plcList[ROW_QM2_E], 917504)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 #include "bench/ack_peer.h"
 
 int main() {
-    auto peer = benchsupport::OpenAckLink("RP200");
+    auto peer = benchsupport::OpenAckLink(plcList[ROW_RP200]);
     if (hSerial == INVALID_HANDLE_VALUE || !LoadImage()) {
         std::fprintf(stderr, "transfer_once: no link or no embedded image\n");
         return 1;

@@ -12,11 +12,9 @@
 
 int main() {
     platform::SetVirtualSleep(true);
-    uint32_t idx = 0;
-    LookupPLC("RP200", &idx, nullptr);
-    SelectPLC(idx);
+    SelectPLC(ROW_RP200);
     SetLinkOverride("plc");
-    auto plc = plcsim::Plc::Create("RP200");
+    auto plc = plcsim::Plc::Create(plcList[ROW_RP200]);
     plcsim::AttachVirtual(plc, "plc");
     const char* final = "";
     platform::FrontEndHooks hooks;

@@ -2,7 +2,7 @@
 //   - CheckID_B, read_fu_version_B: "ID" and "VERSION", 3-byte replies
 //   - SendErase_B: one "ERASE" per flash page and EOT, with the phase and progress
 //   - SendUpdate, SendFW: "UPDATE", the line switch, numbered CRC-16 blocks and EOT
-//   - the model groups of the bootloader protocol and the page and block counts they imply
+//   - the page and block counts of a model and an image
 //   - the image cursor (LoadImage, FileRead, CloseFile) and CRC-16/XMODEM (CRC, crctab)
 #pragma once
 
@@ -12,13 +12,6 @@
 #include "platform/platform.h"
 
 #define BOOT_TIMEOUT_MS 3000
-
-// The 4 KiB-page models keep the image's last 4096 bytes back: they are neither erased nor sent,
-// so such a model needs an image longer than that.
-extern const ModelSet PAGE_4KIB_MODELS;  // 9 models
-extern const ModelSet BLOCK_256_MODELS;  // 15 models with 256 data bytes per block
-extern const ModelSet BLOCK_128_MODELS;  // 18 models with 128 data bytes per block
-#define KEPT_BACK_BYTES 4096
 
 // Counts for the model in catalogue row idx and an image of imageBytes bytes. Both are 0 when
 // the model would be sent no image byte at all (an empty image, or one of the 4 KiB-page

@@ -4,10 +4,6 @@
 #include "bootloader/exchange.h"
 
 #define BOOT_REPLY_BYTES 3
-#define QM2_GROUP_ID 0x000C  // the QM2 models sharing this id also accept their sibling's id
-#define QM2_SIBLING_ID 0x000D
-#define RP200Z_ID_1 0x3010  // an RP200-Z bootloader reports either of its two ids
-#define RP200Z_ID_2 0xA010
 #define COM_PORT_ID_MASK 0x7FFF  // bit 15 of a COM-port model's catalogue id is not reported
 
 namespace {
@@ -15,14 +11,13 @@ namespace {
 // Whether the identity rule of the selected model accepts the reported id; *keepErrCounter tells
 // that errCounter keeps the value of the read on success.
 bool IdAccepted(uint16_t id, bool* keepErrCounter) {
-    uint16_t expected = selectedPLCID;
-    *keepErrCounter = false;
-    if (SelectedPLCIs("RP200-Z")) return id == RP200Z_ID_1 || id == RP200Z_ID_2;
-    if (SelectedPLCIn(USB_ATTACHED_MODELS)) return id == expected;
-    if (expected == QM2_GROUP_ID) {
-        *keepErrCounter = true;
-        return id == QM2_GROUP_ID || id == QM2_SIBLING_ID;
-    }
+    const PlcModel& model = SelectedModel();
+    const uint16_t expected = selectedPLCID;
+    const bool hasAlias = model.aliasId != NO_ALIAS_ID;
+    // The COM-port models with a second id (the QM2 group) leave errCounter as the read set it.
+    *keepErrCounter = hasAlias && model.link == LINK_COM;
+    if (hasAlias) return id == expected || id == model.aliasId;
+    if (model.link == LINK_USB) return id == expected;
     return id == (expected & COM_PORT_ID_MASK);
 }
 

@@ -61,7 +61,6 @@ uint32_t PreselectedRow(const char* fwFile) {
 }
 
 bool UsesUsbPort(const char* modelName) {
-    for (int i = 0; i < USB_ATTACHED_MODELS.count; ++i)
-        if (std::strcmp(modelName, USB_ATTACHED_MODELS.names[i]) == 0) return true;
-    return false;
+    uint32_t row = 0;
+    return LookupPLC(modelName, &row, nullptr) && ModelIn(row, USB_ATTACHED_MODELS);
 }

@@ -30,6 +30,25 @@ void Trace(const Link& link, TraceDir dir, const uint8_t* data, size_t len, DWOR
     if (gTrace) gTrace(dir, data, len, requested, link.kind->nowMs());
 }
 
+// Link names that name a network port rather than a device.
+// scheme         open
+const struct {
+    const char* scheme;
+    bool (*open)(const std::string& name, Link& link, DWORD* err);
+} kNetworkSchemes[] = {
+    {"tcp://", OpenTcpLink},
+    {"rfc2217://", OpenRfc2217Link},
+};
+
+// Opens name as a virtual link, a network port or a tty, in that order.
+bool OpenLink(const std::string& name, Link& link, DWORD* err) {
+    if (OpenVirtualLink(name, link, err) || *err != 0) return *err == 0;
+    for (const auto& s : kNetworkSchemes)
+        if (name.rfind(s.scheme, 0) == 0) return s.open(name, link, err);
+    std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
+    return OpenTtyLink(path, link, err);
+}
+
 // "\\.\COM10" is how Windows names a port; here the prefix names nothing and is dropped.
 std::string StripDevicePrefix(const char* name) {
     if (std::strncmp(name, "\\\\.\\", 4) == 0) return name + 4;
@@ -68,12 +87,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWOR
     std::string stripped = platform::StripDevicePrefix(name);
     auto* link = new Link;
     DWORD err = 0;
-    bool opened = platform::OpenVirtualLink(stripped, *link, &err);
-    if (!opened && err == 0) {
-        std::string path = stripped.find('/') == std::string::npos ? "/dev/" + stripped : stripped;
-        opened = platform::OpenTtyLink(path, *link, &err);
-    }
-    if (!opened) {
+    if (!platform::OpenLink(stripped, *link, &err)) {
         delete link;
         platform::gLastError = err ? err : 2;
         return INVALID_HANDLE_VALUE;

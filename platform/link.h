@@ -2,6 +2,8 @@
 // functions chosen when the link is opened.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -10,6 +12,7 @@
 namespace platform {
 
 struct Link;
+struct NetState;
 
 struct LinkKind {
     const char* name;
@@ -30,16 +33,35 @@ struct Link {
     std::string name;
     int fd = -1;                   // tty links
     VirtualLink* vlink = nullptr;  // virtual links
+    NetState* net = nullptr;       // network links (socket in fd): the Telnet state
     COMMTIMEOUTS timeouts{};
     DCB dcb{};
 };
 
 extern const LinkKind kTtyLink;
 extern const LinkKind kVirtualLink;
+extern const LinkKind kTcpLink;
+extern const LinkKind kRfc2217Link;
 
 // Open helpers of each kind: return true and fill the link, or false (errno-like code in *err).
 bool OpenTtyLink(const std::string& path, Link& link, DWORD* err);
 bool OpenVirtualLink(const std::string& name, Link& link, DWORD* err);
+// "tcp://HOST:PORT": the serial line's bytes as they are over one TCP connection.
+bool OpenTcpLink(const std::string& name, Link& link, DWORD* err);
+// "rfc2217://HOST:PORT": the line over Telnet with the COM-PORT-OPTION.
+bool OpenRfc2217Link(const std::string& name, Link& link, DWORD* err);
+
+// Descriptor-backed kinds (fd): reads and writes with the time-outs of link.timeouts, through
+// a function that moves bytes like read()/write() (-1 with errno EAGAIN: nothing yet).
+using FetchFn = ssize_t (*)(Link& link, uint8_t* buf, size_t n);
+using PutFn = ssize_t (*)(Link& link, const uint8_t* buf, size_t n);
+DWORD ReadWithTimeouts(Link& link, uint8_t* buf, DWORD n, FetchFn fetch);
+DWORD WriteWithTimeout(Link& link, const uint8_t* buf, DWORD n, PutFn put);
+// The same within totalMs (0: no limit) whatever the time-outs.
+DWORD WriteWithin(Link& link, const uint8_t* buf, DWORD n, PutFn put, uint64_t totalMs);
+uint64_t MonotonicMs();
+// Waits until fd is ready for events or deadlineMs passes; false on time-out or error.
+bool WaitReady(int fd, short events, uint64_t deadlineMs, bool hasDeadline);
 
 // Total read / write time-out of n bytes under t; 0 means none.
 uint64_t ReadTotalMs(const COMMTIMEOUTS& t, DWORD n);

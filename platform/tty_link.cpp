@@ -1,14 +1,11 @@
-// Links on POSIX ttys (serial ports, USB serial devices, pseudo-terminals), with the time-outs
-// of COMMTIMEOUTS honoured through poll() against the monotonic clock.
+// Links on POSIX ttys (serial ports, USB serial devices, pseudo-terminals).
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "platform/link.h"
 #include "platform/termios_map.h"
@@ -17,77 +14,14 @@ namespace platform {
 
 namespace {
 
-uint64_t MonotonicMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+ssize_t TtyFetch(Link& link, uint8_t* buf, size_t n) { return ::read(link.fd, buf, n); }
 
-// Waits until fd is ready for events or deadline passes; false on time-out or error.
-bool WaitReady(int fd, short events, uint64_t deadlineMs, bool hasDeadline) {
-    for (;;) {
-        int waitMs = -1;
-        if (hasDeadline) {
-            uint64_t now = MonotonicMs();
-            if (now >= deadlineMs)
-                waitMs = 0;
-            else
-                waitMs = static_cast<int>(deadlineMs - now);
-        }
-        pollfd p{fd, events, 0};
-        int r = poll(&p, 1, waitMs);
-        if (r > 0) return (p.revents & (events | POLLHUP | POLLERR)) != 0;
-        if (r == 0) return false;
-        if (errno != EINTR) return false;
-    }
-}
+ssize_t TtyPut(Link& link, const uint8_t* buf, size_t n) { return ::write(link.fd, buf, n); }
 
-DWORD TtyRead(Link& link, uint8_t* buf, DWORD n) {
-    const COMMTIMEOUTS& t = link.timeouts;
-    uint64_t total = ReadTotalMs(t, n);
-    bool intervalOnly = t.ReadIntervalTimeout == MAXDWORD && total == 0;
-    bool hasDeadline = total != 0 || intervalOnly;
-    bool hasInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
-    uint64_t deadline = MonotonicMs() + total;
-    DWORD got = 0;
-    while (got < n) {
-        uint64_t waitUntil = deadline;
-        bool limited = hasDeadline;
-        if (hasInterval && got > 0) {
-            uint64_t intervalEnd = MonotonicMs() + t.ReadIntervalTimeout;
-            if (!limited || intervalEnd < waitUntil) waitUntil = intervalEnd;
-            limited = true;
-        }
-        if (!WaitReady(link.fd, POLLIN, waitUntil, limited)) break;
-        ssize_t r = ::read(link.fd, buf + got, n - got);
-        if (r > 0) {
-            got += static_cast<DWORD>(r);
-        } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
-            // The other side hung up (a pseudo-terminal whose simulator ended): nothing more
-            // will arrive, but a read still lasts its time-out as on a silent port.
-            if (limited) {
-                uint64_t now = MonotonicMs();
-                if (now < waitUntil) usleep(static_cast<useconds_t>((waitUntil - now) * 1000));
-            }
-            break;
-        }
-    }
-    return got;
-}
+DWORD TtyRead(Link& link, uint8_t* buf, DWORD n) { return ReadWithTimeouts(link, buf, n, TtyFetch); }
 
 DWORD TtyWrite(Link& link, const uint8_t* buf, DWORD n) {
-    uint64_t total = WriteTotalMs(link.timeouts, n);
-    uint64_t deadline = MonotonicMs() + total;
-    DWORD done = 0;
-    while (done < n) {
-        ssize_t w = ::write(link.fd, buf + done, n - done);
-        if (w > 0) {
-            done += static_cast<DWORD>(w);
-            continue;
-        }
-        if (w < 0 && errno != EAGAIN && errno != EINTR) break;
-        if (!WaitReady(link.fd, POLLOUT, deadline, total != 0)) break;
-    }
-    return done;
+    return WriteWithTimeout(link, buf, n, TtyPut);
 }
 
 void SetModemLines(int fd, const DCB& dcb) {

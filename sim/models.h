@@ -1,6 +1,5 @@
-// What the simulator needs to know about each catalogue model beyond its name and id: the flash
-// page and block geometry, how it comes back in its bootloader, and register values that pass
-// the model's own compatibility rules.
+// The simulator's view of a catalogue row: the flash page and block geometry, how the PLC comes
+// back in its bootloader, and register values that pass the model's own compatibility rules.
 #pragma once
 
 #include <cstdint>

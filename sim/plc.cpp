@@ -79,8 +79,8 @@ std::string FormatLogLine(const LogLine& l) {
 Plc::Plc(const Config& cfg) : model_(FindModel(cfg.model)), cfg_(cfg) {
     if (model_ == nullptr) {
         // A caller that skipped DefaultConfig still gets a working PLC rather than a crash.
-        model_ = FindModel("RP200");
-        errors_.push_back("unknown model '" + cfg.model + "', playing RP200");
+        model_ = FindModel(plcList[ROW_RP200]);
+        errors_.push_back("unknown model '" + cfg.model + "', playing " + model_->name);
     }
     flash_ = Flash(model_->pageBytes);
     phase_ = cfg.start == StartMode::Boot ? Phase::Boot : Phase::App;
@@ -194,7 +194,7 @@ FlashCheck Plc::CompareFlash(const uint8_t* image, size_t size) const {
     FlashCheck c;
     uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, Flash::CAPACITY_BYTES));
     // The 4 KiB-page models never get the image's last 4096 bytes.
-    c.imageBytesSent = model_->omitsLast4K ? (n > 4096 ? n - 4096 : 0) : n;
+    c.imageBytesSent = ImageBytesSent(model_->catalogueIdx, n);
     uint32_t bs = model_->blockBytes;
     c.expectedReceived = (c.imageBytesSent + bs - 1) / bs * bs;
     c.receivedBytes = receivedBytes_;

@@ -1,4 +1,5 @@
-// plcsim: one simulated PLC on a pseudo-terminal, for demos, training and end-to-end tests.
+// plcsim: one simulated PLC on a pseudo-terminal or a TCP port, for demos, training and
+// end-to-end tests.
 #include <signal.h>
 
 #include <atomic>
@@ -13,26 +14,38 @@
 #include "catalogue/catalogue.h"
 #include "sim/pty_server.h"
 #include "sim/sim.h"
+#include "sim/tcp_server.h"
 
 namespace {
 
 std::atomic<bool> gStop{false};
 
-void OnSignal(int) { gStop = true; }
+void OnSignal(int) {
+    gStop = true;
+}
 
 const char* const kUsage =
-    "Usage: plcsim --model NAME --link PATH [options]\n"
+    "Usage: plcsim --model NAME (--link PATH | --tcp PORT | --rfc2217 PORT) [options]\n"
     "\n"
     "Plays one PLC of the catalogue model NAME (application firmware and bootloader) on a\n"
-    "pseudo-terminal and links PATH to it; a host opens PATH as its serial port. Serves until\n"
-    "the update ends (the EOT of the transfer is acknowledged and the host closes the port),\n"
-    "then writes --flash-out and exits: 0 when the host made no protocol error, 1 when it made\n"
-    "some (they are listed on stderr). SIGTERM or SIGINT end it the same way. Bad options: 2;\n"
-    "no pseudo-terminal or no link at PATH: 1.\n"
+    "pseudo-terminal and links PATH to it; a host opens PATH as its serial port. Or serves it\n"
+    "on a TCP port of 127.0.0.1, one host at a time. Serves until the update ends (the EOT of\n"
+    "the transfer is acknowledged and the host closes the port), then writes --flash-out and\n"
+    "exits: 0 when the host made no protocol error, 1 when it made some (they are listed on\n"
+    "stderr). SIGTERM or SIGINT end it the same way. Bad options: 2; no pseudo-terminal, no\n"
+    "link at PATH or no port: 1.\n"
     "\n"
     "Options:\n"
     "  --model NAME          catalogue model, e.g. RP200, QM2-E, 30TR2-AIO (required)\n"
-    "  --link PATH           symbolic link to create (a stale link is replaced) (required)\n"
+    "  --list-models         the catalogue's model names, one a line, and exit\n"
+    "  --link PATH           symbolic link to create (a stale link is replaced)\n"
+    "  --tcp PORT            serve on 127.0.0.1:PORT (0: a free port; stderr names it): the\n"
+    "                        line's bytes as they are, for hosts that open tcp://HOST:PORT;\n"
+    "                        no line settings travel, the PLC takes the line it expects\n"
+    "  --rfc2217 PORT        serve on 127.0.0.1:PORT with Telnet's COM-PORT-OPTION, for hosts\n"
+    "                        that open rfc2217://HOST:PORT: their line settings arrive and\n"
+    "                        are checked as on a serial port (9600 7E1, 115200 8N1 after\n"
+    "                        \"UPDATE\")\n"
     "  --start app|boot      start in the application firmware (default) or the bootloader\n"
     "  --fault FAULT         a fault to play; may be repeated (syntax below)\n"
     "  --seed N              seed of the random faults (default 1)\n"
@@ -65,6 +78,8 @@ const char* const kUsage =
     "  --linger MS           after the update, wait at most MS ms for the host to close\n"
     "                        (default 3000)\n"
     "  --serve-forever       keep serving after an update, until killed\n"
+    "  --list-models         one line per catalogue model: name, id, link, page and block bytes,\n"
+    "                        image bytes kept back, largest image, how it comes back\n"
     "  --help                this text\n"
     "\n"
     "Numbers are decimal or 0x-prefixed hex (ids: 0x3010). A USB-attached model leaves the link\n"
@@ -82,15 +97,68 @@ bool Number(const char* text, uint32_t max, uint32_t* out) {
     return true;
 }
 
+void ListModels() {
+    static const char* const kReconnect[] = {"replug", "power-cycle", "at-once"};
+    std::printf("# name          id      link  page    block  kept-back  max-image  reconnect\n");
+    for (const PlcModel& m : PLC_MODELS)
+        std::printf("%-15s 0x%04X  %-4s  %-6u  %-5u  %-9u  %-9u  %s\n", m.name, m.id,
+                    m.link == LINK_USB ? "USB" : "COM", m.pageBytes, m.blockBytes, m.keptBackBytes,
+                    SIZE_LIMITS[m.sizeClass].maxBytes, kReconnect[m.reconnect]);
+}
+
 int Usage(const std::string& why) {
     std::fprintf(stderr, "plcsim: %s (see plcsim --help)\n", why.c_str());
     return 2;
 }
 
+// Where the PLC is served: a pseudo-terminal behind a link, or a TCP port.
+struct Where {
+    std::string link;
+    bool tcp = false, rfc2217 = false;
+    uint32_t port = 0;
+};
+
+const char* StartName(const plcsim::Config& cfg) {
+    return cfg.start == plcsim::StartMode::Boot ? "(bootloader)" : "(application)";
+}
+
+bool StartFailed(const std::string& error) {
+    std::fprintf(stderr, "plcsim: %s\n", error.c_str());
+    return false;
+}
+
+// Serves until the update is over or a signal; false (the reason printed) when it cannot start.
+bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
+           const plcsim::PtyOptions& pty, const Where& where, plcsim::ServeEnd* end) {
+    std::string error;
+    if (!where.tcp) {
+        plcsim::PtyOptions options = pty;
+        options.linkPath = where.link;
+        plcsim::PtyServer server(plc, options);
+        if (!server.Start(&error)) return StartFailed(error);
+        std::fprintf(stderr, "plcsim: %s %s on %s -> %s\n", cfg.model.c_str(), StartName(cfg),
+                     where.link.c_str(), server.SlavePath().c_str());
+        *end = server.Run(gStop);
+        server.RemoveLink();
+        return true;
+    }
+    plcsim::TcpOptions options;
+    static_cast<plcsim::ServeOptions&>(options) = pty;
+    options.port = static_cast<uint16_t>(where.port);
+    options.rfc2217 = where.rfc2217;
+    plcsim::TcpServer server(plc, options);
+    if (!server.Start(&error)) return StartFailed(error);
+    std::fprintf(stderr, "plcsim: %s %s on %s\n", cfg.model.c_str(), StartName(cfg),
+                 server.LinkName().c_str());
+    *end = server.Run(gStop);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string model, link, flashOut, logPath;
+    std::string model, flashOut, logPath;
+    Where where;
     std::vector<std::string> faults;
     plcsim::PtyOptions pty;
     uint32_t seed = 1;
@@ -119,6 +187,10 @@ int main(int argc, char** argv) {
             return 0;
         };
         int bad = 0;
+        if (a == "--list-models") {
+            ListModels();
+            return 0;
+        }
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(plcsim::FAULT_SYNTAX, stdout);
@@ -127,9 +199,15 @@ int main(int argc, char** argv) {
         } else if (a == "--model") {
             if (!value(&v)) return Usage("--model needs a name");
             model = v;
+        } else if (a == "--list-models") {
+            for (int m = 0; m < PLC_COUNT; ++m) std::printf("%s\n", plcList[m]);
+            return 0;
         } else if (a == "--link") {
             if (!value(&v)) return Usage("--link needs a path");
-            link = v;
+            where.link = v;
+        } else if (a == "--tcp" || a == "--rfc2217") {
+            bad = num(65535, &where.tcp, &where.port);
+            where.rfc2217 = a == "--rfc2217";
         } else if (a == "--start") {
             if (!value(&v)) return Usage("--start needs app or boot");
             if (std::strcmp(v, "app") != 0 && std::strcmp(v, "boot") != 0)
@@ -200,7 +278,8 @@ int main(int argc, char** argv) {
         if (bad) return bad;
     }
     if (model.empty()) return Usage("--model is required");
-    if (link.empty()) return Usage("--link is required");
+    if (where.link.empty() == !where.tcp)
+        return Usage("name one of --link, --tcp and --rfc2217");
 
     plcsim::Config cfg;
     std::string error;
@@ -226,7 +305,7 @@ int main(int argc, char** argv) {
     cfg.ackResentBlock = !s.nakResent;
     cfg.answerWakeup = !s.noWakeup;
     cfg.powerCycleReplies = s.powerCycleReply;
-    pty.pace = s.pace;  // the server paces the line both ways, to the microsecond
+    pty.pace = s.pace;         // the server paces the line both ways, to the microsecond
     pty.blockingReads = true;  // SIGTERM and SIGINT end its waits
 
     auto plc = std::make_shared<plcsim::Plc>(cfg);
@@ -256,23 +335,15 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    pty.linkPath = link;
-    plcsim::PtyServer server(plc, pty);
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "plcsim: %s\n", error.c_str());
+    plcsim::ServeEnd end = plcsim::ServeEnd::Stopped;
+    if (!Serve(plc, cfg, pty, where, &end)) {
         if (log) std::fclose(log);
         return 1;
     }
-    std::fprintf(stderr, "plcsim: %s %s on %s -> %s\n", cfg.model.c_str(),
-                 cfg.start == plcsim::StartMode::Boot ? "(bootloader)" : "(application)",
-                 link.c_str(), server.SlavePath().c_str());
-
-    plcsim::PtyServer::End end = server.Run(gStop);
-    server.RemoveLink();
 
     plcsim::Counters k = plc->GetCounters();
     std::fprintf(stderr, "plcsim: %s; %u pages erased, %u blocks, %u bytes received, %u resends\n",
-                 end == plcsim::PtyServer::End::UpdateDone ? "update complete" : "stopped",
+                 end == plcsim::ServeEnd::UpdateDone ? "update complete" : "stopped",
                  k.pagesErased, k.blocksAccepted, plc->ReceivedBytes(), k.resendsSeen);
     int status = 0;
     if (!flashOut.empty()) {

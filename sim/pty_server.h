@@ -14,28 +14,20 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 
+#include "sim/realtime.h"
 #include "sim/sim.h"
 
 namespace plcsim {
 
-struct PtyOptions {
-    std::string linkPath;        // symbolic link to the slave side (a stale link is replaced)
-    uint32_t replugAfterMs = 0;  // 0: wait for the host's close and reopen
-    uint32_t lingerMs = 3000;    // after the update: longest wait for the host to close
-    bool serveForever = false;   // keep serving after an update (until stopped)
-    // Model the line's speed both ways: the host's bytes take their wire time to arrive, the
-    // replies go out one byte at a time at the line's speed.
-    bool pace = false;
+struct PtyOptions : ServeOptions {
+    std::string linkPath;  // symbolic link to the slave side (a stale link is replaced)
     // While nothing is due, wait for the host in read() itself rather than in poll(): one
     // system call a request instead of two, which a transfer of thousands of blocks feels. Only
     // for a server whose stop comes by a signal (the wait ends with it), as plcsim's does.
     bool blockingReads = false;
-    // Extra log lines (opens, closes, restarts); the exchanges go to the PLC's log sink.
-    std::function<void(const std::string&)> note;
 };
 
 class PtyServer {
@@ -49,7 +41,7 @@ public:
     bool Start(std::string* error);
     const std::string& SlavePath() const { return slavePath_; }
 
-    enum class End { Stopped, UpdateDone };
+    using End = ServeEnd;
     // Serves until *stop becomes true or the update has ended (the EOT of the transfer was
     // acknowledged and the host closed the link or lingerMs passed).
     End Run(const std::atomic<bool>& stop);
@@ -61,34 +53,18 @@ private:
     void Take(const uint8_t* buf, size_t len, uint64_t nowUs);
     void WaitForRequest();
     bool WaitAndServe();  // false on an error of the pseudo-terminal
-    void HostClosed(uint64_t nowMs);
     void Flush(uint64_t nowUs);
-    uint64_t ByteTimeUs() const;
     HostLine CurrentLine() const;
-    void Note(const std::string& s) const;
 
-    std::shared_ptr<Plc> plc_;
+    RealTimePlc rt_;
     PtyOptions opt_;
     int master_ = -1;
     std::string slavePath_;
     bool linked_ = false;
-    bool slaveOpen_ = false;
-    uint64_t leftAtMs_ = 0;  // when the PLC left the link (replug fallback)
-    bool wasPresent_ = true;
-    struct PendingByte {
-        uint8_t byte;
-        uint64_t atUs;
-    };
-    std::deque<PendingByte> pending_;
     HostLine line_;            // the host's line settings as last read
     bool lineKnown_ = false;
     Phase linePhase_ = Phase::App;
     uint64_t lineReadUs_ = 0;
-    uint64_t rxLineFreeUs_ = 0;  // paced: when the host's last byte has fully arrived
-    uint64_t txLineFreeUs_ = 0;  // paced: when the line is free for the next reply byte
 };
-
-uint64_t MonotonicNowMs();
-uint64_t MonotonicNowUs();
 
 }  // namespace plcsim

@@ -9,7 +9,7 @@
 //   - PtyServer (pty_server.h): serves it on a pseudo-terminal in real time (the plcsim program)
 //
 // Typical test:
-//     auto plc = plcsim::Plc::Create("RP200");
+//     auto plc = plcsim::Plc::Create(plcList[ROW_RP200]);
 //     plc->AddFault("nak-block:10x5");
 //     plcsim::AttachVirtual(plc, "plc0");      // CreateFileA("plc0") now reaches the PLC
 //     ... run the update ...

@@ -15,13 +15,11 @@ bool IsLargeVariant(uint16_t d1148) {
 
 namespace {
 
-#define COUNT_OF(a) static_cast<int>(sizeof(a) / sizeof((a)[0]))
-
 // Rule A (id 0x000C): the QM2 family, told apart by D1386 and, where it matters, D1001.
 enum Qm2Family { FAMILY_QM2C, FAMILY_QM2TR2 };
 enum Generation { GEN_ANY, GEN_V4, GEN_V2V3 };
 struct Qm2Row {
-    const char* selected;
+    uint32_t selected;
     Qm2Family family;
     Generation generation;  // GEN_ANY: decided without reading D1001
     const char* message;    // nullptr: pass
@@ -34,45 +32,46 @@ struct Qm2Row {
 #define MSG_QM2TR2_UP "QM2-TR2 V2.xx / V3.xx CAN NOT upgrade to V4.xx "
 
 // clang-format off
-// Selected model   family in the PLC   generation   message (nullptr: pass)
+// Selected row       family in the PLC   generation   message (nullptr: pass)
 const Qm2Row kRuleA[] = {
-    {"QM2-C-V2",     FAMILY_QM2C,        GEN_V2V3,    nullptr},
-    {"QM2-C-V2",     FAMILY_QM2C,        GEN_V4,      MSG_QM2C_DOWN},
-    {"QM2-C-V4",     FAMILY_QM2C,        GEN_V4,      nullptr},
-    {"QM2-C-V4",     FAMILY_QM2C,        GEN_V2V3,    MSG_QM2C_UP},
-    {"QM2-TR2-V2",   FAMILY_QM2C,        GEN_ANY,     MSG_QM2TR2_NOT_QM2C},
-    {"QM2-TR2-V4",   FAMILY_QM2C,        GEN_ANY,     MSG_QM2TR2_NOT_QM2C},
-    {"QM2-TR2-V4",   FAMILY_QM2TR2,      GEN_V4,      nullptr},
-    {"QM2-TR2-V2",   FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
-    {"QM2-C-V2",     FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
-    {"QM2-C-V4",     FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
-    {"QM2-TR2-V2",   FAMILY_QM2TR2,      GEN_V2V3,    nullptr},
-    {"QM2-TR2-V4",   FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
-    {"QM2-C-V2",     FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
-    {"QM2-C-V4",     FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
+    {ROW_QM2_C_V2,   FAMILY_QM2C,        GEN_V2V3,    nullptr},
+    {ROW_QM2_C_V2,   FAMILY_QM2C,        GEN_V4,      MSG_QM2C_DOWN},
+    {ROW_QM2_C_V4,   FAMILY_QM2C,        GEN_V4,      nullptr},
+    {ROW_QM2_C_V4,   FAMILY_QM2C,        GEN_V2V3,    MSG_QM2C_UP},
+    {ROW_QM2_TR2_V2, FAMILY_QM2C,        GEN_ANY,     MSG_QM2TR2_NOT_QM2C},
+    {ROW_QM2_TR2_V4, FAMILY_QM2C,        GEN_ANY,     MSG_QM2TR2_NOT_QM2C},
+    {ROW_QM2_TR2_V4, FAMILY_QM2TR2,      GEN_V4,      nullptr},
+    {ROW_QM2_TR2_V2, FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
+    {ROW_QM2_C_V2,   FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
+    {ROW_QM2_C_V4,   FAMILY_QM2TR2,      GEN_V4,      MSG_QM2TR2_DOWN},
+    {ROW_QM2_TR2_V2, FAMILY_QM2TR2,      GEN_V2V3,    nullptr},
+    {ROW_QM2_TR2_V4, FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
+    {ROW_QM2_C_V2,   FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
+    {ROW_QM2_C_V4,   FAMILY_QM2TR2,      GEN_V2V3,    MSG_QM2TR2_UP},
 };
 
-// Rules B to E: one register tells the two variants of a family apart.
+// Rules B to E: one register tells the two variants of a family apart: D1148 the size, D1001
+// the generation.
+enum VariantRegister { REG_D1148, REG_D1001 };
 struct VariantRule {
     uint16_t id;
-    uint16_t (*readRegister)(HANDLE);
-    bool (*isHigh)(uint16_t);
+    VariantRegister reg;
     uint8_t BurnRun::*flag;
-    const char* highModel;        // the variant the register's "high" value means
-    const char* lowModel;
+    uint32_t highModel;           // the variant the register's "high" value means
+    uint32_t lowModel;
     const char* highFoundMessage; // the PLC is the high variant, the low one is selected
     const char* lowFoundMessage;  // the PLC is the low variant, the high one is selected
 };
 
-// Id      register     high when        flag                    high model    low model
+// Id      register   flag                    high model      low model
 const VariantRule kVariantRules[] = {
-    {0x0013, READ_D1148, IsLargeVariant, &BurnRun::DK2_ERROR,     "DK28",       "DK2",
+    {0x0013, REG_D1148, &BurnRun::DK2_ERROR,     ROW_DK28,       ROW_DK2,
      "Check PLC, 12DK2 is different than 28DK2", "Check PLC, 28DK2 is different than 12DK2"},
-    {0x0015, READ_D1148, IsLargeVariant, &BurnRun::NV_ERROR,      "NV26",       "NV",
+    {0x0015, REG_D1148, &BurnRun::NV_ERROR,      ROW_NV26,       ROW_NV,
      "Check PLC, 12NV is different than 26NV", "Check PLC, 26NV is different than 12NV"},
-    {0x0008, READ_D1001, IsGenerationV4, &BurnRun::HB_ERROR,      "HB-V4",      "HB-V3",
+    {0x0008, REG_D1001, &BurnRun::HB_ERROR,      ROW_HB_V4,      ROW_HB_V3,
      "HB V4.xx CAN NOT downgrade to V3.xx ", "HB V3.xx CAN NOT upgrade to V4.xx "},
-    {0xA001, READ_D1001, IsGenerationV4, &BurnRun::WJB_QM2_ERROR, "WJB-QM2-V4", "WJB-QM2-V2",
+    {0xA001, REG_D1001, &BurnRun::WJB_QM2_ERROR, ROW_WJB_QM2_V4, ROW_WJB_QM2_V2,
      "WJB-QM2 V4.xx CAN NOT downgrade to V2.xx / V3.xx ",
      "WJB-QM2 V2.xx / V3.xx CAN NOT upgrade to V4.xx "},
 };
@@ -86,7 +85,7 @@ void FailRule(BurnRun* run, uint8_t BurnRun::*flag, const char* message) {
 
 const Qm2Row* FindQm2Row(Qm2Family family, Generation generation) {
     for (const Qm2Row& row : kRuleA)
-        if (row.family == family && row.generation == generation && SelectedPLCIs(row.selected))
+        if (row.family == family && row.generation == generation && selectedPLCIdx == row.selected)
             return &row;
     return nullptr;
 }
@@ -107,15 +106,22 @@ void RuleA(BurnRun* run) {
         run->QM2_TR2_QM2C_ERROR = 0;
 }
 
+// Reads the rule's register into its variable; true when it shows the high variant.
+bool ReadVariant(BurnRun* run, VariantRegister reg) {
+    if (reg == REG_D1148) {
+        plcReport.D1148 = run->D1148 = READ_D1148(hSerial);
+        return IsLargeVariant(run->D1148);
+    }
+    plcReport.D1001 = run->D1001 = READ_D1001(hSerial);
+    return IsGenerationV4(run->D1001);
+}
+
 void ApplyVariantRule(BurnRun* run, const VariantRule& rule) {
-    uint16_t value = rule.readRegister(hSerial);
-    if (rule.readRegister == READ_D1148)
-        plcReport.D1148 = run->D1148 = value;
-    else
-        plcReport.D1001 = run->D1001 = value;
-    if (rule.isHigh(value) && SelectedPLCIs(rule.lowModel))
+    const bool high = ReadVariant(run, rule.reg);
+    const uint32_t selected = selectedPLCIdx;
+    if (high && selected == rule.lowModel)
         FailRule(run, rule.flag, rule.highFoundMessage);
-    else if (!rule.isHigh(value) && SelectedPLCIs(rule.highModel))
+    else if (!high && selected == rule.highModel)
         FailRule(run, rule.flag, rule.lowFoundMessage);
     else
         run->*rule.flag = 0;
@@ -151,20 +157,20 @@ bool CompatibilityRules(BurnRun* run) {
 }
 
 void Reconnect(BurnRun* run) {
-    const ReconnectRow& row = ReconnectFor(selectedPLCIdx);
-    switch (row.kind) {
+    const PlcModel& row = SelectedModel();
+    switch (row.reconnect) {
         case RECONNECT_REPLUG_USB:
             CloseHandle(hSerial);
             hSerial = INVALID_HANDLE_VALUE;
             ShowInformation(run, MSG_REPLUG_PROMPT, CAPTION_INFORMATION);
-            Sleep(row.pauseMs);
+            Sleep(row.reconnectPauseMs);
             hSerial = OpenUsbLink(run);
             break;
         case RECONNECT_POWER_CYCLE_COM: {
             CloseHandle(hSerial);
             hSerial = INVALID_HANDLE_VALUE;
             ShowInformation(run, MSG_POWER_CYCLE_PROMPT, CAPTION_INFORMATION);
-            Sleep(row.pauseMs);
+            Sleep(row.reconnectPauseMs);
             // The port list stays usable during the prompt: take the port chosen now.
             char portName[PORT_NAME_BYTES];
             GetSelectedComPort(portName);
@@ -172,7 +178,7 @@ void Reconnect(BurnRun* run) {
             break;
         }
         case RECONNECT_PAUSE:
-            Sleep(row.pauseMs);
+            Sleep(row.reconnectPauseMs);
             break;
     }
 }

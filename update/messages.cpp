@@ -5,21 +5,20 @@
 
 namespace {
 
-#define COUNT_OF(a) static_cast<int>(sizeof(a) / sizeof((a)[0]))
 #define MSG_TOO_SMALL_4K "The file size is TOO SMALL (4 * 1024)"
 #define MSG_EMPTY "The firmware image is EMPTY"
 
-// The first class that holds the selected model gives its messages. The texts are fixed and do
-// not follow from the limits of classes 3 and 6.
+// The texts are fixed and do not follow from the limits of classes 3 and 6.
 // clang-format off
-// Models                message when too large                                           message when too small
-const SizeClass kSizeClasses[] = {
-    {&SIZE_CLASS_1_MODELS, "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 4)",  MSG_EMPTY},
-    {&SIZE_CLASS_2_MODELS, "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",  MSG_EMPTY},
-    {&SIZE_CLASS_3_MODELS, "The file size EXCEEDS the MAXIMUM size (4 * 1024)",        MSG_EMPTY},
-    {&SIZE_CLASS_4_MODELS, "The file size EXCEEDS the MAXIMUM size (40 * 1024)",       MSG_EMPTY},
-    {&SIZE_CLASS_5_MODELS, "The file size EXCEEDS the MAXIMUM size (2028 * 1024)",     MSG_TOO_SMALL_4K},
-    {nullptr,              "The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)",  MSG_EMPTY},
+// Size class   message when too large                                           message when too small
+const SizeClass kSizeClasses[SIZE_CLASS_COUNT] = {
+    /* 0 */ {nullptr,                                                    nullptr},
+    /* 1 */ {"The file size EXCEEDS the MAXIMUM size (128 * 1024 * 4)",  MSG_EMPTY},
+    /* 2 */ {"The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",  MSG_EMPTY},
+    /* 3 */ {"The file size EXCEEDS the MAXIMUM size (4 * 1024)",        MSG_EMPTY},
+    /* 4 */ {"The file size EXCEEDS the MAXIMUM size (40 * 1024)",       MSG_EMPTY},
+    /* 5 */ {"The file size EXCEEDS the MAXIMUM size (2028 * 1024)",     MSG_TOO_SMALL_4K},
+    /* 6 */ {"The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)",  MSG_EMPTY},
 };
 // clang-format on
 
@@ -72,17 +71,17 @@ const char* const kState3Messages[16] = {
 
 // AIO models whose bootloader must be recent enough for an AIO image; every other model passes.
 struct GateRow {
-    const char* model;
+    uint32_t row;
     uint8_t failsUpTo;       // versions 0 .. failsUpTo are refused
     uint8_t namedVersion;    // the one old version with a message of its own
     const char* namedMessage;
 };
 
-// Model        refused up to   named version   message for the named version
+// Row            refused up to   named version   message for the named version
 const GateRow kGate[] = {
-    {"RP200-AIO",  0x0F,          0x09,           "The bootloader version is V0.9, do not support AIO FW update"},
-    {"HB3-AIO",    0x0F,          0x09,           "The bootloader version is V0.9, do not support AIO FW update"},
-    {"TR3-AIO",    0x11,          0x10,           "The bootloader version is V1.0, do not support AIO FW update"},
+    {ROW_RP200_AIO, 0x0F,          0x09,           "The bootloader version is V0.9, do not support AIO FW update"},
+    {ROW_HB3_AIO,   0x0F,          0x09,           "The bootloader version is V0.9, do not support AIO FW update"},
+    {ROW_TR3_AIO,   0x11,          0x10,           "The bootloader version is V1.0, do not support AIO FW update"},
 };
 // clang-format on
 
@@ -96,9 +95,7 @@ std::string LinkOpenFailureMessage(const char* linkName) {
 }
 
 const SizeClass& SizeClassFor(uint32_t idx) {
-    for (const SizeClass& c : kSizeClasses)
-        if (c.models == nullptr || ModelIn(idx, *c.models)) return c;
-    return kSizeClasses[COUNT_OF(kSizeClasses) - 1];
+    return kSizeClasses[SizeClassOf(idx)];
 }
 
 const char* ProbeFailureMessage(uint8_t result) {
@@ -113,7 +110,7 @@ const char* EnterBootFailureMessage(uint8_t result) {
 
 const char* BootloaderGateMessage(uint32_t idx, uint8_t version) {
     for (const GateRow& row : kGate) {
-        if (!ModelIs(idx, row.model)) continue;
+        if (idx != row.row) continue;
         if (version > row.failsUpTo) return nullptr;
         return version == row.namedVersion ? row.namedMessage : kUnknownBootloaderVersion;
     }

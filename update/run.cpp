@@ -168,7 +168,7 @@ void StartBurn(void* pParam) {
 
         if (run.checked_PLCID_0x67 == 0) {
             // Only the QM3 row: QM3-PACKAGE and TR3-AIO share its id but are never asked.
-            if (SelectedPLCIs("QM3")) {
+            if (selectedPLCIdx == ROW_QM3) {
                 run.PLCID_0x67 = read_0x67_PLCID();
                 run.PLCID_0x67_ERROR = (run.PLCID_0x67 != 0 && run.PLCID_0x67 != 0x0020) ? 1 : 0;
                 if (run.PLCID_0x67_ERROR == 1) {

@@ -3,7 +3,7 @@
 //   - BurnRun: the per-run variables of one worker
 //   - AppModeStage, BootModeStage: the two branches of a pass
 //   - the link opening (COM port, USB device, or the front end's path) and the failure messages
-//   - the model groups and the message tables (groups.cpp, messages.cpp)
+//   - the message tables (messages.cpp)
 #pragma once
 
 #include <cstdint>
@@ -56,26 +56,9 @@ void ShowInformation(const BurnRun* run, const char* text, const char* caption);
 // Stop the one-second timer, then show the failure.
 void StopWithError(const BurnRun* run, const char* text);
 
-// ---- Model groups (groups.cpp) ----
-extern const ModelSet NV_FAMILY_USB_MODELS;             // NV, NV-H, NV26
-extern const ModelSet BOOTLOADER_VERSION_GROUP_MODELS;  // the twelve, by name
-extern const ModelSet POWER_CYCLE_MODELS;               // QM2-C-V2, QM2-C-V4, TR2-CAR
-// The bootloader-version group as the rule dispatch and the bootloader stage see it: by id.
-bool InBootloaderVersionGroup(uint16_t id);
-
-// How the PLC is found again after it has been sent into its bootloader.
-enum ReconnectKind { RECONNECT_REPLUG_USB, RECONNECT_POWER_CYCLE_COM, RECONNECT_PAUSE };
-struct ReconnectRow {
-    const ModelSet* models;  // nullptr: every other model
-    ReconnectKind kind;
-    uint32_t pauseMs;  // after the operator's OK (or at once, for RECONNECT_PAUSE)
-};
-const ReconnectRow& ReconnectFor(uint32_t idx);
-
 // ---- Messages (messages.cpp) ----
 // The messages of an image outside its model's size limits (MaxImageBytes, MinImageBytes).
 struct SizeClass {
-    const ModelSet* models;  // nullptr: every other model
     const char* tooLarge;
     const char* tooSmall;
 };

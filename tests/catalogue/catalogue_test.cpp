@@ -13,7 +13,8 @@ namespace {
 
 std::set<std::string> Names(const ModelSet& set) {
     std::set<std::string> out;
-    for (int i = 0; i < set.count; ++i) out.insert(set.names[i]);
+    for (uint32_t i = 0; i < PLC_COUNT; ++i)
+        if (ModelIn(i, set)) out.insert(plcList[i]);
     return out;
 }
 

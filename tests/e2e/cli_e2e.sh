@@ -2,9 +2,11 @@
 # One end-to-end case of the command-line front end: plcsim on a pseudo-terminal, plcfwupdate
 # writing into it, then the printed message, the exit status and the simulator's flash.
 #   cli_e2e.sh BINDIR EMBEDDED_IMAGE CASE
-# CASE: rp200 (embedded image), qm2e (a small --image, with --trace), runmode, silent, nok,
-#       sigint and sigterm (the signal in the middle of the transfer), info and infoboot (--info
-#       on a PLC in its application firmware, in its bootloader).
+# CASE: rp200 (embedded image), qm2e (a small --image, with --trace and --record), runmode,
+# silent, nok; tcp and rfc2217 (the embedded image over plcsim --tcp / --rfc2217), tcp-drop and
+# rfc2217-drop (the server killed in the middle of the transfer); sigint and sigterm (the signal
+# in the middle of the transfer); info and infoboot (--info on a PLC in its application firmware,
+# in its bootloader).
 set -uo pipefail
 bindir=$1 embedded=$2 case=$3
 tmp=$(mktemp -d)
@@ -27,7 +29,17 @@ small_image() {
 }
 
 model=RP200 simargs=(--latency 0) cliargs=() image=$embedded expect_status=0 sent=""
+net="" drop=0
 case $case in
+  tcp|rfc2217|tcp-drop|rfc2217-drop)
+    net=${case%-drop}
+    if [ "$case" = "$net" ]; then
+      expect_msg="[Information] Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
+      sent=$(( $(stat -c %s "$embedded") - 4096 ))
+    else
+      drop=1 expect_msg="[ERROR] Firmware update is FAILED" expect_status=1
+      simargs+=(--log "$tmp/sim.log")
+    fi ;;
   rp200)
     expect_msg="[Information] Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
     sent=$(( $(stat -c %s "$embedded") - 4096 )) ;;  # 4 KiB-page model: the last page stays
@@ -96,16 +108,39 @@ interrupted_run() {
   exit 0
 }
 
-"$bindir/plcsim" --model "$model" --link "$tmp/plc" --flash-out "$tmp/flash.bin" \
+if [ -n "$net" ]; then
+  where=(--"$net" 0)  # a free port; plcsim names it on stderr
+else
+  where=(--link "$tmp/plc")
+fi
+"$bindir/plcsim" --model "$model" "${where[@]}" --flash-out "$tmp/flash.bin" \
   "${simargs[@]}" 2>"$tmp/sim.err" &
 simpid=$!
-for _ in $(seq 100); do [ -e "$tmp/plc" ] && break; sleep 0.05; done
-[ -e "$tmp/plc" ] || fail "plcsim made no link"
-
+port=$tmp/plc
+for _ in $(seq 100); do
+  if [ -n "$net" ]; then
+    port=$(grep -o "$net://127.0.0.1:[0-9]*" "$tmp/sim.err") && break
+  else
+    [ -e "$tmp/plc" ] && break
+  fi
+  sleep 0.05
+done
+[ -n "$net" ] || [ -e "$tmp/plc" ] || fail "plcsim made no link"
+[ -z "$net" ] || [ -n "$port" ] || fail "plcsim named no port"
 [ "$case" = sigint ] || [ "$case" = sigterm ] && interrupted_run
 
 start=$(date +%s%N)
-timeout 120 "$bindir/plcfwupdate" --port "$tmp/plc" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null
+timeout 120 "$bindir/plcfwupdate" --port "$port" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null &
+clipid=$!
+if [ "$drop" -eq 1 ]; then
+  # The connection drops once blocks flow: the server is killed outright.
+  for _ in $(seq 600); do grep -q ' block ' "$tmp/sim.log" 2>/dev/null && break; sleep 0.05; done
+  grep -q ' block ' "$tmp/sim.log" || fail "no block reached plcsim"
+  kill -KILL "$simpid"
+  wait "$simpid" 2>/dev/null
+  simpid=""
+fi
+wait "$clipid"
 status=$?
 took_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 [ "$status" -eq "$expect_status" ] || fail "plcfwupdate exited $status, expected $expect_status"
@@ -121,7 +156,7 @@ if [ -n "$sent" ]; then
   cmp -n "$sent" "$image" "$tmp/flash.bin" || fail "the flash differs from the image"
   [ "$(stat -c %s "$tmp/flash.bin")" -ge "$sent" ] || fail "the flash is short"
 fi
-if [ -f "$tmp/sim.log" ]; then
+if [[ "$case" == info* ]]; then
   # Requests the PLC saw, by kind: none that would change it.
   kinds=$(awk '$2 == "ms" && $3 != "---" {print $4}' "$tmp/sim.log" | sort -u | paste -sd' ' -)
   for k in enter confirm erase erase-eot update block eot; do

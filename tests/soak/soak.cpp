@@ -46,27 +46,6 @@ bool FourKibPages(uint32_t idx) {
     return ModelIn(idx, PAGE_4KIB_MODELS);
 }
 
-bool VersionGroup(uint32_t idx) {
-    return ModelIn(idx, USB_ATTACHED_MODELS) && !ModelIs(idx, "NV") && !ModelIs(idx, "NV-H") &&
-           !ModelIs(idx, "NV26");
-}
-
-bool NoReplyModel(uint32_t idx) {
-    return ModelIs(idx, "QM2-C-V2") || ModelIs(idx, "QM2-C-V4") || ModelIs(idx, "TR2-CAR");
-}
-
-uint32_t MaxImage(uint32_t idx) {
-    if (ModelIs(idx, "QM2-C-V2") || ModelIs(idx, "QM2-C-V4") || ModelIs(idx, "TR2-CAR") ||
-        ModelIs(idx, "DK28"))
-        return 0x80000;
-    if (ModelIs(idx, "QM2-E") || ModelIs(idx, "NV26")) return 0xE0000;
-    if (ModelIs(idx, "30TR2-AIO")) return 0x3000;
-    if (ModelIs(idx, "RP200-AIO") || ModelIs(idx, "TR3-AIO") || ModelIs(idx, "HB3-AIO"))
-        return 0xA000;
-    if (FourKibPages(idx)) return 0x1FB000;
-    return 0x78800;
-}
-
 // One scenario: the faults or settings it gives the PLC and the final message it calls for.
 struct Run {
     uint32_t idx;
@@ -183,7 +162,7 @@ std::vector<Scenario> Scenarios() {
          [](const Run& r) {
              // The no-reply models take silence as acceptance; the PLC stays in its
              // application firmware, and after five such passes the run gives up.
-             return std::string(NoReplyModel(r.idx) ? "PLC DOES NOT enter the bootloader mode"
+             return std::string(ModelIn(r.idx, NO_REPLY_MODELS) ? "PLC DOES NOT enter the bootloader mode"
                                                     : "NO RESPONSE @ State 3");
          }},
         {"another model answers", AppStart,
@@ -203,7 +182,7 @@ std::vector<Scenario> Scenarios() {
         {"bootloader identity lost once", Always, fault("drop:boot-id@1"), success},
         {"bootloader version never answered", Always, fault("silent:boot-version@1x6"),
          [](const Run& r) {
-             return VersionGroup(r.idx) ? std::string("PLC DOES NOT respond to the version read")
+             return ModelIn(r.idx, BOOTLOADER_VERSION_GROUP_MODELS) ? std::string("PLC DOES NOT respond to the version read")
                                         : Success(r.idx);
          }},
         {"first ERASE unanswered", Always, fault("silent:erase@1"),
@@ -378,10 +357,10 @@ int main(int argc, char** argv) {
         Run r{};
         r.idx = static_cast<uint32_t>(n % PLC_COUNT);
         r.startBoot = std::uniform_int_distribution<int>(0, 3)(rng) == 0;
-        uint32_t lo = FourKibPages(r.idx) ? 4097 : 1;
-        uint32_t hi = std::min<uint32_t>(MaxImage(r.idx), lo + 24 * 1024);
+        uint32_t lo = MinImageBytes(r.idx);
+        uint32_t hi = std::min<uint32_t>(MaxImageBytes(r.idx), lo + 24 * 1024);
         r.imageSize = std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
-        if (n % 97 == 0) r.imageSize = MaxImage(r.idx);  // now and then the largest image
+        if (n % 97 == 0) r.imageSize = MaxImageBytes(r.idx);  // now and then the largest image
         r.blocks = TransferBlockCount(r.idx, r.imageSize);
         r.ackResent = std::uniform_int_distribution<int>(0, 1)(rng) == 0;
         std::vector<uint8_t> image(r.imageSize);

@@ -1,0 +1,33 @@
+// Inside the platform layer: what the two network kinds (tcp, rfc2217) share.
+#pragma once
+
+#include <string>
+
+#include "platform/link.h"
+
+namespace platform {
+
+// "HOST:PORT" (HOST may be a bracketed IPv6 address) split into its parts; false when the
+// name is not of that form or the port is not 1 to 65535.
+bool SplitHostPort(const std::string& hostPort, std::string* host, std::string* port);
+// Connects to "HOST:PORT" (no scheme) with a bounded wait; returns a non-blocking socket with
+// TCP_NODELAY, or -1 with a Win32 error code in *err.
+int ConnectTcp(const std::string& hostPort, DWORD* err);
+// Connects to the "SCHEME://HOST:PORT" of name and makes link a link of that kind.
+bool ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err);
+// send() and recv() for ReadWithTimeouts and WriteWithTimeout. A peer that has gone makes
+// sends fail with EPIPE, never raise SIGPIPE.
+ssize_t NetPut(Link& link, const uint8_t* buf, size_t n);
+ssize_t NetFetch(Link& link, uint8_t* buf, size_t n);
+// Sends all of bytes within waitMs; false when the connection did not take them.
+bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs);
+// Discards what the socket has received so far, without waiting; take sees the raw bytes.
+void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n));
+// poll() and the deadlines of the reads and writes honour any time-outs.
+bool NetSetTimeouts(Link& link, const COMMTIMEOUTS& timeouts);
+// Input that has already arrived, discarded: on tcp:// what the socket holds; on rfc2217://
+// also what the server holds for us (PURGE-DATA), with the commands among it still obeyed.
+bool PurgeTcpInput(Link& link);
+bool PurgeRfc2217Input(Link& link);
+
+}  // namespace platform

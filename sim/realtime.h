@@ -1,0 +1,81 @@
+// The simulated PLC in real time, whatever carries the host's bytes: what the pseudo-terminal
+// and the TCP servers share. It takes the host's bytes with the line they came at, queues the
+// PLC's replies at their times (paced at the line's speed when asked), and tracks the PLC's
+// presence on the link and the end of the update. The servers own the transport and its loop.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "sim/sim.h"
+
+namespace plcsim {
+
+// How a server's Run ended.
+enum class ServeEnd { Stopped, UpdateDone };
+
+struct ServeOptions {
+    uint32_t replugAfterMs = 0;  // 0: wait for the host's close and reopen
+    uint32_t lingerMs = 3000;    // after the update: longest wait for the host to close
+    bool serveForever = false;   // keep serving after an update (until stopped)
+    // Model the line's speed both ways: the host's bytes take their wire time to arrive, the
+    // replies go out one byte at a time at the line's speed.
+    bool pace = false;
+    // Extra log lines (opens, closes, restarts); the exchanges go to the PLC's log sink.
+    std::function<void(const std::string&)> note;
+};
+
+class RealTimePlc {
+public:
+    RealTimePlc(std::shared_ptr<Plc> plc, ServeOptions options);
+
+    Plc& Sim() { return *plc_; }
+    const Plc& Sim() const { return *plc_; }
+    const ServeOptions& Options() const { return opt_; }
+    void Note(const std::string& s) const;
+
+    void HostOpened(uint64_t nowMs);
+    void HostClosed(uint64_t nowMs);  // replies not yet sent are lost with the link
+    bool HostOpen() const { return hostOpen_; }
+    // The host's bytes, read at nowUs, sent at line.
+    void Take(const uint8_t* buf, size_t len, uint64_t nowUs, const HostLine& line);
+    // Hands every reply byte due by nowUs to write (which returns how many it took, <= 0 for
+    // none: the rest waits for the next call).
+    void Flush(uint64_t nowUs, const std::function<ssize_t(const uint8_t*, size_t)>& write);
+    bool HasReplies() const { return !pending_.empty(); }
+    uint64_t NextReplyUs() const { return pending_.empty() ? 0 : pending_.front().atUs; }
+
+    // After each turn of a server's loop: the PLC leaving and coming back, the replug assumed
+    // after replugAfterMs. True once the server should end: the update is done and the host
+    // has closed (or lingerMs has passed), unless serving for ever.
+    bool UpdateOver(uint64_t nowMs);
+    bool Done() const { return doneAtMs_ != 0; }
+
+private:
+    uint64_t ByteTimeUs(const HostLine& line) const;
+
+    std::shared_ptr<Plc> plc_;
+    ServeOptions opt_;
+    uint32_t updatesAtStart_ = 0;
+    bool hostOpen_ = false;
+    bool wasPresent_ = true;
+    uint64_t leftAtMs_ = 0;  // when the PLC left the link (replug fallback)
+    uint64_t doneAtMs_ = 0;
+    struct PendingByte {
+        uint8_t byte;
+        uint64_t atUs;
+    };
+    std::deque<PendingByte> pending_;
+    uint64_t rxLineFreeUs_ = 0;  // paced: when the host's last byte has fully arrived
+    uint64_t txLineFreeUs_ = 0;  // paced: when the line is free for the next reply byte
+};
+
+uint64_t MonotonicNowMs();
+uint64_t MonotonicNowUs();
+
+}  // namespace plcsim

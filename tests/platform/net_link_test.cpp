@@ -1,0 +1,251 @@
+// The tcp:// and rfc2217:// links against a peer on the loopback address, driven by hand. Real
+// clock, time-outs of tens of milliseconds: what they check is how a read ends in real time.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/net.h"
+#include "platform/platform.h"
+#include "platform/telnet.h"
+
+namespace {
+
+namespace tn = platform::telnet;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+class NetLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(listener, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(listen(listener, 4), 0);
+        socklen_t len = sizeof a;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        port = std::to_string(ntohs(a.sin_port));
+    }
+    void TearDown() override {
+        if (server.joinable()) server.join();
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        if (peer >= 0) close(peer);
+        close(listener);
+    }
+    HANDLE Open(const std::string& scheme) {
+        std::string name = scheme + "://127.0.0.1:" + port;
+        return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    // Opens an rfc2217 link whose server answers the negotiation with answer.
+    void OpenRfc2217(const Bytes& answer) {
+        server = std::thread([this, answer] {
+            peer = accept(listener, nullptr, nullptr);
+            if (peer >= 0) Send(answer);
+        });
+        h = Open("rfc2217");
+        server.join();
+    }
+    void Timeouts(DWORD ms) {
+        COMMTIMEOUTS t{MAXDWORD, 0, ms, 0, ms};
+        ASSERT_TRUE(SetCommTimeouts(h, &t));
+    }
+    void Send(const Bytes& b) { ASSERT_EQ(send(peer, b.data(), b.size(), 0), ssize_t(b.size())); }
+    // What the peer has received within 500 ms, up to n bytes.
+    Bytes Receive(size_t n) {
+        Bytes got;
+        auto end = Clock::now() + std::chrono::milliseconds(500);
+        while (got.size() < n && Clock::now() < end) {
+            pollfd p{peer, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            uint8_t buf[512];
+            ssize_t r = recv(peer, buf, std::min(sizeof buf, n - got.size()), 0);
+            if (r <= 0) break;
+            got.insert(got.end(), buf, buf + r);
+        }
+        return got;
+    }
+    Bytes Read(DWORD n) {
+        Bytes buf(n);
+        DWORD got = 0;
+        EXPECT_TRUE(ReadFile(h, buf.data(), n, &got, nullptr));
+        buf.resize(got);
+        return buf;
+    }
+
+    int listener = -1, peer = -1;
+    std::string port;
+    std::thread server;
+    HANDLE h = INVALID_HANDLE_VALUE;
+};
+
+TEST(NetNames, HostAndPortSplit) {
+    struct Case {
+        const char* name;
+        bool ok;
+        const char* host;
+        const char* port;
+    } cases[] = {
+        {"127.0.0.1:4001", true, "127.0.0.1", "4001"}, {"plc-7.local:65535", true, "plc-7.local", "65535"},
+        {"[::1]:23", true, "::1", "23"},              {"::1:23", false, "", ""},
+        {"127.0.0.1", false, "", ""},                 {":4001", false, "", ""},
+        {"host:0", false, "", ""},                    {"host:65536", false, "", ""},
+        {"host:12a", false, "", ""},                  {"[]:23", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string host, port;
+        EXPECT_EQ(platform::SplitHostPort(c.name, &host, &port), c.ok) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(host + " " + port, std::string(c.host) + " " + c.port) << c.name;
+        }
+    }
+}
+
+TEST_F(NetLink, BadOrAbsentPortsDoNotOpen) {
+    const char* names[] = {"tcp://127.0.0.1", "tcp://127.0.0.1:0", "rfc2217://:23",
+                           "tcp://[::1:23"};
+    for (const char* name : names)
+        EXPECT_EQ(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr),
+                  INVALID_HANDLE_VALUE)
+            << name;
+    close(listener);  // nobody listens there now: refused
+    listener = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(Open("tcp"), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(NetLink, TcpCarriesBytesAsTheyAreBothWays) {
+    h = Open("tcp");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    peer = accept(listener, nullptr, nullptr);
+    Timeouts(1000);
+    DWORD put = 0;
+    EXPECT_TRUE(WriteFile(h, "\xFF\x01UPDATE", 8, &put, nullptr));
+    EXPECT_EQ(put, 8u);
+    EXPECT_EQ(Receive(8), (Bytes{0xFF, 0x01, 'U', 'P', 'D', 'A', 'T', 'E'}));
+    Send({0x06, 0xFF});
+    EXPECT_EQ(Read(2), (Bytes{0x06, 0xFF}));
+}
+
+TEST_F(NetLink, DroppedPeerMakesReadsLastTheirTimeOutAndWritesFail) {
+    for (const char* scheme : {"tcp", "rfc2217"}) {
+        if (std::string(scheme) == "tcp") {
+            h = Open("tcp");
+            peer = accept(listener, nullptr, nullptr);
+        } else {
+            OpenRfc2217({tn::IAC, tn::DO, tn::OPT_COM_PORT});
+        }
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << scheme;
+        Timeouts(60);
+        close(peer);
+        peer = -1;
+        auto t0 = Clock::now();
+        EXPECT_TRUE(Read(5).empty()) << scheme;
+        EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(55)) << scheme;
+        // The first write may still be taken by the kernel; the reset fails the next ones.
+        Bytes block(261, 0x5A);
+        BOOL ok = TRUE;
+        for (int i = 0; i < 5 && ok; ++i) {
+            ok = WriteFile(h, block.data(), 261, nullptr, nullptr);
+            if (ok) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_FALSE(ok) << scheme;
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+}
+
+TEST_F(NetLink, Rfc2217OpenNeedsTheServersConsent) {
+    struct Case {
+        Bytes answer;
+        bool opens;
+    } cases[] = {
+        {{tn::IAC, tn::DO, tn::OPT_COM_PORT}, true},
+        {{tn::IAC, tn::WILL, tn::OPT_SGA, tn::IAC, tn::DO, tn::OPT_COM_PORT}, true},
+        {{tn::IAC, tn::DONT, tn::OPT_COM_PORT}, false},
+    };
+    for (const Case& c : cases) {
+        OpenRfc2217(c.answer);
+        EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        close(peer);
+        peer = -1;
+    }
+}
+
+TEST_F(NetLink, Rfc2217EscapesDataSendsLineSettingsAndStripsCommands) {
+    // The server's answer already carries data and a command after it: both must be sorted.
+    OpenRfc2217({tn::IAC, tn::DO, tn::OPT_COM_PORT, 0x15, tn::IAC, tn::WILL, tn::OPT_BINARY});
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    Timeouts(1000);
+    // The client's own requests: WILL BINARY, DO BINARY, WILL COM-PORT-OPTION.
+    EXPECT_EQ(Receive(9), (Bytes{tn::IAC, tn::WILL, 0, tn::IAC, tn::DO, 0, tn::IAC, tn::WILL, 44}));
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    ASSERT_TRUE(SetCommState(h, &dcb));
+    Bytes expected;
+    tn::LineCommands({115200, 8, NOPARITY, ONESTOPBIT, false, false}, &expected);
+    EXPECT_EQ(Receive(expected.size()), expected);
+    dcb.ByteSize = 9;
+    EXPECT_FALSE(SetCommState(h, &dcb));
+
+    EXPECT_TRUE(WriteFile(h, "\x01\xFF\x02", 3, nullptr, nullptr));
+    EXPECT_EQ(Receive(4), (Bytes{0x01, 0xFF, 0xFF, 0x02}));
+
+    // Data split by the server's answers to our settings and an escaped 0xFF.
+    Send({0x06, tn::IAC, tn::SB, 44, 101, 0, 1, 0xC2, 0, tn::IAC, tn::SE, tn::IAC, tn::IAC, 0x07});
+    EXPECT_EQ(Read(4), (Bytes{0x15, 0x06, 0xFF, 0x07}));
+}
+
+TEST_F(NetLink, PurgeDiscardsInputThatHasArrivedAndAsksTheServerToo) {
+    for (const char* scheme : {"tcp", "rfc2217"}) {
+        bool telnet = std::string(scheme) == "rfc2217";
+        if (telnet) {
+            OpenRfc2217({tn::IAC, tn::DO, tn::OPT_COM_PORT, 0x15});  // with early data
+            Receive(9);                                             // the client's requests
+        } else {
+            h = Open("tcp");
+            peer = accept(listener, nullptr, nullptr);
+        }
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << scheme;
+        Timeouts(200);
+        // Stale bytes, and for rfc2217 a negotiation among them that must still be answered.
+        Bytes stale = {0x06, 0x06};
+        if (telnet) stale.insert(stale.end(), {tn::IAC, tn::WILL, tn::OPT_SGA, 0x15});
+        Send(stale);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let them arrive
+        EXPECT_TRUE(PurgeComm(h, PURGE_RXCLEAR));
+        if (telnet) {
+            Bytes purge = tn::ComPortCommand(tn::PURGE_DATA, {tn::PURGE_RECEIVE});
+            Bytes answer = {tn::IAC, tn::DO, tn::OPT_SGA};
+            Bytes both = purge;
+            both.insert(both.end(), answer.begin(), answer.end());
+            EXPECT_EQ(Receive(both.size()), both);
+        }
+        Send({0x41});
+        EXPECT_EQ(Read(2), Bytes{0x41}) << scheme;
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        close(peer);
+        peer = -1;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// plcsim's TCP server, driven through the platform's own tcp:// and rfc2217:// links (real
+// time on the loopback address; every wait ends as soon as its bytes arrive).
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "sim/tcp_server.h"
+#include "tests/sim/hand_host.h"
+
+namespace {
+
+using simtest::HandHost;
+
+struct Served {
+    std::shared_ptr<plcsim::Plc> plc;
+    std::unique_ptr<plcsim::TcpServer> server;
+    std::atomic<bool> stop{false};
+    plcsim::ServeEnd end = plcsim::ServeEnd::Stopped;
+    std::thread thread;
+
+    Served(const char* model, bool rfc2217, plcsim::StartMode start = plcsim::StartMode::App) {
+        plcsim::Config cfg;
+        plcsim::DefaultConfig(model, &cfg);
+        cfg.start = start;
+        plc = std::make_shared<plcsim::Plc>(cfg);
+        plcsim::TcpOptions opt;
+        opt.rfc2217 = rfc2217;
+        opt.lingerMs = 2000;
+        server = std::make_unique<plcsim::TcpServer>(plc, opt);
+        std::string error;
+        EXPECT_TRUE(server->Start(&error)) << error;
+        thread = std::thread([this] { end = server->Run(stop); });
+    }
+    ~Served() {
+        stop = true;
+        Join();
+    }
+    void Join() {
+        if (thread.joinable()) thread.join();
+    }
+    // Until the PLC is back in its bootloader after the host's close (bounded).
+    void AwaitPlcBack() const {
+        for (int i = 0; i < 1500 && (plc->CurrentPhase() != plcsim::Phase::Boot ||
+                                     !plc->LinkPresent());
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+};
+
+TEST(TcpServe, WholeUpdatesOverBothKindsWithReplug) {
+    struct Case {
+        const char* model;
+        bool rfc2217;
+        uint32_t imageBytes;
+    } cases[] = {{"RP200", false, 4096 * 3 + 100}, {"RP200", true, 4096 * 3 + 100},
+                 {"QM2-C-V4", true, 3000}, {"PN2", true, 2000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + (c.rfc2217 ? " rfc2217" : " tcp"));
+        Served s(c.model, c.rfc2217);
+        // 0xFF bytes all through the image: escaped on the way in, never taken for commands.
+        std::vector<uint8_t> img = simtest::TestImage(c.imageBytes);
+        for (size_t i = 0; i < img.size(); i += 7) img[i] = 0xFF;
+        HandHost host(s.server->LinkName());
+        host.betweenCloseAndOpen = [&s] { s.AwaitPlcBack(); };
+        host.readTimeoutMs = 300;  // the power-cycle model leaves one read unanswered
+        EXPECT_EQ(simtest::RunUpdate(host, s.plc->Model(), img, true), "");
+        host.Close();
+        s.Join();  // the server ends by itself once the host has closed
+        EXPECT_EQ(s.end, plcsim::ServeEnd::UpdateDone);
+        plcsim::FlashCheck check = s.plc->CompareFlash(img.data(), img.size());
+        EXPECT_TRUE(check.equal) << check.detail;
+        EXPECT_TRUE(s.plc->Errors().empty()) << s.plc->Errors().front();
+    }
+}
+
+TEST(TcpServe, Rfc2217LineSettingsReachThePlcsChecks) {
+    Served s("QM2-E", true, plcsim::StartMode::Boot);
+    HandHost host(s.server->LinkName());
+    ASSERT_TRUE(host.Open());
+    host.Line(9600, 8, NOPARITY);  // the speed is right, the framing is not
+    EXPECT_EQ(host.Exchange("ID", 3).size(), 3u);
+    host.Close();
+    ASSERT_EQ(s.plc->Errors().size(), 1u);
+    EXPECT_NE(s.plc->Errors()[0].find("9600 8N1"), std::string::npos) << s.plc->Errors()[0];
+}
+
+TEST(TcpServe, SecondHostIsRefusedWhileTheFirstIsConnected) {
+    Served s("QM2-E", false, plcsim::StartMode::Boot);
+    HandHost first(s.server->LinkName()), second(s.server->LinkName());
+    ASSERT_TRUE(first.Open());
+    first.Timeouts(1000);
+    EXPECT_EQ(first.Exchange("ID", 3).size(), 3u);  // the first is served by now
+    ASSERT_TRUE(second.Open());                     // the kernel accepts, the server closes
+    second.Timeouts(200);
+    EXPECT_EQ(second.Exchange("ID", 3), "");
+    EXPECT_EQ(first.Exchange("ID", 3).size(), 3u);
+}
+
+}  // namespace
