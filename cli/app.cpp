@@ -157,9 +157,10 @@ std::string LinkDescription(const CliOptions& options, uint32_t row) {
     return port.empty() ? "none found" : port;
 }
 
-}  // namespace
-
+// The record of the run in progress, for an interrupt to finish.
 std::atomic<RunRecorder*> gRecorder{nullptr};
+
+}  // namespace
 
 void OnInterrupt(int exitStatus) {
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
