@@ -14,7 +14,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL (deb): $*" >&2; exit 1; }
 
-dpkg-deb --info "$deb" | grep -q '^ Package: plcfwupdate$' || fail "not the plcfwupdate package"
+# One field, read whole: a grep -q that stops reading early breaks the pipe under pipefail.
+[ "$(dpkg-deb --field "$deb" Package)" = plcfwupdate ] || fail "not the plcfwupdate package"
 dpkg -x "$deb" "$root" || fail "cannot unpack $deb"
 bin=$root/usr/bin
 for f in usr/bin/plcfwupdate usr/bin/plcsim usr/share/man/man1/plcfwupdate.1.gz \
