@@ -15,7 +15,9 @@ bool IdMatches(uint16_t reported) {
 
 bool IsOwnIdentity(const uint8_t* rxBuf) {
     if (Decoded(rxBuf, 4) != ACK) return false;
-    return IdMatches(static_cast<uint16_t>(Decoded(rxBuf, 5) << 8 | Decoded(rxBuf, 6)));
+    uint16_t reported = static_cast<uint16_t>(Decoded(rxBuf, 5) << 8 | Decoded(rxBuf, 6));
+    plcReport.appId = reported;
+    return IdMatches(reported);
 }
 
 // Error class  flow state  result; unlike the probe there is no RUN-mode class here

@@ -40,6 +40,7 @@ uint8_t BootRequest(HANDLE h, const char* request, DWORD n, bool (*accept)(const
 
 bool AcceptId(const uint8_t* rxBuf) {
     uint16_t id = static_cast<uint16_t>(rxBuf[1] << 8 | rxBuf[2]);  // high byte first
+    plcReport.bootId = id;
     bool keepErrCounter = false;
     if (!IdAccepted(id, &keepErrCounter)) return false;
     if (!keepErrCounter) errCounter = 0;

@@ -57,6 +57,7 @@ uint8_t SendFW(HANDLE hSerial) {
         if (result != OK) return result;
         ++packetNum;
         ++packetCounter;
+        plcReport.blocksSent = packetCounter;
         progress = packetCounter * 100 / (totalPacket + 1);
     }
     errCounter = 0;

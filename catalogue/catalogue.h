@@ -3,12 +3,14 @@
 //   - the lookup by name, the test "the selected model is ..." and the model groups, each a view
 //     of one column of the table
 //   - the image size limits of the models
-//   - the shared run state (state.h) and the result codes (codes.h)
+//   - the shared run state (state.h), the result codes (codes.h) and what the PLC reported
+//     in the latest run (report.h)
 #pragma once
 
 #include <cstdint>
 
 #include "catalogue/codes.h"
+#include "catalogue/report.h"
 #include "catalogue/state.h"
 
 #define PLC_COUNT 33

@@ -1,7 +1,10 @@
 // The program: options, model and port, the image and the trace, then one run.
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <istream>
 #include <iterator>
 #include <memory>
@@ -9,9 +12,12 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
+#include "bootloader/bootloader.h"
 #include "device/device.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
+#include "update/update.h"
+#include "usb/usb.h"
 
 #ifndef PLC_VERSION_TEXT
 #define PLC_VERSION_TEXT "0"
@@ -55,6 +61,14 @@ bool LoadImageFile(const std::string& path, std::vector<uint8_t>* data, std::str
     return true;
 }
 
+// Size and SHA-256 of the image built into the program.
+std::string EmbeddedImageText() {
+    size_t size = 0;
+    const uint8_t* data = platform::EmbeddedImage(&size);
+    if (data == nullptr) return "not present in this program";
+    return std::to_string(size) + " bytes, SHA-256 " + Sha256Hex(data, size);
+}
+
 PortList PortsOf(uint32_t row) {
     PortList list{};
     if (ModelIn(row, USB_ATTACHED_MODELS))
@@ -85,12 +99,155 @@ void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
     }
 }
 
-std::string LinkDescription(const CliOptions& options, uint32_t row) {
+// The ports of the model's link, one a line; the USB entry with where the device is.
+int ListPorts(Io& io, uint32_t row) {
+    PortList ports = PortsOf(row);
+    bool usb = ModelIn(row, USB_ATTACHED_MODELS);
+    for (int i = 0; i < ports.count; ++i) {
+        io.out << ports.names[i];
+        std::string path;
+        if (usb && FindUsbDevicePath(&path))
+            io.out << '\t' << path;
+        else if (usb)
+            io.out << "\tabsent: no USB device with " << USB_MATCH_TEXT
+                   << " is present; plug in the PLC's USB cable";
+        io.out << '\n';
+    }
+    if (ports.count == 0) io.err << PROGRAM_NAME << ": no serial port found\n";
+    return EXIT_SUCCESSFUL;
+}
+
+int ListModels(Io& io) {
+    for (uint32_t i = 0; i < PLC_COUNT; ++i) {
+        std::string name = plcList[i];
+        name.resize(16, ' ');
+        io.out << name << IdText(plcID[i]) << "  "
+               << (ModelIn(i, USB_ATTACHED_MODELS) ? "USB" : "COM port") << '\n';
+    }
+    return EXIT_SUCCESSFUL;
+}
+
+// One line after a failed run where what the PLC reported says what to do.
+void PrintHint(Io& io, uint32_t row, const PlcSeen& plc) {
+    if (plc.probeResult != NOT_REPORTED && plc.probeResult != ENQ && plc.probeResult != ACK &&
+        (plc.probeResult & 0x0F) == RUNMODE) {
+        io.out << PROGRAM_NAME
+               << ": hint: the PLC runs its program (RUN mode); switch it to STOP and run the "
+                  "same command again\n";
+        return;
+    }
+    int32_t id = plc.probeResult == ACK ? plc.bootId : plc.appId;
+    if (plc.checksPassed != CHECKS_NONE || id == NOT_REPORTED || id == plcID[row]) return;
+    io.out << PROGRAM_NAME << ": hint: the PLC reports the id " << IdText(id) << ", that of "
+           << ModelsWithId(id) << ", not that of " << plcList[row] << " (" << IdText(plcID[row])
+           << "); use the image for the PLC's model\n";
+}
+
+// The port as the record names it: --port, "USB", or the listed COM port.
+std::string RecordedPort(const CliOptions& options, uint32_t row) {
     if (options.port) return *options.port;
-    if (ModelIn(row, USB_ATTACHED_MODELS)) return "the PLC's USB device";
-    char port[PORT_NAME_BYTES];
-    GetSelectedComPort(port);
-    return *port != '\0' ? port : "none found";
+    if (ModelIn(row, USB_ATTACHED_MODELS)) return "USB";
+    PortList ports = PortsOf(row);
+    return ports.count > 0 ? ports.names[0] : "";
+}
+
+std::string LinkDescription(const CliOptions& options, uint32_t row) {
+    if (!options.port && ModelIn(row, USB_ATTACHED_MODELS)) return "the PLC's USB device";
+    std::string port = RecordedPort(options, row);
+    return port.empty() ? "none found" : port;
+}
+
+// The record of the run in progress, for an interrupt to finish.
+std::atomic<RunRecorder*> gRecorder{nullptr};
+
+}  // namespace
+
+void OnInterrupt(int exitStatus) {
+    CliFrontEnd* frontEnd = CliFrontEnd::Active();
+    if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
+        CliFrontEnd::Outcome outcome = frontEnd->LastOutcome();
+        RunRecorder* recorder = gRecorder.load();
+        if (recorder != nullptr) recorder->Finish(outcome, exitStatus);
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(exitStatus);
+}
+
+namespace {
+
+// The image of the run behind the resource calls; its bytes stay until the program ends.
+bool SetUpImage(const CliOptions& options, RecordFields* fields, std::string* error) {
+    static std::vector<uint8_t> image;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    if (options.image) {
+        if (!LoadImageFile(*options.image, &image, error)) return false;
+        platform::SetResourceImage(image.data(), image.size());
+        data = image.data();
+        size = image.size();
+        fields->imageFile = *options.image;
+    } else {
+        platform::UseEmbeddedResourceImage();
+        data = platform::EmbeddedImage(&size);
+    }
+    fields->imageBytes = size;
+    fields->imageSha256 = data != nullptr ? Sha256Hex(data, size) : "";
+    return true;
+}
+
+bool OpenTrace(const std::string& path, std::unique_ptr<std::ofstream>* trace, std::string* error) {
+    *trace = std::make_unique<std::ofstream>(path, std::ios::trunc);
+    if (!**trace) {
+        *error = "cannot write the trace file '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    auto base = std::make_shared<std::optional<uint64_t>>();
+    std::ofstream* file = trace->get();
+    platform::SetLinkTrace([file, base](platform::TraceDir dir, const uint8_t* data, size_t len,
+                                        uint32_t requested, uint64_t ms) {
+        if (!*base) *base = ms;
+        *file << FormatTraceLine(dir == platform::TraceDir::Write, data, len, requested, ms, **base)
+              << '\n';
+    });
+    return true;
+}
+
+// The update run itself, once everything it needs is in place.
+int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
+              Engine& engine, RunRecorder* recorder) {
+    ClearPlcReport();
+    // A mistyped --port must not get protocol frames written into a file.
+    std::string error;
+    if (options.port && !CheckPortName(*options.port, &error)) {
+        std::string message = LinkOpenFailureMessage(options.port->c_str());
+        io.out << MessageLine(CAPTION_ERROR, message.c_str()) << '\n'
+               << PROGRAM_NAME << ": " << error << '\n';
+        recorder->Finish(CliFrontEnd::Outcome{CAPTION_ERROR, message, 0, 0}, EXIT_FAILED);
+        return EXIT_FAILED;
+    }
+    if (!options.quiet)
+        io.err << PROGRAM_NAME << ": " << plcList[row] << ", image "
+               << (options.image ? *options.image : embeddedFile) << ", link "
+               << LinkDescription(options, row) << '\n';
+    SelectPLC(row);
+    ChoosePort(options, row, engine);
+    FrontEndConfig config;
+    config.terminal = io.terminal;
+    config.yes = options.yes;
+    config.quiet = options.info;
+    config.progress = !options.quiet;
+    CliFrontEnd frontEnd(io.out, io.err, io.in, config);
+    gRecorder = recorder;
+    int status =
+        options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
+    if (status == EXIT_FAILED && !options.info) PrintHint(io, row, TakePlcSeen());
+    if (options.verbose && !options.info)
+        io.out << PROGRAM_NAME << ": "
+               << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
+    recorder->Finish(frontEnd.LastOutcome(), status);
+    gRecorder = nullptr;
+    return status;
 }
 
 }  // namespace
@@ -105,54 +262,33 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
         return EXIT_SUCCESSFUL;
     }
     if (options.version) {
-        io.out << PROGRAM_NAME << ' ' << PLC_VERSION_TEXT << " (embedded image " << embeddedFile
-               << ")\n";
+        io.out << PROGRAM_NAME << ' ' << PLC_VERSION_TEXT << '\n'
+               << "embedded image: " << embeddedFile << ", " << EmbeddedImageText() << '\n';
         return EXIT_SUCCESSFUL;
     }
+    if (options.listModels) return ListModels(io);
     uint32_t row = 0;
     if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
-    if (options.listPorts) {
-        PortList ports = PortsOf(row);
-        for (int i = 0; i < ports.count; ++i) io.out << ports.names[i] << '\n';
-        if (ports.count == 0) io.err << PROGRAM_NAME << ": no serial port found\n";
-        return EXIT_SUCCESSFUL;
-    }
+    if (options.listPorts) return ListPorts(io, row);
 
-    static std::vector<uint8_t> image;
-    if (options.image) {
-        if (!LoadImageFile(*options.image, &image, &error)) return Usage(io, error);
-        platform::SetResourceImage(image.data(), image.size());
-    } else {
-        platform::UseEmbeddedResourceImage();
-    }
+    RecordFields fields;
+    fields.start = UtcIsoTime(std::time(nullptr));
+    fields.version = PLC_VERSION_TEXT;
+    fields.action = options.info ? "info" : "update";
+    fields.model = plcList[row];
+    fields.imageFile = embeddedFile;
+    if (!SetUpImage(options, &fields, &error)) return Usage(io, error);
+    fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     std::unique_ptr<std::ofstream> trace;
-    if (options.trace) {
-        trace = std::make_unique<std::ofstream>(*options.trace, std::ios::trunc);
-        if (!*trace)
-            return Usage(io, "cannot write the trace file '" + *options.trace +
-                                 "': " + std::strerror(errno));
-        auto base = std::make_shared<std::optional<uint64_t>>();
-        std::ofstream* file = trace.get();
-        platform::SetLinkTrace([file, base](platform::TraceDir dir, const uint8_t* data, size_t len,
-                                            uint32_t requested, uint64_t ms) {
-            if (!*base) *base = ms;
-            *file << FormatTraceLine(dir == platform::TraceDir::Write, data, len, requested, ms,
-                                     **base)
-                  << '\n';
-        });
-    }
+    if (options.trace && !OpenTrace(*options.trace, &trace, &error)) return Usage(io, error);
+    // The record is checked before the link is opened: a run that cannot be recorded does not
+    // start.
+    RunRecorder recorder;
+    if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
 
-    SelectPLC(row);
-    ChoosePort(options, row, engine);
-    io.out << PROGRAM_NAME << ": " << plcList[row] << ", image "
-           << (options.image ? *options.image : embeddedFile) << ", link "
-           << LinkDescription(options, row) << '\n';
-
-    FrontEndConfig config;
-    config.terminal = io.terminal;
-    config.yes = options.yes;
-    CliFrontEnd frontEnd(io.out, io.in, config);
-    int status = frontEnd.Run(engine.startBurn);
+    fields.port = RecordedPort(options, row);
+    recorder.Start(fields);
+    int status = RunUpdate(io, options, row, embeddedFile, engine, &recorder);
     if (trace) {
         platform::SetLinkTrace(nullptr);
         trace->flush();

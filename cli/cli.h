@@ -10,7 +10,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <fstream>
 #include <iosfwd>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,19 +24,33 @@
 
 namespace plccli {
 
-// Exit status of the program.
-enum ExitStatus { EXIT_SUCCESSFUL = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+// Exit status of the program; an interrupted run ends with 128 + the signal's number.
+enum ExitStatus {
+    EXIT_SUCCESSFUL = 0,
+    EXIT_FAILED = 1,
+    EXIT_USAGE = 2,
+    EXIT_INTERRUPTED = 130,  // Ctrl-C (SIGINT)
+    EXIT_TERMINATED = 143,   // SIGTERM, or the console closed
+};
 
 struct CliOptions {
     std::optional<std::string> port;
     std::optional<std::string> image;
     std::optional<std::string> model;
     std::optional<std::string> trace;
+    std::optional<std::string> record;
     bool yes = false;
     bool listPorts = false;
+    bool info = false;
+    bool listModels = false;
+    bool quiet = false;    // -q: no status line, no header
+    bool verbose = false;  // -v: what the PLC reported, after the run
     bool help = false;
     bool version = false;
 };
+
+// tcp://HOST:PORT and rfc2217://HOST:PORT: links over the network, opened by the platform.
+bool IsNetworkLinkName(const std::string& port);
 
 // Parses the arguments after the program name. Returns false with a one-line reason on error.
 bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
@@ -46,6 +63,9 @@ std::string ModelFromFileName(const std::string& path);
 std::optional<uint32_t> FindModel(const std::string& name);
 // The model of the run: --model wins over --image's file name, which wins over the embedded
 // image's file name. Returns false with a reason when the name is no catalogue model.
+// The catalogue models whose names are near a mistyped one ("RP20" -> "RP200, RP200-AIO, ..."),
+// or "" when none is.
+std::string NearModels(const std::string& name);
 bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
                   std::string* error);
 
@@ -71,6 +91,88 @@ bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now);
 std::string MessageLine(const char* caption, const char* text);
 bool IsReconnectPrompt(const char* caption, const char* text);
 bool IsSuccessMessage(const char* text);
+// What --yes prints instead of a reconnect prompt, which asks the operator to press OK.
+std::string YesReconnectLine(bool usbAttached);
+
+// Where a run stood when it was interrupted, and the one line that tells the operator.
+struct RunPoint {
+    int32_t status = 0;  // flashStatus (IDLE)
+    int32_t progress = 0;
+    int32_t probeResult = -1;  // the latest mode probe's result, -1 before the first
+    bool enteredBootloader = false;
+};
+RunPoint TakeRunPoint();
+std::string InterruptedLine(int exitStatus, const RunPoint& point);
+
+// What the PLC reported in the latest run (a copy of plcReport).
+struct PlcSeen {
+    int32_t probeResult = -1;
+    int32_t appId = -1;
+    int32_t bootId = -1;
+    int32_t D1386 = -1;
+    int32_t D1001 = -1;
+    int32_t D1148 = -1;
+    int32_t bootloaderVersion = -1;
+    bool enteredBootloader = false;
+    int32_t blocksSent = 0;
+    int32_t checksPassed = 0;  // enum ChecksPassed
+};
+PlcSeen TakePlcSeen();
+// The mode a probe result tells ("application firmware", "bootloader", ...); "" for none.
+std::string ModeText(int32_t probeResult);
+// A model id as "0x0017", and the catalogue models that report it.
+std::string IdText(int32_t id);
+std::string ModelsWithId(int32_t id);
+// A bootloader version byte as the messages write it: 0x10 is "V1.0".
+std::string BootloaderVersionText(int32_t version);
+
+// How a run ended: its final message (caption empty when there was none, as when it was
+// interrupted) and the error counters at that moment.
+struct RunOutcome {
+    std::string caption, text;
+    int32_t errors = 0;
+    int32_t totalErrors = 0;
+};
+
+// One line of the --record file: a JSON object.
+struct RecordFields {
+    std::string start;  // UTC, ISO 8601
+    std::string version;
+    std::string action;  // "update" or "info"
+    std::string port, model, imageFile;
+    uint64_t imageBytes = 0;
+    std::string imageSha256;
+    PlcSeen plc;
+    uint32_t blocksTotal = 0;
+    int32_t errors = 0;  // the error counters when the run ended
+    int32_t totalErrors = 0;
+    std::string caption, message;  // the final message, or what ended the run
+    int exitStatus = 0;
+    double durationSeconds = 0;
+};
+std::string RecordLine(const RecordFields& fields);
+// What the PLC reported, in one line for -v.
+std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal);
+
+// The --record file of one run: opened (for appending) before the link is, written once, when
+// the run ends or is interrupted, from whichever thread gets there first.
+class RunRecorder {
+  public:
+    bool Open(const std::string& path, std::string* error);
+    void Start(const RecordFields& fields);
+    void Finish(const RunOutcome& outcome, int exitStatus);
+
+  private:
+    std::mutex mutex_;
+    std::unique_ptr<std::ofstream> file_;
+    RecordFields fields_;
+    std::chrono::steady_clock::time_point started_;
+    bool written_ = false;
+};
+std::string JsonString(const std::string& text);
+
+// SHA-256 of the bytes, as 64 lower-case hex digits.
+std::string Sha256Hex(const uint8_t* data, size_t len);
 
 // One exchange of the --trace file: "<seconds> W|R <count>[/<requested>] <bytes>", the bytes
 // with CR, LF, backslash and non-printables escaped; seconds from baseMs with milliseconds.
@@ -81,6 +183,8 @@ std::string FormatTraceLine(bool write, const uint8_t* data, size_t len, uint32_
 struct FrontEndConfig {
     bool terminal = false;  // redraw one line with \r; otherwise print plain lines
     bool yes = false;       // answer the reconnect prompts without waiting for Enter
+    bool progress = true;   // the status line (-q: none)
+    bool quiet = false;     // neither the status line nor the messages: the caller reports
     std::chrono::milliseconds tick{100};
     std::chrono::milliseconds second{1000};
 };
@@ -90,7 +194,9 @@ struct FrontEndConfig {
 // the worker has re-enabled the button and returned.
 class CliFrontEnd {
   public:
-    CliFrontEnd(std::ostream& out, std::istream& in, FrontEndConfig config);
+    // Results (the messages the run ends with) go to out; the status line and the prompts to
+    // err.
+    CliFrontEnd(std::ostream& out, std::ostream& err, std::istream& in, FrontEndConfig config);
     ~CliFrontEnd();
     CliFrontEnd(const CliFrontEnd&) = delete;
     CliFrontEnd& operator=(const CliFrontEnd&) = delete;
@@ -102,6 +208,15 @@ class CliFrontEnd {
     // The messages shown during the last run, as printed.
     std::vector<std::string> Messages() const;
 
+    using Outcome = RunOutcome;
+    Outcome LastOutcome() const;
+
+    // The operator interrupted the run: ends the status line and prints InterruptedLine. Returns
+    // false, printing nothing, when no run is in progress or its final message has been shown.
+    bool Interrupt(int exitStatus);
+    // The front end whose run is in progress, or nullptr.
+    static CliFrontEnd* Active();
+
   private:
     static void WorkerThunk(void* param);
     int OnMessageBox(const char* text, const char* caption);
@@ -109,8 +224,10 @@ class CliFrontEnd {
     void OnEnableWindow(HWND hwnd, BOOL enable);
     void PanelLoop();
     void DrawLocked(bool finishLine);
+    void EndStatusLineLocked();
 
     std::ostream& out_;
+    std::ostream& err_;
     std::istream& in_;
     FrontEndConfig config_;
     void (*worker_)(void*) = nullptr;
@@ -124,9 +241,31 @@ class CliFrontEnd {
     bool anyLine_ = false;
     PanelSnapshot lastDrawn_;
     std::string finalMessage_;
+    Outcome outcome_;
     bool ended_ = false;
+    bool interrupted_ = false;
     std::vector<std::string> messages_;
 };
+
+// ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
+// The time as ISO 8601 in UTC: "2024-01-03T09:15:00Z".
+std::string UtcIsoTime(std::time_t t);
+// Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
+// place there).
+bool ProgressIsTerminal();
+// From now on Ctrl-C and a request to end the process call onInterrupt(EXIT_INTERRUPTED or
+// EXIT_TERMINATED) on a thread of its own; onInterrupt ends the process. Call it before any other
+// thread starts. Returns false with the reason when the interrupts cannot be watched.
+bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
+// The process's end on an interrupt: the run's last line, then the exit status.
+[[noreturn]] void OnInterrupt(int exitStatus);
+// Whether --port names a link that the run may open: a terminal device that no other program
+// holds, a network link, or a test's virtual link. Otherwise false with the system's reason and
+// what to do, in one line. Nothing is written to the port.
+bool CheckPortName(const std::string& port, std::string* reason);
+// Where the PLC's USB device is (its tty node, or its device path on Windows): false when no
+// device of the build's vendor and product id is present and opens.
+bool FindUsbDevicePath(std::string* path);
 
 // The engine's entry points that the program calls.
 struct Engine {
@@ -138,8 +277,12 @@ struct Io {
     std::ostream& out;
     std::ostream& err;
     std::istream& in;
-    bool terminal;
+    bool terminal;  // err is a terminal
 };
+
+// --info: a check-only run of the worker on the front end, the values it did not read, and
+// what the PLC is and what a run would decide, printed to out. Exit 0 when the PLC answered.
+int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*));
 
 // The program: arguments after the program name, the embedded image's file name.
 int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,

@@ -1,9 +1,12 @@
 // One run driven from the command line: the worker on its own thread, the front-end calls it
 // makes, the status line on every tick and the elapsed seconds while the timer runs.
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <system_error>
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
@@ -20,18 +23,44 @@ HWND const START_BURN_BUTTON = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x2
 
 const char CLEAR_TO_LINE_END[] = "\033[K";
 const char PROMPT_HINT[] = "(press Enter to continue)";
+const char PROGRAM_NAME[] = "plcfwupdate";
 
 // The front end whose run is in progress; the worker's thread starts with &paramStruct only.
 std::atomic<CliFrontEnd*> gActive{nullptr};
 
 }  // namespace
 
-CliFrontEnd::CliFrontEnd(std::ostream& out, std::istream& in, FrontEndConfig config)
-    : out_(out), in_(in), config_(config) {}
+CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err, std::istream& in,
+                         FrontEndConfig config)
+    : out_(out), err_(err), in_(in), config_(config) {}
 
 CliFrontEnd::~CliFrontEnd() {
     CliFrontEnd* self = this;
     gActive.compare_exchange_strong(self, nullptr);
+}
+
+CliFrontEnd* CliFrontEnd::Active() {
+    return gActive.load();
+}
+
+bool CliFrontEnd::Interrupt(int exitStatus) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Once the final message is out the run has said how it ended.
+    bool finalShown = !timerRunning_ && !finalMessage_.empty();
+    if (interrupted_ || ended_ || workerReturned_ || finalShown) return false;
+    interrupted_ = true;
+    EndStatusLineLocked();
+    std::string line = InterruptedLine(exitStatus, TakeRunPoint());
+    out_ << PROGRAM_NAME << ": " << line << '\n';
+    out_.flush();
+    PanelSnapshot now = TakeSnapshot();
+    outcome_ = Outcome{"", line, now.errors, now.totalErrors};
+    return true;
+}
+
+CliFrontEnd::Outcome CliFrontEnd::LastOutcome() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outcome_;
 }
 
 std::vector<std::string> CliFrontEnd::Messages() const {
@@ -57,7 +86,9 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
         ended_ = false;
         lineOpen_ = false;
         anyLine_ = false;
+        interrupted_ = false;
         finalMessage_.clear();
+        outcome_ = Outcome{};
         messages_.clear();
     }
     gActive = this;
@@ -83,45 +114,57 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
         std::lock_guard<std::mutex> lock(mutex_);
         timerRunning_ = true;
     }
-    std::thread panel(&CliFrontEnd::PanelLoop, this);
-    bool started =
-        _beginthread(&CliFrontEnd::WorkerThunk, 0, &paramStruct) != static_cast<uintptr_t>(-1);
+    std::thread panel;
+    std::string notStarted;
+    try {
+        panel = std::thread(&CliFrontEnd::PanelLoop, this);
+    } catch (const std::system_error& e) {
+        notStarted = std::string("the status line's thread cannot start: ") + e.what();
+    }
+    if (notStarted.empty()) {
+        errno = 0;
+        if (_beginthread(&CliFrontEnd::WorkerThunk, 0, &paramStruct) == static_cast<uintptr_t>(-1))
+            notStarted = std::string("the update's worker thread cannot start: ") +
+                         (errno != 0 ? std::strerror(errno) : "the system allows no more threads");
+    }
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!started) {
+        if (!notStarted.empty()) {
             workerReturned_ = true;
-            finalMessage_ = "the update could not be started";
+            out_ << PROGRAM_NAME << ": " << notStarted << "; the PLC was not changed\n";
         }
         wake_.wait(lock, [this] { return workerReturned_; });
         stopPanel_ = true;
         wake_.notify_all();
     }
-    panel.join();
+    if (panel.joinable()) panel.join();
     platform::ClearFrontEndHooks();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (lineOpen_) {
-        out_ << '\n';
-        lineOpen_ = false;
-    }
+    EndStatusLineLocked();
     out_.flush();
     return IsSuccessMessage(finalMessage_.c_str()) ? EXIT_SUCCESSFUL : EXIT_FAILED;
 }
 
+void CliFrontEnd::EndStatusLineLocked() {
+    if (!lineOpen_) return;
+    err_ << '\n';
+    err_.flush();
+    lineOpen_ = false;
+}
+
 void CliFrontEnd::DrawLocked(bool finishLine) {
+    if (config_.quiet || !config_.progress) return;
     PanelSnapshot now = TakeSnapshot();
     if (config_.terminal) {
-        out_ << '\r' << StatusLine(now) << CLEAR_TO_LINE_END;
+        err_ << '\r' << StatusLine(now) << CLEAR_TO_LINE_END;
         lineOpen_ = true;
-        if (finishLine) {
-            out_ << '\n';
-            lineOpen_ = false;
-        }
+        if (finishLine) EndStatusLineLocked();
     } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {
-        out_ << StatusLine(now) << '\n';
+        err_ << StatusLine(now) << '\n';
     }
     anyLine_ = true;
     lastDrawn_ = now;
-    out_.flush();
+    err_.flush();
 }
 
 void CliFrontEnd::PanelLoop() {
@@ -146,17 +189,28 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
     bool prompt = IsReconnectPrompt(caption, text);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (lineOpen_) {
-            out_ << '\n';
-            lineOpen_ = false;
-        } else if (!config_.terminal && timerRunning_) {
+        if (lineOpen_)
+            EndStatusLineLocked();
+        else if (!config_.terminal && timerRunning_)
             DrawLocked(false);
+        // Prompts go with the progress; what the run ends with is its result.
+        if (config_.quiet) {
+        } else if (prompt && config_.yes) {
+            err_ << PROGRAM_NAME << ": " << YesReconnectLine(SelectedPLCIn(USB_ATTACHED_MODELS))
+                 << '\n';
+        } else if (prompt) {
+            err_ << line << '\n' << PROMPT_HINT << '\n';
+        } else {
+            out_ << line << '\n';
         }
-        out_ << line << '\n';
-        if (prompt && !config_.yes) out_ << PROMPT_HINT << '\n';
+        err_.flush();
         out_.flush();
         messages_.push_back(line);
         finalMessage_ = text ? text : "";
+        if (!prompt) {
+            PanelSnapshot now = TakeSnapshot();
+            outcome_ = Outcome{caption ? caption : "", finalMessage_, now.errors, now.totalErrors};
+        }
     }
     if (prompt && !config_.yes) {
         // A closed input answers as Enter would: nothing else can answer it.

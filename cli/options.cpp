@@ -1,4 +1,5 @@
 // The command line and the model of the run.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <sstream>
@@ -23,12 +24,30 @@ const OptionRow OPTIONS[] = {
     {"--image", true, &CliOptions::image, nullptr},
     {"--model", true, &CliOptions::model, nullptr},
     {"--trace", true, &CliOptions::trace, nullptr},
+    {"--record", true, &CliOptions::record, nullptr},
     {"--yes", false, nullptr, &CliOptions::yes},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
+    {"--info", false, nullptr, &CliOptions::info},
+    {"--list-models", false, nullptr, &CliOptions::listModels},
     {"--help", false, nullptr, &CliOptions::help},
     {"-h", false, nullptr, &CliOptions::help},
     {"--version", false, nullptr, &CliOptions::version},
+    {"--quiet", false, nullptr, &CliOptions::quiet},
+    {"-q", false, nullptr, &CliOptions::quiet},
+    {"--verbose", false, nullptr, &CliOptions::verbose},
+    {"-v", false, nullptr, &CliOptions::verbose},
 };
+
+const OptionRow* FindOption(const std::string& arg) {
+    for (const auto& r : OPTIONS)
+        if (arg == r.name) return &r;
+    return nullptr;
+}
+
+// "--yes" after "--port" is the next option, not a port of that name.
+bool IsOption(const std::string& arg) {
+    return FindOption(arg.substr(0, arg.find('='))) != nullptr;
+}
 
 bool EqualNoCase(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b)
@@ -50,9 +69,7 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
             inlineValue = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
         }
-        const OptionRow* row = nullptr;
-        for (const auto& r : OPTIONS)
-            if (arg == r.name) row = &r;
+        const OptionRow* row = FindOption(arg);
         if (row == nullptr) {
             *error = arg.rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
                                             : "unexpected argument '" + args[i] + "'";
@@ -69,7 +86,7 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
         std::string value;
         if (inlineValue) {
             value = *inlineValue;
-        } else if (i + 1 < args.size()) {
+        } else if (i + 1 < args.size() && !IsOption(args[i + 1])) {
             value = args[++i];
         } else {
             *error = "option " + arg + " needs a value";
@@ -84,12 +101,19 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
     return true;
 }
 
+bool IsNetworkLinkName(const std::string& port) {
+    for (const char* scheme : {"tcp://", "rfc2217://"})
+        if (port.rfind(scheme, 0) == 0 && port.size() > std::strlen(scheme)) return true;
+    return false;
+}
+
 std::string UsageText() {
     return "Usage: plcfwupdate [OPTION]...\n"
            "Writes the firmware image into the PLC, as the window's \"Start Burn\" does.\n"
            "\n"
-           "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0) or any path\n"
-           "                    (a pseudo-terminal); for a USB-attached model the link to use\n"
+           "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0), the path of a\n"
+           "                    terminal device (a pseudo-terminal), or tcp://HOST:PORT or\n"
+           "                    rfc2217://HOST:PORT; for a USB-attached model the link to use\n"
            "                    instead of the PLC's USB device. Default: the first listed port,\n"
            "                    or the PLC's USB device\n"
            "  --image FILE      write this image instead of the embedded one; its file name\n"
@@ -97,11 +121,22 @@ std::string UsageText() {
            "  --model NAME      the PLC model (wins over the image's file name)\n"
            "  --yes             answer the replug and power-cycle prompts without waiting\n"
            "  --list-ports      list the ports of the model, one a line, and exit\n"
+           "  --list-models     list the models of the catalogue with their ids and links\n"
+           "  --info            identify the PLC and tell whether the image would pass its\n"
+           "                    checks, changing nothing; exit 0 when the PLC answered\n"
            "  --trace FILE      write every exchange on the link to FILE with a time stamp\n"
+           "  --record FILE     append one JSON line about the run to FILE: time, version, port,\n"
+           "                    model, image and its SHA-256, what the PLC reported, blocks,\n"
+           "                    errors, the final message, exit status and duration\n"
+           "  -q, --quiet       no status line: only the messages of the run\n"
+           "  -v, --verbose     after the run, what the PLC reported\n"
            "  --help            show this text and exit\n"
            "  --version         show the version and the embedded image, and exit\n"
            "\n"
-           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error.\n";
+           "The status line and the prompts go to the standard error, the results to the standard\n"
+           "output.\n"
+           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 130\n"
+           "or 143 when interrupted.\n";
 }
 
 std::string ModelFromFileName(const std::string& path) {
@@ -117,6 +152,57 @@ std::optional<uint32_t> FindModel(const std::string& name) {
     for (uint32_t i = 0; i < PLC_COUNT; ++i)
         if (EqualNoCase(plcList[i], name.c_str())) return i;
     return std::nullopt;
+}
+
+namespace {
+
+// Edits (insert, delete, replace) that turn one name into the other, case aside.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) ==
+                        std::toupper(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string WithoutDashes(const std::string& name) {
+    std::string out;
+    for (char c : name)
+        if (c != '-' && c != '_') out += c;
+    return out;
+}
+
+}  // namespace
+
+std::string NearModels(const std::string& name) {
+    // Compared without their dashes: the models whose names start with the typed one, else the
+    // nearest ones, with at most a third of the name mistyped.
+    std::string typed = WithoutDashes(name);
+    if (typed.size() < 2) return "";
+    size_t distance[PLC_COUNT];
+    bool anyPrefix = false;
+    size_t nearest = std::max<size_t>(1, typed.size() / 3);
+    for (uint32_t i = 0; i < PLC_COUNT; ++i) {
+        std::string model = WithoutDashes(plcList[i]);
+        bool prefix = EditDistance(model.substr(0, typed.size()), typed) == 0;
+        anyPrefix = anyPrefix || prefix;
+        distance[i] = prefix ? 0 : EditDistance(model, typed);
+        if (!prefix) nearest = std::min(nearest, distance[i]);
+    }
+    std::string found;
+    for (uint32_t i = 0; i < PLC_COUNT; ++i)
+        if (anyPrefix ? distance[i] == 0 : distance[i] == nearest)
+            found += (found.empty() ? "" : ", ") + std::string(plcList[i]);
+    return found;
 }
 
 bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
@@ -136,7 +222,9 @@ bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, ui
     }
     std::optional<uint32_t> found = name.empty() ? std::nullopt : FindModel(name);
     if (!found) {
-        *error = source;
+        std::string similar = NearModels(name);
+        *error = source + (similar.empty() ? "; --list-models lists them"
+                                           : "; did you mean " + similar + "?");
         return false;
     }
     *row = *found;

@@ -22,6 +22,34 @@ const char RECONNECT_CAPTION[] = "Information";
 const char RECONNECT_PREFIX[] = "Please";
 const char SUCCESS_PREFIX[] = "Firmware update is SUCCESSFUL";
 
+// Where a run can stand, from the PLC's side.
+enum PlcState {
+    PLC_NOT_REACHED,    // no answer yet: nothing was sent that changes it
+    PLC_APP_UNCHANGED,  // it answered from its application firmware, still running it
+    PLC_IN_BOOTLOADER,  // in its bootloader, its flash not yet erased by this run
+    PLC_PARTLY_ERASED,
+    PLC_ERASED,  // every page erased, no block written yet
+    PLC_PARTLY_WRITTEN,
+};
+
+// State                what the operator is told about the PLC
+const char* const PLC_STATE_TEXTS[] = {
+    "the PLC was not changed",
+    "the PLC still runs its application firmware and was not changed",
+    "the PLC waits in its bootloader, its flash not yet erased",
+    "the PLC's flash is partly erased and the PLC stays in its bootloader",
+    "the PLC's flash is erased and the PLC stays in its bootloader",
+    "the PLC's flash is erased and partly written, and the PLC stays in its bootloader",
+};
+
+PlcState StateOf(const RunPoint& p) {
+    if (p.status == PROGRAM) return PLC_PARTLY_WRITTEN;
+    if (p.status == ERASE) return p.progress >= 100 ? PLC_ERASED : PLC_PARTLY_ERASED;
+    if (p.enteredBootloader || p.probeResult == ACK) return PLC_IN_BOOTLOADER;
+    if (p.probeResult == ENQ) return PLC_APP_UNCHANGED;
+    return PLC_NOT_REACHED;
+}
+
 bool StartsWith(const char* text, const char* prefix) {
     return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
@@ -72,6 +100,32 @@ bool IsReconnectPrompt(const char* caption, const char* text) {
 
 bool IsSuccessMessage(const char* text) {
     return StartsWith(text, SUCCESS_PREFIX);
+}
+
+RunPoint TakeRunPoint() {
+    RunPoint p;
+    p.status = flashStatus;
+    p.progress = progress;
+    p.probeResult = plcReport.probeResult;
+    p.enteredBootloader = plcReport.enteredBootloader != 0;
+    return p;
+}
+
+std::string InterruptedLine(int exitStatus, const RunPoint& point) {
+    std::string line = exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated";
+    if (point.status == ERASE || point.status == PROGRAM)
+        line += std::string(" during ") + PhaseName(point.status) + " at " +
+                std::to_string(point.progress) + "%";
+    else
+        line += " before erasing began";
+    return line + ": " + PLC_STATE_TEXTS[StateOf(point)] +
+           ". Running the same command again completes the update.";
+}
+
+std::string YesReconnectLine(bool usbAttached) {
+    return std::string("the PLC restarts into its bootloader; --yes goes on without waiting: ") +
+           (usbAttached ? "replug its USB cable now" : "power it off and on now") +
+           " if it does not come back by itself";
 }
 
 std::string EscapeBytes(const uint8_t* data, size_t len) {

@@ -20,11 +20,11 @@ _plcfwupdate() {
         --model)
             mapfile -t COMPREPLY < <(compgen -W "$(_plc_models "$1")" -- "$cur")
             return ;;
-        --image | --trace)
+        --image | --trace | --record)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
         --port)
-            mapfile -t COMPREPLY < <(compgen -W "$("$1" --list-ports 2>/dev/null) tcp:// rfc2217://" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "$("$1" --list-ports 2>/dev/null | cut -f1) tcp:// rfc2217://" -- "$cur")
             [ ${#COMPREPLY[@]} -eq 0 ] && mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
     esac

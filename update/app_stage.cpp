@@ -3,20 +3,17 @@
 #include "applink/applink.h"
 #include "update/stages.h"
 
-namespace {
-
-// D1386 tells the QM2-C family (16696 or 16695) from the QM2-TR2 family (anything else, 0 too).
 bool IsQm2cFamily(uint16_t d1386) {
     return d1386 == 16696 || d1386 == 16695;
 }
-// D1001: bits 4 to 7 read as 4 or more mean firmware generation V4, else V2/V3.
 bool IsGenerationV4(uint16_t d1001) {
     return (d1001 & 0x00F0) > 0x3F;
 }
-// D1148: not 0 on the larger variant (28 of the DK2 family, 26 of the NV family).
 bool IsLargeVariant(uint16_t d1148) {
     return d1148 != 0;
 }
+
+namespace {
 
 // Rule A (id 0x000C): the QM2 family, told apart by D1386 and, where it matters, D1001.
 enum Qm2Family { FAMILY_QM2C, FAMILY_QM2TR2 };
@@ -95,10 +92,12 @@ const Qm2Row* FindQm2Row(Qm2Family family, Generation generation) {
 
 void RuleA(BurnRun* run) {
     run->D1386 = READ_D1386(hSerial);
+    plcReport.D1386 = run->D1386;
     Qm2Family family = IsQm2cFamily(run->D1386) ? FAMILY_QM2C : FAMILY_QM2TR2;
     const Qm2Row* row = FindQm2Row(family, GEN_ANY);
     if (row == nullptr) {
         run->D1001 = READ_D1001(hSerial);
+        plcReport.D1001 = run->D1001;
         row = FindQm2Row(family, IsGenerationV4(run->D1001) ? GEN_V4 : GEN_V2V3);
     }
     if (row != nullptr && row->message != nullptr)
@@ -110,10 +109,10 @@ void RuleA(BurnRun* run) {
 // Reads the rule's register into its variable; true when it shows the high variant.
 bool ReadVariant(BurnRun* run, VariantRegister reg) {
     if (reg == REG_D1148) {
-        run->D1148 = READ_D1148(hSerial);
+        plcReport.D1148 = run->D1148 = READ_D1148(hSerial);
         return IsLargeVariant(run->D1148);
     }
-    run->D1001 = READ_D1001(hSerial);
+    plcReport.D1001 = run->D1001 = READ_D1001(hSerial);
     return IsGenerationV4(run->D1001);
 }
 
@@ -131,6 +130,7 @@ void ApplyVariantRule(BurnRun* run, const VariantRule& rule) {
 // Returns false when the gate has stopped the run (message shown, timer stopped).
 bool BootloaderVersionGate(BurnRun* run) {
     RP_fu_version = read_fu_version_A();
+    plcReport.bootloaderVersion = RP_fu_version;
     const char* message = BootloaderGateMessage(selectedPLCIdx, RP_fu_version);
     if (message == nullptr) return true;
     // The elapsed time keeps counting while this message is open.
@@ -192,10 +192,14 @@ void AppModeStage(BurnRun* run) {
         return;
     }
 
+    plcReport.checksPassed = CHECKS_IDENTITY;
+
     if (!CompatibilityRules(run)) return;
     if (run->QM2_TR2_QM2C_ERROR || run->WJB_QM2_ERROR || run->DK2_ERROR || run->NV_ERROR ||
         run->HB_ERROR)
         return;
+    plcReport.checksPassed = CHECKS_ALL;
+    if (run->checkOnly) return;
 
     run->status = SendErase_A(hSerial);
     if (run->status != OK) {
@@ -203,5 +207,6 @@ void AppModeStage(BurnRun* run) {
         return;
     }
     run->isError = 0;
+    plcReport.enteredBootloader = 1;
     Reconnect(run);
 }

@@ -8,12 +8,14 @@ void BootModeStage(BurnRun* run) {
         StopWithError(run, MSG_PLC_TYPE_WRONG);
         return;
     }
+    plcReport.checksPassed = CHECKS_IDENTITY;
 
     if (InBootloaderVersionGroup(selectedPLCID)) {
         if (read_fu_version_B() != OK) {
             StopWithError(run, MSG_NO_VERSION_REPLY);
             return;
         }
+        plcReport.bootloaderVersion = RP_fu_version;
         const char* gate = BootloaderGateMessage(selectedPLCIdx, RP_fu_version);
         if (gate != nullptr) {
             // The elapsed time keeps counting while this message is open.
@@ -22,6 +24,9 @@ void BootModeStage(BurnRun* run) {
             return;
         }
     }
+
+    plcReport.checksPassed = CHECKS_ALL;
+    if (run->checkOnly) return;
 
     if (SendErase_B(hSerial) != OK) {
         StopWithError(run, MSG_NO_ERASE_REPLY);

@@ -1,6 +1,7 @@
 // The constant tables that turn a model or a result byte into the run's messages.
 #include "bootloader/bootloader.h"
 #include "update/stages.h"
+#include "update/update.h"
 
 namespace {
 
@@ -88,6 +89,10 @@ const char* const kUnknownBootloaderVersion =
     "The bootloader version is unknown, do not support AIO FW update";
 
 }  // namespace
+
+std::string LinkOpenFailureMessage(const char* linkName) {
+    return std::string("CANNOT open ") + linkName + " Port!!!";
+}
 
 const SizeClass& SizeClassFor(uint32_t idx) {
     return kSizeClasses[SizeClassOf(idx)];

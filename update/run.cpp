@@ -21,6 +21,7 @@ const char* const kDevicePrefix = "\\\\.\\";
 
 std::mutex gOverrideMutex;
 std::string gLinkOverride;
+bool gCheckOnly = false;
 
 HANDLE OpenPath(const char* path) {
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -45,6 +46,23 @@ void EndRun(const BurnRun* run) {
 }
 
 }  // namespace
+
+void SetCheckOnly(bool checkOnly) {
+    std::lock_guard<std::mutex> lock(gOverrideMutex);
+    gCheckOnly = checkOnly;
+}
+
+HANDLE OpenRunLink() {
+    BurnRun run{};
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        run.linkOverride = gLinkOverride;
+    }
+    if (SelectedPLCIn(USB_ATTACHED_MODELS)) return OpenUsbLink(&run);
+    char portName[PORT_NAME_BYTES];
+    GetSelectedComPort(portName);
+    return OpenComLink(&run, portName);
+}
 
 void SetLinkOverride(const char* path) {
     std::lock_guard<std::mutex> lock(gOverrideMutex);
@@ -97,11 +115,11 @@ bool CheckImageSize(BurnRun* run, uint32_t idx) {
     const SizeClass& sizeClass = SizeClassFor(idx);
     run->maxSize = MaxImageBytes(idx);
     const uint32_t length = fileLength;
-    if (length > run->maxSize) {
+    if (!run->checkOnly && length > run->maxSize) {
         EndBeforeLink(run, sizeClass.tooLarge);
         return false;
     }
-    if (length < MinImageBytes(idx)) {
+    if (!run->checkOnly && length < MinImageBytes(idx)) {
         EndBeforeLink(run, sizeClass.tooSmall);
         return false;
     }
@@ -110,7 +128,7 @@ bool CheckImageSize(BurnRun* run, uint32_t idx) {
 
 // The link: the PLC's USB device or the listed COM port (or the front end's path). False (the
 // run ended) when it does not open.
-bool OpenRunLink(BurnRun* run, uint32_t idx) {
+bool OpenLinkOfRun(BurnRun* run, uint32_t idx) {
     const bool usbAttached = ModelIn(idx, USB_ATTACHED_MODELS);
     char portName[PORT_NAME_BYTES];
     GetSelectedComPort(portName);
@@ -118,7 +136,7 @@ bool OpenRunLink(BurnRun* run, uint32_t idx) {
     if (hSerial != INVALID_HANDLE_VALUE) return true;
     const char* linkName = usbAttached ? "USB" : portName;
     if (!run->linkOverride.empty()) linkName = run->linkOverride.c_str();
-    std::string tempStr = std::string("CANNOT open ") + linkName + " Port!!!";
+    std::string tempStr = LinkOpenFailureMessage(linkName);
     EndBeforeLink(run, tempStr.c_str());
     return false;
 }
@@ -155,6 +173,7 @@ void ProbeLoop(BurnRun* run) {
         if (!CheckQm3Id(run)) break;
 
         run->status = ConfirmComm(hSerial);
+        plcReport.probeResult = run->status;
         if (run->status == ENQ && run->appModePasses == MAX_APP_MODE_PASSES) {
             StopWithError(run, MSG_NO_BOOTLOADER);
         } else if (run->status == ENQ) {
@@ -179,8 +198,10 @@ void StartBurn(void* pParam) {
     {
         std::lock_guard<std::mutex> lock(gOverrideMutex);
         run.linkOverride = gLinkOverride;
+        run.checkOnly = gCheckOnly;
     }
 
+    ClearPlcReport();
     // Start: the image, then the button.
     bool haveImage = LoadImage();
     EnableWindow(run.param.lParam, FALSE);
@@ -189,7 +210,7 @@ void StartBurn(void* pParam) {
         return;
     }
     const uint32_t idx = selectedPLCIdx;
-    if (!CheckImageSize(&run, idx) || !OpenRunLink(&run, idx)) return;
+    if (!CheckImageSize(&run, idx) || !OpenLinkOfRun(&run, idx)) return;
     ProbeLoop(&run);
     EndRun(&run);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "catalogue/catalogue.h"
+#include "update/update.h"
 
 // The worker's per-run variables; they live for one run.
 struct BurnRun {
@@ -30,6 +31,7 @@ struct BurnRun {
     uint8_t NV_ERROR;
     uint8_t HB_ERROR;
     std::string linkOverride;  // the front end's link path; empty for the listed port or USB
+    bool checkOnly;            // stop before the first request that changes the PLC
 };
 
 // A pass whose probe answered ENQ: identity, compatibility rules, bootloader-version gate,
@@ -84,6 +86,3 @@ const char* BootloaderGateMessage(uint32_t idx, uint8_t version);
 #define MSG_UPDATE_FAILED "Firmware update is FAILED"
 #define MSG_SUCCESS_USB "Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
 #define MSG_SUCCESS_COM "Firmware update is SUCCESSFUL"
-#define CAPTION_ERROR "ERROR"
-#define CAPTION_INFORMATION "Information"
-#define CAPTION_INFORMATION_COM "INFORMATION"

@@ -3,11 +3,22 @@
 //   - ONESECONDTIMER: the window's elapsed-time timer, which the worker stops before its final
 //     message
 //   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
+//   - SetCheckOnly, OpenRunLink: runs that only identify the PLC, and the link they use
+//   - LinkOpenFailureMessage: the run's final message when its link does not open
+//   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
+
+#include <cstdint>
+#include <string>
 
 #include "catalogue/catalogue.h"
 
 #define ONESECONDTIMER 5
+
+// Captions of the run's message boxes.
+#define CAPTION_ERROR "ERROR"
+#define CAPTION_INFORMATION "Information"
+#define CAPTION_INFORMATION_COM "INFORMATION"
 
 // The worker's entry, started on its own thread with the address of paramStruct. It returns
 // nothing, so that it is _beginthread's start routine as it stands.
@@ -18,3 +29,23 @@ void StartBurn(void* pParam);
 // power cycle; a bare name (COM10, ttyUSB0) opens as a device. An empty text or nullptr goes
 // back to the normal choice. Read at the start of each run.
 void SetLinkOverride(const char* path);
+
+// Front ends that only identify the PLC (the command line's --info) run with checkOnly: the run
+// does not check the image's size and stops before anything that would change the PLC, the
+// enter-bootloader request in application mode and the erase in bootloader mode; a run that
+// passed every check ends there without a final message. Read at the start of each run.
+void SetCheckOnly(bool checkOnly);
+// The link as the next run opens it: the front end's path, the PLC's USB device or the selected
+// COM port; INVALID_HANDLE_VALUE when it does not open.
+HANDLE OpenRunLink();
+
+// "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
+std::string LinkOpenFailureMessage(const char* linkName);
+
+// What the registers of the compatibility rules mean.
+// D1386 tells the QM2-C family (16696 or 16695) from the QM2-TR2 family (anything else, 0 too).
+bool IsQm2cFamily(uint16_t d1386);
+// D1001: bits 4 to 7 read as 4 or more mean firmware generation V4, else V2/V3.
+bool IsGenerationV4(uint16_t d1001);
+// D1148: not 0 on the larger variant (28 of the DK2 family, 26 of the NV family).
+bool IsLargeVariant(uint16_t d1148);

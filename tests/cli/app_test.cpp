@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -11,6 +14,8 @@
 #include "platform/resource_image.h"
 #include "tests/device/fake_tree.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/scripted_peer.h"
+#include "usb/usb.h"
 
 namespace {
 
@@ -60,9 +65,12 @@ class CliMainTest : public ::testing::Test {
         plctest::ResetSharedState();
         gSeen = Seen{};
         SetPortRoots(tree.Path("sys").c_str(), tree.Path("dev").c_str());
+        SetUsbSysfsRoot(tree.Path("sys").c_str());
     }
     void TearDown() override {
+        platform::UnregisterAllVirtualLinks();
         SetPortRoots(nullptr, nullptr);
+        SetUsbSysfsRoot(nullptr);
         platform::UseEmbeddedResourceImage();
     }
 
@@ -94,6 +102,7 @@ TEST_F(CliMainTest, UsageErrorsExitTwoWithOneLineAndNoRun) {
         {"--image", tree.Path("empty_1.bin").string(), "--model", "QM2-E"},
         {"--image", tree.Path("dir_1.bin").string()},
         {"--trace", "/no/such/dir/trace.log"},
+        {"--record", "/no/such/dir/runs.jsonl"},  // before any link is opened
         {"--model", "NOPE", "--list-ports"},
         {"stray"},
     };
@@ -123,7 +132,10 @@ TEST_F(CliMainTest, ListPortsFollowsTheModelsLink) {
         std::string out;
     };
     const Case cases[] = {
-        {{"--list-ports"}, "USB\n"},  // the embedded RP200 is USB-attached
+        // The embedded RP200 is USB-attached.
+        {{"--list-ports"},
+         "USB\tabsent: no USB device with vid_1209&pid_0001 is present; plug in the PLC's USB "
+         "cable\n"},
         {{"--list-ports", "--model", "QM2-E"}, "ttyACM0\nttyUSB1\n"},
         {{"--list-ports", "--image", "/x/DK2_1.bin"}, "ttyACM0\nttyUSB1\n"},
     };
@@ -131,6 +143,14 @@ TEST_F(CliMainTest, ListPortsFollowsTheModelsLink) {
         EXPECT_EQ(Run(c.args), 0);
         EXPECT_EQ(out.str(), c.out);
     }
+    // The PLC plugged in: its tty node.
+    std::string device = "sys/bus/usb/devices/1-2";
+    tree.File(device + "/idVendor", std::string(USB_MATCH_TEXT).substr(4, 4) + "\n");
+    tree.File(device + "/idProduct", "0001\n");
+    tree.Dir(device + "/1-2:1.0/tty/ttyACM7");
+    platform::RegisterVirtualLink("ttyACM7", std::make_shared<plctest::ScriptedPeer>());
+    EXPECT_EQ(Run({"--list-ports"}), 0);
+    EXPECT_EQ(out.str(), "USB\t/dev/ttyACM7\n");
     EXPECT_EQ(gSeen.runs, 0);
 }
 
@@ -156,6 +176,10 @@ TEST_F(CliMainTest, ThePortOfTheRun) {
          "/tmp/sim/averylongname"},
         {{"--model", "QM2-E", "--port", "ttyUSB12345"}, "QM2-E", "", "ttyUSB12345"},
     };
+    // The names stand for ports that open.
+    for (const char* name :
+         {"/tmp/sim/plc", "ttyACM3", "ttyUSB0", "/tmp/sim/averylongname", "ttyUSB12345"})
+        platform::RegisterVirtualLink(name, std::make_shared<plctest::ScriptedPeer>());
     for (const auto& c : cases) {
         gSeen.overrideCleared = false;
         EXPECT_EQ(Run(c.args), 0) << err.str();
@@ -164,6 +188,64 @@ TEST_F(CliMainTest, ThePortOfTheRun) {
         EXPECT_EQ(gSeen.override, c.override);
         EXPECT_TRUE(gSeen.overrideCleared) << "an override of an earlier run must not stay";
     }
+}
+
+// A pseudo-terminal: a terminal device that exists only while the test holds it.
+struct Pty {
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) name = ptsname(master);
+    }
+    ~Pty() {
+        if (master >= 0) close(master);
+    }
+    int master = -1;
+    std::string name;
+};
+
+TEST_F(CliMainTest, APortThatIsNoFreeTerminalIsRefusedBeforeAnyByte) {
+    Pty held, free;
+    ASSERT_FALSE(held.name.empty());
+    int holder = open(held.name.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);  // as another run holds it
+    tree.File("QM2-E_1.bin", "");
+    tree.Dir("dir");
+    struct Case {
+        std::string port;
+        std::string reason;  // "": accepted
+    };
+    const std::string list = "; see --list-ports for the ports present";
+    const Case cases[] = {
+        {tree.Path("QM2-E_1.bin").string(),
+         ": a regular file, not a serial port; nothing was written to it" + list},
+        {tree.Path("dir").string(), ": a directory, not a serial port" + list},
+        {tree.Path("missing").string(), ": no such port" + list},
+        {"ttyNOSUCH9", ": no such port" + list},
+        {"/dev/null", ": not a serial port (no terminal device)" + list},
+        {held.name,
+         ": the port is in use by another program (another plcfwupdate?); end that "
+         "program or choose another port"},
+        {free.name, ""},
+        {"tcp://192.0.2.1:4001", ""},
+        {"rfc2217://plc.example:2217", ""},
+    };
+    for (const auto& c : cases) {
+        gSeen.runs = 0;
+        int status = Run({"--model", "QM2-E", "--port", c.port, "--yes"});
+        if (c.reason.empty()) {
+            EXPECT_EQ(status, 0) << c.port << out.str();
+            EXPECT_EQ(gSeen.runs, 1) << c.port;
+            continue;
+        }
+        EXPECT_EQ(status, plccli::EXIT_FAILED) << c.port;
+        EXPECT_EQ(gSeen.runs, 0) << c.port;
+        std::string path = c.port.find('/') == std::string::npos ? "/dev/" + c.port : c.port;
+        EXPECT_EQ(out.str(), "[ERROR] CANNOT open " + c.port + " Port!!!\nplcfwupdate: " + path +
+                                 c.reason + "\n");
+    }
+    EXPECT_EQ(std::filesystem::file_size(tree.Path("QM2-E_1.bin")), 0u);
+    close(holder);
 }
 
 TEST_F(CliMainTest, NoSerialPortLeavesThePortEmpty) {

@@ -42,7 +42,8 @@ class CliEngineRun : public ::testing::Test {
     int Run(const std::vector<std::string>& args) {
         out.str("");
         err.str("");
-        plccli::Io io{out, err, in, false};
+        // Results and progress in one stream, in the order a terminal shows them.
+        plccli::Io io{out, out, in, false};
         return plccli::Main(args, EMBEDDED, io, plccli::Engine{&StartBurn, &SetLinkOverride});
     }
 
@@ -60,8 +61,7 @@ TEST_F(CliEngineRun, EmbeddedImageIntoAUsbAttachedPlc) {
     EXPECT_TRUE(check.equal) << check.detail;
     EXPECT_TRUE(plc->Errors().empty());
     std::string text = out.str();
-    EXPECT_NE(text.find("[Information] Please REPLUG the USB Cable, and then press OK to continue\n"
-                        "    "),
+    EXPECT_NE(text.find("plcfwupdate: " + plccli::YesReconnectLine(true) + "\n    "),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("100%  Programming"), std::string::npos) << text;
@@ -104,6 +104,131 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
         EXPECT_NE(out.str().find(c.message), std::string::npos) << out.str();
         EXPECT_EQ(platform::OpenHandleCount(), 0);
         EXPECT_EQ(platform::LoadedResourceCount(), 0);
+    }
+}
+
+// After a failure that the PLC's report explains, one line says what to do.
+TEST_F(CliEngineRun, HintsAfterFailuresThePlcExplains) {
+    struct Case {
+        const char* plcModel;
+        std::vector<std::string> faults;
+        std::string message;
+        std::string hint;  // "": none
+    };
+    const Case cases[] = {
+        {"QM2-E",
+         {"runmode"},
+         "[ERROR] PLC in RUN MODE",
+         "plcfwupdate: hint: the PLC runs its program (RUN mode); switch it to STOP and run the "
+         "same command again"},
+        {"DK2",
+         {},
+         "[ERROR] NO RESPONSE @ State 2",
+         "plcfwupdate: hint: the PLC reports the id 0x0013, that of DK2, DK28, not that of QM2-E "
+         "(0x0017); use the image for the PLC's model"},
+        {"QM2-E", {"silent"}, "[ERROR] NO RESPONSE @ State 1", ""},
+    };
+    plctest::FakeTree tree;
+    tree.File("QM2-E_1.bin", std::string(10000, '\x5A'));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        plctest::ResetSharedState();
+        Attach(c.plcModel, c.faults);
+        EXPECT_EQ(Run({"--image", tree.Path("QM2-E_1.bin").string(), "--port", LINK, "--yes"}),
+                  plccli::EXIT_FAILED);
+        std::string text = out.str();
+        EXPECT_NE(text.find(c.message + "\n" + c.hint), std::string::npos) << text;
+        EXPECT_EQ(text.find("hint:") != std::string::npos, !c.hint.empty()) << text;
+    }
+}
+
+// --info on PLCs of every kind: what it prints, its exit status, and that the PLC got no request
+// that changes it.
+TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
+    struct Case {
+        const char* selected;
+        const char* plcModel;
+        void (*configure)(plcsim::Config*);
+        std::vector<std::string> faults;
+        int status;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"QM2-E",
+         "QM2-E",
+         nullptr,
+         {},
+         0,
+         {"mode:           application firmware", "model id:       0x0017: QM2-E",
+          "bootloader:     V1.4", "identity check: passed", "rules and gate: passed",
+          "verdict:        the update would go on to erase and write the image"}},
+        {"QM2-E",
+         "QM2-E",
+         [](plcsim::Config* c) { c->start = plcsim::StartMode::Boot; },
+         {},
+         0,
+         {"mode:           bootloader", "model id:       0x0017: QM2-E", "bootloader:     V1.4",
+          "rules and gate: passed"}},
+        {"QM2-E",
+         "DK2",
+         nullptr,
+         {},
+         0,
+         {"model id:       0x0013: DK2, DK28",
+          "identity check: fails: [ERROR] NO RESPONSE @ State 2", "rules and gate: not reached"}},
+        {"QM2-C-V4",
+         "QM2-C-V4",
+         [](plcsim::Config* c) {
+             c->d1386 = 16696;
+             c->d1001 = 0x31;
+         },
+         {},
+         0,
+         {"D1386:          16696 = 0x4138 (QM2-C family)",
+          "D1001:          49 = 0x0031 (generation V2/V3)", "identity check: passed",
+          "rules and gate: fails: [ERROR] QM2-C V2.xx / V3.xx CAN NOT upgrade to V4.xx "}},
+        {"TR3-AIO",
+         "TR3-AIO",
+         [](plcsim::Config* c) {
+             c->start = plcsim::StartMode::Boot;
+             c->bootVersion = 0x10;
+         },
+         {},
+         0,
+         {"bootloader:     V1.0",
+          "rules and gate: fails: [ERROR] The bootloader version is V1.0, do not support AIO FW "
+          "update"}},
+        {"QM2-E",
+         "QM2-E",
+         nullptr,
+         {"runmode"},
+         0,
+         {"mode:           application firmware in RUN mode", "identity check: not reached",
+          "verdict:        the update would stop with [ERROR] PLC in RUN MODE"}},
+        {"QM2-E",
+         "QM2-E",
+         nullptr,
+         {"silent"},
+         1,
+         {"mode:           no answer (NO RESPONSE @ State 1)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.selected) + " on " + c.plcModel);
+        plctest::ResetSharedState();
+        plcsim::Config config;
+        ASSERT_TRUE(plcsim::DefaultConfig(c.plcModel, &config));
+        if (c.configure) c.configure(&config);
+        auto plc = std::make_shared<plcsim::Plc>(config);
+        for (const auto& f : c.faults) EXPECT_TRUE(plc->AddFault(f)) << f;
+        plcsim::AttachVirtual(plc, LINK);
+        EXPECT_EQ(Run({"--info", "--model", c.selected, "--port", LINK}), c.status);
+        for (const auto& line : c.lines)
+            EXPECT_NE(out.str().find(line + "\n"), std::string::npos) << line << "\n" << out.str();
+        plcsim::Counters seen = plc->GetCounters();
+        for (plcsim::Kind k : {plcsim::Kind::Enter, plcsim::Kind::Confirm, plcsim::Kind::Erase,
+                               plcsim::Kind::Update, plcsim::Kind::Block})
+            EXPECT_EQ(seen.Seen(k), 0u) << "request kind " << static_cast<int>(k);
+        EXPECT_EQ(platform::OpenHandleCount(), 0);
     }
 }
 

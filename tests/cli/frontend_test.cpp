@@ -116,7 +116,7 @@ TEST_F(FrontEndTest, AWholeRunWithThePanelAndTheTimer) {
         plctest::ResetSharedState();
         std::ostringstream out;
         std::istringstream in(c.input);
-        plccli::CliFrontEnd frontEnd(out, in, Config(c.terminal, c.yes));
+        plccli::CliFrontEnd frontEnd(out, out, in, Config(c.terminal, c.yes));
         EXPECT_EQ(frontEnd.Run(&ScriptedRun), plccli::EXIT_SUCCESSFUL);
 
         std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -160,6 +160,29 @@ TEST_F(FrontEndTest, AWholeRunWithThePanelAndTheTimer) {
     }
 }
 
+TEST_F(FrontEndTest, ResultsToTheOutputProgressAndPromptsToTheErrorStream) {
+    struct Case {
+        bool yes, progress;
+    };
+    for (const Case c : {Case{true, true}, Case{false, true}, Case{true, false}}) {
+        plctest::ResetSharedState();
+        std::ostringstream out, err;
+        std::istringstream in("\n");
+        plccli::FrontEndConfig config = Config(false, c.yes);
+        config.progress = c.progress;
+        plccli::CliFrontEnd frontEnd(out, err, in, config);
+        EXPECT_EQ(frontEnd.Run(&ScriptedRun), plccli::EXIT_SUCCESSFUL);
+        EXPECT_EQ(out.str(), std::string("[Information] ") + SUCCESS + "\n");
+        std::string e = err.str();
+        EXPECT_EQ(e.find(" s [") != std::string::npos, c.progress) << e;
+        // Under --yes nobody is told to press OK.
+        EXPECT_EQ(e.find(REPLUG) != std::string::npos, !c.yes) << e;
+        EXPECT_EQ(e.find("plcfwupdate: " + plccli::YesReconnectLine(true)) != std::string::npos,
+                  c.yes)
+            << e;
+    }
+}
+
 // A worker that ends at once, as when the link cannot be opened.
 void EarlyEnd(void* param) {
     auto* p = static_cast<ParamStruct*>(param);
@@ -180,9 +203,50 @@ TEST_F(FrontEndTest, RunsThatEndWithoutSuccessExitOne) {
         plctest::ResetSharedState();
         std::ostringstream out;
         std::istringstream in;
-        plccli::CliFrontEnd frontEnd(out, in, Config(false, false));
+        plccli::CliFrontEnd frontEnd(out, out, in, Config(false, false));
         EXPECT_EQ(frontEnd.Run(worker), plccli::EXIT_FAILED);
     }
+}
+
+std::atomic<bool> gTransferring{false};
+std::atomic<bool> gRelease{false};
+
+// A worker in the middle of its transfer until the test releases it.
+void TransferUntilReleased(void* param) {
+    auto* p = static_cast<ParamStruct*>(param);
+    EnableWindow(p->lParam, FALSE);
+    plcReport.probeResult = ACK;
+    flashStatus = PROGRAM;
+    progress = 42;
+    gTransferring = true;
+    SpinUntil([] { return gRelease.load(); });
+    KillTimer(p->hwnd, 5);
+    MessageBoxA(p->hwnd, "Firmware update is FAILED", "ERROR", MB_ICONERROR);
+    ResetRunState(p);
+}
+
+TEST_F(FrontEndTest, AnInterruptEndsTheStatusLineWithWhereTheRunStood) {
+    gTransferring = false;
+    gRelease = false;
+    std::ostringstream out;
+    std::istringstream in;
+    plccli::CliFrontEnd frontEnd(out, out, in, Config(true, true));
+    std::thread run([&] { frontEnd.Run(&TransferUntilReleased); });
+    ASSERT_TRUE(SpinUntil([] { return gTransferring.load(); }));
+    // Let the panel draw at least once, so that a status line is open.
+    SpinUntil([&] { return frontEnd.Messages().empty() && elapsedTime > 0; });
+    EXPECT_EQ(plccli::CliFrontEnd::Active(), &frontEnd);
+    EXPECT_TRUE(frontEnd.Interrupt(plccli::EXIT_INTERRUPTED));
+    EXPECT_FALSE(frontEnd.Interrupt(plccli::EXIT_TERMINATED)) << "one line only";
+    gRelease = true;
+    run.join();
+    EXPECT_FALSE(frontEnd.Interrupt(plccli::EXIT_INTERRUPTED)) << "nothing after the run";
+    std::string text = out.str();
+    size_t at = text.find(
+        "plcfwupdate: interrupted during Programming at 42%: the PLC's flash "
+        "is erased and partly written");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_TRUE(at == 0 || text[at - 1] == '\n') << "the status line is ended first: " << text;
 }
 
 // Writes and reads on the link while a --trace file is open.

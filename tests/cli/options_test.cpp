@@ -64,6 +64,8 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
         {{"--yes=no"}, "--yes takes no value"},
         {{"--model", "RP200", "--trace"}, "--trace needs a value"},
         {{"--Port", "x"}, "unknown option '--Port'"},
+        {{"--port", "--yes"}, "--port needs a value"},  // not a port named "--yes"
+        {{"--port", "--image=x_1.bin"}, "--port needs a value"},
     };
     for (const auto& c : cases) {
         CliOptions o;
@@ -71,6 +73,14 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
         EXPECT_FALSE(plccli::ParseOptions(c.args, &o, &error)) << c.args[0];
         EXPECT_NE(error.find(c.reasonHas), std::string::npos) << error;
     }
+}
+
+TEST(NetworkLinkName, OnlyTheTwoSchemesWithAnAddress) {
+    const std::pair<const char*, bool> cases[] = {
+        {"tcp://10.0.0.5:4001", true}, {"rfc2217://host:2217", true}, {"tcp://", false},
+        {"TCP://x:1", false},          {"/dev/tcp://x", false},       {"udp://x:1", false},
+    };
+    for (const auto& [name, network] : cases) EXPECT_EQ(plccli::IsNetworkLinkName(name), network);
 }
 
 TEST(UsageText, ListsEveryOption) {
@@ -115,6 +125,18 @@ TEST(ResolveModel, ModelBeatsImageBeatsEmbedded) {
             EXPECT_FALSE(error.empty());
         }
     }
+}
+
+TEST(NearModels, MistypedNamesFindTheirModels) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"RP20", "RP200, RP200-AIO, RP200-TO-RP300, RP200-Z"},
+        {"qm2c", "QM2-C-V2, QM2-C-V4"},
+        {"RP3000", "RP300"},
+        {"TR3AIO", "TR3-AIO"},
+        {"XYZ123", ""},
+        {"", ""},
+    };
+    for (const auto& [typed, near] : cases) EXPECT_EQ(plccli::NearModels(typed), near) << typed;
 }
 
 TEST(ModelFromFileName, TextBeforeTheFirstUnderscoreOfTheName) {

@@ -78,6 +78,79 @@ TEST(Messages, PrintedWithTheirCaptionAndJudged) {
     }
 }
 
+TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
+    struct Case {
+        int exitStatus;
+        plccli::RunPoint point;
+        std::string line;
+    };
+    const std::string again = ". Running the same command again completes the update.";
+    const Case cases[] = {
+        {130, {IDLE, 0, -1, false}, "interrupted before erasing began: the PLC was not changed"},
+        {130,
+         {IDLE, 0, ERR | NORESPONSE, false},
+         "interrupted before erasing began: the PLC was not changed"},
+        {143,
+         {IDLE, 0, ENQ, false},
+         "terminated before erasing began: the PLC still runs its application firmware and was "
+         "not changed"},
+        // Sent into its bootloader, waiting for the replug: the probe last saw the application.
+        {130,
+         {IDLE, 0, ENQ, true},
+         "interrupted before erasing began: the PLC waits in its bootloader, its flash not yet "
+         "erased"},
+        {130,
+         {ERASE, 37, ACK, false},
+         "interrupted during Erasing at 37%: the PLC's flash is partly erased and the PLC stays "
+         "in its bootloader"},
+        {130,
+         {ERASE, 100, ACK, false},
+         "interrupted during Erasing at 100%: the PLC's flash is erased and the PLC stays in its "
+         "bootloader"},
+        {143,
+         {PROGRAM, 42, ACK, true},
+         "terminated during Programming at 42%: the PLC's flash is erased and partly written, "
+         "and the PLC stays in its bootloader"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(plccli::InterruptedLine(c.exitStatus, c.point), c.line + again);
+}
+
+TEST(Sha256, KnownVectors) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnop"
+         "qrlmnopqrsmnopqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        // 55, 56 and 64 bytes: the length still fits the last block, just does not, a whole block.
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+    };
+    for (const auto& [text, hex] : cases)
+        EXPECT_EQ(plccli::Sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                  hex)
+            << text.size() << " bytes";
+}
+
+TEST(Record, StringsStayValidJson) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM3", "\"COM3\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"line\r\n\t", "\"line\\u000d\\u000a\\u0009\""},
+        {"\xe9t\xe9\x7f", "\"\\u00e9t\\u00e9\\u007f\""},
+    };
+    for (const auto& [text, json] : cases) EXPECT_EQ(plccli::JsonString(text), json);
+    EXPECT_EQ(plccli::BootloaderVersionText(0x10), "V1.0");
+    EXPECT_EQ(plccli::BootloaderVersionText(0x09), "V0.9");
+    EXPECT_EQ(plccli::UtcIsoTime(1704273300), "2024-01-03T09:15:00Z");
+}
+
 TEST(TraceLine, OneExchangeALine) {
     struct Case {
         bool write;

@@ -19,6 +19,7 @@ void ResetSharedState() {
     totalErrCounter = 0;
     elapsedTime = 0;
     RP_fu_version = 0;
+    ClearPlcReport();
 }
 
 void EngineTest::SetUp() {

@@ -1,0 +1,34 @@
+// What the PLC reported during the latest run, kept for the front ends that show or record it
+// (the window does not). Every value is -1 until the PLC reports it in the run; the run clears
+// the record at its start and leaves it as it is at its end.
+#pragma once
+
+#include <cstdint>
+
+#include "catalogue/shared.h"
+
+#define NOT_REPORTED (-1)
+
+enum ChecksPassed {
+    CHECKS_NONE = 0,
+    CHECKS_IDENTITY = 1,  // the PLC is of the selected model
+    CHECKS_ALL = 2,       // and the compatibility rules or the bootloader-version gate passed too
+};
+
+struct PlcReport {
+    Shared<int32_t> probeResult{
+        NOT_REPORTED};                     // the latest mode probe's result (ENQ, ACK, ERR|...)
+    Shared<int32_t> appId{NOT_REPORTED};   // id in the application firmware's identity reply
+    Shared<int32_t> bootId{NOT_REPORTED};  // id in the bootloader's "ID" reply
+    Shared<int32_t> D1386{NOT_REPORTED};
+    Shared<int32_t> D1001{NOT_REPORTED};
+    Shared<int32_t> D1148{NOT_REPORTED};
+    Shared<int32_t> bootloaderVersion{NOT_REPORTED};  // as RP_fu_version holds it
+    Shared<int32_t> enteredBootloader{0};  // 1 once the PLC accepted the enter-bootloader request
+    Shared<int32_t> blocksSent{0};         // image blocks the bootloader acknowledged
+    Shared<int32_t> checksPassed{CHECKS_NONE};  // how far the run's checks of the PLC got
+};
+
+extern PlcReport plcReport;
+
+void ClearPlcReport();

@@ -1,0 +1,51 @@
+// Terminal detection and the operator's interrupts on Windows: the console's control handler,
+// which the system calls on a thread of its own.
+// Windows only; the static checks that run natively see an empty unit.
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include <ctime>
+
+#include "cli/cli.h"
+
+namespace plccli {
+
+namespace {
+
+void (*gOnInterrupt)(int) = nullptr;
+
+BOOL WINAPI ConsoleControl(DWORD event) {
+    if (gOnInterrupt == nullptr) return FALSE;
+    gOnInterrupt(event == CTRL_C_EVENT ? EXIT_INTERRUPTED : EXIT_TERMINATED);
+    return TRUE;
+}
+
+}  // namespace
+
+bool ProgressIsTerminal() {
+    HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) return false;
+    // The status line is redrawn with \r and the escape that clears to the line's end.
+    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+}
+
+std::string UtcIsoTime(std::time_t t) {
+    std::tm utc{};
+    gmtime_s(&utc, &t);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {
+    gOnInterrupt = onInterrupt;
+    if (SetConsoleCtrlHandler(&ConsoleControl, TRUE)) return true;
+    *error = "cannot take over Ctrl-C (error " + std::to_string(GetLastError()) + ")";
+    return false;
+}
+
+}  // namespace plccli
+
+#endif  // _WIN32

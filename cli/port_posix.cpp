@@ -1,0 +1,85 @@
+// The ports on POSIX: whether --port names a terminal device that no other program holds,
+// checked before a byte is written, and where the PLC's USB device is.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/cli.h"
+#include "platform/virtual.h"
+#include "usb/usb.h"
+
+namespace plccli {
+
+namespace {
+
+const char LIST_HINT[] = "see --list-ports for the ports present";
+
+// The path CreateFileA opens for a name: a bare name lives in /dev.
+std::string DevicePath(const std::string& port) {
+    return port.find('/') == std::string::npos ? "/dev/" + port : port;
+}
+
+std::string OpenFailure(const std::string& path, int error) {
+    if (error == EACCES || error == EPERM)
+        return path + ": " + std::strerror(error) +
+               "; add your user to the dialout group (sudo usermod -aG dialout $USER) and log "
+               "in again";
+    return path + ": " + std::strerror(error) + "; " + LIST_HINT;
+}
+
+// Opens the device as the run will and lets it go again.
+bool TryOpen(const std::string& path, std::string* reason) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = OpenFailure(path, errno);
+        return false;
+    }
+    bool ok = false;
+    if (isatty(fd) != 1) {
+        *reason = path + ": not a serial port (no terminal device); " + LIST_HINT;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *reason = path + ": the port is in use by another program (another plcfwupdate?); " +
+                  "end that program or choose another port";
+    } else {
+        flock(fd, LOCK_UN);
+        ok = true;
+    }
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+bool CheckPortName(const std::string& port, std::string* reason) {
+    if (IsNetworkLinkName(port) || platform::FindVirtualLink(port) != nullptr) return true;
+    std::string path = DevicePath(port);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        *reason =
+            errno == ENOENT ? path + ": no such port; " + LIST_HINT : OpenFailure(path, errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *reason = path + ": a directory, not a serial port; " + LIST_HINT;
+        return false;
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        *reason = path + ": " + (S_ISREG(st.st_mode) ? "a regular file" : "not a device") +
+                  ", not a serial port; nothing was written to it; " + LIST_HINT;
+        return false;
+    }
+    return TryOpen(path, reason);
+}
+
+bool FindUsbDevicePath(std::string* path) {
+    char name[MAXPATH] = {};
+    if (GetUsbDeviceFileName(name) == 0) return false;
+    *path = DevicePath(name);
+    return true;
+}
+
+}  // namespace plccli
