@@ -80,14 +80,14 @@ constexpr bool RowIs(uint32_t row, const char* name) {
 }
 
 static_assert(RowIs(ROW_QM2_TR2_V2, "QM2-TR2-V2") && RowIs(ROW_DK2, "DK2") &&
-              RowIs(ROW_QM2_C_V2, "QM2-C-V2") && RowIs(ROW_NV, "NV") && RowIs(ROW_HB_V3, "HB-V3") &&
-              RowIs(ROW_WJB_QM2_V2, "WJB-QM2-V2") && RowIs(ROW_DK28, "DK28") &&
-              RowIs(ROW_QM2_E, "QM2-E") && RowIs(ROW_RP200, "RP200") &&
-              RowIs(ROW_RP200_AIO, "RP200-AIO") && RowIs(ROW_NV26, "NV26") &&
-              RowIs(ROW_QM3, "QM3") && RowIs(ROW_TR3_AIO, "TR3-AIO") &&
-              RowIs(ROW_QM2_TR2_V4, "QM2-TR2-V4") && RowIs(ROW_HB_V4, "HB-V4") &&
-              RowIs(ROW_WJB_QM2_V4, "WJB-QM2-V4") && RowIs(ROW_QM2_C_V4, "QM2-C-V4") &&
-              RowIs(ROW_HB3_AIO, "HB3-AIO"),
+                  RowIs(ROW_QM2_C_V2, "QM2-C-V2") && RowIs(ROW_NV, "NV") &&
+                  RowIs(ROW_HB_V3, "HB-V3") && RowIs(ROW_WJB_QM2_V2, "WJB-QM2-V2") &&
+                  RowIs(ROW_DK28, "DK28") && RowIs(ROW_QM2_E, "QM2-E") &&
+                  RowIs(ROW_RP200, "RP200") && RowIs(ROW_RP200_AIO, "RP200-AIO") &&
+                  RowIs(ROW_NV26, "NV26") && RowIs(ROW_QM3, "QM3") &&
+                  RowIs(ROW_TR3_AIO, "TR3-AIO") && RowIs(ROW_QM2_TR2_V4, "QM2-TR2-V4") &&
+                  RowIs(ROW_HB_V4, "HB-V4") && RowIs(ROW_WJB_QM2_V4, "WJB-QM2-V4") &&
+                  RowIs(ROW_QM2_C_V4, "QM2-C-V4") && RowIs(ROW_HB3_AIO, "HB3-AIO"),
               "the named rows");
 
 constexpr bool RowsConsistent() {
@@ -127,17 +127,37 @@ constexpr int Count() {
     return n;
 }
 
-constexpr bool IsUsb(const PlcModel& m) { return m.link == LINK_USB; }
-constexpr bool IsCom(const PlcModel& m) { return m.link == LINK_COM; }
-constexpr bool IsAio(const PlcModel& m) { return m.aio; }
-constexpr bool Is4KiBPage(const PlcModel& m) { return m.pageBytes == 4 * KiB && m.pageCount == PAGES_ROUND_UP; }
-constexpr bool Is256Block(const PlcModel& m) { return m.blockBytes == 256; }
-constexpr bool Is128Block(const PlcModel& m) { return m.blockBytes == 128; }
-constexpr bool IsNoReply(const PlcModel& m) { return m.noReply; }
-constexpr bool InVersionGroup(const PlcModel& m) { return m.versionGroup; }
-constexpr bool IsPowerCycle(const PlcModel& m) { return m.reconnect == RECONNECT_POWER_CYCLE_COM; }
+constexpr bool IsUsb(const PlcModel& m) {
+    return m.link == LINK_USB;
+}
+constexpr bool IsCom(const PlcModel& m) {
+    return m.link == LINK_COM;
+}
+constexpr bool IsAio(const PlcModel& m) {
+    return m.aio;
+}
+constexpr bool Is4KiBPage(const PlcModel& m) {
+    return m.pageBytes == 4 * KiB && m.pageCount == PAGES_ROUND_UP;
+}
+constexpr bool Is256Block(const PlcModel& m) {
+    return m.blockBytes == 256;
+}
+constexpr bool Is128Block(const PlcModel& m) {
+    return m.blockBytes == 128;
+}
+constexpr bool IsNoReply(const PlcModel& m) {
+    return m.noReply;
+}
+constexpr bool InVersionGroup(const PlcModel& m) {
+    return m.versionGroup;
+}
+constexpr bool IsPowerCycle(const PlcModel& m) {
+    return m.reconnect == RECONNECT_POWER_CYCLE_COM;
+}
 template <uint8_t N>
-constexpr bool InSizeClass(const PlcModel& m) { return m.sizeClass == N; }
+constexpr bool InSizeClass(const PlcModel& m) {
+    return m.sizeClass == N;
+}
 
 static_assert(Count<IsUsb>() == 15 && Count<IsCom>() == 18 && Count<IsAio>() == 4);
 static_assert(Count<Is4KiBPage>() == 9 && Count<Is256Block>() == 15 && Count<Is128Block>() == 18);
@@ -183,8 +203,12 @@ bool InBootloaderVersionGroup(uint16_t id) {
 uint8_t SizeClassOf(uint32_t idx) {
     return idx < PLC_COUNT ? kModels[idx].sizeClass : SIZE_CLASS_OTHERS;
 }
-uint32_t MaxImageBytes(uint32_t idx) { return kSizeLimits[SizeClassOf(idx)].maxBytes; }
-uint32_t MinImageBytes(uint32_t idx) { return kSizeLimits[SizeClassOf(idx)].minBytes; }
+uint32_t MaxImageBytes(uint32_t idx) {
+    return kSizeLimits[SizeClassOf(idx)].maxBytes;
+}
+uint32_t MinImageBytes(uint32_t idx) {
+    return kSizeLimits[SizeClassOf(idx)].minBytes;
+}
 
 bool LookupPLC(const char* name, uint32_t* idx, uint16_t* id) {
     bool found = false;
@@ -207,8 +231,12 @@ bool ModelIn(uint32_t idx, const ModelSet& set) {
     return idx < PLC_COUNT && set.has(kModels[idx]);
 }
 
-bool SelectedPLCIs(const char* name) { return ModelIs(selectedPLCIdx, name); }
-bool SelectedPLCIn(const ModelSet& set) { return ModelIn(selectedPLCIdx, set); }
+bool SelectedPLCIs(const char* name) {
+    return ModelIs(selectedPLCIdx, name);
+}
+bool SelectedPLCIn(const ModelSet& set) {
+    return ModelIn(selectedPLCIdx, set);
+}
 
 const PlcModel& SelectedModel() {
     uint32_t idx = selectedPLCIdx;

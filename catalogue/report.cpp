@@ -3,6 +3,7 @@
 PlcReport plcReport;
 
 void ClearPlcReport() {
+    plcReport.outcome = OUTCOME_RUNNING;
     plcReport.probeResult = NOT_REPORTED;
     plcReport.appId = NOT_REPORTED;
     plcReport.bootId = NOT_REPORTED;

@@ -15,7 +15,17 @@ enum ChecksPassed {
     CHECKS_ALL = 2,       // and the compatibility rules or the bootloader-version gate passed too
 };
 
+// How the latest run ended, set just before its final message: front ends take exit statuses,
+// records and the like from it, never from the message's text. While it is OUTCOME_RUNNING, a
+// message the run shows is a prompt.
+enum RunOutcome {
+    OUTCOME_RUNNING = 0,
+    OUTCOME_SUCCESS = 1,
+    OUTCOME_FAILURE = 2,
+};
+
 struct PlcReport {
+    Shared<int32_t> outcome{OUTCOME_RUNNING};
     Shared<int32_t> probeResult{
         NOT_REPORTED};                     // the latest mode probe's result (ENQ, ACK, ERR|...)
     Shared<int32_t> appId{NOT_REPORTED};   // id in the application firmware's identity reply

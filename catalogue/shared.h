@@ -7,7 +7,7 @@
 
 template <typename T>
 class Shared {
-public:
+  public:
     constexpr Shared(T v = T{}) : v_(v) {}
     Shared(const Shared&) = delete;
     Shared& operator=(const Shared&) = delete;
@@ -23,6 +23,6 @@ public:
     T operator++() { return v_.fetch_add(1, std::memory_order_relaxed) + 1; }
     T operator++(int) { return v_.fetch_add(1, std::memory_order_relaxed); }
 
-private:
+  private:
     std::atomic<T> v_;
 };

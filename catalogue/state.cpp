@@ -51,3 +51,15 @@ void ResetRunState(const ParamStruct* param) {
     // here.
     EnableWindow(param->lParam, TRUE);
 }
+
+const char* StatusWord(int32_t status) {
+    // flashStatus   word, as the panel and the command line show it
+    static const char* const kWords[] = {
+        "Idle",         // IDLE
+        "Erasing",      // ERASE
+        "Programming",  // PROGRAM
+    };
+    if (status < 0 || status >= static_cast<int32_t>(sizeof kWords / sizeof kWords[0]))
+        return nullptr;
+    return kWords[status];
+}

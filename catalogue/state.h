@@ -32,6 +32,9 @@ extern Shared<int32_t> isFileChosed;
 void SetSelectedComPort(const char* name);
 void GetSelectedComPort(char out[PORT_NAME_BYTES]);
 
+// The phase word of flashStatus ("Idle", "Erasing", "Programming"); nullptr for any other value.
+const char* StatusWord(int32_t status);
+
 // Run state, written by the worker and read by the panel.
 extern HANDLE hSerial;
 extern HGLOBAL hGLOBAL;

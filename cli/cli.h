@@ -89,8 +89,6 @@ bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now);
 
 // How a message box is printed, and what it means for the run.
 std::string MessageLine(const char* caption, const char* text);
-bool IsReconnectPrompt(const char* caption, const char* text);
-bool IsSuccessMessage(const char* text);
 // What --yes prints instead of a reconnect prompt, which asks the operator to press OK.
 std::string YesReconnectLine(bool usbAttached);
 

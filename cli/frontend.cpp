@@ -142,7 +142,7 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
     std::lock_guard<std::mutex> lock(mutex_);
     EndStatusLineLocked();
     out_.flush();
-    return IsSuccessMessage(finalMessage_.c_str()) ? EXIT_SUCCESSFUL : EXIT_FAILED;
+    return plcReport.outcome == OUTCOME_SUCCESS ? EXIT_SUCCESSFUL : EXIT_FAILED;
 }
 
 void CliFrontEnd::EndStatusLineLocked() {
@@ -186,7 +186,8 @@ void CliFrontEnd::PanelLoop() {
 
 int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
     std::string line = MessageLine(caption, text);
-    bool prompt = IsReconnectPrompt(caption, text);
+    // Until the run has its outcome, what it shows is a reconnect prompt.
+    bool prompt = plcReport.outcome == OUTCOME_RUNNING;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (lineOpen_)

@@ -9,18 +9,8 @@ namespace plccli {
 
 namespace {
 
-// Status          word shown
-const char* const PHASE_WORDS[] = {
-    "Idle",         // IDLE
-    "Erasing",      // ERASE
-    "Programming",  // PROGRAM
-};
-
 const int BAR_WIDTH_CHARS = 30;
 const int PHASE_WIDTH_CHARS = 11;  // "Programming"
-const char RECONNECT_CAPTION[] = "Information";
-const char RECONNECT_PREFIX[] = "Please";
-const char SUCCESS_PREFIX[] = "Firmware update is SUCCESSFUL";
 
 // Where a run can stand, from the PLC's side.
 enum PlcState {
@@ -50,10 +40,6 @@ PlcState StateOf(const RunPoint& p) {
     return PLC_NOT_REACHED;
 }
 
-bool StartsWith(const char* text, const char* prefix) {
-    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
 }  // namespace
 
 PanelSnapshot TakeSnapshot() {
@@ -67,8 +53,8 @@ PanelSnapshot TakeSnapshot() {
 }
 
 const char* PhaseName(int32_t status) {
-    if (status < 0 || status >= static_cast<int32_t>(std::size(PHASE_WORDS))) return "";
-    return PHASE_WORDS[status];
+    const char* word = StatusWord(status);
+    return word != nullptr ? word : "";
 }
 
 std::string StatusLine(const PanelSnapshot& s) {
@@ -91,15 +77,6 @@ bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now) {
 
 std::string MessageLine(const char* caption, const char* text) {
     return std::string("[") + (caption ? caption : "") + "] " + (text ? text : "");
-}
-
-bool IsReconnectPrompt(const char* caption, const char* text) {
-    return caption != nullptr && std::strcmp(caption, RECONNECT_CAPTION) == 0 &&
-           StartsWith(text, RECONNECT_PREFIX);
-}
-
-bool IsSuccessMessage(const char* text) {
-    return StartsWith(text, SUCCESS_PREFIX);
 }
 
 RunPoint TakeRunPoint() {

@@ -21,18 +21,6 @@ void FormatCounter(int32_t value, char out[COUNTER_TEXT_BYTES]) {
     std::snprintf(out, COUNTER_TEXT_BYTES, "%3d", static_cast<int>(value));
 }
 
-const char* StatusWord(int32_t status) {
-    // flashStatus   word
-    static const char* const kWords[] = {
-        "Idle",         // IDLE
-        "Erasing",      // ERASE
-        "Programming",  // PROGRAM
-    };
-    if (status < 0 || status >= static_cast<int32_t>(sizeof kWords / sizeof kWords[0]))
-        return nullptr;
-    return kWords[status];
-}
-
 void FormatErrCounter(int32_t errors, int32_t totalErrors, char out[ERR_COUNTER_TEXT_BYTES]) {
     std::snprintf(out, ERR_COUNTER_TEXT_BYTES, "# of Error/Total Error: %d/%d",
                   static_cast<int>(errors), static_cast<int>(totalErrors));

@@ -52,9 +52,6 @@ PanelRect ProgressFillRect(int32_t progress);
 // A counter right-aligned in three characters, wider when it has more digits.
 void FormatCounter(int32_t value, char out[COUNTER_TEXT_BYTES]);
 
-// The phase word of flashStatus ("Idle", "Erasing", "Programming"); nullptr for any other value.
-const char* StatusWord(int32_t status);
-
 // "# of Error/Total Error: <errCounter>/<totalErrCounter>".
 void FormatErrCounter(int32_t errors, int32_t totalErrors, char out[ERR_COUNTER_TEXT_BYTES]);
 

@@ -40,6 +40,7 @@ void BootModeStage(BurnRun* run) {
     run->status = SendFW(hSerial);
     if (run->status == OK) {
         StopTimer(run);
+        plcReport.outcome = OUTCOME_SUCCESS;
         if (SelectedPLCIn(USB_ATTACHED_MODELS))
             ShowInformation(run, MSG_SUCCESS_USB, CAPTION_INFORMATION);
         else

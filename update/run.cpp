@@ -96,6 +96,7 @@ void StopTimer(const BurnRun* run) {
 }
 
 void ShowError(const BurnRun* run, const char* text) {
+    plcReport.outcome = OUTCOME_FAILURE;  // every error the run shows is its last message
     MessageBoxA(run->param.hwnd, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
 }
 

@@ -31,6 +31,7 @@ struct Seen {
     DWORD imageBytes = 0;
     const char* finalCaption = "INFORMATION";
     const char* finalText = "Firmware update is SUCCESSFUL";
+    int32_t outcome = OUTCOME_SUCCESS;  // what the run records before its final message
 };
 Seen gSeen;
 
@@ -55,6 +56,7 @@ void FakeStartBurn(void* param) {
     gSeen.imageBytes = SizeofResource(nullptr, res);
     EnableWindow(p->lParam, FALSE);
     KillTimer(p->hwnd, 5);
+    plcReport.outcome = gSeen.outcome;
     MessageBoxA(p->hwnd, gSeen.finalText, gSeen.finalCaption, MB_OK);
     ResetRunState(p);
 }
@@ -267,7 +269,8 @@ TEST_F(CliMainTest, ImageFileGoesBehindTheResourceCalls) {
     EXPECT_EQ(gSeen.imageBytes, embedded);
 }
 
-TEST_F(CliMainTest, TheFinalMessageGivesTheExitStatus) {
+// The exit status follows the outcome the run records, whatever its message says.
+TEST_F(CliMainTest, TheRunsOutcomeGivesTheExitStatus) {
     struct Case {
         const char* caption;
         const char* text;
@@ -279,10 +282,12 @@ TEST_F(CliMainTest, TheFinalMessageGivesTheExitStatus) {
         {"ERROR", "Firmware update is FAILED", 1},
         {"ERROR", "PLC in RUN MODE", 1},
         {"ERROR", "CANNOT open USB Port!!!", 1},
+        {"INFORMATION", "Firmware update is SUCCESSFUL, reworded", 0},
     };
     for (const auto& c : cases) {
         gSeen.finalCaption = c.caption;
         gSeen.finalText = c.text;
+        gSeen.outcome = c.status == 0 ? OUTCOME_SUCCESS : OUTCOME_FAILURE;
         EXPECT_EQ(Run({}), c.status) << c.text;
         EXPECT_NE(out.str().find(std::string("[") + c.caption + "] " + c.text + "\n"),
                   std::string::npos)

@@ -44,6 +44,7 @@ bool SpinUntil(Pred pred) {
 // stop and the final message, then the run reset.
 void ScriptedRun(void* param) {
     auto* p = static_cast<ParamStruct*>(param);
+    ClearPlcReport();  // as every run starts
     EnableWindow(p->lParam, FALSE);
     hSerial = CreateFileA("cli-plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -66,6 +67,7 @@ void ScriptedRun(void* param) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
     while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
     gObserved->elapsedLater = elapsedTime;
+    plcReport.outcome = OUTCOME_SUCCESS;
     MessageBoxA(p->hwnd, SUCCESS, "Information", MB_ICONINFORMATION);
     ResetRunState(p);
 }
@@ -186,8 +188,10 @@ TEST_F(FrontEndTest, ResultsToTheOutputProgressAndPromptsToTheErrorStream) {
 // A worker that ends at once, as when the link cannot be opened.
 void EarlyEnd(void* param) {
     auto* p = static_cast<ParamStruct*>(param);
+    ClearPlcReport();  // as every run starts
     EnableWindow(p->lParam, FALSE);
     KillTimer(p->hwnd, 5);
+    plcReport.outcome = OUTCOME_FAILURE;
     MessageBoxA(p->hwnd, "CANNOT open USB Port!!!", "ERROR", MB_ICONERROR);
     elapsedTime = 0;
     EnableWindow(p->lParam, TRUE);
@@ -214,6 +218,7 @@ std::atomic<bool> gRelease{false};
 // A worker in the middle of its transfer until the test releases it.
 void TransferUntilReleased(void* param) {
     auto* p = static_cast<ParamStruct*>(param);
+    ClearPlcReport();  // as every run starts
     EnableWindow(p->lParam, FALSE);
     plcReport.probeResult = ACK;
     flashStatus = PROGRAM;
@@ -221,6 +226,7 @@ void TransferUntilReleased(void* param) {
     gTransferring = true;
     SpinUntil([] { return gRelease.load(); });
     KillTimer(p->hwnd, 5);
+    plcReport.outcome = OUTCOME_FAILURE;
     MessageBoxA(p->hwnd, "Firmware update is FAILED", "ERROR", MB_ICONERROR);
     ResetRunState(p);
 }
@@ -252,6 +258,7 @@ TEST_F(FrontEndTest, AnInterruptEndsTheStatusLineWithWhereTheRunStood) {
 // Writes and reads on the link while a --trace file is open.
 void TracedRun(void* param) {
     auto* p = static_cast<ParamStruct*>(param);
+    ClearPlcReport();  // as every run starts
     hSerial = CreateFileA("cli-plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     COMMTIMEOUTS t{MAXDWORD, 0, 3000, 0, 3000};
@@ -262,6 +269,7 @@ void TracedRun(void* param) {
     ReadFile(hSerial, reply, 3, &n, nullptr);
     ReadFile(hSerial, reply, 4, &n, nullptr);  // nothing more comes
     KillTimer(p->hwnd, 5);
+    plcReport.outcome = OUTCOME_FAILURE;
     MessageBoxA(p->hwnd, "Firmware update is FAILED", "ERROR", MB_ICONERROR);
     ResetRunState(p);
 }

@@ -48,33 +48,22 @@ TEST(PlainLineDue, OnAChangeOfPhaseTensOrErrors) {
     for (const auto& c : cases) EXPECT_EQ(plccli::PlainLineDue(base, c.now), c.due);
 }
 
-TEST(Messages, PrintedWithTheirCaptionAndJudged) {
+TEST(Messages, PrintedWithTheirCaption) {
     struct Case {
         const char* caption;
         const char* text;
         const char* line;
-        bool prompt;
-        bool success;
     };
     const Case cases[] = {
-        {"ERROR", "CANNOT open USB Port!!!", "[ERROR] CANNOT open USB Port!!!", false, false},
+        {"ERROR", "CANNOT open USB Port!!!", "[ERROR] CANNOT open USB Port!!!"},
         {"Information", "Please REPLUG the USB Cable, and then press OK to continue",
-         "[Information] Please REPLUG the USB Cable, and then press OK to continue", true, false},
-        {"Information", "Please POWER OFF=>ON the PLC, and then press OK to continue",
-         "[Information] Please POWER OFF=>ON the PLC, and then press OK to continue", true, false},
-        {"Information", "Firmware update is SUCCESSFUL!, please REPLUG the USB cable",
-         "[Information] Firmware update is SUCCESSFUL!, please REPLUG the USB cable", false, true},
+         "[Information] Please REPLUG the USB Cable, and then press OK to continue"},
         {"INFORMATION", "Firmware update is SUCCESSFUL",
-         "[INFORMATION] Firmware update is SUCCESSFUL", false, true},
-        {"ERROR", "Firmware update is FAILED", "[ERROR] Firmware update is FAILED", false, false},
-        {"ERROR", "Please nothing", "[ERROR] Please nothing", false, false},
-        {"INFORMATION", "Please wait", "[INFORMATION] Please wait", false, false},
-        {nullptr, nullptr, "[] ", false, false},
+         "[INFORMATION] Firmware update is SUCCESSFUL"},
+        {nullptr, nullptr, "[] "},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(plccli::MessageLine(c.caption, c.text), c.line);
-        EXPECT_EQ(plccli::IsReconnectPrompt(c.caption, c.text), c.prompt) << c.line;
-        EXPECT_EQ(plccli::IsSuccessMessage(c.text), c.success) << c.line;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "catalogue/catalogue.h"
 #include "main/panel_text.h"
 
 namespace {

@@ -271,6 +271,7 @@ TEST_F(SimRun, FaultsEndInTheirMessage) {
         Run();
         FrontEndEvent last = LastMessage();
         EXPECT_EQ(last.text, c.message);
+        EXPECT_EQ(plcReport.outcome, last.caption == "ERROR" ? OUTCOME_FAILURE : OUTCOME_SUCCESS);
         if (last.caption == "ERROR") {
             EXPECT_EQ(last.type, MB_OK | MB_ICONERROR);
             EXPECT_FALSE(plc->TransferComplete());
@@ -305,7 +306,11 @@ const std::vector<LateCase> kLateCases = {
     {"QM2-C-V4", false, 12288, {"late:d1386@1:3400", "late:d1001@1:3400"}, true, SUCCESS_COM},
     {"QM2-E", false, 12288, {"late:enter@1:3400"}, true, SUCCESS_COM},
     {"PN2", true, 12288, {"late:erase@2:3400"}, true, SUCCESS_COM},
-    {"RP200", true, 12288, {"late:erase@2:3400"}, true,
+    {"RP200",
+     true,
+     12288,
+     {"late:erase@2:3400"},
+     true,
      "PLC DOES NOT respond to the erasing signal"},
     {"PN2", true, 12288, {"late:erase-eot@1:3500"}, true, SUCCESS_COM},
     {"NV", true, 12288, {"late:update@1:3400"}, true, SUCCESS_USB},
