@@ -129,7 +129,11 @@ void TakeEvent(Worker* w, const std::string& line, bool terminal, std::ostream& 
         w->caption = EventField(line, "caption");
         w->message = EventField(line, "message");
         w->errors = std::atoi(EventField(line, "errors").c_str());
-        if (!terminal) out << tag << MessageLine(w->caption.c_str(), w->message.c_str()) << '\n';
+        if (!terminal)
+            out << tag
+                << (w->caption.empty() ? w->message
+                                       : MessageLine(w->caption.c_str(), w->message.c_str()))
+                << '\n';
     }
 }
 
