@@ -3,7 +3,6 @@
 #pragma once
 
 #define OK 0x00
-#define SOH 0x01
 #define STX 0x02
 #define EOT 0x04
 #define ENQ 0x05

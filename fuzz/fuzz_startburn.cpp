@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -17,9 +16,7 @@ namespace {
 
 struct Seen {
     int messages = 0;
-    int enables = 0;
     bool lastEnable = false;
-    std::string lastCaption;
 };
 
 }  // namespace
@@ -33,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t imageSize = (size_t{data[1]} << 8 | data[2]) & 0x3FFF;
     std::vector<unsigned char> image(imageSize, 0xA5);
     platform::SetResourceImage(image.data(), image.size());
-    auto peer = std::make_shared<FuzzPeer>(data + 3, size - 3);
+    auto peer = FuzzPeer(data + 3, size - 3);
     platform::RegisterVirtualLink("fuzz", peer);
 
     Seen seen;
@@ -41,11 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hooks.messageBox = [&](HWND, const char* text, const char* caption, UINT) {
         Expect(text != nullptr && caption != nullptr && std::strlen(text) > 0);
         ++seen.messages;
-        seen.lastCaption = caption;
         return IDOK;
     };
     hooks.enableWindow = [&](HWND, BOOL enable) {
-        ++seen.enables;
         seen.lastEnable = enable != FALSE;
         return TRUE;
     };

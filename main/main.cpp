@@ -204,16 +204,8 @@ void OnOpenFile(HWND hwnd) {
     }
 }
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszArgument,
-                   int nFunsterStil) {
-    (void)hPrevInstance;  // the command line and a previous instance play no part
-    (void)lpszArgument;
-    HWND hwnd;
-    MSG messages;
+bool RegisterMainClass(HINSTANCE hThisInstance) {
     WNDCLASSEXA wincl;
-
     std::memset(&wincl, 0, sizeof wincl);
     wincl.hInstance = hThisInstance;
     wincl.lpszClassName = szClassName;
@@ -228,20 +220,11 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
     wincl.cbWndExtra = 0;
     // System colour index 0 plus one: the background is COLOR_SCROLLBAR, the painters' mask.
     wincl.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_SCROLLBAR + 1));
-    if (!RegisterClassExA(&wincl)) return 0;
+    return RegisterClassExA(&wincl) != 0;
+}
 
-    hwnd = CreateWindowExA(0, szClassName, MAIN_WINDOW_TITLE,
-                           WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
-                           CW_USEDEFAULT, 544, 205, HWND_DESKTOP, nullptr, hThisInstance,
-                           nullptr);
-    if (hwnd == nullptr) return 0;
-
-    HWND hwndButton2 = CreateWindowExA(
-        0, "BUTTON", "Start Burn", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 60,
-        100, 30, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(STARTBURN)), hThisInstance,
-        nullptr);
-    (void)hwndButton2;
-
+// The model list, disabled: it shows the model the embedded image is built for (AUTO).
+void CreateModelList(HWND hwnd, HINSTANCE hThisInstance) {
     HWND hPLCList = CreateWindowExA(0, "COMBOBOX", "",
                                     WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP |
                                         CBS_DROPDOWNLIST | CBS_AUTOHSCROLL | CBS_SORT |
@@ -252,13 +235,19 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
     for (uint32_t row = 0; row < PLC_COUNT; ++row)
         SendMessageA(hPLCList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(plcList[row]));
 
-    // The model is the one the embedded image is built for (AUTO); the list only shows it.
     SelectPLC(PreselectedRow(QUOTE(FW_FILE)));
     const LRESULT k = SendMessageA(hPLCList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                    reinterpret_cast<LPARAM>(selectedPLC));
     SendMessageA(hPLCList, CB_SETCURSEL, k == CB_ERR ? 0 : k, 0);
     EnableWindow(hPLCList, FALSE);
+}
 
+void CreateControls(HWND hwnd, HINSTANCE hThisInstance) {
+    CreateWindowExA(0, "BUTTON", "Start Burn",
+                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 60, 100, 30, hwnd,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(STARTBURN)), hThisInstance,
+                    nullptr);
+    CreateModelList(hwnd, hThisInstance);
     hComPortList = CreateWindowExA(
         0, "COMBOBOX", "",
         WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST | CBS_SORT |
@@ -268,10 +257,11 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
     FillPortList();
     SendMessageA(hComPortList, CB_SETCURSEL, 0, 0);
     TakeSelectedPort();
+}
 
-    SetTimer(hwnd, ONEHUNDREDMSTIMER, 100, nullptr);
-    ShowWindow(hwnd, nFunsterStil);
-
+// Until WM_QUIT; returns its exit code.
+int MessageLoop(HWND hwnd) {
+    MSG messages;
     // IsDialogMessageA gives the window a dialog's keyboard interface (Tab between controls).
     while (GetMessageA(&messages, nullptr, 0, 0) > 0) {
         if (!ForDialogKeys(hwnd, &messages)) continue;
@@ -280,7 +270,27 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
             DispatchMessageA(&messages);
         }
     }
-    const int exitCode = static_cast<int>(messages.wParam);
+    return static_cast<int>(messages.wParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszArgument,
+                   int nFunsterStil) {
+    (void)hPrevInstance;  // the command line and a previous instance play no part
+    (void)lpszArgument;
+    if (!RegisterMainClass(hThisInstance)) return 0;
+
+    HWND hwnd = CreateWindowExA(
+        0, szClassName, MAIN_WINDOW_TITLE, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+        CW_USEDEFAULT, 544, 205, HWND_DESKTOP, nullptr, hThisInstance, nullptr);
+    if (hwnd == nullptr) return 0;
+    CreateControls(hwnd, hThisInstance);
+
+    SetTimer(hwnd, ONEHUNDREDMSTIMER, 100, nullptr);
+    ShowWindow(hwnd, nFunsterStil);
+
+    const int exitCode = MessageLoop(hwnd);
     // The technician chose to abandon a run: end here, before the C runtime destroys the static
     // objects that the worker may still be using.
     if (gWorkersRunning > 0) ExitProcess(static_cast<UINT>(exitCode));

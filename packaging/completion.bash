@@ -9,7 +9,7 @@ _plc_models() {
     local sim
     sim=$(dirname -- "$(type -P "$1" 2>/dev/null || echo .)")/plcsim
     [ -x "$sim" ] || sim=plcsim
-    "$sim" --list-models 2>/dev/null
+    "$sim" --list-models 2>/dev/null | awk '!/^#/ { print $1 }'
 }
 
 _plcfwupdate() {
@@ -37,7 +37,7 @@ _plcsim() {
     prev=${COMP_WORDS[COMP_CWORD - 1]}
     case $prev in
         --model)
-            mapfile -t COMPREPLY < <(compgen -W "$("$1" --list-models 2>/dev/null)" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "$("$1" --list-models 2>/dev/null | awk '!/^#/ { print $1 }')" -- "$cur")
             return ;;
         --start)
             mapfile -t COMPREPLY < <(compgen -W "app boot" -- "$cur")

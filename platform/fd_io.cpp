@@ -47,7 +47,7 @@ DWORD ReadWithTimeouts(Link& link, uint8_t* buf, DWORD n, FetchFn fetch) {
             if (!limited || intervalEnd < waitUntil) waitUntil = intervalEnd;
             limited = true;
         }
-        if (!WaitReady(link.fd, POLLIN, waitUntil, limited)) break;
+        if (!WaitReady(FdOf(link).fd, POLLIN, waitUntil, limited)) break;
         ssize_t r = fetch(link, buf + got, n - got);
         if (r > 0) {
             got += static_cast<DWORD>(r);
@@ -78,7 +78,7 @@ DWORD WriteWithin(Link& link, const uint8_t* buf, DWORD n, PutFn put, uint64_t t
             continue;
         }
         if (w < 0 && errno != EAGAIN && errno != EINTR) break;
-        if (!WaitReady(link.fd, POLLOUT, deadline, total != 0)) break;
+        if (!WaitReady(FdOf(link).fd, POLLOUT, deadline, total != 0)) break;
     }
     return done;
 }

@@ -81,7 +81,7 @@ using platform::Link;
 
 HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
     if (name == nullptr || *name == '\0') {
-        platform::gLastError = 2;  // ERROR_FILE_NOT_FOUND
+        platform::gLastError = ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
     std::string stripped = platform::StripDevicePrefix(name);
@@ -89,7 +89,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWOR
     DWORD err = 0;
     if (!platform::OpenLink(stripped, *link, &err)) {
         delete link;
-        platform::gLastError = err ? err : 2;
+        platform::gLastError = err ? err : ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
     link->name = stripped;
@@ -102,7 +102,7 @@ BOOL ReadFile(HANDLE h, LPVOID buf, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
     if (read != nullptr) *read = 0;
     Link* link = platform::Lookup(h);
     if (link == nullptr || (buf == nullptr && toRead > 0)) {
-        platform::gLastError = 6;  // ERROR_INVALID_HANDLE
+        platform::gLastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     DWORD n = link->kind->read(*link, static_cast<uint8_t*>(buf), toRead);
@@ -115,7 +115,7 @@ BOOL WriteFile(HANDLE h, LPCVOID buf, DWORD toWrite, LPDWORD written, LPOVERLAPP
     if (written != nullptr) *written = 0;
     Link* link = platform::Lookup(h);
     if (link == nullptr || (buf == nullptr && toWrite > 0)) {
-        platform::gLastError = 6;
+        platform::gLastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     DWORD n = link->kind->write(*link, static_cast<const uint8_t*>(buf), toWrite);

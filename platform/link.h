@@ -12,7 +12,6 @@
 namespace platform {
 
 struct Link;
-struct NetState;
 
 struct LinkKind {
     const char* name;
@@ -30,13 +29,21 @@ struct LinkKind {
 
 struct Link {
     const LinkKind* kind = nullptr;
+    // The kind's own state: made by its open, freed by its close, seen by no other kind.
+    void* state = nullptr;
     std::string name;
-    int fd = -1;                   // tty links
-    VirtualLink* vlink = nullptr;  // virtual links
-    NetState* net = nullptr;       // network links (socket in fd): the Telnet state
     COMMTIMEOUTS timeouts{};
     DCB dcb{};
 };
+
+// The state of the descriptor-backed kinds (tty, tcp, rfc2217) is an FdState or derives from it;
+// their link.state points at that FdState.
+struct FdState {
+    int fd = -1;
+};
+inline FdState& FdOf(const Link& link) {
+    return *static_cast<FdState*>(link.state);
+}
 
 extern const LinkKind kTtyLink;
 extern const LinkKind kVirtualLink;
@@ -51,7 +58,7 @@ bool OpenTcpLink(const std::string& name, Link& link, DWORD* err);
 // "rfc2217://HOST:PORT": the line over Telnet with the COM-PORT-OPTION.
 bool OpenRfc2217Link(const std::string& name, Link& link, DWORD* err);
 
-// Descriptor-backed kinds (fd): reads and writes with the time-outs of link.timeouts, through
+// Descriptor-backed kinds: reads and writes with the time-outs of link.timeouts, through
 // a function that moves bytes like read()/write() (-1 with errno EAGAIN: nothing yet).
 using FetchFn = ssize_t (*)(Link& link, uint8_t* buf, size_t n);
 using PutFn = ssize_t (*)(Link& link, const uint8_t* buf, size_t n);

@@ -13,8 +13,9 @@ bool SplitHostPort(const std::string& hostPort, std::string* host, std::string* 
 // Connects to "HOST:PORT" (no scheme) with a bounded wait; returns a non-blocking socket with
 // TCP_NODELAY, or -1 with a Win32 error code in *err.
 int ConnectTcp(const std::string& hostPort, DWORD* err);
-// Connects to the "SCHEME://HOST:PORT" of name and makes link a link of that kind.
-bool ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err);
+// Connects to the "SCHEME://HOST:PORT" of name and makes link a link of that kind; returns the
+// socket, which the kind keeps in its state, or -1 with a Win32 error code in *err.
+int ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err);
 // send() and recv() for ReadWithTimeouts and WriteWithTimeout. A peer that has gone makes
 // sends fail with EPIPE, never raise SIGPIPE.
 ssize_t NetPut(Link& link, const uint8_t* buf, size_t n);

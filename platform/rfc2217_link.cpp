@@ -19,20 +19,23 @@ namespace platform {
 
 namespace tn = telnet;
 
-struct NetState {
+namespace {
+
+struct Rfc2217State : FdState {
     tn::TelnetDecoder decoder;
     tn::TelnetOptions options{{tn::OPT_BINARY, tn::OPT_COM_PORT}, {tn::OPT_BINARY, tn::OPT_SGA}};
     std::vector<uint8_t> early;    // data that came while the open waited for the server
     std::vector<uint8_t> escaped;  // the bytes of one write as they travel
 };
 
-namespace {
+Rfc2217State& StateOf(const Link& link) {
+    return static_cast<Rfc2217State&>(FdOf(link));
+}
 
 // How long the open waits for the server to agree to the option.
 constexpr uint64_t NEGOTIATION_TIMEOUT_MS = 3000;
 // How long a control message (an answer, the line settings) may wait for the connection.
 constexpr uint64_t CONTROL_SEND_MS = 1000;
-constexpr DWORD ERR_NOT_FOUND = 2, ERR_NOT_SUPPORTED = 50;
 
 bool SendControl(Link& link, const std::vector<uint8_t>& bytes) {
     return bytes.empty() || SendAllWithin(link, bytes.data(), bytes.size(), CONTROL_SEND_MS);
@@ -41,7 +44,7 @@ bool SendControl(Link& link, const std::vector<uint8_t>& bytes) {
 // Raw bytes from the server: data to data (room for n), negotiations answered, the server's
 // subnegotiations (its answers to ours, line-state notices) dropped. Returns the data count.
 size_t TakeRaw(Link& link, const uint8_t* raw, size_t n, uint8_t* data) {
-    NetState& s = *link.net;
+    Rfc2217State& s = StateOf(link);
     size_t dataLen = 0;
     while (n > 0) {
         tn::Command c;
@@ -56,7 +59,7 @@ size_t TakeRaw(Link& link, const uint8_t* raw, size_t n, uint8_t* data) {
 
 ssize_t Rfc2217Fetch(Link& link, uint8_t* buf, size_t n) {
     uint8_t raw[4096];
-    ssize_t r = ::recv(link.fd, raw, std::min(n, sizeof raw), 0);
+    ssize_t r = ::recv(FdOf(link).fd, raw, std::min(n, sizeof raw), 0);
     if (r <= 0) return r;
     size_t got = TakeRaw(link, raw, static_cast<size_t>(r), buf);
     if (got == 0) {
@@ -67,7 +70,7 @@ ssize_t Rfc2217Fetch(Link& link, uint8_t* buf, size_t n) {
 }
 
 DWORD Rfc2217Read(Link& link, uint8_t* buf, DWORD n) {
-    std::vector<uint8_t>& early = link.net->early;
+    std::vector<uint8_t>& early = StateOf(link).early;
     DWORD got = static_cast<DWORD>(std::min<size_t>(n, early.size()));
     std::copy_n(early.begin(), got, buf);
     early.erase(early.begin(), early.begin() + got);
@@ -76,7 +79,7 @@ DWORD Rfc2217Read(Link& link, uint8_t* buf, DWORD n) {
 }
 
 DWORD Rfc2217Write(Link& link, const uint8_t* buf, DWORD n) {
-    std::vector<uint8_t>& out = link.net->escaped;
+    std::vector<uint8_t>& out = StateOf(link).escaped;
     out.clear();
     tn::EscapeIac(buf, n, &out);
     DWORD sent = WriteWithTimeout(link, out.data(), static_cast<DWORD>(out.size()), NetPut);
@@ -91,27 +94,22 @@ DWORD Rfc2217Write(Link& link, const uint8_t* buf, DWORD n) {
 }
 
 bool Rfc2217SetLine(Link& link, const DCB& dcb) {
-    LineSettings s;
-    s.baud = dcb.BaudRate;
-    s.byteSize = dcb.ByteSize;
-    s.parity = dcb.Parity;
-    s.stopBits = dcb.StopBits;
-    s.dtr = dcb.fDtrControl == DTR_CONTROL_ENABLE;
-    s.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+    LineSettings s = LineFromDcb(dcb);
     std::vector<uint8_t> commands;
     return tn::LineCommands(s, &commands) && SendControl(link, commands);
 }
 
 void Rfc2217Close(Link& link) {
-    if (link.fd >= 0) ::close(link.fd);
-    link.fd = -1;
-    delete link.net;
-    link.net = nullptr;
+    Rfc2217State* s = &StateOf(link);
+    ::close(s->fd);
+    delete s;
+    link.state = nullptr;
 }
 
 // Our requests, then the server's answers until it has answered the option or the time is up.
 bool Negotiate(Link& link) {
-    tn::TelnetOptions& o = link.net->options;
+    Rfc2217State& s = StateOf(link);
+    tn::TelnetOptions& o = s.options;
     std::vector<uint8_t> hello;
     for (auto [verb, option] : {std::pair{tn::WILL, tn::OPT_BINARY}, {tn::DO, tn::OPT_BINARY},
                                 {tn::WILL, tn::OPT_COM_PORT}}) {
@@ -121,13 +119,13 @@ bool Negotiate(Link& link) {
     if (!SendControl(link, hello)) return false;
     uint64_t deadline = MonotonicMs() + NEGOTIATION_TIMEOUT_MS;
     while (!o.PeerAnswered(tn::OPT_COM_PORT)) {
-        if (!WaitReady(link.fd, POLLIN, deadline, true)) return false;
+        if (!WaitReady(s.fd, POLLIN, deadline, true)) return false;
         uint8_t raw[512], data[512];
-        ssize_t r = ::recv(link.fd, raw, sizeof raw, 0);
+        ssize_t r = ::recv(s.fd, raw, sizeof raw, 0);
         if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) return false;
         if (r < 0) continue;
         size_t got = TakeRaw(link, raw, static_cast<size_t>(r), data);
-        link.net->early.insert(link.net->early.end(), data, data + got);
+        s.early.insert(s.early.end(), data, data + got);
     }
     return o.PeerAgreed(tn::OPT_COM_PORT);
 }
@@ -140,7 +138,7 @@ bool PurgeRfc2217Input(Link& link) {
         std::vector<uint8_t> discarded(n);
         TakeRaw(l, raw, n, discarded.data());
     });
-    link.net->early.clear();
+    StateOf(link).early.clear();
     return sent;
 }
 
@@ -148,10 +146,13 @@ const LinkKind kRfc2217Link = {"rfc2217",      Rfc2217Read,       Rfc2217Write, 
                                NetSetTimeouts, PurgeRfc2217Input, Rfc2217Close, MonotonicMs};
 
 bool OpenRfc2217Link(const std::string& name, Link& link, DWORD* err) {
-    if (!ConnectLink(name, kRfc2217Link, link, err)) return false;
-    link.net = new NetState;
+    int fd = ConnectLink(name, kRfc2217Link, link, err);
+    if (fd < 0) return false;
+    auto* s = new Rfc2217State;
+    s->fd = fd;
+    link.state = static_cast<FdState*>(s);
     if (Negotiate(link)) return true;
-    *err = link.net->options.PeerAnswered(tn::OPT_COM_PORT) ? ERR_NOT_SUPPORTED : ERR_NOT_FOUND;
+    *err = s->options.PeerAnswered(tn::OPT_COM_PORT) ? ERROR_NOT_SUPPORTED : ERROR_FILE_NOT_FOUND;
     Rfc2217Close(link);
     link.kind = nullptr;
     return false;

@@ -20,8 +20,6 @@ namespace {
 
 // How long CreateFileA waits for a connection: a server that is there answers at once.
 constexpr uint64_t CONNECT_TIMEOUT_MS = 3000;
-// Win32 codes of CreateFileA's failures.
-constexpr DWORD ERR_NOT_FOUND = 2, ERR_INVALID_NAME = 123;
 
 bool ConnectedWithin(int fd, uint64_t waitMs) {
     if (!WaitReady(fd, POLLOUT, MonotonicMs() + waitMs, true)) return false;
@@ -52,8 +50,10 @@ DWORD TcpWrite(Link& link, const uint8_t* buf, DWORD n) {
 bool TcpSetLine(Link&, const DCB&) { return true; }
 
 void TcpClose(Link& link) {
-    if (link.fd >= 0) ::close(link.fd);
-    link.fd = -1;
+    FdState* s = &FdOf(link);
+    ::close(s->fd);
+    delete s;
+    link.state = nullptr;
 }
 
 }  // namespace
@@ -81,7 +81,7 @@ bool SplitHostPort(const std::string& hostPort, std::string* host, std::string* 
 int ConnectTcp(const std::string& hostPort, DWORD* err) {
     std::string host, port;
     if (!SplitHostPort(hostPort, &host, &port)) {
-        *err = ERR_INVALID_NAME;
+        *err = ERROR_INVALID_NAME;
         return -1;
     }
     addrinfo hints{};
@@ -90,21 +90,21 @@ int ConnectTcp(const std::string& hostPort, DWORD* err) {
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) {
-        *err = ERR_NOT_FOUND;
+        *err = ERROR_FILE_NOT_FOUND;
         return -1;
     }
     int fd = -1;
     for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) fd = ConnectOne(a);
     freeaddrinfo(found);
-    if (fd < 0) *err = ERR_NOT_FOUND;  // refused, unreachable or silent: no port there
+    if (fd < 0) *err = ERROR_FILE_NOT_FOUND;  // refused, unreachable or silent: no port there
     return fd;
 }
 
 ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) {
-    return ::send(link.fd, buf, n, MSG_NOSIGNAL);
+    return ::send(FdOf(link).fd, buf, n, MSG_NOSIGNAL);
 }
 
-ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return ::recv(link.fd, buf, n, 0); }
+ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return ::recv(FdOf(link).fd, buf, n, 0); }
 
 bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs) {
     return WriteWithin(link, bytes, static_cast<DWORD>(n), NetPut, waitMs) == n;
@@ -113,7 +113,7 @@ bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs) 
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n)) {
     uint8_t buf[4096];
     for (;;) {
-        ssize_t r = ::recv(link.fd, buf, sizeof buf, MSG_DONTWAIT);
+        ssize_t r = ::recv(FdOf(link).fd, buf, sizeof buf, MSG_DONTWAIT);
         if (r <= 0) return;
         if (take != nullptr) take(link, buf, static_cast<size_t>(r));
     }
@@ -129,21 +129,23 @@ bool PurgeTcpInput(Link& link) {
 const LinkKind kTcpLink = {"tcp",          TcpRead,       TcpWrite, TcpSetLine,
                            NetSetTimeouts, PurgeTcpInput, TcpClose, MonotonicMs};
 
-bool ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err) {
+int ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err) {
     int fd = ConnectTcp(name.substr(name.find("://") + 3), err);
-    if (fd < 0) return false;
-    link.fd = fd;
+    if (fd < 0) return -1;
     link.kind = &kind;
     // What GetCommState reports until the engine sets the line: the far end's is unknown.
     link.dcb.DCBlength = sizeof(DCB);
     link.dcb.BaudRate = 9600;
     link.dcb.ByteSize = 8;
     link.dcb.fBinary = 1;
-    return true;
+    return fd;
 }
 
 bool OpenTcpLink(const std::string& name, Link& link, DWORD* err) {
-    return ConnectLink(name, kTcpLink, link, err);
+    int fd = ConnectLink(name, kTcpLink, link, err);
+    if (fd < 0) return false;
+    link.state = new FdState{fd};
+    return true;
 }
 
 }  // namespace platform

@@ -14,9 +14,9 @@ namespace platform {
 
 namespace {
 
-ssize_t TtyFetch(Link& link, uint8_t* buf, size_t n) { return ::read(link.fd, buf, n); }
+ssize_t TtyFetch(Link& link, uint8_t* buf, size_t n) { return ::read(FdOf(link).fd, buf, n); }
 
-ssize_t TtyPut(Link& link, const uint8_t* buf, size_t n) { return ::write(link.fd, buf, n); }
+ssize_t TtyPut(Link& link, const uint8_t* buf, size_t n) { return ::write(FdOf(link).fd, buf, n); }
 
 DWORD TtyRead(Link& link, uint8_t* buf, DWORD n) { return ReadWithTimeouts(link, buf, n, TtyFetch); }
 
@@ -35,8 +35,9 @@ void SetModemLines(int fd, const DCB& dcb) {
 bool TtySetLine(Link& link, const DCB& dcb) {
     termios t{};
     if (!DcbToTermios(dcb, &t)) return false;
-    if (tcsetattr(link.fd, TCSANOW, &t) != 0) return false;
-    SetModemLines(link.fd, dcb);
+    int fd = FdOf(link).fd;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+    SetModemLines(fd, dcb);
     return true;
 }
 
@@ -46,15 +47,15 @@ bool TtySetTimeouts(Link&, const COMMTIMEOUTS&) {
 }
 
 bool TtyPurgeInput(Link& link) {
-    return tcflush(link.fd, TCIFLUSH) == 0;
+    return tcflush(FdOf(link).fd, TCIFLUSH) == 0;
 }
 
 void TtyClose(Link& link) {
-    if (link.fd >= 0) {
-        flock(link.fd, LOCK_UN);
-        ::close(link.fd);
-        link.fd = -1;
-    }
+    FdState* s = &FdOf(link);
+    flock(s->fd, LOCK_UN);
+    ::close(s->fd);
+    delete s;
+    link.state = nullptr;
 }
 
 }  // namespace
@@ -65,7 +66,7 @@ const LinkKind kTtyLink = {"tty",          TtyRead,       TtyWrite, TtySetLine,
 bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *err = errno == ENOENT ? 2 : 5;  // ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED
+        *err = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
         return false;
     }
     // Share mode 0: one opener at a time among the programs that open links this way. The
@@ -73,7 +74,7 @@ bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     // line settings of its pseudo-terminal through a second descriptor.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        *err = 32;  // ERROR_SHARING_VIOLATION
+        *err = ERROR_SHARING_VIOLATION;
         return false;
     }
     termios t{};
@@ -85,7 +86,7 @@ bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     }
     link.dcb.DCBlength = sizeof(DCB);
     link.dcb.fBinary = 1;
-    link.fd = fd;
+    link.state = new FdState{fd};
     link.kind = &kTtyLink;
     return true;
 }

@@ -27,6 +27,8 @@ struct LineSettings {
     bool rts = false;
     bool operator==(const LineSettings&) const = default;
 };
+// The settings a DCB asks for.
+LineSettings LineFromDcb(const DCB& dcb);
 
 // Virtual clock in milliseconds.
 uint64_t VirtualNowMs();
@@ -66,6 +68,9 @@ class VirtualPeer {
 // settings and time-outs the host applied.
 class VirtualLink {
   public:
+    VirtualLink(std::string name, std::shared_ptr<VirtualPeer> peer)
+        : name_(std::move(name)), peer_(std::move(peer)) {}
+
     // Queues bytes that become readable by the host at the virtual time atMs.
     void Deliver(const uint8_t* data, size_t len, uint64_t atMs);
     void Deliver(const std::string& text, uint64_t atMs) {
@@ -73,7 +78,7 @@ class VirtualLink {
     }
     // Discards every queued byte (a peer that restarts or vanishes).
     void DropPending();
-    size_t PendingBytes() const { return rx_.size(); }
+    size_t PendingBytes() const { return rx_.size() - rxHead_; }
 
     const LineSettings& Line() const { return line_; }
     // Every line setting applied with SetCommState, in order.
@@ -91,12 +96,27 @@ class VirtualLink {
     int TotalOpens() const { return totalOpens_; }
     const std::string& Name() const { return name_; }
 
+    // The host's side, as the link's handle calls it.
+    // Opens the link unless the peer refuses (an absent device).
+    bool Open();
+    void Close();
+    // Hands the peer the host's bytes; returns how many it took.
+    size_t Write(const uint8_t* data, size_t len, uint64_t nowMs);
+    // Takes up to n bytes that have arrived by deadlineMs (the peer may produce them first);
+    // *lastAtMs becomes the arrival time of the last byte taken (nowMs when none).
+    size_t Take(uint8_t* buf, size_t n, uint64_t nowMs, uint64_t deadlineMs, uint64_t* lastAtMs);
+    // Discards the bytes that have arrived by nowMs; the ones still on their way stay.
+    void DropArrived(uint64_t nowMs);
+    void RecordLine(const LineSettings& line);
+    void RecordTimeouts(const COMMTIMEOUTS& timeouts) { timeouts_ = timeouts; }
+
   private:
-    friend struct VirtualLinkAccess;
     struct Timed {
         uint8_t byte;
         uint64_t atMs;
     };
+    void CompactRx();
+
     std::string name_;
     std::shared_ptr<VirtualPeer> peer_;
     std::vector<Timed> rx_;

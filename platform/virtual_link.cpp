@@ -8,64 +8,42 @@
 
 namespace platform {
 
-struct VirtualLinkAccess {
-    static std::string& Name(VirtualLink& l) { return l.name_; }
-    static std::shared_ptr<VirtualPeer>& Peer(VirtualLink& l) { return l.peer_; }
-    static std::vector<VirtualLink::Timed>& Rx(VirtualLink& l) { return l.rx_; }
-    static size_t& RxHead(VirtualLink& l) { return l.rxHead_; }
-    static LineSettings& Line(VirtualLink& l) { return l.line_; }
-    static std::vector<LineSettings>& History(VirtualLink& l) { return l.lineHistory_; }
-    static COMMTIMEOUTS& Timeouts(VirtualLink& l) { return l.timeouts_; }
-    static int& OpenCount(VirtualLink& l) { return l.openCount_; }
-    static int& TotalOpens(VirtualLink& l) { return l.totalOpens_; }
-    static int& Purges(VirtualLink& l) { return l.purges_; }
-    static size_t& PurgedBytes(VirtualLink& l) { return l.purgedBytes_; }
-};
-
-using A = VirtualLinkAccess;
-
 namespace {
 
 std::atomic<uint64_t> gNowMs{0};
 std::atomic<bool> gVirtualSleep{false};
 std::mutex gRegistryMutex;
-std::map<std::string, std::unique_ptr<VirtualLink>> gRegistry;
+// Shared with the open handles, so that a link unregistered while open stays valid until closed.
+std::map<std::string, std::shared_ptr<VirtualLink>> gRegistry;
+
+struct VirtualState {
+    std::shared_ptr<VirtualLink> link;
+};
+
+VirtualLink& VirtualOf(const Link& link) {
+    return *static_cast<VirtualState*>(link.state)->link;
+}
 
 DWORD VirtualRead(Link& link, uint8_t* buf, DWORD n) {
-    VirtualLink& v = *link.vlink;
     uint64_t now = VirtualNowMs();
     uint64_t deadline = now + ReadTotalMs(link.timeouts, n);
-    if (auto& peer = A::Peer(v)) peer->OnRead(v, now, deadline);
-    auto& rx = A::Rx(v);
-    size_t& head = A::RxHead(v);
-    DWORD got = 0;
     uint64_t lastAt = now;
-    while (got < n && head < rx.size() && rx[head].atMs <= deadline) {
-        buf[got++] = rx[head].byte;
-        lastAt = std::max(lastAt, rx[head].atMs);
-        ++head;
-    }
-    if (head == rx.size()) {
-        rx.clear();
-        head = 0;
-    }
+    auto got = static_cast<DWORD>(VirtualOf(link).Take(buf, n, now, deadline, &lastAt));
     uint64_t end = got == n ? lastAt : deadline;
     if (end > now) AdvanceVirtualClock(end - now);
     return got;
 }
 
 DWORD VirtualWrite(Link& link, const uint8_t* buf, DWORD n) {
-    VirtualLink& v = *link.vlink;
-    uint64_t now = VirtualNowMs();
-    size_t took = 0;
-    if (auto& peer = A::Peer(v)) took = std::min<size_t>(n, peer->OnWrite(v, buf, n, now));
+    size_t took = std::min<size_t>(n, VirtualOf(link).Write(buf, n, VirtualNowMs()));
     // A write that the far end does not take in full waits out its time-out.
     if (took < n) AdvanceVirtualClock(WriteTotalMs(link.timeouts, n));
     return static_cast<DWORD>(took);
 }
 
-bool VirtualSetLine(Link& link, const DCB& dcb) {
-    if (link.vlink->RefusedCommCalls() & REFUSE_LINE_SETTINGS) return false;
+}  // namespace
+
+LineSettings LineFromDcb(const DCB& dcb) {
     LineSettings s;
     s.baud = dcb.BaudRate;
     s.byteSize = dcb.ByteSize;
@@ -73,40 +51,38 @@ bool VirtualSetLine(Link& link, const DCB& dcb) {
     s.stopBits = dcb.StopBits;
     s.dtr = dcb.fDtrControl == DTR_CONTROL_ENABLE;
     s.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
-    A::Line(*link.vlink) = s;
-    A::History(*link.vlink).push_back(s);
+    return s;
+}
+
+namespace {
+
+bool VirtualSetLine(Link& link, const DCB& dcb) {
+    VirtualLink& v = VirtualOf(link);
+    if (v.RefusedCommCalls() & REFUSE_LINE_SETTINGS) return false;
+    LineSettings s = LineFromDcb(dcb);
+    v.RecordLine(s);
     return true;
 }
 
 bool VirtualSetTimeouts(Link& link, const COMMTIMEOUTS& timeouts) {
-    if (link.vlink->RefusedCommCalls() & REFUSE_TIMEOUTS) return false;
-    A::Timeouts(*link.vlink) = timeouts;
+    VirtualLink& v = VirtualOf(link);
+    if (v.RefusedCommCalls() & REFUSE_TIMEOUTS) return false;
+    v.RecordTimeouts(timeouts);
     return true;
 }
 
-// Drops what has arrived by now; bytes the peer has sent that are still on their way stay.
 bool VirtualPurgeInput(Link& link) {
-    VirtualLink& v = *link.vlink;
+    VirtualLink& v = VirtualOf(link);
     if (v.RefusedCommCalls() & REFUSE_PURGE) return false;
-    uint64_t now = VirtualNowMs();
-    if (auto& peer = A::Peer(v)) peer->OnRead(v, now, now);
-    auto& rx = A::Rx(v);
-    size_t& head = A::RxHead(v);
-    size_t start = head;
-    while (head < rx.size() && rx[head].atMs <= now) ++head;
-    A::PurgedBytes(v) += head - start;
-    ++A::Purges(v);
-    if (head == rx.size()) {
-        rx.clear();
-        head = 0;
-    }
+    v.DropArrived(VirtualNowMs());
     return true;
 }
 
 void VirtualClose(Link& link) {
-    VirtualLink& v = *link.vlink;
-    if (A::OpenCount(v) > 0) --A::OpenCount(v);
-    if (auto& peer = A::Peer(v)) peer->OnClose(v);
+    auto* s = static_cast<VirtualState*>(link.state);
+    s->link->Close();
+    delete s;
+    link.state = nullptr;
 }
 
 }  // namespace
@@ -138,15 +114,59 @@ void VirtualLink::DropPending() {
     rxHead_ = 0;
 }
 
+void VirtualLink::CompactRx() {
+    if (rxHead_ == rx_.size()) DropPending();
+}
+
+bool VirtualLink::Open() {
+    if (peer_ && !peer_->OnOpen(*this)) return false;
+    ++openCount_;
+    ++totalOpens_;
+    return true;
+}
+
+void VirtualLink::Close() {
+    if (openCount_ > 0) --openCount_;
+    if (peer_) peer_->OnClose(*this);
+}
+
+size_t VirtualLink::Write(const uint8_t* data, size_t len, uint64_t nowMs) {
+    return peer_ ? peer_->OnWrite(*this, data, len, nowMs) : 0;
+}
+
+size_t VirtualLink::Take(uint8_t* buf, size_t n, uint64_t nowMs, uint64_t deadlineMs,
+                         uint64_t* lastAtMs) {
+    if (peer_) peer_->OnRead(*this, nowMs, deadlineMs);
+    size_t got = 0;
+    *lastAtMs = nowMs;
+    while (got < n && rxHead_ < rx_.size() && rx_[rxHead_].atMs <= deadlineMs) {
+        buf[got++] = rx_[rxHead_].byte;
+        *lastAtMs = std::max(*lastAtMs, rx_[rxHead_].atMs);
+        ++rxHead_;
+    }
+    CompactRx();
+    return got;
+}
+
+void VirtualLink::DropArrived(uint64_t nowMs) {
+    if (peer_) peer_->OnRead(*this, nowMs, nowMs);
+    size_t start = rxHead_;
+    while (rxHead_ < rx_.size() && rx_[rxHead_].atMs <= nowMs) ++rxHead_;
+    purgedBytes_ += rxHead_ - start;
+    ++purges_;
+    CompactRx();
+}
+
+void VirtualLink::RecordLine(const LineSettings& line) {
+    line_ = line;
+    lineHistory_.push_back(line);
+}
+
 VirtualLink& RegisterVirtualLink(const std::string& name, std::shared_ptr<VirtualPeer> peer) {
     std::lock_guard<std::mutex> lock(gRegistryMutex);
-    auto link = std::make_unique<VirtualLink>();
-    A::Name(*link) = name;
-    A::Peer(*link) = std::move(peer);
-    A::Timeouts(*link) = COMMTIMEOUTS{};
-    VirtualLink& ref = *link;
-    gRegistry[name] = std::move(link);
-    return ref;
+    auto link = std::make_shared<VirtualLink>(name, std::move(peer));
+    gRegistry[name] = link;
+    return *link;
 }
 
 void UnregisterVirtualLink(const std::string& name) {
@@ -159,30 +179,35 @@ void UnregisterAllVirtualLinks() {
     gRegistry.clear();
 }
 
-VirtualLink* FindVirtualLink(const std::string& name) {
+namespace {
+
+std::shared_ptr<VirtualLink> Find(const std::string& name) {
     std::lock_guard<std::mutex> lock(gRegistryMutex);
     auto it = gRegistry.find(name);
-    return it == gRegistry.end() ? nullptr : it->second.get();
+    return it == gRegistry.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+VirtualLink* FindVirtualLink(const std::string& name) {
+    return Find(name).get();
 }
 
 bool OpenVirtualLink(const std::string& name, Link& link, DWORD* err) {
-    VirtualLink* v = FindVirtualLink(name);
+    std::shared_ptr<VirtualLink> v = Find(name);
     *err = 0;
     if (v == nullptr) return false;  // not a virtual name: try the tty next
-    auto& peer = A::Peer(*v);
-    if (peer && !peer->OnOpen(*v)) {
-        *err = 2;  // the device is absent right now
+    if (!v->Open()) {
+        *err = ERROR_FILE_NOT_FOUND;  // the device is absent right now
         return false;
     }
-    ++A::OpenCount(*v);
-    ++A::TotalOpens(*v);
     link.kind = &kVirtualLink;
-    link.vlink = v;
+    link.state = new VirtualState{v};
     link.dcb.DCBlength = sizeof(DCB);
-    link.dcb.BaudRate = A::Line(*v).baud;
-    link.dcb.ByteSize = A::Line(*v).byteSize;
-    link.dcb.Parity = A::Line(*v).parity;
-    link.dcb.StopBits = A::Line(*v).stopBits;
+    link.dcb.BaudRate = v->Line().baud;
+    link.dcb.ByteSize = v->Line().byteSize;
+    link.dcb.Parity = v->Line().parity;
+    link.dcb.StopBits = v->Line().stopBits;
     link.dcb.fBinary = 1;
     return true;
 }

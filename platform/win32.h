@@ -56,6 +56,14 @@ typedef void* LPOVERLAPPED;
 #define MB_ICONINFORMATION 0x00000040u
 #define IDOK 1
 
+// Error codes of GetLastError, with the values Win32 gives them.
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_INVALID_NAME 123u
 #define ERROR_NO_MORE_ITEMS 259u
 
 #define PURGE_TXABORT 0x0001u

@@ -4,20 +4,6 @@
 
 namespace plcsim {
 
-std::string EncodeFrame(const std::vector<uint8_t>& bytes, bool lowerCase, int lrcDelta) {
-    uint8_t sum = 0;
-    for (uint8_t b : bytes) sum = static_cast<uint8_t>(sum + b);
-    std::vector<uint8_t> all = bytes;
-    all.push_back(static_cast<uint8_t>(-sum + lrcDelta));
-    std::string out = ":";
-    char pair[3];
-    for (uint8_t b : all) {
-        std::snprintf(pair, sizeof pair, lowerCase ? "%02x" : "%02X", b);
-        out += pair;
-    }
-    return out + "\r\n";
-}
-
 const char* FrameErrorText(FrameError e) {
     switch (e) {
         case FrameError::None: return "ok";

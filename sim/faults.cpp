@@ -121,85 +121,128 @@ std::string Expand(const std::string& faultText) {
     return faultText;
 }
 
-}  // namespace
+using Fields = std::vector<std::string>;
 
-bool ParseFault(const std::string& rawSpec, Fault* out, std::string* error) {
-    std::string err;
-    if (error == nullptr) error = &err;
-    std::vector<std::string> p = Split(Expand(rawSpec));
-    const std::string& act = p[0];
-    Fault f;
-    auto fail = [&](const std::string& why) {
-        *error = "fault '" + rawSpec + "': " + why;
-        return false;
-    };
+// The parsers of one action each: false with the reason in *why when the fields make no fault.
+bool Fail(std::string* why, const std::string& reason) {
+    *why = reason;
+    return false;
+}
+
+// silent[:app|boot|transfer]: no reply at all, in every phase or in one.
+bool IsSilentPhase(const Fields& p) {
+    return p[0] == "silent" &&
+           (p.size() == 1 || p[1] == "app" || p[1] == "boot" || p[1] == "transfer");
+}
+
+bool ParseSilentPhase(const Fields& p, Fault* f, std::string* why) {
+    if (p.size() > 2) return Fail(why, "silent takes at most one phase");
+    f->action = FaultAction::SilentPhase;
+    f->anyKind = true;
+    if (p.size() == 2) {
+        f->allPhases = false;
+        f->phase = p[1] == "app" ? Phase::App : p[1] == "boot" ? Phase::Boot : Phase::Transfer;
+    }
+    return true;
+}
+
+// drop|corrupt:P[:KIND], its probability already in f.
+bool ParseRandomFault(const Fields& p, Fault* f, std::string* why) {
+    f->action = p[0] == "drop" ? FaultAction::Drop : FaultAction::Corrupt;
+    f->anyKind = true;
+    if (p.size() > 3) return Fail(why, "too many fields");
+    if (p.size() == 3) {
+        if (!KindFromName(p[2], &f->kind)) return Fail(why, "unknown request kind '" + p[2] + "'");
+        f->anyKind = false;
+    }
+    return true;
+}
+
+// The faults on the replies to one target, ACTION:KIND[@N[xK]][:option].
+const FaultAction* TargetedAction(const std::string& act) {
     struct Simple {
         const char* name;
         FaultAction action;
     };
-    // name         action: faults on the replies to one target
-    const Simple kSimple[] = {
+    // name         action
+    static const Simple kSimple[] = {
         {"drop", FaultAction::Drop},           {"corrupt", FaultAction::Corrupt},
         {"lowercase", FaultAction::Lowercase}, {"bad-lrc", FaultAction::BadLrc},
         {"delay", FaultAction::Delay},         {"nak", FaultAction::Nak},
         {"nok", FaultAction::Nok},             {"silent", FaultAction::Silent},
         {"vanish", FaultAction::Vanish},
     };
-    const Simple* simple = nullptr;
     for (const Simple& s : kSimple)
-        if (act == s.name) simple = &s;
+        if (act == s.name) return &s.action;
+    return nullptr;
+}
 
-    if (act == "silent" && (p.size() == 1 || p[1] == "app" || p[1] == "boot" ||
-                            p[1] == "transfer")) {
-        if (p.size() > 2) return fail("silent takes at most one phase");
-        f.action = FaultAction::SilentPhase;
-        f.anyKind = true;
-        if (p.size() == 2) {
-            f.allPhases = false;
-            f.phase = p[1] == "app" ? Phase::App : p[1] == "boot" ? Phase::Boot : Phase::Transfer;
-        }
-    } else if ((act == "drop" || act == "corrupt") && p.size() >= 2 &&
-               ParseProbability(p[1], &f.probability)) {
-        f.action = act == "drop" ? FaultAction::Drop : FaultAction::Corrupt;
-        f.anyKind = true;
-        if (p.size() > 3) return fail("too many fields");
-        if (p.size() == 3) {
-            if (!KindFromName(p[2], &f.kind)) return fail("unknown request kind '" + p[2] + "'");
-            f.anyKind = false;
-        }
-    } else if (simple != nullptr) {
-        f.action = simple->action;
-        if (p.size() < 2 || p[1].empty()) return fail("needs a target (KIND[@N[xK]])");
-        if (!ParseTarget(p[1], &f, error)) return fail(*error);
-        if (f.action == FaultAction::Delay) {
-            if (p.size() != 3 || !ParseUint(p[2], &f.value))
-                return fail("needs a delay in ms (delay:TARGET:MS)");
-        } else if (f.action == FaultAction::Vanish && p.size() == 3) {
-            if (p[2] != "back") return fail("the only option of vanish is back");
-            f.comesBack = true;
-        } else if (p.size() > 2) {
-            return fail("too many fields");
-        }
-    } else if (act == "runmode" || act == "flow" || act == "unknown-class") {
-        size_t kindField = 1;
-        if (act == "runmode") {
-            f.action = FaultAction::RunMode;
-        } else {
-            f.action = act == "flow" ? FaultAction::Flow : FaultAction::UnknownClass;
-            if (p.size() < 2 || !ParseUint(p[1], &f.value) || f.value > 255)
-                return fail(act == "flow" ? "needs a state 0-255 (flow:STATE)"
-                                          : "needs a class 0-255 (unknown-class:C)");
-            kindField = 2;
-        }
-        f.anyKind = true;
-        if (p.size() > kindField + 1) return fail("too many fields");
-        if (p.size() == kindField + 1) {
-            if (!KindFromName(p[kindField], &f.kind))
-                return fail("unknown request kind '" + p[kindField] + "'");
-            f.anyKind = false;
-        }
+bool ParseTargetedFault(const Fields& p, FaultAction action, Fault* f, std::string* why) {
+    f->action = action;
+    if (p.size() < 2 || p[1].empty()) return Fail(why, "needs a target (KIND[@N[xK]])");
+    if (!ParseTarget(p[1], f, why)) return false;
+    if (f->action == FaultAction::Delay) {
+        if (p.size() != 3 || !ParseUint(p[2], &f->value))
+            return Fail(why, "needs a delay in ms (delay:TARGET:MS)");
+    } else if (f->action == FaultAction::Vanish && p.size() == 3) {
+        if (p[2] != "back") return Fail(why, "the only option of vanish is back");
+        f->comesBack = true;
+    } else if (p.size() > 2) {
+        return Fail(why, "too many fields");
+    }
+    return true;
+}
+
+// The application firmware's refusals: runmode[:KIND], flow:STATE[:KIND], unknown-class:C[:KIND].
+bool IsRefusal(const std::string& act) {
+    return act == "runmode" || act == "flow" || act == "unknown-class";
+}
+
+bool ParseRefusal(const Fields& p, Fault* f, std::string* why) {
+    const std::string& act = p[0];
+    size_t kindField = 1;
+    if (act == "runmode") {
+        f->action = FaultAction::RunMode;
     } else {
-        return fail("unknown action '" + act + "'");
+        f->action = act == "flow" ? FaultAction::Flow : FaultAction::UnknownClass;
+        if (p.size() < 2 || !ParseUint(p[1], &f->value) || f->value > 255)
+            return Fail(why, act == "flow" ? "needs a state 0-255 (flow:STATE)"
+                                           : "needs a class 0-255 (unknown-class:C)");
+        kindField = 2;
+    }
+    f->anyKind = true;
+    if (p.size() > kindField + 1) return Fail(why, "too many fields");
+    if (p.size() == kindField + 1) {
+        if (!KindFromName(p[kindField], &f->kind))
+            return Fail(why, "unknown request kind '" + p[kindField] + "'");
+        f->anyKind = false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseFault(const std::string& rawSpec, Fault* out, std::string* error) {
+    const Fields p = Split(Expand(rawSpec));
+    const std::string& act = p[0];
+    const FaultAction* targeted = TargetedAction(act);
+    Fault f;
+    std::string why;
+    bool ok = false;
+    if (IsSilentPhase(p))
+        ok = ParseSilentPhase(p, &f, &why);
+    else if ((act == "drop" || act == "corrupt") && p.size() >= 2 &&
+             ParseProbability(p[1], &f.probability))
+        ok = ParseRandomFault(p, &f, &why);
+    else if (targeted != nullptr)
+        ok = ParseTargetedFault(p, *targeted, &f, &why);
+    else if (IsRefusal(act))
+        ok = ParseRefusal(p, &f, &why);
+    else
+        why = "unknown action '" + act + "'";
+    if (!ok) {
+        if (error != nullptr) *error = "fault '" + rawSpec + "': " + why;
+        return false;
     }
     *out = f;
     return true;

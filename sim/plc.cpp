@@ -293,10 +293,7 @@ size_t Plc::Write(const uint8_t* data, size_t len, uint64_t nowMs, const HostLin
     std::lock_guard<std::mutex> lock(mu_);
     nowMs_ = nowMs;
     bool usbGone = model_->usb && link_ == LinkState::Vanished;
-    if (link_ == LinkState::Detached || usbGone) {
-        ++counters_.writesRefused;
-        return 0;
-    }
+    if (link_ == LinkState::Detached || usbGone) return 0;
     if (link_ == LinkState::Vanished || link_ == LinkState::PowerCyclePending) {
         // Taken by the port, heard by no one.
         if (sink_) {
@@ -407,33 +404,67 @@ std::string Summarise(const std::string& bytes, size_t blockBytes) {
     return Escape(b, bytes.size());
 }
 
+// The bytes of a reply on the wire: an ASCII reply framed (lower-case hex or a wrong LRC when a
+// fault says so), then corrupted when a fault says so.
+std::vector<uint8_t> WireBytes(const std::vector<uint8_t>& bytes, bool ascii,
+                               const ReplyPlan& plan) {
+    std::vector<uint8_t> wire;
+    if (ascii) {
+        std::string text = EncodeFrame(bytes, plan.lowercase, plan.badLrc ? 1 : 0);
+        wire.assign(text.begin(), text.end());
+    } else {
+        wire = bytes;
+    }
+    if (plan.corrupt) {
+        // An ASCII reply gets one hex digit changed (its LRC no longer holds); a bootloader
+        // reply loses its ACK.
+        if (ascii) {
+            uint8_t& digit = wire[wire.size() - 5];
+            digit = digit == '0' ? '1' : '0';
+        } else {
+            wire[0] ^= 0x80;
+        }
+    }
+    return wire;
+}
+
+// What the faults did to a reply, for the log; empty when nothing.
+std::string FaultNote(const ReplyPlan& plan) {
+    std::string note;
+    if (plan.lowercase) note += " lower-case";
+    if (plan.badLrc) note += " bad LRC";
+    if (plan.corrupt) note += " corrupted";
+    if (plan.delayMs) note += " " + std::to_string(plan.delayMs) + " ms late";
+    if (plan.drop) note += " dropped";
+    return note;
+}
+
 }  // namespace
 
-void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<TimedByte>* out) {
-    std::vector<uint8_t> frame;
-    Kind kind = Kind::Junk;
-    FrameError ferr = FrameError::None;
+Kind Plc::Classify(const Unit& u, std::vector<uint8_t>* frame, FrameError* ferr) const {
     switch (u.type) {
         case Unit::AsciiFrame:
-            ferr = DecodeFrame(u.bytes, &frame);
-            kind = ferr != FrameError::None ? Kind::BadFrame : ClassifyFrame(frame);
-            break;
+            *ferr = DecodeFrame(u.bytes, frame);
+            return *ferr != FrameError::None ? Kind::BadFrame : ClassifyFrame(*frame);
         case Unit::Word:
-            kind = u.bytes == "ID"        ? Kind::BootId
+            return u.bytes == "ID"        ? Kind::BootId
                    : u.bytes == "VERSION" ? Kind::BootVersion
                    : u.bytes == "ERASE"   ? Kind::Erase
                                           : Kind::Update;
-            break;
         case Unit::EotByte:
-            kind = phase_ == Phase::Transfer ? Kind::Eot : Kind::EraseEot;
-            break;
+            return phase_ == Phase::Transfer ? Kind::Eot : Kind::EraseEot;
         case Unit::BlockPacket:
-            kind = Kind::Block;
-            break;
+            return Kind::Block;
         case Unit::Junk:
-            kind = Kind::Junk;
-            break;
+            return Kind::Junk;
     }
+    return Kind::Junk;
+}
+
+void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<TimedByte>* out) {
+    std::vector<uint8_t> frame;
+    FrameError ferr = FrameError::None;
+    const Kind kind = Classify(u, &frame, &ferr);
     ++counters_.requests[static_cast<size_t>(kind)];
 
     LogLine log;
@@ -459,45 +490,23 @@ void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<
         r = Process(u, kind, frame, plan, line);
         log.note = r.note;
     }
-
-    if (!r.bytes.empty()) {
-        std::vector<uint8_t> wire;
-        if (r.ascii) {
-            std::string text = EncodeFrame(r.bytes, plan.lowercase, plan.badLrc ? 1 : 0);
-            wire.assign(text.begin(), text.end());
-        } else {
-            wire = r.bytes;
-        }
-        if (plan.corrupt) {
-            // An ASCII reply gets one hex digit changed (its LRC no longer holds); a bootloader
-            // reply loses its ACK.
-            if (r.ascii) {
-                uint8_t& digit = wire[wire.size() - 5];
-                digit = digit == '0' ? '1' : '0';
-            } else {
-                wire[0] ^= 0x80;
-            }
-        }
-        if (wire.size() == 1 && wire[0] == NAK) ++counters_.naksSent;
-        if (wire.size() == 1 && wire[0] == NOK) ++counters_.noksSent;
-        if (sink_)
-            log.reply = r.ascii ? Escape(wire.data(), wire.size()) : Hex(wire.data(), wire.size());
-        std::string faultNote;
-        if (plan.lowercase) faultNote += " lower-case";
-        if (plan.badLrc) faultNote += " bad LRC";
-        if (plan.corrupt) faultNote += " corrupted";
-        if (plan.delayMs) faultNote += " " + std::to_string(plan.delayMs) + " ms late";
-        if (plan.drop) {
-            faultNote += " dropped";
-            ++counters_.repliesDropped;
-        }
-        if (!faultNote.empty())
-            log.note += (log.note.empty() ? "fault:" : "; fault:") + faultNote;
-        uint64_t at = std::max(now, busyUntilMs_) + cfg_.replyLatencyMs + plan.delayMs;
-        busyUntilMs_ = at;
-        if (!plan.drop) Emit(wire, at, line, out);
-    }
+    if (!r.bytes.empty()) SendReply(r, plan, now, line, &log, out);
     if (sink_) sink_(log);
+}
+
+void Plc::SendReply(const Reply& r, const ReplyPlan& plan, uint64_t now, const HostLine& line,
+                    LogLine* log, std::vector<TimedByte>* out) {
+    std::vector<uint8_t> wire = WireBytes(r.bytes, r.ascii, plan);
+    if (wire.size() == 1 && wire[0] == NAK) ++counters_.naksSent;
+    if (wire.size() == 1 && wire[0] == NOK) ++counters_.noksSent;
+    if (sink_)
+        log->reply = r.ascii ? Escape(wire.data(), wire.size()) : Hex(wire.data(), wire.size());
+    if (plan.drop) ++counters_.repliesDropped;
+    std::string faultNote = FaultNote(plan);
+    if (!faultNote.empty()) log->note += (log->note.empty() ? "fault:" : "; fault:") + faultNote;
+    uint64_t at = std::max(now, busyUntilMs_) + cfg_.replyLatencyMs + plan.delayMs;
+    busyUntilMs_ = at;
+    if (!plan.drop) Emit(wire, at, line, out);
 }
 
 void Plc::Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& line,
@@ -517,7 +526,7 @@ void Plc::Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& l
 }
 
 void Plc::CheckLine(const HostLine& hl, Kind kind) {
-    if (model_->usb && !cfg_.checkUsbLine) return;
+    if (model_->usb) return;  // a USB-attached PLC ignores the line settings
     const platform::LineSettings& s = hl.line;
     bool fast = phase_ == Phase::Transfer && kind != Kind::Update;
     uint32_t baud = fast ? 115200 : 9600;
@@ -601,17 +610,25 @@ Plc::Reply Plc::ProcessApp(Kind kind, const std::vector<uint8_t>& frame, const R
                  std::to_string(refusal.errorClass) + " state " + std::to_string(refusal.state);
         return r;
     }
+    AppReply(kind, frame, group, &r);
+    return r;
+}
+
+void Plc::AppReply(Kind kind, const std::vector<uint8_t>& frame, uint8_t group, Reply* r) {
+    auto status = [&](uint8_t st, uint8_t b5, uint8_t b6) {
+        r->bytes = {0x00, frame[1], 0x01, group, st, b5, b6};
+    };
     auto hi = [](uint16_t v) { return static_cast<uint8_t>(v >> 8); };
     auto lo = [](uint16_t v) { return static_cast<uint8_t>(v & 0xFF); };
-    auto registerReply = [&](uint16_t v) { r.bytes = {0x00, 0x03, 0x02, hi(v), lo(v)}; };
+    auto registerReply = [&](uint16_t v) { r->bytes = {0x00, 0x03, 0x02, hi(v), lo(v)}; };
     switch (kind) {
         case Kind::Wakeup:
-            if (cfg_.answerWakeup) r.bytes = {0x00, 0x7F, ACK};
-            r.note = "wake-up";
+            if (cfg_.answerWakeup) r->bytes = {0x00, 0x7F, ACK};
+            r->note = "wake-up";
             break;
         case Kind::Probe:
             status(ENQ, 0, 0);
-            r.note = "application firmware";
+            r->note = "application firmware";
             break;
         case Kind::Id:
             status(ACK, hi(cfg_.appId), lo(cfg_.appId));
@@ -629,47 +646,49 @@ Plc::Reply Plc::ProcessApp(Kind kind, const std::vector<uint8_t>& frame, const R
             break;
         }
         case Kind::Id67:
-            r.bytes = {0x00, 0x67, 0x04, hi(cfg_.id67), lo(cfg_.id67), 0x00, 0x00};
+            r->bytes = {0x00, 0x67, 0x04, hi(cfg_.id67), lo(cfg_.id67), 0x00, 0x00};
             break;
         case Kind::Enter:
             if (model_->restart == Restart::PowerCycle && !cfg_.powerCycleReplies) {
                 link_ = LinkState::PowerCyclePending;
-                r.note = "restarts into the bootloader after a power cycle";
+                r->note = "restarts into the bootloader after a power cycle";
                 break;
             }
             status(ACK, 0, 0);
             awaitingConfirm_ = true;
-            r.note = "waits for the confirmation";
+            r->note = "waits for the confirmation";
             break;
         case Kind::Confirm:
-            if (!awaitingConfirm_) {
-                RecordError("confirmation without an enter-bootloader request");
-                r.note = "unexpected confirmation";
-                break;
-            }
-            awaitingConfirm_ = false;
-            switch (model_->restart) {
-                case Restart::AtOnce:
-                    EnterBoot();
-                    r.note = "restarts into the bootloader";
-                    break;
-                case Restart::Replug:
-                    link_ = LinkState::Detached;
-                    dropPending_ = true;
-                    r.note = "leaves the USB bus until replugged";
-                    break;
-                case Restart::PowerCycle:
-                    link_ = LinkState::PowerCyclePending;
-                    r.note = "restarts into the bootloader after a power cycle";
-                    break;
-            }
+            r->note = ConfirmEnter();
             break;
         default:
             RecordError("request not understood: " + Hex(frame.data(), frame.size()));
-            r.note = "not understood";
+            r->note = "not understood";
             break;
     }
-    return r;
+}
+
+// The confirmation of the enter-bootloader request: the PLC leaves its application firmware
+// the way its model restarts. Returns the note of the exchange.
+std::string Plc::ConfirmEnter() {
+    if (!awaitingConfirm_) {
+        RecordError("confirmation without an enter-bootloader request");
+        return "unexpected confirmation";
+    }
+    awaitingConfirm_ = false;
+    switch (model_->restart) {
+        case Restart::AtOnce:
+            EnterBoot();
+            return "restarts into the bootloader";
+        case Restart::Replug:
+            link_ = LinkState::Detached;
+            dropPending_ = true;
+            return "leaves the USB bus until replugged";
+        case Restart::PowerCycle:
+            link_ = LinkState::PowerCyclePending;
+            return "restarts into the bootloader after a power cycle";
+    }
+    return "";
 }
 
 Plc::Reply Plc::ProcessBoot(const Unit& u, Kind kind, const std::vector<uint8_t>& frame,
@@ -677,18 +696,7 @@ Plc::Reply Plc::ProcessBoot(const Unit& u, Kind kind, const std::vector<uint8_t>
     Reply r;
     auto single = [&](uint8_t b) { r.bytes = {b}; };
     if (kind != Kind::Erase) inEraseSequence_ = false;
-    if (u.type == Unit::AsciiFrame) {
-        if (kind == Kind::Probe) {
-            r.ascii = true;
-            r.bytes = {0x00, 0x64, 0x01, frame[3], plan.nak ? uint8_t(NAK) : uint8_t(ACK), 0, 0};
-            r.note = "bootloader";
-        } else if (kind == Kind::Wakeup) {
-            r.note = "wake-up ignored";
-        } else {
-            r.note = "application request ignored by the bootloader";
-        }
-        return r;
-    }
+    if (u.type == Unit::AsciiFrame) return BootFrameReply(kind, frame, plan);
     if (plan.nak || plan.nok) {
         if (kind == Kind::Block) return ProcessBlock(u, plan);
         single(plan.nak ? NAK : NOK);
@@ -708,48 +716,15 @@ Plc::Reply Plc::ProcessBoot(const Unit& u, Kind kind, const std::vector<uint8_t>
             r.bytes = {ACK, static_cast<uint8_t>(v >> 4), static_cast<uint8_t>((v & 0x0F) << 4)};
             break;
         }
-        case Kind::Erase: {
-            if (phase_ == Phase::Transfer) {
-                RecordError("ERASE during a transfer");
-                single(NAK);
-                break;
-            }
-            if (!inEraseSequence_) {
-                inEraseSequence_ = true;
-                eraseCursor_ = 0;
-            }
-            std::string err;
-            if (eraseCursor_ >= regionPages_) {
-                RecordError("ERASE of page " + std::to_string(eraseCursor_) +
-                            ", past the model's region of " + std::to_string(regionPages_) +
-                            " pages");
-                single(NAK);
-                break;
-            }
-            if (flash_.ErasePage(eraseCursor_, &err)) {
-                ++counters_.pagesErased;
-                r.note = "page " + std::to_string(eraseCursor_) + " erased";
-                ++eraseCursor_;
-                single(ACK);
-            } else {
-                RecordError(err);
-                single(NAK);
-            }
+        case Kind::Erase:
+            single(ErasePage(&r.note));
             break;
-        }
         case Kind::EraseEot:
             single(ACK);
             r.note = "erase done";
             break;
         case Kind::Update:
-            if (phase_ == Phase::Transfer && counters_.blocksAccepted > 0 && !transferComplete_)
-                RecordError("UPDATE in the middle of a transfer");
-            phase_ = Phase::Transfer;
-            expectedNum_ = 1;
-            lastNum_ = -1;
-            counters_.blocksAccepted = 0;
-            receivedBytes_ = 0;
-            transferComplete_ = false;
+            StartTransfer();
             single(ACK);
             r.note = "expects 115200 8N1 blocks";
             break;
@@ -769,6 +744,60 @@ Plc::Reply Plc::ProcessBoot(const Unit& u, Kind kind, const std::vector<uint8_t>
             break;
     }
     return r;
+}
+
+// An application-mode frame reaching the bootloader: only the probe is answered.
+Plc::Reply Plc::BootFrameReply(Kind kind, const std::vector<uint8_t>& frame,
+                               const ReplyPlan& plan) {
+    Reply r;
+    if (kind == Kind::Probe) {
+        r.ascii = true;
+        r.bytes = {0x00, 0x64, 0x01, frame[3], plan.nak ? uint8_t(NAK) : uint8_t(ACK), 0, 0};
+        r.note = "bootloader";
+    } else if (kind == Kind::Wakeup) {
+        r.note = "wake-up ignored";
+    } else {
+        r.note = "application request ignored by the bootloader";
+    }
+    return r;
+}
+
+// One "ERASE": the next page of the model's region. Returns the reply byte.
+uint8_t Plc::ErasePage(std::string* note) {
+    if (phase_ == Phase::Transfer) {
+        RecordError("ERASE during a transfer");
+        return NAK;
+    }
+    if (!inEraseSequence_) {
+        inEraseSequence_ = true;
+        eraseCursor_ = 0;
+    }
+    if (eraseCursor_ >= regionPages_) {
+        RecordError("ERASE of page " + std::to_string(eraseCursor_) +
+                    ", past the model's region of " + std::to_string(regionPages_) + " pages");
+        return NAK;
+    }
+    std::string err;
+    if (!flash_.ErasePage(eraseCursor_, &err)) {
+        RecordError(err);
+        return NAK;
+    }
+    ++counters_.pagesErased;
+    *note = "page " + std::to_string(eraseCursor_) + " erased";
+    ++eraseCursor_;
+    return ACK;
+}
+
+// "UPDATE": a new transfer from block 1.
+void Plc::StartTransfer() {
+    if (phase_ == Phase::Transfer && counters_.blocksAccepted > 0 && !transferComplete_)
+        RecordError("UPDATE in the middle of a transfer");
+    phase_ = Phase::Transfer;
+    expectedNum_ = 1;
+    lastNum_ = -1;
+    counters_.blocksAccepted = 0;
+    receivedBytes_ = 0;
+    transferComplete_ = false;
 }
 
 Plc::Reply Plc::ProcessBlock(const Unit& u, const ReplyPlan& plan) {
@@ -824,7 +853,6 @@ Plc::Reply Plc::ProcessBlock(const Unit& u, const ReplyPlan& plan) {
     uint32_t at = counters_.blocksAccepted * bs;
     if (!flash_.Program(at, b + 3, bs, &err)) RecordError(err);
     ++counters_.blocksAccepted;
-    ++counters_.blocksProgrammed;
     receivedBytes_ = counters_.blocksAccepted * bs;
     ++expectedNum_;
     return answer(ACK, "");

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,6 @@ const char* const kUsage =
     "\n"
     "Options:\n"
     "  --model NAME          catalogue model, e.g. RP200, QM2-E, 30TR2-AIO (required)\n"
-    "  --list-models         the catalogue's model names, one a line, and exit\n"
     "  --link PATH           symbolic link to create (a stale link is replaced)\n"
     "  --tcp PORT            serve on 127.0.0.1:PORT (0: a free port; stderr names it): the\n"
     "                        line's bytes as they are, for hosts that open tcp://HOST:PORT;\n"
@@ -154,200 +154,257 @@ bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Everything the command line sets; a value not given keeps the model's default.
+struct Options {
     std::string model, flashOut, logPath;
     Where where;
     std::vector<std::string> faults;
     plcsim::PtyOptions pty;
     uint32_t seed = 1;
-    struct Settings {
-        bool start = false, boot = false, pace = false, writeProtect = false, noWakeup = false;
-        bool powerCycleReply = false, bit15 = false, nakResent = false;
-        bool appId = false, id67 = false, bootId = false, d1386 = false, d1001 = false;
-        bool d1148 = false, appVersion = false, bootVersion = false, latency = false;
-        uint32_t appIdV = 0, id67V = 0, bootIdV = 0, d1386V = 0, d1001V = 0, d1148V = 0;
-        uint32_t appVersionV = 0, bootVersionV = 0, latencyV = 0;
-        std::vector<std::pair<uint32_t, uint32_t>> registers;
-    } s;
+    bool boot = false, writeProtect = false, noWakeup = false, powerCycleReply = false;
+    bool bit15 = false, nakResent = false;
+    std::optional<uint32_t> appId, id67, bootId, d1386, d1001, d1148, appVersion, bootVersion;
+    std::optional<uint32_t> latency;
+    std::vector<std::pair<uint32_t, uint32_t>> registers;
+};
 
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char** out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
-        const char* v = nullptr;
-        auto num = [&](uint32_t max, bool* flag, uint32_t* out) {
-            if (!value(&v)) return Usage(a + " needs a value");
-            if (!Number(v, max, out)) return Usage(a + ": bad number '" + std::string(v) + "'");
-            if (flag) *flag = true;
-            return 0;
-        };
-        int bad = 0;
+// option              largest value  where it goes: the options that take a number
+struct NumberOption {
+    const char* name;
+    uint32_t max;
+    uint32_t* (*target)(Options&);
+};
+const NumberOption kNumberOptions[] = {
+    {"--tcp", 65535, [](Options& o) { return &o.where.port; }},
+    {"--rfc2217", 65535, [](Options& o) { return &o.where.port; }},
+    {"--seed", 0xFFFFFFFFu, [](Options& o) { return &o.seed; }},
+    {"--latency", 60000, [](Options& o) { return &o.latency.emplace(); }},
+    {"--app-id", 0xFFFF, [](Options& o) { return &o.appId.emplace(); }},
+    {"--id67", 0xFFFF, [](Options& o) { return &o.id67.emplace(); }},
+    {"--boot-id", 0xFFFF, [](Options& o) { return &o.bootId.emplace(); }},
+    {"--d1386", 0xFFFF, [](Options& o) { return &o.d1386.emplace(); }},
+    {"--d1001", 0xFFFF, [](Options& o) { return &o.d1001.emplace(); }},
+    {"--d1148", 0xFFFF, [](Options& o) { return &o.d1148.emplace(); }},
+    {"--app-version", 0xFF, [](Options& o) { return &o.appVersion.emplace(); }},
+    {"--boot-version", 0xFF, [](Options& o) { return &o.bootVersion.emplace(); }},
+    {"--replug-after", 3600000, [](Options& o) { return &o.pty.replugAfterMs; }},
+    {"--linger", 3600000, [](Options& o) { return &o.pty.lingerMs; }},
+};
+
+// option                  where it goes: the switches
+struct FlagOption {
+    const char* name;
+    bool* (*target)(Options&);
+};
+const FlagOption kFlagOptions[] = {
+    // the server paces the line both ways, to the microsecond
+    {"--pace", [](Options& o) { return &o.pty.pace; }},
+    {"--boot-id-bit15", [](Options& o) { return &o.bit15; }},
+    {"--write-protect", [](Options& o) { return &o.writeProtect; }},
+    {"--no-wakeup-reply", [](Options& o) { return &o.noWakeup; }},
+    {"--power-cycle-reply", [](Options& o) { return &o.powerCycleReply; }},
+    {"--serve-forever", [](Options& o) { return &o.pty.serveForever; }},
+};
+
+// option          its value  where it goes: the options that take a text
+struct TextOption {
+    const char* name;
+    const char* what;
+    std::string* (*target)(Options&);
+};
+const TextOption kTextOptions[] = {
+    {"--model", "a name", [](Options& o) { return &o.model; }},
+    {"--link", "a path", [](Options& o) { return &o.where.link; }},
+    {"--fault", "a fault", [](Options& o) { return &o.faults.emplace_back(); }},
+    {"--flash-out", "a file", [](Options& o) { return &o.flashOut; }},
+    {"--log", "a file", [](Options& o) { return &o.logPath; }},
+};
+
+// option            one   other  set when the other: the options that take one of two words
+struct ChoiceOption {
+    const char* name;
+    const char* one;
+    const char* other;
+    bool Options::*otherChosen;
+};
+const ChoiceOption kChoiceOptions[] = {
+    {"--start", "app", "boot", &Options::boot},
+    {"--resent-block", "ack", "nak", &Options::nakResent},
+};
+
+// The command line, one option at a time.
+class ArgReader {
+public:
+    ArgReader(int argc, char** argv) : argc_(argc), argv_(argv) {}
+    bool Next(std::string* option) {
+        if (i_ + 1 >= argc_) return false;
+        *option = argv_[++i_];
+        return true;
+    }
+    const char* Value() { return i_ + 1 < argc_ ? argv_[++i_] : nullptr; }
+
+private:
+    int argc_;
+    char** argv_;
+    int i_ = 0;
+};
+
+// One option of the tables or --register. -1 when it was taken, an exit status (2, with the
+// usage error printed) when it is wrong, 3 when it is in no table.
+constexpr int kTaken = -1, kNotInTables = 3;
+
+int TakeNumber(const std::string& a, ArgReader& args, Options* o) {
+    for (const NumberOption& n : kNumberOptions) {
+        if (a != n.name) continue;
+        const char* v = args.Value();
+        if (v == nullptr) return Usage(a + " needs a value");
+        uint32_t value = 0;
+        if (!Number(v, n.max, &value)) return Usage(a + ": bad number '" + std::string(v) + "'");
+        *n.target(*o) = value;
+        if (a == "--tcp" || a == "--rfc2217") {
+            o->where.tcp = true;
+            o->where.rfc2217 = a == "--rfc2217";
+        }
+        return kTaken;
+    }
+    return kNotInTables;
+}
+
+int TakeWord(const std::string& a, ArgReader& args, Options* o) {
+    for (const FlagOption& f : kFlagOptions) {
+        if (a != f.name) continue;
+        *f.target(*o) = true;
+        return kTaken;
+    }
+    for (const TextOption& t : kTextOptions) {
+        if (a != t.name) continue;
+        const char* v = args.Value();
+        if (v == nullptr) return Usage(a + " needs " + t.what);
+        *t.target(*o) = v;
+        return kTaken;
+    }
+    for (const ChoiceOption& c : kChoiceOptions) {
+        if (a != c.name) continue;
+        const std::string both = std::string(c.one) + " or " + c.other;
+        const char* v = args.Value();
+        if (v == nullptr) return Usage(a + " needs " + both);
+        if (std::string(v) != c.one && std::string(v) != c.other)
+            return Usage(a + " takes " + both + ", not '" + std::string(v) + "'");
+        o->*c.otherChosen = std::string(v) == c.other;
+        return kTaken;
+    }
+    return kNotInTables;
+}
+
+int TakeRegister(ArgReader& args, Options* o) {
+    const char* v = args.Value();
+    if (v == nullptr) return Usage("--register needs N=V");
+    std::string nv = v;
+    size_t eq = nv.find('=');
+    uint32_t n = 0, val = 0;
+    if (eq == std::string::npos || !Number(nv.substr(0, eq).c_str(), 0xEFFF, &n) ||
+        !Number(nv.substr(eq + 1).c_str(), 0xFFFF, &val))
+        return Usage("--register takes N=V, e.g. 1001=0x40, not '" + nv + "'");
+    o->registers.emplace_back(n, val);
+    return kTaken;
+}
+
+void PrintHelp() {
+    std::fputs(kUsage, stdout);
+    std::fputs(plcsim::FAULT_SYNTAX, stdout);
+    std::printf("\nRequest kinds: %s\n", plcsim::KindNames().c_str());
+}
+
+// The command line into *o. -1 to go on; otherwise the exit status (--help, --list-models, a
+// usage error).
+int ParseArgs(int argc, char** argv, Options* o) {
+    ArgReader args(argc, argv);
+    std::string a;
+    while (args.Next(&a)) {
         if (a == "--list-models") {
             ListModels();
             return 0;
         }
         if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            std::fputs(plcsim::FAULT_SYNTAX, stdout);
-            std::printf("\nRequest kinds: %s\n", plcsim::KindNames().c_str());
+            PrintHelp();
             return 0;
-        } else if (a == "--model") {
-            if (!value(&v)) return Usage("--model needs a name");
-            model = v;
-        } else if (a == "--list-models") {
-            for (int m = 0; m < PLC_COUNT; ++m) std::printf("%s\n", plcList[m]);
-            return 0;
-        } else if (a == "--link") {
-            if (!value(&v)) return Usage("--link needs a path");
-            where.link = v;
-        } else if (a == "--tcp" || a == "--rfc2217") {
-            bad = num(65535, &where.tcp, &where.port);
-            where.rfc2217 = a == "--rfc2217";
-        } else if (a == "--start") {
-            if (!value(&v)) return Usage("--start needs app or boot");
-            if (std::strcmp(v, "app") != 0 && std::strcmp(v, "boot") != 0)
-                return Usage("--start takes app or boot, not '" + std::string(v) + "'");
-            s.boot = std::strcmp(v, "boot") == 0;
-        } else if (a == "--fault") {
-            if (!value(&v)) return Usage("--fault needs a fault");
-            faults.push_back(v);
-        } else if (a == "--seed") {
-            bad = num(0xFFFFFFFFu, nullptr, &seed);
-        } else if (a == "--pace") {
-            s.pace = true;
-        } else if (a == "--latency") {
-            bad = num(60000, &s.latency, &s.latencyV);
-        } else if (a == "--flash-out") {
-            if (!value(&v)) return Usage("--flash-out needs a file");
-            flashOut = v;
-        } else if (a == "--log") {
-            if (!value(&v)) return Usage("--log needs a file");
-            logPath = v;
-        } else if (a == "--app-id") {
-            bad = num(0xFFFF, &s.appId, &s.appIdV);
-        } else if (a == "--id67") {
-            bad = num(0xFFFF, &s.id67, &s.id67V);
-        } else if (a == "--boot-id") {
-            bad = num(0xFFFF, &s.bootId, &s.bootIdV);
-        } else if (a == "--boot-id-bit15") {
-            s.bit15 = true;
-        } else if (a == "--d1386") {
-            bad = num(0xFFFF, &s.d1386, &s.d1386V);
-        } else if (a == "--d1001") {
-            bad = num(0xFFFF, &s.d1001, &s.d1001V);
-        } else if (a == "--d1148") {
-            bad = num(0xFFFF, &s.d1148, &s.d1148V);
-        } else if (a == "--register") {
-            if (!value(&v)) return Usage("--register needs N=V");
-            std::string nv = v;
-            size_t eq = nv.find('=');
-            uint32_t n = 0, val = 0;
-            if (eq == std::string::npos || !Number(nv.substr(0, eq).c_str(), 0xEFFF, &n) ||
-                !Number(nv.substr(eq + 1).c_str(), 0xFFFF, &val))
-                return Usage("--register takes N=V, e.g. 1001=0x40, not '" + nv + "'");
-            s.registers.emplace_back(n, val);
-        } else if (a == "--app-version") {
-            bad = num(0xFF, &s.appVersion, &s.appVersionV);
-        } else if (a == "--boot-version") {
-            bad = num(0xFF, &s.bootVersion, &s.bootVersionV);
-        } else if (a == "--write-protect") {
-            s.writeProtect = true;
-        } else if (a == "--resent-block") {
-            if (!value(&v)) return Usage("--resent-block needs ack or nak");
-            if (std::string(v) != "ack" && std::string(v) != "nak")
-                return Usage("--resent-block takes ack or nak, not '" + std::string(v) + "'");
-            s.nakResent = std::string(v) == "nak";
-        } else if (a == "--no-wakeup-reply") {
-            s.noWakeup = true;
-        } else if (a == "--power-cycle-reply") {
-            s.powerCycleReply = true;
-        } else if (a == "--replug-after") {
-            bad = num(3600000, nullptr, &pty.replugAfterMs);
-        } else if (a == "--linger") {
-            bad = num(3600000, nullptr, &pty.lingerMs);
-        } else if (a == "--serve-forever") {
-            pty.serveForever = true;
-        } else {
-            return Usage("unknown option '" + a + "'");
         }
-        if (bad) return bad;
+        int status = a == "--register" ? TakeRegister(args, o) : TakeNumber(a, args, o);
+        if (status == kNotInTables) status = TakeWord(a, args, o);
+        if (status == kNotInTables) return Usage("unknown option '" + a + "'");
+        if (status != kTaken) return status;
     }
-    if (model.empty()) return Usage("--model is required");
-    if (where.link.empty() == !where.tcp)
+    if (o->model.empty()) return Usage("--model is required");
+    if (o->where.link.empty() == !o->where.tcp)
         return Usage("name one of --link, --tcp and --rfc2217");
+    return kTaken;
+}
 
-    plcsim::Config cfg;
-    std::string error;
-    if (!plcsim::DefaultConfig(model, &cfg, &error)) {
+// The model's configuration with the options' values. False with the reason when the model is
+// unknown.
+bool MakeConfig(const Options& o, plcsim::Config* cfg, std::string* error) {
+    if (!plcsim::DefaultConfig(o.model, cfg, error)) {
         std::string names;
         for (int i = 0; i < PLC_COUNT; ++i) names += std::string(i ? " " : "") + plcList[i];
-        return Usage(error + "; models: " + names);
+        *error += "; models: " + names;
+        return false;
     }
-    if (s.boot) cfg.start = plcsim::StartMode::Boot;
-    if (s.appId) cfg.appId = static_cast<uint16_t>(s.appIdV);
-    if (s.id67) cfg.id67 = static_cast<uint16_t>(s.id67V);
-    if (s.bootId) cfg.bootId = static_cast<uint16_t>(s.bootIdV);
-    if (s.bit15) cfg.bootIdBit15 = true;
-    if (s.d1386) cfg.d1386 = static_cast<uint16_t>(s.d1386V);
-    if (s.d1001) cfg.d1001 = static_cast<uint16_t>(s.d1001V);
-    if (s.d1148) cfg.d1148 = static_cast<uint16_t>(s.d1148V);
-    for (auto& [n, val] : s.registers)
-        cfg.registers[static_cast<uint16_t>(n)] = static_cast<uint16_t>(val);
-    if (s.appVersion) cfg.appVersion = static_cast<uint8_t>(s.appVersionV);
-    if (s.bootVersion) cfg.bootVersion = static_cast<uint8_t>(s.bootVersionV);
-    if (s.latency) cfg.replyLatencyMs = s.latencyV;
-    cfg.writeProtected = s.writeProtect;
-    cfg.ackResentBlock = !s.nakResent;
-    cfg.answerWakeup = !s.noWakeup;
-    cfg.powerCycleReplies = s.powerCycleReply;
-    pty.pace = s.pace;         // the server paces the line both ways, to the microsecond
-    pty.blockingReads = true;  // SIGTERM and SIGINT end its waits
+    auto u16 = [](uint32_t v) { return static_cast<uint16_t>(v); };
+    auto u8 = [](uint32_t v) { return static_cast<uint8_t>(v); };
+    if (o.boot) cfg->start = plcsim::StartMode::Boot;
+    if (o.appId) cfg->appId = u16(*o.appId);
+    if (o.id67) cfg->id67 = u16(*o.id67);
+    if (o.bootId) cfg->bootId = u16(*o.bootId);
+    if (o.bit15) cfg->bootIdBit15 = true;
+    if (o.d1386) cfg->d1386 = u16(*o.d1386);
+    if (o.d1001) cfg->d1001 = u16(*o.d1001);
+    if (o.d1148) cfg->d1148 = u16(*o.d1148);
+    for (auto& [n, val] : o.registers) cfg->registers[u16(n)] = u16(val);
+    if (o.appVersion) cfg->appVersion = u8(*o.appVersion);
+    if (o.bootVersion) cfg->bootVersion = u8(*o.bootVersion);
+    if (o.latency) cfg->replyLatencyMs = *o.latency;
+    cfg->writeProtected = o.writeProtect;
+    cfg->ackResentBlock = !o.nakResent;
+    cfg->answerWakeup = !o.noWakeup;
+    cfg->powerCycleReplies = o.powerCycleReply;
+    return true;
+}
 
-    auto plc = std::make_shared<plcsim::Plc>(cfg);
-    plc->SetSeed(seed);
-    for (const std::string& f : faults)
-        if (!plc->AddFault(f, &error)) return Usage(error);
+// The exchange log, when asked for: every exchange of the PLC and the server's notes. False
+// when the file cannot be written.
+bool OpenLog(const std::string& path, plcsim::Plc& plc, plcsim::PtyOptions* pty, std::FILE** out) {
+    std::FILE* log = std::fopen(path.c_str(), "w");
+    if (log == nullptr) return false;
+    std::setvbuf(log, nullptr, _IOLBF, 0);
+    plc.SetLogSink([log](const plcsim::LogLine& l) {
+        std::fprintf(log, "%s\n", plcsim::FormatLogLine(l).c_str());
+    });
+    pty->note = [log](const std::string& text) {
+        std::fprintf(log, "%10llu ms --- %s\n",
+                     static_cast<unsigned long long>(plcsim::MonotonicNowMs()), text.c_str());
+    };
+    *out = log;
+    return true;
+}
 
-    std::FILE* log = nullptr;
-    if (!logPath.empty()) {
-        log = std::fopen(logPath.c_str(), "w");
-        if (log == nullptr)
-            return Usage("cannot write the log " + logPath + ": " + std::strerror(errno));
-        std::setvbuf(log, nullptr, _IOLBF, 0);
-        plc->SetLogSink([log](const plcsim::LogLine& l) {
-            std::fprintf(log, "%s\n", plcsim::FormatLogLine(l).c_str());
-        });
-        pty.note = [log](const std::string& text) {
-            std::fprintf(log, "%10llu ms --- %s\n",
-                         static_cast<unsigned long long>(plcsim::MonotonicNowMs()), text.c_str());
-        };
-    }
-
+void CatchSignals() {
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+}
 
-    plcsim::ServeEnd end = plcsim::ServeEnd::Stopped;
-    if (!Serve(plc, cfg, pty, where, &end)) {
-        if (log) std::fclose(log);
-        return 1;
-    }
-
-    plcsim::Counters k = plc->GetCounters();
+// After serving: the tally, the flash file, the protocol errors. Returns the exit status.
+int Report(const plcsim::Plc& plc, plcsim::ServeEnd end, const std::string& flashOut) {
+    plcsim::Counters k = plc.GetCounters();
     std::fprintf(stderr, "plcsim: %s; %u pages erased, %u blocks, %u bytes received, %u resends\n",
-                 end == plcsim::ServeEnd::UpdateDone ? "update complete" : "stopped",
-                 k.pagesErased, k.blocksAccepted, plc->ReceivedBytes(), k.resendsSeen);
+                 end == plcsim::ServeEnd::UpdateDone ? "update complete" : "stopped", k.pagesErased,
+                 k.blocksAccepted, plc.ReceivedBytes(), k.resendsSeen);
     int status = 0;
     if (!flashOut.empty()) {
-        std::vector<uint8_t> flash = plc->Received();
+        std::vector<uint8_t> flash = plc.Received();
         std::ofstream out(flashOut, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(flash.data()),
                   static_cast<std::streamsize>(flash.size()));
@@ -356,10 +413,38 @@ int main(int argc, char** argv) {
             status = 1;
         }
     }
-    std::vector<std::string> errors = plc->Errors();
+    std::vector<std::string> errors = plc.Errors();
     for (const std::string& e : errors)
         std::fprintf(stderr, "plcsim: protocol error: %s\n", e.c_str());
     if (!errors.empty()) status = 1;
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (int status = ParseArgs(argc, argv, &o); status != kTaken) return status;
+
+    plcsim::Config cfg;
+    std::string error;
+    if (!MakeConfig(o, &cfg, &error)) return Usage(error);
+    plcsim::PtyOptions pty = o.pty;
+    pty.blockingReads = true;  // SIGTERM and SIGINT end its waits
+
+    auto plc = std::make_shared<plcsim::Plc>(cfg);
+    plc->SetSeed(o.seed);
+    for (const std::string& f : o.faults)
+        if (!plc->AddFault(f, &error)) return Usage(error);
+
+    std::FILE* log = nullptr;
+    if (!o.logPath.empty() && !OpenLog(o.logPath, *plc, &pty, &log))
+        return Usage("cannot write the log " + o.logPath + ": " + std::strerror(errno));
+
+    CatchSignals();
+    plcsim::ServeEnd end = plcsim::ServeEnd::Stopped;
+    int status = 1;
+    if (Serve(plc, cfg, pty, o.where, &end)) status = Report(*plc, end, o.flashOut);
     if (log) std::fclose(log);
     return status;
 }

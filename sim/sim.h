@@ -50,6 +50,8 @@
 
 namespace plcsim {
 
+enum class FrameError : uint8_t;  // sim/ascii.h
+
 // Reply bytes reach the host one by one, each at its time (ms on the transport's clock).
 struct TimedByte {
     uint8_t byte;
@@ -88,7 +90,6 @@ struct Config {
     uint32_t replyLatencyMs = 1;   // time from the end of a request to its first reply byte
     // A request whose bytes stop coming for longer than this is discarded as incomplete.
     uint32_t interByteTimeoutMs = 1000;
-    bool checkUsbLine = false;     // also check the line settings of USB-attached models
 };
 
 // The configuration of a PLC of that catalogue model, every value at its default.
@@ -98,14 +99,12 @@ struct Counters {
     std::array<uint32_t, KIND_COUNT> requests{};  // requests seen, per Kind
     uint32_t pagesErased = 0;      // "ERASE" requests that erased a page
     uint32_t blocksAccepted = 0;   // blocks programmed by the current or last transfer
-    uint32_t blocksProgrammed = 0; // blocks programmed in all transfers
     uint32_t resendsSeen = 0;      // blocks that came with the number of the block before
     uint32_t naksSent = 0;         // NAK replies of any kind
     uint32_t noksSent = 0;
     uint32_t repliesDropped = 0;   // replies lost by a fault
     uint32_t restartsToBoot = 0;   // times the PLC entered its bootloader
     uint32_t updatesCompleted = 0; // transfers closed by an acknowledged EOT
-    uint32_t writesRefused = 0;    // host writes not taken (link gone)
     uint32_t opens = 0, closes = 0;
     uint32_t Seen(Kind k) const { return requests[static_cast<size_t>(k)]; }
 };
@@ -184,11 +183,19 @@ private:
 
     bool NextUnit(Unit* u);
     void Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<TimedByte>* out);
+    Kind Classify(const Unit& u, std::vector<uint8_t>* frame, FrameError* ferr) const;
+    void SendReply(const Reply& r, const ReplyPlan& plan, uint64_t now, const HostLine& line,
+                   LogLine* log, std::vector<TimedByte>* out);
     Reply Process(const Unit& u, Kind kind, const std::vector<uint8_t>& frame,
                   const ReplyPlan& plan, const HostLine& line);
     Reply ProcessApp(Kind kind, const std::vector<uint8_t>& frame, const ReplyPlan& plan);
     Reply ProcessBoot(const Unit& u, Kind kind, const std::vector<uint8_t>& frame,
                       const ReplyPlan& plan);
+    void AppReply(Kind kind, const std::vector<uint8_t>& frame, uint8_t group, Reply* r);
+    std::string ConfirmEnter();
+    Reply BootFrameReply(Kind kind, const std::vector<uint8_t>& frame, const ReplyPlan& plan);
+    uint8_t ErasePage(std::string* note);
+    void StartTransfer();
     Reply ProcessBlock(const Unit& u, const ReplyPlan& plan);
     void CheckLine(const HostLine& line, Kind kind);
     void Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& line,

@@ -108,6 +108,90 @@ void StopWithError(const BurnRun* run, const char* text) {
     ShowError(run, text);
 }
 
+namespace {
+
+// False (the run ended) when the image is outside the selected model's size limits.
+bool CheckImageSize(BurnRun* run, uint32_t idx) {
+    const SizeClass& sizeClass = SizeClassFor(idx);
+    run->maxSize = MaxImageBytes(idx);
+    const uint32_t length = fileLength;
+    if (!run->checkOnly && length > run->maxSize) {
+        EndBeforeLink(run, sizeClass.tooLarge);
+        return false;
+    }
+    if (!run->checkOnly && length < MinImageBytes(idx)) {
+        EndBeforeLink(run, sizeClass.tooSmall);
+        return false;
+    }
+    return true;
+}
+
+// The link: the PLC's USB device or the listed COM port (or the front end's path). False (the
+// run ended) when it does not open.
+bool OpenRunLink(BurnRun* run, uint32_t idx) {
+    const bool usbAttached = ModelIn(idx, USB_ATTACHED_MODELS);
+    char portName[PORT_NAME_BYTES];
+    GetSelectedComPort(portName);
+    hSerial = usbAttached ? OpenUsbLink(run) : OpenComLink(run, portName);
+    if (hSerial != INVALID_HANDLE_VALUE) return true;
+    const char* linkName = usbAttached ? "USB" : portName;
+    if (!run->linkOverride.empty()) linkName = run->linkOverride.c_str();
+    std::string tempStr = LinkOpenFailureMessage(linkName);
+    EndBeforeLink(run, tempStr.c_str());
+    return false;
+}
+
+// The QM3 id check of the first pass. False (the failure shown) when the PLC is of another type.
+bool CheckQm3Id(BurnRun* run) {
+    if (run->checked_PLCID_0x67 != 0) return true;
+    // Only the QM3 row: QM3-PACKAGE and TR3-AIO share its id but are never asked.
+    if (selectedPLCIdx == ROW_QM3) {
+        run->PLCID_0x67 = read_0x67_PLCID();
+        run->PLCID_0x67_ERROR = (run->PLCID_0x67 != 0 && run->PLCID_0x67 != 0x0020) ? 1 : 0;
+        if (run->PLCID_0x67_ERROR == 1) {
+            StopWithError(run, MSG_PLC_TYPE_WRONG);
+            return false;
+        }
+    }
+    run->checked_PLCID_0x67 = 1;
+    return true;
+}
+
+// The probe loop: passes follow one another while the application-mode stage has sent the
+// PLC into its bootloader and found it again.
+void ProbeLoop(BurnRun* run) {
+    run->checked_PLCID_0x67 = 0;
+    for (;;) {
+        run->isError = 1;
+        run->QM2_TR2_QM2C_ERROR = 0;
+        run->WJB_QM2_ERROR = 0;
+        run->DK2_ERROR = 0;
+        run->NV_ERROR = 0;
+        run->HB_ERROR = 0;
+
+        DummyComm(hSerial);
+        if (!CheckQm3Id(run)) break;
+
+        run->status = ConfirmComm(hSerial);
+        plcReport.probeResult = run->status;
+        if (run->status == ENQ && run->appModePasses == MAX_APP_MODE_PASSES) {
+            StopWithError(run, MSG_NO_BOOTLOADER);
+        } else if (run->status == ENQ) {
+            ++run->appModePasses;
+            AppModeStage(run);
+        } else if (run->status == ACK) {
+            BootModeStage(run);
+            break;
+        } else {
+            StopWithError(run, ProbeFailureMessage(run->status));
+        }
+
+        if (run->isError != 0) break;
+    }
+}
+
+}  // namespace
+
 void StartBurn(void* pParam) {
     BurnRun run{};
     run.param = *static_cast<const ParamStruct*>(pParam);
@@ -125,75 +209,8 @@ void StartBurn(void* pParam) {
         EndBeforeLink(&run, MSG_IMAGE_MISSING);
         return;
     }
-
-    // Size check.
     const uint32_t idx = selectedPLCIdx;
-    const SizeClass& sizeClass = SizeClassFor(idx);
-    run.maxSize = MaxImageBytes(idx);
-    const uint32_t length = fileLength;
-    if (!run.checkOnly && length > run.maxSize) {
-        EndBeforeLink(&run, sizeClass.tooLarge);
-        return;
-    }
-    if (!run.checkOnly && length < MinImageBytes(idx)) {
-        EndBeforeLink(&run, sizeClass.tooSmall);
-        return;
-    }
-
-    // The link: the PLC's USB device or the listed COM port (or the front end's path).
-    const bool usbAttached = ModelIn(idx, USB_ATTACHED_MODELS);
-    char portName[PORT_NAME_BYTES];
-    GetSelectedComPort(portName);
-    hSerial = usbAttached ? OpenUsbLink(&run) : OpenComLink(&run, portName);
-    if (hSerial == INVALID_HANDLE_VALUE) {
-        const char* linkName = usbAttached ? "USB" : portName;
-        if (!run.linkOverride.empty()) linkName = run.linkOverride.c_str();
-        std::string tempStr = LinkOpenFailureMessage(linkName);
-        EndBeforeLink(&run, tempStr.c_str());
-        return;
-    }
-
-    // The probe loop: passes follow one another while the application-mode stage has sent the
-    // PLC into its bootloader and found it again.
-    run.checked_PLCID_0x67 = 0;
-    for (;;) {
-        run.isError = 1;
-        run.QM2_TR2_QM2C_ERROR = 0;
-        run.WJB_QM2_ERROR = 0;
-        run.DK2_ERROR = 0;
-        run.NV_ERROR = 0;
-        run.HB_ERROR = 0;
-
-        DummyComm(hSerial);
-
-        if (run.checked_PLCID_0x67 == 0) {
-            // Only the QM3 row: QM3-PACKAGE and TR3-AIO share its id but are never asked.
-            if (selectedPLCIdx == ROW_QM3) {
-                run.PLCID_0x67 = read_0x67_PLCID();
-                run.PLCID_0x67_ERROR = (run.PLCID_0x67 != 0 && run.PLCID_0x67 != 0x0020) ? 1 : 0;
-                if (run.PLCID_0x67_ERROR == 1) {
-                    StopWithError(&run, MSG_PLC_TYPE_WRONG);
-                    break;
-                }
-            }
-            run.checked_PLCID_0x67 = 1;
-        }
-
-        run.status = ConfirmComm(hSerial);
-        plcReport.probeResult = run.status;
-        if (run.status == ENQ && run.appModePasses == MAX_APP_MODE_PASSES) {
-            StopWithError(&run, MSG_NO_BOOTLOADER);
-        } else if (run.status == ENQ) {
-            ++run.appModePasses;
-            AppModeStage(&run);
-        } else if (run.status == ACK) {
-            BootModeStage(&run);
-            break;
-        } else {
-            StopWithError(&run, ProbeFailureMessage(run.status));
-        }
-
-        if (run.isError != 0) break;
-    }
+    if (!CheckImageSize(&run, idx) || !OpenRunLink(&run, idx)) return;
+    ProbeLoop(&run);
     EndRun(&run);
 }

@@ -35,6 +35,7 @@ fail() {
 
 wine_env_cleanup() {
   local p
+  if declare -F plcsim_stop_all >/dev/null; then plcsim_stop_all; fi
   for p in "${wine_env_pids[@]}"; do kill "$p" 2>/dev/null || true; done
   # The prefix is ours alone: its wineserver and every program it still runs end with it.
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then timeout 20 wineserver -k 2>/dev/null || true; fi

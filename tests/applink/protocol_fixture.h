@@ -92,16 +92,9 @@ class ProtocolTest : public EngineTest {
     uint64_t lastEventMs = 0;
 };
 
-// The 19-character reply to the id read (function 0x67): the id in decoded bytes 3 and 4.
-inline std::string IdReply(uint16_t id, int lrcDelta = 0) {
-    return AsciiFrame({0x00, 0x67, 0x04, static_cast<uint8_t>(id >> 8),
-                       static_cast<uint8_t>(id & 0xFF), 0x00, 0x00},
-                      lrcDelta);
-}
-
 // The identity reply: ACK and the reported id in decoded bytes 5 and 6.
 inline std::string IdentityReply(uint16_t id, bool lowerCase = false) {
-    return Reply19(ACK, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id & 0xFF), 0,
+    return Reply19(ACK, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id & 0xFF),
                    lowerCase);
 }
 

@@ -53,7 +53,7 @@ const IdentityCase kIdentityCases[] = {
     {"OwnIdAfterFailedWrite", "RP200",          {{IdentityReply(0x3010)}, {{0, 4}}},        OK,                         0, 1, 2},
     {"RightIdWithoutAck",     "RP200",          {Repeat(6, Reply19(ENQ, 0x30, 0x10))},      ERR | NORESPONSE,           6, 6, 6},
     {"LowerCaseOwnId",        "RP200-Z",        {Repeat(6, IdentityReply(0xA010, true))},   ERR | NORESPONSE,           6, 6, 6},
-    {"OwnIdBadLrc",           "RP200",          {Repeat(6, Reply19(ACK, 0x30, 0x10, 0xFF))}, ERR | NORESPONSE,         6, 6, 6},
+    {"OwnIdBadLrc",           "RP200",          {Repeat(6, Reply19(ACK, 0x30, 0x10, false, 0xFF))}, ERR | NORESPONSE,         6, 6, 6},
     {"Silent",                "RP200",          {},                                         ERR | NORESPONSE,           6, 6, 6},
     {"FlowState2",            "RP200",          {Repeat(6, Reply19(NAK, 2, 2))},            ERR | FLOWERROR_STATE2,     6, 6, 6},
     {"FlowState3",            "RP200",          {Repeat(6, Reply19(NAK, 2, 3))},            ERR | FLOWERROR_STATE3,     6, 6, 6},

@@ -48,8 +48,8 @@ const ProbeCase kProbeCases[] = {
     {"FlowState7",              {Repeat(6, Reply19(NAK, 2, 7))},            ERR | FLOWERROR_STATE_UNKNOWN, 6, 6,  6,  6,     0},
     {"ErrorClass3",             {Repeat(6, Reply19(NAK, 3))},               ERR | UNKNOWN_ERROR_CODE,     6,  6,  6,  6,     0},
     {"ErrorClass0",             {Repeat(6, Reply19(NAK, 0))},               ERR | UNKNOWN_ERROR_CODE,     6,  6,  6,  6,     0},
-    {"LowerCaseEnq",            {Repeat(6, Reply19(ENQ, 0, 0, 0, true))},   ERR | NORESPONSE,             6,  6,  6,  6,     0},
-    {"EnqWithBadLrc",           {Repeat(6, Reply19(ENQ, 0, 0, 1))},         ERR | NORESPONSE,             6,  6,  6,  6,     0},
+    {"LowerCaseEnq",            {Repeat(6, Reply19(ENQ, 0, 0, true))},   ERR | NORESPONSE,             6,  6,  6,  6,     0},
+    {"EnqWithBadLrc",           {Repeat(6, Reply19(ENQ, 0, 0, false, 1))},         ERR | NORESPONSE,             6,  6,  6,  6,     0},
     {"OtherStatus",             {Repeat(6, Reply19(0x07))},                 ERR | NORESPONSE,             6,  6,  6,  6,     0},
     // A cut reply waits out the time-out each time.
     {"ShortReplies",            {Repeat(6, Cut(kEnq, 18))},                 ERR | NORESPONSE,             6,  6,  6,  6, 18000},
@@ -57,7 +57,7 @@ const ProbeCase kProbeCases[] = {
     {"RefusalsThenSilence",     {Repeat(5, Reply19(NAK, 1))},               ERR | NORESPONSE,             6,  6,  6,  6,  3000},
     {"SilenceThenRefusal",      {Concat({Repeat(5, ""), {Reply19(NAK, 2, 2)}})}, ERR | FLOWERROR_STATE2,  6,  6,  6,  6, 15000},
     // A refusal with a bad LRC is a failed read, but its decoded bytes still classify.
-    {"RunModeWithBadLrc",       {Repeat(6, Reply19(NAK, 1, 0, 1))},         ERR | RUNMODE,                6,  6,  6,  6,     0},
+    {"RunModeWithBadLrc",       {Repeat(6, Reply19(NAK, 1, 0, false, 1))},         ERR | RUNMODE,                6,  6,  6,  6,     0},
     {"SixFailedWrites",         {{}, {}, true},                             ERR | NORESPONSE,             6,  6,  6,  0, 18000},
     {"FiveFailedWritesThenEnq", {{kEnq}, {{0, 3}, {1, 0}, {2, 14}, {3, 1}, {4, 0}}}, ENQ,                 0,  5,  6,  1, 15000},
     // The longest call: five failed writes and six failed reads.

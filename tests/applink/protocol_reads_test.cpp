@@ -34,10 +34,10 @@ const RegisterCase kRegisterCases[] = {
     // A register that holds 0 is told from exhausted retries only by the counters.
     {"ZeroValue",        {{RegisterReply(0)}},                         0,      0, 0, 1,     0},
     {"AfterTwoTimeouts", {{"", "", RegisterReply(1234)}},              1234,   2, 2, 3,  6000},
-    {"AfterBadLrc",      {{RegisterReply(7, 1), RegisterReply(7)}},    7,      1, 1, 2,     0},
+    {"AfterBadLrc",      {{RegisterReply(7, false, 1), RegisterReply(7)}},    7,      1, 1, 2,     0},
     {"Silent",           {},                                           0,      6, 6, 6, 18000},
-    {"LowerCase",        {Repeat(6, RegisterReply(0xABCD, 0, true))},  0,      6, 6, 6,     0},
-    {"BadLrc",           {Repeat(6, RegisterReply(0x1111, 2))},        0,      6, 6, 6,     0},
+    {"LowerCase",        {Repeat(6, RegisterReply(0xABCD, true))},  0,      6, 6, 6,     0},
+    {"BadLrc",           {Repeat(6, RegisterReply(0x1111, false, 2))},        0,      6, 6, 6,     0},
     {"CutReply",         {Repeat(6, Cut(RegisterReply(0x2222), 14))},  0,      6, 6, 6, 18000},
     {"SixFailedWrites",  {{}, {}, true},                               0,      6, 6, 0, 18000},
 };
@@ -124,9 +124,9 @@ TEST_P(VersionRead, RetriesAndCounts) {
 const VersionCase kVersionCases[] = {
     // name                     script                                               value err total ms
     {"AfterTimeoutAndCutReply", {{"", Cut(kVersion, 10), kVersion}},                 0x0E, 2, 2,  6000},
-    {"AfterLowerCaseReply",     {{Reply19(0xAB, 0, 0, 0, true), Reply19(0xAB)}},     0xAB, 1, 1,     0},
+    {"AfterLowerCaseReply",     {{Reply19(0xAB, 0, 0, true), Reply19(0xAB)}},     0xAB, 1, 1,     0},
     {"Silent",                  {},                                                  0,    6, 6, 18000},
-    {"BadLrcThroughout",        {Repeat(6, Reply19(0x0E, 0, 0, 5))},                 0,    6, 6,     0},
+    {"BadLrcThroughout",        {Repeat(6, Reply19(0x0E, 0, 0, false, 5))},                 0,    6, 6,     0},
     {"SixFailedWrites",         {{}, {}, true},                                      0,    6, 6, 18000},
 };
 // clang-format on
@@ -164,14 +164,14 @@ TEST_P(IdRead, SmallerLoopLeavesCountersAlone) {
 // clang-format off
 const IdReadCase kIdReadCases[] = {
     // name                 script                                                    value  writes reads ms
-    {"AtOnce",              {{IdReply(0x0020)}},                                      0x0020, 1, 1,    0},
-    {"HighByteFirst",       {{IdReply(0xA00B)}},                                      0xA00B, 1, 1,    0},
-    {"AfterOneTimeout",     {{"", IdReply(0x0020)}},                                  0x0020, 2, 2, 3000},
-    {"AfterBadLrc",         {{IdReply(0x0020, 1), IdReply(0x0020)}},                  0x0020, 2, 2,    0},
+    {"AtOnce",              {{PlcIdReply(0x0020)}},                                      0x0020, 1, 1,    0},
+    {"HighByteFirst",       {{PlcIdReply(0xA00B)}},                                      0xA00B, 1, 1,    0},
+    {"AfterOneTimeout",     {{"", PlcIdReply(0x0020)}},                                  0x0020, 2, 2, 3000},
+    {"AfterBadLrc",         {{PlcIdReply(0x0020, false, 1), PlcIdReply(0x0020)}},                  0x0020, 2, 2,    0},
     // Third attempt: one failed write and one failed read before it.
-    {"ThirdAttempt",        {{"", IdReply(0x0020)}, {{0, 2}}},                        0x0020, 3, 2, 6000},
+    {"ThirdAttempt",        {{"", PlcIdReply(0x0020)}, {{0, 2}}},                        0x0020, 3, 2, 6000},
     {"Silent",              {},                                                       0,      2, 2, 6000},
-    {"TwoBadReplies",       {{IdReply(0x0020, 3), Cut(IdReply(0x0020), 18), IdReply(0x0020)}}, 0, 2, 2, 3000},
+    {"TwoBadReplies",       {{PlcIdReply(0x0020, false, 3), Cut(PlcIdReply(0x0020), 18), PlcIdReply(0x0020)}}, 0, 2, 2, 3000},
     {"TwoFailedWrites",     {{}, {}, true},                                           0,      2, 0, 6000},
     {"WriteReadWriteFail",  {{""}, {{0, 0}, {2, 0}}},                                 0,      3, 1, 9000},
 };

@@ -16,19 +16,6 @@ inline const std::string kAck = plctest::Bytes({ACK});
 inline const std::string kNak = plctest::Bytes({NAK});
 inline const std::string kNok = plctest::Bytes({NOK});
 
-// A scripted PLC that also records what the panel would paint when each write arrives.
-class ProbedPeer : public plctest::ScriptedPeer {
-  public:
-    std::vector<int32_t> progressAtWrite;
-    std::vector<int32_t> statusAtWrite;
-    size_t OnWrite(platform::VirtualLink& link, const uint8_t* data, size_t len,
-                   uint64_t nowMs) override {
-        progressAtWrite.push_back(progress);
-        statusAtWrite.push_back(flashStatus);
-        return ScriptedPeer::OnWrite(link, data, len, nowMs);
-    }
-};
-
 // Bit by bit, independent of the table the engine uses.
 inline uint16_t ReferenceCrc(const uint8_t* data, size_t len) {
     uint16_t crc = 0;
@@ -56,9 +43,16 @@ class BootTest : public plctest::EngineTest {
         Select(model);
     }
 
-    // Opens the link to a fresh scripted PLC as hSerial; the script is filled afterwards.
-    ProbedPeer& Open() {
-        peer = std::make_shared<ProbedPeer>();
+    // Opens the link to a fresh scripted PLC as hSerial; the script is filled afterwards. The
+    // panel's view is recorded at every write.
+    plctest::ScriptedPeer& Open() {
+        peer = std::make_shared<plctest::ScriptedPeer>();
+        progressAtWrite.clear();
+        statusAtWrite.clear();
+        peer->onWrite = [this] {
+            progressAtWrite.push_back(progress);
+            statusAtWrite.push_back(flashStatus);
+        };
         link = &platform::RegisterVirtualLink("boot", peer);
         hSerial = CreateFileA("boot", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
@@ -89,7 +83,9 @@ class BootTest : public plctest::EngineTest {
         return n;
     }
 
-    std::shared_ptr<ProbedPeer> peer;
+    std::shared_ptr<plctest::ScriptedPeer> peer;
+    std::vector<int32_t> progressAtWrite;
+    std::vector<int32_t> statusAtWrite;
     platform::VirtualLink* link = nullptr;
     std::vector<uint8_t> image;
 };

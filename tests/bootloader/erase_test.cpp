@@ -54,11 +54,11 @@ TEST_F(EraseTest, ProgressOverTheEmbeddedSizeImage) {
     plc.Otherwise(kAck);
     ASSERT_EQ(SendErase_B(hSerial), OK);
     // The write after a page's ACK shows the progress of that page.
-    ASSERT_EQ(plc.progressAtWrite.size(), 507u);
-    EXPECT_EQ(plc.progressAtWrite[1], 0);     // after page 0
-    EXPECT_EQ(plc.progressAtWrite[253], 49);  // after page 252
-    EXPECT_EQ(plc.progressAtWrite[506], 99);  // after page 505, as the EOT goes out
-    EXPECT_EQ(plc.statusAtWrite[0], ERASE);
+    ASSERT_EQ(progressAtWrite.size(), 507u);
+    EXPECT_EQ(progressAtWrite[1], 0);     // after page 0
+    EXPECT_EQ(progressAtWrite[253], 49);  // after page 252
+    EXPECT_EQ(progressAtWrite[506], 99);  // after page 505, as the EOT goes out
+    EXPECT_EQ(statusAtWrite[0], ERASE);
     EXPECT_EQ(progress, 100);
 }
 

@@ -88,10 +88,10 @@ TEST_F(TransferTest, EmbeddedSizeImageOnRp200) {
     EXPECT_EQ(carried.size(), size - 4096);
     EXPECT_EQ(Consumed(), size - 4096u);
     // The write after a block's ACK shows the progress of that block.
-    EXPECT_EQ(plc.progressAtWrite[1], 0);
-    EXPECT_EQ(plc.progressAtWrite[4000], 49);
-    EXPECT_EQ(plc.progressAtWrite[8096], 99);
-    EXPECT_EQ(plc.statusAtWrite[0], PROGRAM);
+    EXPECT_EQ(progressAtWrite[1], 0);
+    EXPECT_EQ(progressAtWrite[4000], 49);
+    EXPECT_EQ(progressAtWrite[8096], 99);
+    EXPECT_EQ(statusAtWrite[0], PROGRAM);
     EXPECT_EQ(progress, 100);
 }
 

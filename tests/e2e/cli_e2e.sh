@@ -9,13 +9,11 @@
 # in its bootloader).
 set -uo pipefail
 bindir=$1 embedded=$2 case=$3
+# shellcheck source=scripts/lib/plcsim.sh
+. "$(dirname "$0")/../../scripts/lib/plcsim.sh"
 tmp=$(mktemp -d)
-simpid=""
 cleanup() {
-  if [ -n "$simpid" ] && kill -0 "$simpid" 2>/dev/null; then
-    kill -TERM "$simpid" 2>/dev/null
-    wait "$simpid" 2>/dev/null
-  fi
+  plcsim_stop_all
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -113,20 +111,10 @@ if [ -n "$net" ]; then
 else
   where=(--link "$tmp/plc")
 fi
-"$bindir/plcsim" --model "$model" "${where[@]}" --flash-out "$tmp/flash.bin" \
-  "${simargs[@]}" 2>"$tmp/sim.err" &
-simpid=$!
-port=$tmp/plc
-for _ in $(seq 100); do
-  if [ -n "$net" ]; then
-    port=$(grep -o "$net://127.0.0.1:[0-9]*" "$tmp/sim.err") && break
-  else
-    [ -e "$tmp/plc" ] && break
-  fi
-  sleep 0.05
-done
-[ -n "$net" ] || [ -e "$tmp/plc" ] || fail "plcsim made no link"
-[ -z "$net" ] || [ -n "$port" ] || fail "plcsim named no port"
+plcsim_start "$bindir/plcsim" "$tmp/sim.err" --model "$model" "${where[@]}" \
+  --flash-out "$tmp/flash.bin" "${simargs[@]}" ||
+  fail "plcsim made no $([ -n "$net" ] && echo port || echo link)"
+simpid=$PLCSIM_PID port=$PLCSIM_PORT
 [ "$case" = sigint ] || [ "$case" = sigterm ] && interrupted_run
 
 start=$(date +%s%N)
@@ -136,9 +124,7 @@ if [ "$drop" -eq 1 ]; then
   # The connection drops once blocks flow: the server is killed outright.
   for _ in $(seq 600); do grep -q ' block ' "$tmp/sim.log" 2>/dev/null && break; sleep 0.05; done
   grep -q ' block ' "$tmp/sim.log" || fail "no block reached plcsim"
-  kill -KILL "$simpid"
-  wait "$simpid" 2>/dev/null
-  simpid=""
+  plcsim_kill "$simpid" KILL
 fi
 wait "$clipid"
 status=$?
@@ -149,9 +135,8 @@ grep -qxF "$expect_msg" "$tmp/out" || fail "no line '$expect_msg'"
 
 if [ -n "$sent" ]; then
   # The simulator ends by itself once the update is done and the port closed.
-  for _ in $(seq 200); do kill -0 "$simpid" 2>/dev/null || break; sleep 0.05; done
-  kill -0 "$simpid" 2>/dev/null && fail "plcsim did not end after the update"
-  wait "$simpid"; simstatus=$?; simpid=""
+  plcsim_ended "$simpid" || fail "plcsim did not end after the update"
+  plcsim_end "$simpid"; simstatus=$?
   [ "$simstatus" -eq 0 ] || fail "plcsim saw protocol errors (exit $simstatus)"
   cmp -n "$sent" "$image" "$tmp/flash.bin" || fail "the flash differs from the image"
   [ "$(stat -c %s "$tmp/flash.bin")" -ge "$sent" ] || fail "the flash is short"

@@ -5,16 +5,17 @@
 #   deb_e2e.sh PACKAGE.deb EMBEDDED_IMAGE
 set -uo pipefail
 deb=$1 image=$2
+# shellcheck source=scripts/lib/plcsim.sh
+. "$(dirname "$0")/../../scripts/lib/plcsim.sh"
 root=$(mktemp -d)
-simpid=""
 cleanup() {
-  [ -n "$simpid" ] && kill "$simpid" 2>/dev/null
+  plcsim_stop_all
   rm -rf "$root"
 }
 trap cleanup EXIT
 fail() { echo "FAIL (deb): $*" >&2; exit 1; }
 
-# One field, read whole: a grep -q that stops reading early breaks the pipe under pipefail.
+# No "| grep -q" under pipefail: grep's early exit would fail the writer with SIGPIPE.
 [ "$(dpkg-deb --field "$deb" Package)" = plcfwupdate ] || fail "not the plcfwupdate package"
 dpkg -x "$deb" "$root" || fail "cannot unpack $deb"
 bin=$root/usr/bin
@@ -24,7 +25,7 @@ for f in usr/bin/plcfwupdate usr/bin/plcsim usr/share/man/man1/plcfwupdate.1.gz 
   [ -e "$root/$f" ] || fail "no $f in the package"
 done
 for page in plcfwupdate plcsim; do
-  zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1" || fail "$page.1 is no manual page"
+  grep -q "^\.TH ${page^^} 1" <(zcat "$root/usr/share/man/man1/$page.1.gz") || fail "$page.1 is no manual page"
 done
 
 # Completion: options from --help, models from plcsim --list-models.
@@ -36,16 +37,12 @@ models=$(PATH=$bin:$PATH bash -c '
 echo "$models" | head -n 1 | grep -qw RP200 || fail "--model completes to '$(echo "$models" | head -n 1)'"
 echo "$models" | tail -n 1 | grep -qx -- --rfc2217 || fail "plcsim --rf completes to '$(echo "$models" | tail -n 1)'"
 
-"$bin/plcsim" --model RP200 --link "$root/plc" --flash-out "$root/flash.bin" 2>"$root/sim.err" &
-simpid=$!
-for _ in $(seq 100); do [ -e "$root/plc" ] && break; sleep 0.05; done
-[ -e "$root/plc" ] || fail "plcsim made no link: $(cat "$root/sim.err")"
+plcsim_start "$bin/plcsim" "$root/sim.err" --model RP200 --link "$root/plc" \
+  --flash-out "$root/flash.bin" || fail "plcsim made no link: $(cat "$root/sim.err")"
 timeout 120 "$bin/plcfwupdate" --port "$root/plc" --yes >"$root/out" 2>&1 </dev/null
 status=$?
 [ "$status" -eq 0 ] || fail "plcfwupdate exited $status: $(tail -n 2 "$root/out")"
-for _ in $(seq 200); do kill -0 "$simpid" 2>/dev/null || break; sleep 0.05; done
-wait "$simpid" || fail "plcsim ended with an error: $(cat "$root/sim.err")"
-simpid=""
+plcsim_end "$PLCSIM_PID" || fail "plcsim ended with an error: $(cat "$root/sim.err")"
 sent=$(( $(stat -c %s "$image") - 4096 ))  # RP200 keeps its last 4 KiB page
 cmp -s -n "$sent" "$image" "$root/flash.bin" || fail "the flash differs from the image"
 echo "ok (deb): $(basename "$deb"): $(tail -n 1 "$root/out")"

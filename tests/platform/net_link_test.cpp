@@ -114,14 +114,17 @@ TEST(NetNames, HostAndPortSplit) {
 TEST_F(NetLink, BadOrAbsentPortsDoNotOpen) {
     const char* names[] = {"tcp://127.0.0.1", "tcp://127.0.0.1:0", "rfc2217://:23",
                            "tcp://[::1:23"};
-    for (const char* name : names)
+    for (const char* name : names) {
         EXPECT_EQ(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr),
                   INVALID_HANDLE_VALUE)
             << name;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME) << name;
+    }
     close(listener);  // nobody listens there now: refused
     listener = socket(AF_INET, SOCK_STREAM, 0);
     EXPECT_EQ(Open("tcp"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(NetLink, TcpCarriesBytesAsTheyAreBothWays) {
@@ -177,6 +180,9 @@ TEST_F(NetLink, Rfc2217OpenNeedsTheServersConsent) {
     for (const Case& c : cases) {
         OpenRfc2217(c.answer);
         EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens);
+        if (!c.opens) {
+            EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+        }
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         h = INVALID_HANDLE_VALUE;
         close(peer);

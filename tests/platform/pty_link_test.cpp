@@ -122,6 +122,7 @@ TEST_F(PtyLink, SecondOpenOfALinkInUseFails) {
     HANDLE again = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_EQ(again, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     CloseHandle(h);
     h = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -130,12 +131,15 @@ TEST_F(PtyLink, SecondOpenOfALinkInUseFails) {
 
 TEST(BadHandles, NeverCrashAndReportNoBytes) {
     const char* names[] = {"", "/nonexistent/dir/tty", "ttyNOSUCH99", "\\\\.\\COM99"};
-    for (const char* name : names)
+    for (const char* name : names) {
         EXPECT_EQ(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr),
                   INVALID_HANDLE_VALUE)
             << name;
+        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << name;
+    }
     EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 
     int fd = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
@@ -153,6 +157,7 @@ TEST(BadHandles, NeverCrashAndReportNoBytes) {
         DWORD n = 77;
         EXPECT_FALSE(ReadFile(b, buf, 4, &n, nullptr));
         EXPECT_EQ(n, 0u);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
         n = 77;
         EXPECT_FALSE(WriteFile(b, buf, 4, &n, nullptr));
         EXPECT_EQ(n, 0u);

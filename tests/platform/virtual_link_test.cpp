@@ -132,8 +132,27 @@ TEST_F(VirtualLinkTest, OpenCloseAndAbsentDevice) {
     peer->RefuseOpen();
     EXPECT_EQ(CreateFileA("plc", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(peer->opens, 1);
     EXPECT_EQ(peer->closes, 1);
+}
+
+// A test that drops or replaces a link while the engine still holds its handle: the handle
+// keeps working on the old link until it is closed.
+TEST_F(VirtualLinkTest, HandleOutlivesItsRegistration) {
+    Open();
+    peer->Then("ACK");
+    auto replacement = std::make_shared<ScriptedPeer>();
+    platform::RegisterVirtualLink("plc", replacement);
+    ASSERT_EQ(Write("?"), 1u);
+    EXPECT_EQ(Read(3), "ACK");
+    platform::UnregisterAllVirtualLinks();
+    ASSERT_EQ(Write("?"), 1u);
+    EXPECT_TRUE(CloseHandle(h));
+    h = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(peer->writes.size(), 2u);
+    EXPECT_EQ(peer->closes, 1);
+    EXPECT_TRUE(replacement->writes.empty());
 }
 
 TEST_F(VirtualLinkTest, SleepAdvancesTheVirtualClock) {

@@ -6,6 +6,7 @@
 #include "sim/ascii.h"
 #include "tests/sim/core_harness.h"
 #include "tests/sim/hand_host.h"
+#include "tests/support/scripted_peer.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ Config BootConfig(const char* model) {
     return c;
 }
 
-std::string Bytes(std::initializer_list<uint8_t> b) { return std::string(b.begin(), b.end()); }
+using plctest::Bytes;
 
 struct CommandCase {
     const char* what;

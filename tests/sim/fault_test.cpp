@@ -7,6 +7,7 @@
 #include "tests/sim/core_harness.h"
 #include "tests/sim/hand_host.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/scripted_peer.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ using plcsim::Kind;
 using simtest::HandHost;
 using simtest::Harness;
 
-std::string Bytes(std::initializer_list<uint8_t> b) { return std::string(b.begin(), b.end()); }
+using plctest::Bytes;
+using plctest::Reply19;
 
 struct ParseCase {
     const char* faultText;
@@ -96,11 +98,6 @@ struct BehaviourCase {
     bool boot;      // starts in its bootloader (and in the transfer when blocks are sent)
     std::vector<Step> steps;
 };
-
-std::string Reply19(uint8_t status, uint8_t b5 = 0, uint8_t b6 = 0, bool lower = false,
-                    int lrcDelta = 0) {
-    return plcsim::EncodeFrame({0x00, 0x64, 0x01, 0x59, status, b5, b6}, lower, lrcDelta);
-}
 
 const std::vector<uint8_t> kImg = simtest::TestImage(8192);
 std::string Blk(uint8_t num) {

@@ -14,7 +14,7 @@ namespace {
 class AppStage : public UpdateRun {
   protected:
     // A PLC in application mode that, once sent into its bootloader, takes the whole image.
-    std::shared_ptr<ReplyBook> Start(const char* model, uint16_t plcId, int d1386 = 0,
+    std::shared_ptr<ScriptedPeer> Start(const char* model, uint16_t plcId, int d1386 = 0,
                                      int d1001 = 0, int d1148 = 0, int version = 0x14) {
         events.clear();
         states.clear();
@@ -34,7 +34,7 @@ class AppStage : public UpdateRun {
                             : static_cast<uint16_t>(selectedPLCID & 0x7FFF));
         return plc;
     }
-    static void Register(ReplyBook& plc, const char* frame, int value) {
+    static void Register(ScriptedPeer& plc, const char* frame, int value) {
         plc.On(frame, value == SILENT ? "" : RegisterReply(static_cast<uint16_t>(value)));
     }
     void ExpectSuccess() {
@@ -44,7 +44,7 @@ class AppStage : public UpdateRun {
             ExpectInformation(LastMessage(), SUCCESS_COM, "INFORMATION");
         ExpectFullRunEnd();
     }
-    void ExpectRuleStop(const ReplyBook& plc, const char* message) {
+    void ExpectRuleStop(const ScriptedPeer& plc, const char* message) {
         ExpectStoppedWith(message);
         EXPECT_EQ(plc.Count(FRAME_ENTER_BOOT) + plc.Count(FRAME_ENTER_BOOT_AIO), 0);
         EXPECT_EQ(plc.Count("ERASE"), 0);
@@ -338,8 +338,8 @@ TEST_F(AppStage, ReconnectFollowsTheModel) {
         bool aio = SelectedPLCIn(AIO_MODELS);
         if (c.kind == PAUSE_KIND) {
             ASSERT_EQ(messages.size(), 1u) << "no prompt";
-            EXPECT_EQ(plc->Opens(), 1);
-            EXPECT_EQ(plc->Closes(), 1);
+            EXPECT_EQ(plc->opens, 1);
+            EXPECT_EQ(plc->closes, 1);
             // The confirmation, a pause of one second, then the next pass's wake-up burst.
             const std::string confirm = aio ? FRAME_CONFIRM_AIO : FRAME_CONFIRM;
             size_t i = 0;
@@ -354,12 +354,12 @@ TEST_F(AppStage, ReconnectFollowsTheModel) {
         // The prompt keeps the timer running and is shown with the link closed.
         EXPECT_EQ(Trace().substr(0, 2), "DM") << Trace();
         EXPECT_EQ(states[1].openHandles, 0);
-        EXPECT_EQ(plc->Opens(), 2);
-        EXPECT_EQ(plc->Closes(), 2);
+        EXPECT_EQ(plc->opens, 2);
+        EXPECT_EQ(plc->closes, 2);
         // The reopen follows the operator's OK after the model's pause.
         uint64_t reopenedAt = 0;
         for (const auto& e : plc->linkEvents)
-            if (e.kind == ReplyBook::LinkEvent::Open) reopenedAt = e.atMs;
+            if (e.kind == ScriptedPeer::LinkEvent::Open) reopenedAt = e.atMs;
         EXPECT_EQ(reopenedAt - messages[0].atMs, c.pauseMs);
     }
 }
@@ -379,9 +379,9 @@ TEST_F(AppStage, PowerCycleReopensThePortChosenDuringThePrompt) {
     };
     Run();
     ExpectInformation(LastMessage(), SUCCESS_COM, "INFORMATION");
-    EXPECT_EQ(first->Opens(), 1);
-    EXPECT_EQ(first->Closes(), 1);
-    EXPECT_EQ(second->Opens(), 1);
+    EXPECT_EQ(first->opens, 1);
+    EXPECT_EQ(first->closes, 1);
+    EXPECT_EQ(second->opens, 1);
     EXPECT_EQ(second->Count(FRAME_PROBE), 1);
     EXPECT_EQ(second->Count("ID"), 1);
     ExpectFullRunEnd();
@@ -394,7 +394,7 @@ TEST_F(AppStage, DeviceAbsentAfterReplugEndsOnTheNextProbe) {
     std::vector<std::string> expected = {REPLUG, "NO RESPONSE @ State 1"};
     EXPECT_EQ(MessageTexts(), expected);
     ExpectStoppedWith("NO RESPONSE @ State 1");
-    EXPECT_EQ(plc->Opens(), 1);
+    EXPECT_EQ(plc->opens, 1);
     ExpectFullRunEnd();
 }
 

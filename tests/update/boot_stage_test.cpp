@@ -12,7 +12,7 @@ namespace {
 class BootStage : public UpdateRun {
   protected:
     // A PLC already in its bootloader, reporting the id its bootloader reports for the model.
-    std::shared_ptr<ReplyBook> Start(const char* model, size_t imageBytes = 8192) {
+    std::shared_ptr<ScriptedPeer> Start(const char* model, size_t imageBytes = 8192) {
         events.clear();
         states.clear();
         platform::UnregisterAllVirtualLinks();
@@ -171,7 +171,7 @@ TEST_F(BootStage, ANewRunCanStartRightAfterTheSuccess) {
     EXPECT_EQ(Messages().size(), 2u);
     ExpectInformation(LastMessage(), SUCCESS_USB, "Information");
     EXPECT_EQ(Trace(), "DKMEDKME");
-    EXPECT_EQ(plc->Opens(), 2);
+    EXPECT_EQ(plc->opens, 2);
     ExpectFullRunEnd();
 }
 

@@ -92,8 +92,8 @@ TEST_F(LinkOpen, ListedComPortIsOpenedForComModels) {
         UseImage(8192);
         SetSelectedComPort(port);
         Run();
-        EXPECT_EQ(plc->Opens(), 1);
-        EXPECT_EQ(other->Opens(), 0);
+        EXPECT_EQ(plc->opens, 1);
+        EXPECT_EQ(other->opens, 0);
         EXPECT_FALSE(plc->requests.empty());
     }
 }
@@ -108,8 +108,8 @@ TEST_F(LinkOpen, OverrideReplacesTheListedPortAndTheUsbDevice) {
         UseImage(8192);
         SetSelectedComPort("COM3");
         Run();
-        EXPECT_EQ(plc->Opens(), 1);
-        EXPECT_EQ(listed->Opens(), 0);
+        EXPECT_EQ(plc->opens, 1);
+        EXPECT_EQ(listed->opens, 0);
     }
 }
 
@@ -121,8 +121,8 @@ TEST_F(LinkOpen, ClearedOverrideGoesBackToTheListedPort) {
     UseImage(8192);
     SetSelectedComPort("COM3");
     Run();
-    EXPECT_EQ(listed->Opens(), 1);
-    EXPECT_EQ(plc->Opens(), 0);
+    EXPECT_EQ(listed->opens, 1);
+    EXPECT_EQ(plc->opens, 0);
 }
 
 static_assert(std::is_same_v<decltype(&StartBurn), void (*)(void*)>,

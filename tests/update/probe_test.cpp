@@ -8,17 +8,12 @@ namespace {
 
 class ProbeLoop : public UpdateRun {
   protected:
-    std::shared_ptr<ReplyBook> Start(const char* model) {
+    std::shared_ptr<ScriptedPeer> Start(const char* model) {
         Select(model);
         UseImage(8192);
         return Plc();
     }
 };
-
-std::string PlcIdReply(uint16_t id) {
-    return AsciiFrame({0x00, 0x67, 0x04, static_cast<uint8_t>(id >> 8),
-                       static_cast<uint8_t>(id & 0xFF), 0x00, 0x00});
-}
 
 struct IdCase {
     const char* model;
@@ -77,8 +72,8 @@ const ProbeCase kProbeCases[] = {
     {Reply19(NAK, 3), "UNKNOWN ERROR CODE @ State 1"},
     {Reply19(NAK, 0), "UNKNOWN ERROR CODE @ State 1"},
     {"", "NO RESPONSE @ State 1"},
-    {Reply19(ENQ, 0, 0, 0, true), "NO RESPONSE @ State 1"},  // lower-case hex
-    {Reply19(ENQ, 0, 0, 1), "NO RESPONSE @ State 1"},        // wrong LRC
+    {Reply19(ENQ, 0, 0, true), "NO RESPONSE @ State 1"},  // lower-case hex
+    {Reply19(ENQ, 0, 0, false, 1), "NO RESPONSE @ State 1"},        // wrong LRC
 };
 
 TEST_F(ProbeLoop, ProbeFailureShowsItsStateOneMessageAndResets) {
@@ -95,7 +90,7 @@ TEST_F(ProbeLoop, ProbeFailureShowsItsStateOneMessageAndResets) {
         ExpectFullRunEnd();
         EXPECT_EQ(plc->Count(FRAME_PROBE), 6);
         EXPECT_EQ(plc->Count(FRAME_ID), 0);
-        EXPECT_EQ(plc->Closes(), 1);
+        EXPECT_EQ(plc->closes, 1);
         // Until the operator closes the message the panel keeps the probe's failure count.
         EXPECT_EQ(states[states.size() - 2].errors, 6);
     }
@@ -140,7 +135,7 @@ TEST_F(ProbeLoop, PlcStillInApplicationAfterReconnectRunsTheStageAgain) {
     EXPECT_EQ(plc->Count(FRAME_ENTER_BOOT), 2);
     EXPECT_EQ(plc->Count(FRAME_PROBE), 3);
     EXPECT_EQ(plc->Count(FRAME_WAKEUP), 15) << "a wake-up burst before every probe";
-    EXPECT_EQ(plc->Opens(), 3);
+    EXPECT_EQ(plc->opens, 3);
     ExpectFullRunEnd();
 }
 

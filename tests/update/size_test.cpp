@@ -79,7 +79,7 @@ TEST_F(SizeCheck, TooLargeImageOpensNoLink) {
     auto plc = Plc("plc");
     RunWith("QM2-E", 917505, "plc");
     ExpectEarlyEnd(C2);
-    EXPECT_EQ(plc->Opens(), 0);
+    EXPECT_EQ(plc->opens, 0);
     EXPECT_TRUE(plc->requests.empty());
 }
 
@@ -137,7 +137,7 @@ TEST_F(SizeCheck, MissingImageStopsWithoutLink) {
     EXPECT_EQ(AtEnable().elapsed, 0);
     EXPECT_EQ(elapsedTime, 0);
     EXPECT_EQ(flashStatus, PROGRAM);
-    EXPECT_EQ(plc->Opens(), 0);
+    EXPECT_EQ(plc->opens, 0);
     EXPECT_EQ(platform::LoadedResourceCount(), 0);
     EXPECT_EQ(platform::OpenHandleCount(), 0);
 }

@@ -69,8 +69,8 @@ void UpdateRun::UseImage(size_t size) {
     platform::SetResourceImage(size ? image.data() : kEmpty, size);
 }
 
-std::shared_ptr<ReplyBook> UpdateRun::Plc(const std::string& name, bool viaOverride) {
-    auto plc = std::make_shared<ReplyBook>();
+std::shared_ptr<ScriptedPeer> UpdateRun::Plc(const std::string& name, bool viaOverride) {
+    auto plc = std::make_shared<ScriptedPeer>();
     platform::RegisterVirtualLink(name, plc);
     if (viaOverride) SetLinkOverride(name.c_str());
     return plc;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/support/engine_fixture.h"
-#include "tests/update/reply_book.h"
+#include "tests/support/scripted_peer.h"
 #include "update/update.h"
 
 namespace plctest {
@@ -33,7 +33,7 @@ class UpdateRun : public EngineTest {
     void UseImage(size_t size);
     // A crafted PLC under the link name; with `viaOverride` the run opens that name directly
     // (as the command line's --port does), for USB-attached and COM-port models alike.
-    std::shared_ptr<ReplyBook> Plc(const std::string& name = "plc", bool viaOverride = true);
+    std::shared_ptr<ScriptedPeer> Plc(const std::string& name = "plc", bool viaOverride = true);
     // One whole run, as the worker thread would run it.
     void Run();
 
