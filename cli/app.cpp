@@ -284,7 +284,8 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     std::vector<std::string> ports;
     if (!AllPorts(options, &ports, &error)) return Usage(io, error);
     if (ports.size() > 1 || options.portsFrom) {
-        if (!options.yes && !options.info)
+        if (options.info) return Usage(io, "--info identifies one PLC: give one --port");
+        if (!options.yes)
             return Usage(io, "an update of several ports answers the PLCs' prompts itself: add --yes");
         return RunMany(io, args, ports);
     }
