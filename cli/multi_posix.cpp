@@ -153,7 +153,10 @@ void Reap(Worker* w) {
     if (!w->outcomeSeen) {
         w->caption = CAPTION_ERROR;
         w->message = w->exitStatus == 127 ? "the worker process could not start"
-                                          : "the worker process ended without an outcome";
+                     : w->exitStatus > 128
+                         ? "the worker process was ended by signal " +
+                               std::to_string(w->exitStatus - 128)
+                         : "the worker process ended without an outcome";
         if (w->exitStatus == EXIT_SUCCESSFUL) w->exitStatus = EXIT_FAILED;
     }
 }
