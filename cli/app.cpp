@@ -217,6 +217,19 @@ bool OpenTrace(const std::string& path, std::unique_ptr<std::ofstream>* trace, s
     return true;
 }
 
+// Several ports at once, once what each port's process would refuse has been checked here.
+int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>& args,
+               const std::vector<std::string>& ports) {
+    if (options.info) return Usage(io, "--info identifies one PLC: give one --port");
+    if (options.trace) return Usage(io, "--trace follows one link: give one --port");
+    if (!options.yes)
+        return Usage(io, "an update of several ports answers the PLCs' prompts itself: add --yes");
+    std::string error;
+    RunRecorder recorder;
+    if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
+    return RunMany(io, args, ports);
+}
+
 // The update run itself, once everything it needs is in place.
 int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
               Engine& engine, RunRecorder* recorder, const RecordFields& fields) {
@@ -281,14 +294,6 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     uint32_t row = 0;
     if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
     if (options.listPorts) return ListPorts(io, row);
-    std::vector<std::string> ports;
-    if (!AllPorts(options, &ports, &error)) return Usage(io, error);
-    if (ports.size() > 1 || options.portsFrom) {
-        if (options.info) return Usage(io, "--info identifies one PLC: give one --port");
-        if (!options.yes)
-            return Usage(io, "an update of several ports answers the PLCs' prompts itself: add --yes");
-        return RunMany(io, args, ports);
-    }
 
     RecordFields fields;
     fields.start = UtcIsoTime(std::time(nullptr));
@@ -297,6 +302,9 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     fields.model = plcList[row];
     fields.imageFile = embeddedFile;
     if (!SetUpImage(options, &fields, &error)) return Usage(io, error);
+    std::vector<std::string> ports;
+    if (!AllPorts(options, &ports, &error)) return Usage(io, error);
+    if (ports.size() > 1 || options.portsFrom) return RunSeveral(io, options, args, ports);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     std::unique_ptr<std::ofstream> trace;
     if (options.trace && !OpenTrace(*options.trace, &trace, &error)) return Usage(io, error);
