@@ -128,7 +128,7 @@ bool CheckImageSize(BurnRun* run, uint32_t idx) {
 
 // The link: the PLC's USB device or the listed COM port (or the front end's path). False (the
 // run ended) when it does not open.
-bool OpenRunLink(BurnRun* run, uint32_t idx) {
+bool OpenLinkOfRun(BurnRun* run, uint32_t idx) {
     const bool usbAttached = ModelIn(idx, USB_ATTACHED_MODELS);
     char portName[PORT_NAME_BYTES];
     GetSelectedComPort(portName);
@@ -210,7 +210,7 @@ void StartBurn(void* pParam) {
         return;
     }
     const uint32_t idx = selectedPLCIdx;
-    if (!CheckImageSize(&run, idx) || !OpenRunLink(&run, idx)) return;
+    if (!CheckImageSize(&run, idx) || !OpenLinkOfRun(&run, idx)) return;
     ProbeLoop(&run);
     EndRun(&run);
 }
