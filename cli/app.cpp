@@ -157,17 +157,21 @@ std::string LinkDescription(const CliOptions& options, uint32_t row) {
     return port.empty() ? "none found" : port;
 }
 
-// The record of the run in progress, for an interrupt to finish.
+// The record and the --events stream of the run in progress, for an interrupt to finish.
 std::atomic<RunRecorder*> gRecorder{nullptr};
+std::atomic<EventWriter*> gEvents{nullptr};
 
 }  // namespace
 
 void OnInterrupt(int exitStatus) {
+    if (ForwardToWorkers(exitStatus)) return;
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
     if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
         CliFrontEnd::Outcome outcome = frontEnd->LastOutcome();
         RunRecorder* recorder = gRecorder.load();
         if (recorder != nullptr) recorder->Finish(outcome, exitStatus);
+        EventWriter* events = gEvents.load();
+        if (events != nullptr) events->Outcome(outcome, exitStatus);
     }
     std::cout.flush();
     std::cerr.flush();
@@ -213,17 +217,33 @@ bool OpenTrace(const std::string& path, std::unique_ptr<std::ofstream>* trace, s
     return true;
 }
 
+// Several ports at once, once what each port's process would refuse has been checked here.
+int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>& args,
+               const std::vector<std::string>& ports) {
+    if (options.info) return Usage(io, "--info identifies one PLC: give one --port");
+    if (options.trace) return Usage(io, "--trace follows one link: give one --port");
+    if (!options.yes)
+        return Usage(io, "an update of several ports answers the PLCs' prompts itself: add --yes");
+    std::string error;
+    RunRecorder recorder;
+    if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
+    return RunMany(io, args, ports);
+}
+
 // The update run itself, once everything it needs is in place.
 int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
-              Engine& engine, RunRecorder* recorder) {
+              Engine& engine, RunRecorder* recorder, const RecordFields& fields) {
     ClearPlcReport();
+    EventWriter events(options.events ? &io.out : nullptr);
+    events.Write(StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes));
     // A mistyped --port must not get protocol frames written into a file.
     std::string error;
     if (options.port && !CheckPortName(*options.port, &error)) {
         std::string message = LinkOpenFailureMessage(options.port->c_str());
-        io.out << MessageLine(CAPTION_ERROR, message.c_str()) << '\n'
-               << PROGRAM_NAME << ": " << error << '\n';
+        (events.On() ? io.err : io.out) << MessageLine(CAPTION_ERROR, message.c_str()) << '\n'
+                                        << PROGRAM_NAME << ": " << error << '\n';
         recorder->Finish(CliFrontEnd::Outcome{CAPTION_ERROR, message, 0, 0}, EXIT_FAILED);
+        events.Outcome(CliFrontEnd::Outcome{CAPTION_ERROR, message, 0, 0}, EXIT_FAILED);
         return EXIT_FAILED;
     }
     if (!options.quiet)
@@ -235,18 +255,22 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     FrontEndConfig config;
     config.terminal = io.terminal;
     config.yes = options.yes;
-    config.quiet = options.info;
-    config.progress = !options.quiet;
+    config.quiet = options.info || options.events;
+    config.progress = !options.quiet && !options.events;
+    config.events = events.On() ? &events : nullptr;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
     gRecorder = recorder;
+    gEvents = config.events;
     int status =
         options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
-    if (status == EXIT_FAILED && !options.info) PrintHint(io, row, TakePlcSeen());
+    if (status == EXIT_FAILED && !options.info && !options.events) PrintHint(io, row, TakePlcSeen());
     if (options.verbose && !options.info)
         io.out << PROGRAM_NAME << ": "
                << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     recorder->Finish(frontEnd.LastOutcome(), status);
+    events.Outcome(frontEnd.LastOutcome(), status);
     gRecorder = nullptr;
+    gEvents = nullptr;
     return status;
 }
 
@@ -278,6 +302,9 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     fields.model = plcList[row];
     fields.imageFile = embeddedFile;
     if (!SetUpImage(options, &fields, &error)) return Usage(io, error);
+    std::vector<std::string> ports;
+    if (!AllPorts(options, &ports, &error)) return Usage(io, error);
+    if (ports.size() > 1 || options.portsFrom) return RunSeveral(io, options, args, ports);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     std::unique_ptr<std::ofstream> trace;
     if (options.trace && !OpenTrace(*options.trace, &trace, &error)) return Usage(io, error);
@@ -288,7 +315,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
 
     fields.port = RecordedPort(options, row);
     recorder.Start(fields);
-    int status = RunUpdate(io, options, row, embeddedFile, engine, &recorder);
+    int status = RunUpdate(io, options, row, embeddedFile, engine, &recorder, fields);
     if (trace) {
         platform::SetLinkTrace(nullptr);
         trace->flush();

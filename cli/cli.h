@@ -39,6 +39,9 @@ struct CliOptions {
     std::optional<std::string> model;
     std::optional<std::string> trace;
     std::optional<std::string> record;
+    std::optional<std::string> portsFrom;
+    std::vector<std::string> ports;  // every --port, in order; port is the last
+    bool events = false;  // JSON lines on the standard output instead of text
     bool yes = false;
     bool listPorts = false;
     bool info = false;
@@ -55,6 +58,9 @@ bool IsNetworkLinkName(const std::string& port);
 // Parses the arguments after the program name. Returns false with a one-line reason on error.
 bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
 std::string UsageText();
+// The ports of the run: every --port, then the lines of --ports-from. False with the reason when
+// the file cannot be read or names none.
+bool AllPorts(const CliOptions& options, std::vector<std::string>* ports, std::string* error);
 
 // The model named by an image file name (any directory part is ignored): the text before the
 // first "_"; empty when there is none.
@@ -178,7 +184,39 @@ std::string EscapeBytes(const uint8_t* data, size_t len);
 std::string FormatTraceLine(bool write, const uint8_t* data, size_t len, uint32_t requested,
                             uint64_t ms, uint64_t baseMs);
 
+// --events: one JSON object a line. The start of the run, a change of phase, the progress (at
+// most a few lines a second), a prompt, and last the outcome with the exit status.
+std::string StartEvent(const std::string& port, const std::string& model,
+                       const std::string& imageFile, uint64_t imageBytes);
+std::string PhaseEvent(int32_t status);
+std::string ProgressEvent(const PanelSnapshot& s, int32_t blocks);
+std::string PromptEvent(const std::string& caption, const std::string& text, bool answered);
+std::string OutcomeEvent(const RunOutcome& outcome, int exitStatus);
+
+// The --events stream of one run; writes nothing when it has no stream. Nothing follows the
+// outcome.
+class EventWriter {
+  public:
+    explicit EventWriter(std::ostream* out = nullptr) : out_(out) {}
+    bool On() const { return out_ != nullptr; }
+    void Write(const std::string& line);
+    // On every tick of the panel: the phase when it changed, the progress when it moved (force:
+    // even within a quarter second of the last).
+    void Tick(const PanelSnapshot& now, int32_t blocks, bool force = false);
+    void Outcome(const RunOutcome& outcome, int exitStatus);
+
+  private:
+    std::ostream* out_;
+    std::mutex mutex_;
+    bool ended_ = false;
+    bool anyTick_ = false;
+    PanelSnapshot last_;
+    int32_t lastBlocks_ = 0;
+    std::chrono::steady_clock::time_point lastProgress_;
+};
+
 struct FrontEndConfig {
+    EventWriter* events = nullptr;  // --events: the run as JSON lines instead of text
     bool terminal = false;  // redraw one line with \r; otherwise print plain lines
     bool yes = false;       // answer the reconnect prompts without waiting for Enter
     bool progress = true;   // the status line (-q: none)
@@ -255,8 +293,12 @@ bool ProgressIsTerminal();
 // EXIT_TERMINATED) on a thread of its own; onInterrupt ends the process. Call it before any other
 // thread starts. Returns false with the reason when the interrupts cannot be watched.
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
-// The process's end on an interrupt: the run's last line, then the exit status.
-[[noreturn]] void OnInterrupt(int exitStatus);
+// The process's end on an interrupt: the run's last line, then the exit status. During an update
+// of several ports it only passes the interrupt on to their processes and returns: the program
+// ends once they have, with the table of how each ended.
+void OnInterrupt(int exitStatus);
+// Sends the interrupt to the processes of an update of several ports; false when none runs.
+bool ForwardToWorkers(int exitStatus);
 // Whether --port names a link that the run may open: a terminal device that no other program
 // holds, a network link, or a test's virtual link. Otherwise false with the system's reason and
 // what to do, in one line. Nothing is written to the port.
@@ -281,6 +323,15 @@ struct Io {
 // --info: a check-only run of the worker on the front end, the values it did not read, and
 // what the PLC is and what a run would decide, printed to out. Exit 0 when the PLC answered.
 int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*));
+
+// Several ports at once: this program once more for each port, with --events, the live status of
+// each and a table at the end. Exit 0 only when every port succeeded.
+int RunMany(Io& io, const std::vector<std::string>& args, const std::vector<std::string>& ports);
+// The arguments of one port's run: args without its ports, with --port PORT and --events.
+std::vector<std::string> WorkerArgs(const std::vector<std::string>& args, const std::string& port);
+// The value of "key" in one flat JSON line of --events: a string unescaped, a number as written;
+// "" when absent.
+std::string EventField(const std::string& line, const std::string& key);
 
 // The program: arguments after the program name, the embedded image's file name.
 int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,

@@ -172,7 +172,10 @@ void CliFrontEnd::PanelLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     Clock::time_point nextSecond = Clock::now() + config_.second;
     while (!stopPanel_) {
-        if (timerRunning_ && !ended_) DrawLocked(false);
+        if (timerRunning_ && !ended_) {
+            DrawLocked(false);
+            if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent);
+        }
         wake_.wait_for(lock, config_.tick, [this] { return stopPanel_; });
         Clock::time_point now = Clock::now();
         // The one-second timer: counts while it runs; a tick that came late counts each second
@@ -195,7 +198,10 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         else if (!config_.terminal && timerRunning_)
             DrawLocked(false);
         // Prompts go with the progress; what the run ends with is its result.
-        if (config_.quiet) {
+        if (config_.events && prompt) {
+            config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent, true);
+            config_.events->Write(PromptEvent(caption ? caption : "", text ? text : "", config_.yes));
+        } else if (config_.quiet) {
         } else if (prompt && config_.yes) {
             err_ << PROGRAM_NAME << ": " << YesReconnectLine(SelectedPLCIn(USB_ATTACHED_MODELS))
                  << '\n';
@@ -224,7 +230,10 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
 void CliFrontEnd::OnKillTimer(UINT_PTR id) {
     if (id != ONESECONDTIMER) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (timerRunning_ && !ended_) DrawLocked(true);
+    if (timerRunning_ && !ended_) {
+        DrawLocked(true);
+        if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent, true);
+    }
     timerRunning_ = false;
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <sstream>
+#include <fstream>
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
@@ -25,6 +26,8 @@ const OptionRow OPTIONS[] = {
     {"--model", true, &CliOptions::model, nullptr},
     {"--trace", true, &CliOptions::trace, nullptr},
     {"--record", true, &CliOptions::record, nullptr},
+    {"--ports-from", true, &CliOptions::portsFrom, nullptr},
+    {"--events", false, nullptr, &CliOptions::events},
     {"--yes", false, nullptr, &CliOptions::yes},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
     {"--info", false, nullptr, &CliOptions::info},
@@ -97,6 +100,7 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
             return false;
         }
         options->*(row->value) = value;
+        if (row->value == &CliOptions::port) options->ports.push_back(value);
     }
     return true;
 }
@@ -128,6 +132,12 @@ std::string UsageText() {
            "  --record FILE     append one JSON line about the run to FILE: time, version, port,\n"
            "                    model, image and its SHA-256, what the PLC reported, blocks,\n"
            "                    errors, the final message, exit status and duration\n"
+           "  --ports-from FILE the ports to update at once, one a line ('#' starts a comment);\n"
+           "                    with --port given more than once, each PLC is updated at once by\n"
+           "                    a process of its own, then a table tells how each ended (needs\n"
+           "                    --yes; exit 0 only when every port succeeded)\n"
+           "  --events          print the run as JSON lines on the standard output: start,\n"
+           "                    phase, progress, prompt and outcome\n"
            "  -q, --quiet       no status line: only the messages of the run\n"
            "  -v, --verbose     after the run, what the PLC reported\n"
            "  --help            show this text and exit\n"
@@ -228,6 +238,32 @@ bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, ui
         return false;
     }
     *row = *found;
+    return true;
+}
+
+}  // namespace plccli
+
+namespace plccli {
+
+bool AllPorts(const CliOptions& options, std::vector<std::string>* ports, std::string* error) {
+    *ports = options.ports;
+    if (!options.portsFrom) return true;
+    std::ifstream in(*options.portsFrom);
+    if (!in) {
+        *error = "cannot read the ports file '" + *options.portsFrom + "'";
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        line = line.substr(0, line.find('#'));
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos) continue;
+        ports->push_back(line.substr(first, line.find_last_not_of(" \t\r") + 1 - first));
+    }
+    if (ports->empty()) {
+        *error = "the ports file '" + *options.portsFrom + "' names no port";
+        return false;
+    }
     return true;
 }
 

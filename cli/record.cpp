@@ -148,7 +148,10 @@ void RunRecorder::Finish(const RunOutcome& outcome, int exitStatus) {
     fields_.exitStatus = exitStatus;
     fields_.durationSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    *file_ << RecordLine(fields_) << '\n';
+    // The whole line in one write to a file opened for appending: the processes of an update of
+    // several ports append to the same file, and their lines must not interleave.
+    std::string line = RecordLine(fields_) + '\n';
+    file_->write(line.data(), static_cast<std::streamsize>(line.size()));
     file_->flush();
 }
 

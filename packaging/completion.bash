@@ -20,7 +20,7 @@ _plcfwupdate() {
         --model)
             mapfile -t COMPREPLY < <(compgen -W "$(_plc_models "$1")" -- "$cur")
             return ;;
-        --image | --trace | --record)
+        --image | --trace | --record | --ports-from)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
         --port)

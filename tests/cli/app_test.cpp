@@ -107,6 +107,13 @@ TEST_F(CliMainTest, UsageErrorsExitTwoWithOneLineAndNoRun) {
         {"--record", "/no/such/dir/runs.jsonl"},  // before any link is opened
         {"--model", "NOPE", "--list-ports"},
         {"stray"},
+        {"--port", "a", "--port", "b"},  // nobody to answer the prompts without --yes
+        {"--port", "a", "--port", "b", "--yes", "--info"},
+        {"--ports-from", "/no/such/dir/ports", "--yes"},
+        {"--ports-from", tree.Path("empty_1.bin").string(), "--yes"},
+        {"--port", "a", "--port", "b", "--yes", "--trace", "t.log"},
+        {"--port", "a", "--port", "b", "--yes", "--image", "/no/such/dir/QM2-E_1.bin"},
+        {"--port", "a", "--port", "b", "--yes", "--record", "/no/such/dir/runs.jsonl"},
     };
     tree.Dir("dir_1.bin");
     for (const auto& args : cases) {

@@ -232,6 +232,29 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
     }
 }
 
+TEST_F(CliEngineRun, EventsFollowTheRunToItsOutcome) {
+    auto plc = Attach("RP200");
+    EXPECT_EQ(Run({"--port", LINK, "--yes", "--events"}), plccli::EXIT_SUCCESSFUL) << out.str();
+    std::vector<std::string> events;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("{\"event\":", 0) == 0) events.push_back(line);
+    ASSERT_GE(events.size(), 4u) << out.str();
+    EXPECT_EQ(plccli::EventField(events.front(), "event"), "start");
+    EXPECT_EQ(plccli::EventField(events.front(), "model"), "RP200");
+    EXPECT_EQ(plccli::EventField(events.back(), "event"), "outcome");
+    EXPECT_EQ(plccli::EventField(events.back(), "exit_status"), "0");
+    bool prompt = false, programming = false, full = false;
+    for (const auto& e : events) {
+        prompt = prompt || plccli::EventField(e, "event") == "prompt";
+        programming = programming || plccli::EventField(e, "status") == "Programming";
+        full = full || plccli::EventField(e, "percent") == "100";
+    }
+    EXPECT_TRUE(prompt && programming && full) << out.str();
+    // Nothing but the events and the one header line: the messages travel as events.
+    EXPECT_EQ(out.str().find("[Information]"), std::string::npos) << out.str();
+}
+
 TEST_F(CliEngineRun, NoPlcOnTheLink) {
     EXPECT_EQ(Run({"--port", "/nonexistent/plc", "--yes"}), plccli::EXIT_FAILED);
     EXPECT_NE(out.str().find("[ERROR] CANNOT open /nonexistent/plc Port!!!\n"), std::string::npos)
