@@ -25,6 +25,9 @@ const char* const FAULT_SYNTAX =
     "                          last one included)\n"
     "  nok:TARGET              NOK instead of the reply; nok:block is a write-protected flash\n"
     "  silent:TARGET           the request is ignored: no effect, no reply\n"
+    "  twice:TARGET            the reply is sent twice, the copy right after it\n"
+    "  cut:TARGET              only the first half of the reply is sent (nothing of a\n"
+    "                          one-byte reply)\n"
     "  vanish:TARGET[:back]    the link vanishes at that request: writes are no longer taken\n"
     "                          (USB) or answered (COM port); with back it returns once the\n"
     "                          link is closed and opened again (a bootloader that was in a\n"
@@ -166,11 +169,17 @@ const FaultAction* TargetedAction(const std::string& act) {
     };
     // name         action
     static const Simple kSimple[] = {
-        {"drop", FaultAction::Drop},           {"corrupt", FaultAction::Corrupt},
-        {"lowercase", FaultAction::Lowercase}, {"bad-lrc", FaultAction::BadLrc},
-        {"delay", FaultAction::Delay},         {"nak", FaultAction::Nak},
-        {"nok", FaultAction::Nok},             {"silent", FaultAction::Silent},
+        {"drop", FaultAction::Drop},
+        {"corrupt", FaultAction::Corrupt},
+        {"lowercase", FaultAction::Lowercase},
+        {"bad-lrc", FaultAction::BadLrc},
+        {"delay", FaultAction::Delay},
+        {"nak", FaultAction::Nak},
+        {"nok", FaultAction::Nok},
+        {"silent", FaultAction::Silent},
         {"vanish", FaultAction::Vanish},
+        {"twice", FaultAction::Twice},
+        {"cut", FaultAction::Cut},
     };
     for (const Simple& s : kSimple)
         if (act == s.name) return &s.action;
@@ -249,10 +258,9 @@ bool ParseFault(const std::string& rawSpec, Fault* out, std::string* error) {
 }
 
 std::string DescribeFault(const Fault& f) {
-    static const char* const kAction[] = {"drop",    "corrupt", "lowercase",     "bad-lrc",
-                                          "delay",   "nak",     "nok",           "silent",
-                                          "vanish",  "runmode", "flow",          "unknown-class",
-                                          "silent"};
+    static const char* const kAction[] = {
+        "drop",   "corrupt", "lowercase", "bad-lrc",       "delay",  "nak",   "nok", "silent",
+        "vanish", "runmode", "flow",      "unknown-class", "silent", "twice", "cut"};
     std::string s = kAction[static_cast<int>(f.action)];
     if (f.action == FaultAction::SilentPhase) {
         return f.allPhases ? s : s + ":" + PhaseName(f.phase);
@@ -315,19 +323,42 @@ ReplyPlan FaultSet::Plan(Kind kind, Phase phase, uint32_t blockPos) {
         }
         if (!hit) continue;
         switch (f.action) {
-            case FaultAction::Drop: plan.drop = true; break;
-            case FaultAction::Corrupt: plan.corrupt = true; break;
-            case FaultAction::Lowercase: plan.lowercase = true; break;
-            case FaultAction::BadLrc: plan.badLrc = true; break;
-            case FaultAction::Delay: plan.delayMs += f.value; break;
-            case FaultAction::Nak: plan.nak = true; break;
-            case FaultAction::Nok: plan.nok = true; break;
-            case FaultAction::Silent: plan.silent = true; break;
+            case FaultAction::Drop:
+                plan.drop = true;
+                break;
+            case FaultAction::Corrupt:
+                plan.corrupt = true;
+                break;
+            case FaultAction::Lowercase:
+                plan.lowercase = true;
+                break;
+            case FaultAction::BadLrc:
+                plan.badLrc = true;
+                break;
+            case FaultAction::Delay:
+                plan.delayMs += f.value;
+                break;
+            case FaultAction::Nak:
+                plan.nak = true;
+                break;
+            case FaultAction::Nok:
+                plan.nok = true;
+                break;
+            case FaultAction::Silent:
+                plan.silent = true;
+                break;
+            case FaultAction::Twice:
+                plan.twice = true;
+                break;
+            case FaultAction::Cut:
+                plan.cut = true;
+                break;
             case FaultAction::Vanish:
                 plan.vanish = true;
                 plan.vanishComesBack = plan.vanishComesBack || f.comesBack;
                 break;
-            default: break;
+            default:
+                break;
         }
     }
     return plan;

@@ -24,15 +24,17 @@ enum class FaultAction : uint8_t {
     Flow,          // ASCII requests refused with NAK class 2, state value
     UnknownClass,  // ASCII requests refused with NAK class value
     SilentPhase,   // the whole PLC is silent in a phase
+    Twice,         // the reply is sent twice
+    Cut,           // only the first half of the reply is sent
 };
 
 struct Fault {
     FaultAction action = FaultAction::Drop;
     bool anyKind = false;  // no target: every kind (random faults, the refusals' default set)
     Kind kind = Kind::Probe;
-    uint32_t first = 0;  // 0: every occurrence; else the first one hit, counted from 1
-    uint32_t count = 1;  // occurrences hit from `first` on
-    uint32_t value = 0;  // Delay: ms; Flow: state; UnknownClass: class
+    uint32_t first = 0;      // 0: every occurrence; else the first one hit, counted from 1
+    uint32_t count = 1;      // occurrences hit from `first` on
+    uint32_t value = 0;      // Delay: ms; Flow: state; UnknownClass: class
     double probability = 0;  // > 0: a random fault
     bool comesBack = false;  // Vanish: the link returns after it is closed and opened again
     bool allPhases = true;   // SilentPhase
@@ -58,9 +60,11 @@ struct ReplyPlan {
     bool nak = false;
     bool nok = false;
     uint32_t delayMs = 0;
+    bool twice = false;
+    bool cut = false;
     bool Any() const {
         return silent || vanish || drop || corrupt || lowercase || badLrc || nak || nok ||
-               delayMs;
+               delayMs || twice || cut;
     }
 };
 
@@ -72,7 +76,7 @@ struct Refusal {
 };
 
 class FaultSet {
-public:
+  public:
     bool Add(const std::string& faultText, std::string* error);
     void Add(const Fault& f) { faults_.push_back(f); }
     void Clear() { faults_.clear(); }
@@ -86,7 +90,7 @@ public:
     // A standing refusal for this ASCII request (RUN mode, flow error, unknown class).
     Refusal RefusalFor(Kind kind) const;
 
-private:
+  private:
     std::vector<Fault> faults_;
     std::mt19937 rng_{1};
 };

@@ -44,7 +44,7 @@ struct Plc::Unit {
 };
 
 struct Plc::Reply {
-    std::vector<uint8_t> bytes;   // binary reply, or the decoded bytes of an ASCII one (no LRC)
+    std::vector<uint8_t> bytes;  // binary reply, or the decoded bytes of an ASCII one (no LRC)
     bool ascii = false;
     std::string note;
 };
@@ -140,8 +140,10 @@ void Plc::RestartInto(StartMode mode) {
     std::lock_guard<std::mutex> lock(mu_);
     link_ = LinkState::Present;
     in_.clear();
-    if (mode == StartMode::Boot) EnterBoot();
-    else EnterApp();
+    if (mode == StartMode::Boot)
+        EnterBoot();
+    else
+        EnterApp();
 }
 
 Phase Plc::CurrentPhase() const {
@@ -212,8 +214,10 @@ FlashCheck Plc::CompareFlash(const uint8_t* image, size_t size) const {
             char buf[96];
             std::snprintf(buf, sizeof buf, "byte %u is 0x%02X, expected 0x%02X%s", i, got[i], want,
                           i < c.imageBytesSent ? "" : " (filler)");
-            if (c.detail.empty()) c.detail = buf;
-            else c.detail += std::string("; ") + buf;
+            if (c.detail.empty())
+                c.detail = buf;
+            else
+                c.detail += std::string("; ") + buf;
             break;
         }
     }
@@ -283,8 +287,10 @@ void Plc::Close(uint64_t nowMs) {
             break;
     }
     if (phase_ == Phase::Transfer) {
-        if (transferComplete_) EnterApp();
-        else phase_ = Phase::Boot;
+        if (transferComplete_)
+            EnterApp();
+        else
+            phase_ = Phase::Boot;
     }
 }
 
@@ -297,9 +303,13 @@ size_t Plc::Write(const uint8_t* data, size_t len, uint64_t nowMs, const HostLin
     if (link_ == LinkState::Vanished || link_ == LinkState::PowerCyclePending) {
         // Taken by the port, heard by no one.
         if (sink_) {
-            LogLine l{nowMs, phase_, Kind::Junk, Escape(data, std::min<size_t>(len, 40)), "",
-                      link_ == LinkState::Vanished ? "link gone"
-                                                   : "restarting, waits for a power cycle"};
+            LogLine l{
+                nowMs,
+                phase_,
+                Kind::Junk,
+                Escape(data, std::min<size_t>(len, 40)),
+                "",
+                link_ == LinkState::Vanished ? "link gone" : "restarting, waits for a power cycle"};
             sink_(l);
         }
         return len;
@@ -436,6 +446,8 @@ std::string FaultNote(const ReplyPlan& plan) {
     if (plan.corrupt) note += " corrupted";
     if (plan.delayMs) note += " " + std::to_string(plan.delayMs) + " ms late";
     if (plan.drop) note += " dropped";
+    if (plan.twice) note += " sent twice";
+    if (plan.cut) note += " cut short";
     return note;
 }
 
@@ -480,8 +492,8 @@ void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<
         link_ = LinkState::Vanished;
         vanishComesBack_ = plan.vanishComesBack;
         dropPending_ = true;
-        log.note = vanishComesBack_ ? "link vanishes (fault; back after reopen)"
-                                    : "link vanishes (fault)";
+        log.note =
+            vanishComesBack_ ? "link vanishes (fault; back after reopen)" : "link vanishes (fault)";
     } else if (plan.silent) {
         log.note = "ignored (silent fault)";
     } else {
@@ -506,7 +518,10 @@ void Plc::SendReply(const Reply& r, const ReplyPlan& plan, uint64_t now, const H
     if (!faultNote.empty()) log->note += (log->note.empty() ? "fault:" : "; fault:") + faultNote;
     uint64_t at = std::max(now, busyUntilMs_) + cfg_.replyLatencyMs + plan.delayMs;
     busyUntilMs_ = at;
-    if (!plan.drop) Emit(wire, at, line, out);
+    if (plan.cut) wire.resize(wire.size() / 2);
+    if (plan.drop || wire.empty()) return;
+    Emit(wire, at, line, out);
+    if (plan.twice) Emit(wire, at, line, out);
 }
 
 void Plc::Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& line,
@@ -517,8 +532,8 @@ void Plc::Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& l
     }
     const platform::LineSettings& s = line.line;
     uint32_t baud = s.baud ? s.baud : 9600;
-    uint32_t bits = 1 + s.byteSize + (s.parity != NOPARITY ? 1 : 0) +
-                    (s.stopBits == ONESTOPBIT ? 1 : 2);
+    uint32_t bits =
+        1 + s.byteSize + (s.parity != NOPARITY ? 1 : 0) + (s.stopBits == ONESTOPBIT ? 1 : 2);
     for (size_t i = 0; i < bytes.size(); ++i) {
         uint64_t us = (static_cast<uint64_t>(i) + 1) * bits * 1000000ull / baud;
         out->push_back({bytes[i], at + (us + 999) / 1000});
@@ -541,7 +556,9 @@ void Plc::CheckLine(const HostLine& hl, Kind kind) {
     }
     char got[48];
     std::snprintf(got, sizeof got, "%u %u%c%s", s.baud, s.byteSize,
-                  s.parity == NOPARITY ? 'N' : s.parity == EVENPARITY ? 'E' : 'O',
+                  s.parity == NOPARITY     ? 'N'
+                  : s.parity == EVENPARITY ? 'E'
+                                           : 'O',
                   s.stopBits == ONESTOPBIT ? "1" : "2");
     std::string what = std::string("line ") + (hl.framingKnown ? got : std::to_string(s.baud)) +
                        " at " + KindName(kind) + ", expected " + expected;
@@ -571,8 +588,10 @@ Plc::Reply Plc::Process(const Unit& u, Kind kind, const std::vector<uint8_t>& fr
     if (phase_ == Phase::Transfer && u.type == Unit::AsciiFrame) {
         // A frame after a completed transfer meets the new application firmware; in the middle
         // of one it means a host starting over, and the bootloader goes back to its commands.
-        if (transferComplete_) EnterApp();
-        else phase_ = Phase::Boot;
+        if (transferComplete_)
+            EnterApp();
+        else
+            phase_ = Phase::Boot;
     }
     CheckLine(line, kind);
     if (phase_ == Phase::App) {
@@ -595,10 +614,14 @@ Plc::Reply Plc::ProcessApp(Kind kind, const std::vector<uint8_t>& frame, const R
     };
     if (plan.nak || plan.nok) {
         uint8_t st = plan.nak ? NAK : NOK;
-        if (frame[1] == 0x03) r.bytes = {0x00, 0x83, 0x02};  // register read: exception reply
-        else status(st, 0, 0);
-        if (plan.nak) ++counters_.naksSent;
-        else ++counters_.noksSent;
+        if (frame[1] == 0x03)
+            r.bytes = {0x00, 0x83, 0x02};  // register read: exception reply
+        else
+            status(st, 0, 0);
+        if (plan.nak)
+            ++counters_.naksSent;
+        else
+            ++counters_.noksSent;
         r.note = plan.nak ? "NAK (fault)" : "NOK (fault)";
         return r;
     }
@@ -606,8 +629,9 @@ Plc::Reply Plc::ProcessApp(Kind kind, const std::vector<uint8_t>& frame, const R
     if (refusal.refused) {
         status(NAK, refusal.errorClass, refusal.state);
         ++counters_.naksSent;
-        r.note = refusal.errorClass == 1 ? "RUN mode" : "refused, class " +
-                 std::to_string(refusal.errorClass) + " state " + std::to_string(refusal.state);
+        r.note = refusal.errorClass == 1 ? "RUN mode"
+                                         : "refused, class " + std::to_string(refusal.errorClass) +
+                                               " state " + std::to_string(refusal.state);
         return r;
     }
     AppReply(kind, frame, group, &r);
@@ -636,9 +660,15 @@ void Plc::AppReply(Kind kind, const std::vector<uint8_t>& frame, uint8_t group, 
         case Kind::Version:
             status(cfg_.appVersion, 0, 0);
             break;
-        case Kind::D1386: registerReply(cfg_.d1386); break;
-        case Kind::D1001: registerReply(cfg_.d1001); break;
-        case Kind::D1148: registerReply(cfg_.d1148); break;
+        case Kind::D1386:
+            registerReply(cfg_.d1386);
+            break;
+        case Kind::D1001:
+            registerReply(cfg_.d1001);
+            break;
+        case Kind::D1148:
+            registerReply(cfg_.d1148);
+            break;
         case Kind::Register: {
             uint16_t n = static_cast<uint16_t>((frame[2] << 8 | frame[3]) - REGISTER_BASE);
             auto it = cfg_.registers.find(n);

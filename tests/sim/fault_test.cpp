@@ -331,3 +331,14 @@ TEST_F(SimVanish, RandomFaultsRepeatWithTheirSeedAndTheUpdateStillCompletes) {
 }
 
 }  // namespace
+
+// What the wire allows besides a late reply: the same reply twice, or only its start.
+TEST(SimFaults, ReplySentTwiceOrCutShort) {
+    Harness h("RP200");
+    h.plc->AddFault("twice:probe@1");
+    std::string reply = h.Ask(FRAME_PROBE);
+    ASSERT_EQ(reply.size(), 38u);
+    EXPECT_EQ(reply.substr(0, 19), reply.substr(19));
+    h.plc->AddFault("cut:probe@1");
+    EXPECT_EQ(h.Ask(FRAME_PROBE), reply.substr(0, 9));
+}

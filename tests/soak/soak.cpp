@@ -119,6 +119,7 @@ bool AppStart(const Run& r) {
 std::vector<Scenario> Scenarios() {
     // The final messages the "late reply" run allows, chosen with its fault.
     auto late = std::make_shared<std::string>();
+    auto twice = std::make_shared<std::string>();
     auto fault = [](std::string faultText) {
         return [faultText](const Run&, plcsim::Plc& plc, std::mt19937&) {
             std::string error;
@@ -162,8 +163,9 @@ std::vector<Scenario> Scenarios() {
          [](const Run& r) {
              // The no-reply models take silence as acceptance; the PLC stays in its
              // application firmware, and after five such passes the run gives up.
-             return std::string(ModelIn(r.idx, NO_REPLY_MODELS) ? "PLC DOES NOT enter the bootloader mode"
-                                                    : "NO RESPONSE @ State 3");
+             return std::string(ModelIn(r.idx, NO_REPLY_MODELS)
+                                    ? "PLC DOES NOT enter the bootloader mode"
+                                    : "NO RESPONSE @ State 3");
          }},
         {"another model answers", AppStart,
          [](const Run&, plcsim::Plc& plc, std::mt19937&) {
@@ -182,8 +184,9 @@ std::vector<Scenario> Scenarios() {
         {"bootloader identity lost once", Always, fault("drop:boot-id@1"), success},
         {"bootloader version never answered", Always, fault("silent:boot-version@1x6"),
          [](const Run& r) {
-             return ModelIn(r.idx, BOOTLOADER_VERSION_GROUP_MODELS) ? std::string("PLC DOES NOT respond to the version read")
-                                        : Success(r.idx);
+             return ModelIn(r.idx, BOOTLOADER_VERSION_GROUP_MODELS)
+                        ? std::string("PLC DOES NOT respond to the version read")
+                        : Success(r.idx);
          }},
         {"first ERASE unanswered", Always, fault("silent:erase@1"),
          [](const Run& r) {
@@ -239,6 +242,19 @@ std::vector<Scenario> Scenarios() {
              plc.AddFault("nak:block@" + std::to_string(r.blocks));
          },
          [](const Run& r) { return Either(Success(r.idx), kFailed); }},
+        {"a reply sent twice or cut short", Always,
+         [twice](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
+             const LateKind& k = kLateKinds[std::uniform_int_distribution<size_t>(
+                 0, std::size(kLateKinds) - 1)(rng)];
+             uint32_t n = std::string(k.kind) == "block"
+                              ? std::uniform_int_distribution<uint32_t>(1, r.blocks)(rng)
+                              : 1;
+             const char* action = std::uniform_int_distribution<int>(0, 1)(rng) ? "twice" : "cut";
+             plc.AddFault(std::string(action) + ":" + k.kind + "@" + std::to_string(n));
+             *twice = std::string(k.failure) == "*" ? std::string(kAny)
+                                                    : Either(Success(r.idx), k.failure);
+         },
+         [twice](const Run&) { return *twice; }},
         {"one exchange late three times", Always,
          [](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
              const LateKind& k = kLateKinds[std::uniform_int_distribution<size_t>(
