@@ -200,23 +200,6 @@ bool SetUpImage(const CliOptions& options, RecordFields* fields, std::string* er
     return true;
 }
 
-bool OpenTrace(const std::string& path, std::unique_ptr<std::ofstream>* trace, std::string* error) {
-    *trace = std::make_unique<std::ofstream>(path, std::ios::trunc);
-    if (!**trace) {
-        *error = "cannot write the trace file '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    auto base = std::make_shared<std::optional<uint64_t>>();
-    std::ofstream* file = trace->get();
-    platform::SetLinkTrace([file, base](platform::TraceDir dir, const uint8_t* data, size_t len,
-                                        uint32_t requested, uint64_t ms) {
-        if (!*base) *base = ms;
-        *file << FormatTraceLine(dir == platform::TraceDir::Write, data, len, requested, ms, **base)
-              << '\n';
-    });
-    return true;
-}
-
 // Several ports at once, once what each port's process would refuse has been checked here.
 int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>& args,
                const std::vector<std::string>& ports) {
@@ -306,21 +289,16 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!AllPorts(options, &ports, &error)) return Usage(io, error);
     if (ports.size() > 1 || options.portsFrom) return RunSeveral(io, options, args, ports);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
-    std::unique_ptr<std::ofstream> trace;
-    if (options.trace && !OpenTrace(*options.trace, &trace, &error)) return Usage(io, error);
+    fields.port = RecordedPort(options, row);
+    std::unique_ptr<TraceFile> trace;
+    if (options.trace && !OpenTrace(options, fields, &trace, &error)) return Usage(io, error);
     // The record is checked before the link is opened: a run that cannot be recorded does not
     // start.
     RunRecorder recorder;
     if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
 
-    fields.port = RecordedPort(options, row);
     recorder.Start(fields);
-    int status = RunUpdate(io, options, row, embeddedFile, engine, &recorder, fields);
-    if (trace) {
-        platform::SetLinkTrace(nullptr);
-        trace->flush();
-    }
-    return status;
+    return RunUpdate(io, options, row, embeddedFile, engine, &recorder, fields);
 }
 
 }  // namespace plccli

@@ -2,7 +2,7 @@
 //   - ParseOptions / UsageText: the command line
 //   - ResolveModel: the model from --model, --image's file name or the embedded image's name
 //   - StatusLine / PlainLineDue: the status panel as one line of text
-//   - FormatTraceLine: one exchange on the link as one line of the --trace file
+//   - OpenTrace / TraceWriter: the --trace file: header, exchanges, events and block lines
 //   - CliFrontEnd: the front-end hooks, the panel and one-second timer thread, one run
 //   - Main: the whole program, with the engine's entry points passed in
 #pragma once
@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/hooks.h"
 #include "platform/platform.h"
 
 namespace plccli {
@@ -38,6 +39,7 @@ struct CliOptions {
     std::optional<std::string> image;
     std::optional<std::string> model;
     std::optional<std::string> trace;
+    bool traceData = false;  // --trace-data: the bytes of every block as well
     std::optional<std::string> record;
     std::optional<std::string> portsFrom;
     std::vector<std::string> ports;  // every --port, in order; port is the last
@@ -178,11 +180,66 @@ std::string JsonString(const std::string& text);
 // SHA-256 of the bytes, as 64 lower-case hex digits.
 std::string Sha256Hex(const uint8_t* data, size_t len);
 
-// One exchange of the --trace file: "<seconds> W|R <count>[/<requested>] <bytes>", the bytes
-// with CR, LF, backslash and non-printables escaped; seconds from baseMs with milliseconds.
+// ---- The --trace file ----
+// Bytes as the trace shows them: a text frame as text with CR, LF and backslash escaped, other
+// bytes in hex ("02 9D 62"), a lone control byte with its name ("06 ACK").
 std::string EscapeBytes(const uint8_t* data, size_t len);
+std::string TraceBytes(const uint8_t* data, size_t len);
+// One exchange: "<seconds> W|R <count>[/<requested>] <bytes>", or "<seconds> R timeout (0/n)"
+// for a read that brought nothing; seconds from baseMs with milliseconds.
 std::string FormatTraceLine(bool write, const uint8_t* data, size_t len, uint32_t requested,
                             uint64_t ms, uint64_t baseMs);
+// An event of the link without its time: "open COM3", "line 9600 7E1", "purge input", ...
+std::string TraceEventText(const platform::LinkEvent& event);
+// The lines that open the file: version, start, port, model, image with size and SHA-256.
+std::string TraceHeader(const RecordFields& fields);
+
+// The trace's lines from the link's exchanges and events. A block of the transfer and the reply
+// read after it make one line, "block 12/64 261 B -> ACK" (a resend has a line of its own with
+// the same number), and the input purge before it is left out; with data the block's bytes are
+// written too, and every purge and time-out setting shown.
+class TraceWriter {
+  public:
+    TraceWriter(std::ostream& out, uint32_t blocksTotal, bool data);
+    void Exchange(bool write, const uint8_t* data, size_t len, uint32_t requested, uint64_t ms);
+    void Event(const platform::LinkEvent& event, uint64_t ms);
+    // Writes what still waits for its reply.
+    void Finish();
+
+  private:
+    struct PendingBlock {
+        uint64_t ms;
+        std::string head;
+    };
+    void Line(uint64_t ms, const std::string& text);
+    void EndPending(bool blockFollows);
+
+    std::ostream& out_;
+    uint32_t blocksTotal_;
+    bool data_;
+    std::optional<uint64_t> base_;
+    std::optional<uint64_t> purgeAt_;  // a purge not shown yet
+    std::optional<PendingBlock> block_;  // a block written, its reply not read yet
+    uint32_t blockNumber_ = 0;
+    int lastPacket_ = -1;  // the packet number byte of the latest block
+    std::optional<COMMTIMEOUTS> lastTimeouts_;
+};
+
+// The open --trace file; destroying it stops the trace and writes what is pending.
+class TraceFile {
+  public:
+    ~TraceFile();
+
+  private:
+    friend bool OpenTrace(const CliOptions&, const RecordFields&, std::unique_ptr<TraceFile>*,
+                          std::string*);
+    std::mutex mutex_;
+    std::ofstream out_;
+    std::unique_ptr<TraceWriter> writer_;
+};
+// Creates the file of --trace, writes its header and starts tracing the link.
+bool OpenTrace(const CliOptions& options, const RecordFields& fields,
+               std::unique_ptr<TraceFile>* trace, std::string* error);
 
 // --events: one JSON object a line. The start of the run, a change of phase, the progress (at
 // most a few lines a second), a prompt, and last the outcome with the exit status.

@@ -27,6 +27,7 @@ const OptionRow OPTIONS[] = {
     {"--trace", true, &CliOptions::trace, nullptr},
     {"--record", true, &CliOptions::record, nullptr},
     {"--ports-from", true, &CliOptions::portsFrom, nullptr},
+    {"--trace-data", false, nullptr, &CliOptions::traceData},
     {"--events", false, nullptr, &CliOptions::events},
     {"--yes", false, nullptr, &CliOptions::yes},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
@@ -102,6 +103,10 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
         options->*(row->value) = value;
         if (row->value == &CliOptions::port) options->ports.push_back(value);
     }
+    if (options->traceData && !options->trace) {
+        *error = "--trace-data adds the blocks' bytes to a trace: give --trace FILE too";
+        return false;
+    }
     return true;
 }
 
@@ -128,7 +133,10 @@ std::string UsageText() {
            "  --list-models     list the models of the catalogue with their ids and links\n"
            "  --info            identify the PLC and tell whether the image would pass its\n"
            "                    checks, changing nothing; exit 0 when the PLC answered\n"
-           "  --trace FILE      write every exchange on the link to FILE with a time stamp\n"
+           "  --trace FILE      write what passed on the link to FILE for support: a header\n"
+           "                    (version, time, port, model, image and its SHA-256), then each\n"
+           "                    read, write and link event with its time, one line per block\n"
+           "  --trace-data      keep the bytes of every block in the --trace file as well\n"
            "  --record FILE     append one JSON line about the run to FILE: time, version, port,\n"
            "                    model, image and its SHA-256, what the PLC reported, blocks,\n"
            "                    errors, the final message, exit status and duration\n"

@@ -1,4 +1,4 @@
-// What the front end prints: the status line, the messages and the link trace.
+// What the front end prints: the status line and the messages.
 #include <cstdio>
 #include <cstring>
 
@@ -103,50 +103,6 @@ std::string YesReconnectLine(bool usbAttached) {
     return std::string("the PLC restarts into its bootloader; --yes goes on without waiting: ") +
            (usbAttached ? "replug its USB cable now" : "power it off and on now") +
            " if it does not come back by itself";
-}
-
-std::string EscapeBytes(const uint8_t* data, size_t len) {
-    std::string out;
-    out.reserve(len);
-    for (size_t i = 0; i < len; ++i) {
-        uint8_t b = data[i];
-        switch (b) {
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                if (b >= 0x20 && b < 0x7F) {
-                    out += static_cast<char>(b);
-                } else {
-                    char hex[5];
-                    std::snprintf(hex, sizeof hex, "\\x%02X", b);
-                    out += hex;
-                }
-        }
-    }
-    return out;
-}
-
-std::string FormatTraceLine(bool write, const uint8_t* data, size_t len, uint32_t requested,
-                            uint64_t ms, uint64_t baseMs) {
-    uint64_t rel = ms >= baseMs ? ms - baseMs : 0;
-    char head[64];
-    char dir = write ? 'W' : 'R';
-    auto sec = static_cast<unsigned long long>(rel / 1000);
-    auto msPart = static_cast<unsigned long long>(rel % 1000);
-    // A short write or read shows what was asked for as well.
-    if (len == requested)
-        std::snprintf(head, sizeof head, "%llu.%03llu %c %zu ", sec, msPart, dir, len);
-    else
-        std::snprintf(head, sizeof head, "%llu.%03llu %c %zu/%u ", sec, msPart, dir, len,
-                      requested);
-    return head + EscapeBytes(data, len);
 }
 
 }  // namespace plccli

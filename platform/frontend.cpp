@@ -5,11 +5,10 @@
 #include <thread>
 
 #include "platform/hooks.h"
+#include "platform/link.h"
 #include "platform/virtual.h"
 
 namespace platform {
-
-bool VirtualSleepEnabled();
 
 namespace {
 
@@ -50,6 +49,10 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
 }
 
 void Sleep(DWORD ms) {
+    platform::LinkEvent pause;
+    pause.kind = platform::LinkEventKind::Pause;
+    pause.pauseMs = ms;
+    platform::RaiseLinkEvent(pause, platform::EventNowMs());
     if (platform::VirtualSleepEnabled())
         platform::AdvanceVirtualClock(ms);
     else

@@ -16,8 +16,10 @@ namespace {
 std::mutex gHandlesMutex;
 std::unordered_set<Link*> gHandles;
 thread_local DWORD gLastError = 0;
+// The link trace and the event trace share one lock, so that their lines keep their order.
 std::mutex gTraceMutex;
 LinkTrace gTrace;
+LinkEventTrace gEventTrace;
 
 Link* Lookup(HANDLE h) {
     std::lock_guard<std::mutex> lock(gHandlesMutex);
@@ -28,6 +30,31 @@ Link* Lookup(HANDLE h) {
 void Trace(const Link& link, TraceDir dir, const uint8_t* data, size_t len, DWORD requested) {
     std::lock_guard<std::mutex> lock(gTraceMutex);
     if (gTrace) gTrace(dir, data, len, requested, link.kind->nowMs());
+}
+
+bool EventTraceSet() {
+    std::lock_guard<std::mutex> lock(gTraceMutex);
+    return static_cast<bool>(gEventTrace);
+}
+
+// An event of an open link: its kind and result, with what it applied.
+void Raise(const Link& link, LinkEvent event) {
+    if (EventTraceSet()) RaiseLinkEvent(event, link.kind->nowMs());
+}
+
+LinkEvent EventOf(LinkEventKind kind, bool ok) {
+    LinkEvent event;
+    event.kind = kind;
+    event.ok = ok;
+    return event;
+}
+
+void RaiseOpen(const std::string& name, const Link* link, DWORD err) {
+    if (!EventTraceSet()) return;
+    LinkEvent event = EventOf(LinkEventKind::Open, link != nullptr);
+    event.name = name;
+    event.error = err;
+    RaiseLinkEvent(event, link != nullptr ? link->kind->nowMs() : EventNowMs());
 }
 
 // Link names that name a network port rather than a device.
@@ -62,6 +89,20 @@ void SetLinkTrace(LinkTrace trace) {
     gTrace = std::move(trace);
 }
 
+void SetLinkEventTrace(LinkEventTrace trace) {
+    std::lock_guard<std::mutex> lock(gTraceMutex);
+    gEventTrace = std::move(trace);
+}
+
+void RaiseLinkEvent(const LinkEvent& event, uint64_t ms) {
+    std::lock_guard<std::mutex> lock(gTraceMutex);
+    if (gEventTrace) gEventTrace(event, ms);
+}
+
+uint64_t EventNowMs() {
+    return VirtualSleepEnabled() ? VirtualNowMs() : MonotonicMs();
+}
+
 int OpenHandleCount() {
     std::lock_guard<std::mutex> lock(gHandlesMutex);
     return static_cast<int>(gHandles.size());
@@ -90,11 +131,15 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWOR
     if (!platform::OpenLink(stripped, *link, &err)) {
         delete link;
         platform::gLastError = err ? err : ERROR_FILE_NOT_FOUND;
+        platform::RaiseOpen(name, nullptr, platform::gLastError);
         return INVALID_HANDLE_VALUE;
     }
     link->name = stripped;
-    std::lock_guard<std::mutex> lock(platform::gHandlesMutex);
-    platform::gHandles.insert(link);
+    {
+        std::lock_guard<std::mutex> lock(platform::gHandlesMutex);
+        platform::gHandles.insert(link);
+    }
+    platform::RaiseOpen(name, link, 0);
     return link;
 }
 
@@ -136,24 +181,32 @@ BOOL GetCommState(HANDLE h, DCB* dcb) {
 BOOL SetCommState(HANDLE h, DCB* dcb) {
     Link* link = platform::Lookup(h);
     if (link == nullptr || dcb == nullptr) return FALSE;
-    if (!link->kind->setLine(*link, *dcb)) return FALSE;
-    link->dcb = *dcb;
-    return TRUE;
+    bool ok = link->kind->setLine(*link, *dcb);
+    if (ok) link->dcb = *dcb;
+    platform::LinkEvent event = platform::EventOf(platform::LinkEventKind::Line, ok);
+    event.dcb = *dcb;
+    platform::Raise(*link, event);
+    return ok ? TRUE : FALSE;
 }
 
 BOOL SetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts) {
     Link* link = platform::Lookup(h);
     if (link == nullptr || timeouts == nullptr) return FALSE;
-    if (!link->kind->setTimeouts(*link, *timeouts)) return FALSE;
-    link->timeouts = *timeouts;
-    return TRUE;
+    bool ok = link->kind->setTimeouts(*link, *timeouts);
+    if (ok) link->timeouts = *timeouts;
+    platform::LinkEvent event = platform::EventOf(platform::LinkEventKind::Timeouts, ok);
+    event.timeouts = *timeouts;
+    platform::Raise(*link, event);
+    return ok ? TRUE : FALSE;
 }
 
 BOOL PurgeComm(HANDLE h, DWORD flags) {
     Link* link = platform::Lookup(h);
     if (link == nullptr) return FALSE;
     if ((flags & PURGE_RXCLEAR) == 0) return TRUE;
-    return link->kind->purgeInput(*link) ? TRUE : FALSE;
+    bool ok = link->kind->purgeInput(*link);
+    platform::Raise(*link, platform::EventOf(platform::LinkEventKind::Purge, ok));
+    return ok ? TRUE : FALSE;
 }
 
 BOOL CloseHandle(HANDLE h) {
@@ -165,8 +218,11 @@ BOOL CloseHandle(HANDLE h) {
         link = *it;
         platform::gHandles.erase(it);
     }
+    uint64_t ms = link->kind->nowMs();
     link->kind->close(*link);
     delete link;
+    if (platform::EventTraceSet())
+        platform::RaiseLinkEvent(platform::EventOf(platform::LinkEventKind::Close, true), ms);
     return TRUE;
 }
 

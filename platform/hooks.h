@@ -1,6 +1,6 @@
 // What the front end that runs the worker (the command line, or a test harness) installs so that
 // the engine's MessageBoxA, KillTimer and EnableWindow reach it, and the link trace for support.
-// POSIX only; on Windows these are the real Win32 calls.
+// POSIX here; the Windows console program fills the same hooks from the import slots it redirects.
 #pragma once
 
 #include <cstddef>
@@ -29,5 +29,21 @@ enum class TraceDir { Write, Read };
 using LinkTrace = std::function<void(TraceDir dir, const uint8_t* data, size_t len,
                                      uint32_t requested, uint64_t ms)>;
 void SetLinkTrace(LinkTrace trace);
+
+// What happens to a link besides its reads and writes, with the time on the same clock as the
+// link trace's; called after the call it reports, with whether that call succeeded (a pause:
+// before it starts).
+enum class LinkEventKind { Open, Close, Line, Timeouts, Purge, Pause };
+struct LinkEvent {
+    LinkEventKind kind = LinkEventKind::Open;
+    bool ok = true;
+    std::string name;         // Open: the link's name as the engine gave it
+    uint32_t error = 0;       // Open: the system's error code when it failed
+    DCB dcb{};                // Line: the settings asked for
+    COMMTIMEOUTS timeouts{};  // Timeouts: the time-outs asked for
+    uint32_t pauseMs = 0;     // Pause: how long the engine sleeps
+};
+using LinkEventTrace = std::function<void(const LinkEvent& event, uint64_t ms)>;
+void SetLinkEventTrace(LinkEventTrace trace);
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/hooks.h"
 #include "platform/virtual.h"
 
 namespace platform {
@@ -69,6 +70,13 @@ DWORD WriteWithin(Link& link, const uint8_t* buf, DWORD n, PutFn put, uint64_t t
 uint64_t MonotonicMs();
 // Waits until fd is ready for events or deadlineMs passes; false on time-out or error.
 bool WaitReady(int fd, short events, uint64_t deadlineMs, bool hasDeadline);
+
+// Hands event to the link event trace, if one is set. EventNowMs: the time of an event that
+// has no open link, on the clock a virtual run goes by.
+void RaiseLinkEvent(const LinkEvent& event, uint64_t ms);
+uint64_t EventNowMs();
+// Whether Sleep goes by the virtual clock.
+bool VirtualSleepEnabled();
 
 // Total read / write time-out of n bytes under t; 0 means none.
 uint64_t ReadTotalMs(const COMMTIMEOUTS& t, DWORD n);

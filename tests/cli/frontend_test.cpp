@@ -276,7 +276,7 @@ void TracedRun(void* param) {
 
 void NoOverride(const char*) {}
 
-TEST_F(FrontEndTest, TraceFileHoldsEveryExchange) {
+TEST_F(FrontEndTest, TraceFileHoldsTheHeaderEveryExchangeAndEvent) {
     plctest::FakeTree tree;
     std::string trace = tree.Path("trace.log").string();
     std::ostringstream out, err;
@@ -288,11 +288,18 @@ TEST_F(FrontEndTest, TraceFileHoldsEveryExchange) {
     std::ifstream file(trace);
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "0.000 W 15 :006401590141\\r\\n");
-    EXPECT_EQ(lines[1].substr(lines[1].find(' ')), " R 3 \\x060\\x10");
-    EXPECT_EQ(lines[2].substr(lines[2].find(' ')), " R 0/4 ");
-    EXPECT_EQ(lines[2].substr(0, lines[2].find(' ')), "3.000");  // a silent read: its time-out
+    const std::vector<std::string> body = {
+        "0.000 open cli-plc",
+        "0.000 time-outs read 3000 ms, write 3000 ms",
+        "0.000 W 15 :006401590141\\r\\n",
+        "0.000 R 3 06 30 10",
+        "3.000 R timeout (0/4)",  // a silent read: its time-out
+        "3.000 close",
+    };
+    ASSERT_GT(lines.size(), body.size());
+    EXPECT_EQ(lines[0].rfind("# plcfwupdate ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[3], "# model   RP200");
+    EXPECT_EQ(std::vector<std::string>(lines.end() - body.size(), lines.end()), body);
 }
 
 }  // namespace

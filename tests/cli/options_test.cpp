@@ -66,6 +66,7 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
         {{"--Port", "x"}, "unknown option '--Port'"},
         {{"--port", "--yes"}, "--port needs a value"},  // not a port named "--yes"
         {{"--port", "--image=x_1.bin"}, "--port needs a value"},
+        {{"--trace-data", "--yes"}, "--trace-data adds the blocks' bytes to a trace"},
     };
     for (const auto& c : cases) {
         CliOptions o;
@@ -86,7 +87,7 @@ TEST(NetworkLinkName, OnlyTheTwoSchemesWithAnAddress) {
 TEST(UsageText, ListsEveryOption) {
     std::string usage = plccli::UsageText();
     for (const char* option : {"--port", "--image", "--model", "--yes", "--list-ports", "--trace",
-                               "--help", "--version"})
+                               "--trace-data", "--help", "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -140,27 +140,4 @@ TEST(Record, StringsStayValidJson) {
     EXPECT_EQ(plccli::UtcIsoTime(1704273300), "2024-01-03T09:15:00Z");
 }
 
-TEST(TraceLine, OneExchangeALine) {
-    struct Case {
-        bool write;
-        std::string bytes;
-        uint32_t requested;
-        uint64_t ms, baseMs;
-        std::string line;
-    };
-    const Case cases[] = {
-        {true, ":006401590141\r\n", 15, 12345, 0, "12.345 W 15 :006401590141\\r\\n"},
-        {false, std::string("\x06\x30\x10", 3), 3, 1000, 1000, "0.000 R 3 \\x060\\x10"},
-        {false, "", 19, 4000, 1000, "3.000 R 0/19 "},
-        {false, ":00", 19, 1001, 1000, "0.001 R 3/19 :00"},
-        {true, "ID", 2, 5, 10, "0.000 W 2 ID"},  // a clock behind the base counts as 0
-        {true, std::string("a\\b\0\x7f\xff", 6), 6, 0, 0, "0.000 W 6 a\\\\b\\x00\\x7F\\xFF"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(plccli::FormatTraceLine(c.write, reinterpret_cast<const uint8_t*>(c.bytes.data()),
-                                          c.bytes.size(), c.requested, c.ms, c.baseMs),
-                  c.line);
-    }
-}
-
 }  // namespace
