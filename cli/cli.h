@@ -218,7 +218,7 @@ class TraceWriter {
     uint32_t blocksTotal_;
     bool data_;
     std::optional<uint64_t> base_;
-    std::optional<uint64_t> purgeAt_;  // a purge not shown yet
+    std::optional<uint64_t> purgeAt_;    // a purge not shown yet
     std::optional<PendingBlock> block_;  // a block written, its reply not read yet
     uint32_t blockNumber_ = 0;
     int lastPacket_ = -1;  // the packet number byte of the latest block

@@ -155,8 +155,8 @@ std::string TraceEventText(const platform::LinkEvent& event) {
     std::string text;
     switch (event.kind) {
         case Kind::Open:
-            if (!event.ok) return "open " + event.name + " failed (error " +
-                                  std::to_string(event.error) + ")";
+            if (!event.ok)
+                return "open " + event.name + " failed (error " + std::to_string(event.error) + ")";
             return "open " + event.name;
         case Kind::Close:
             return "close";
@@ -179,9 +179,10 @@ std::string TraceHeader(const RecordFields& fields) {
     std::string image = fields.imageFile + ", " + std::to_string(fields.imageBytes) + " bytes";
     if (!fields.imageSha256.empty()) image += ", SHA-256 " + fields.imageSha256;
     return "# plcfwupdate " + fields.version + " link trace\n# started " + fields.start +
-           "\n# port    " + fields.port + "\n# model   " + fields.model + "\n# image   " +
-           image + "\n# blocks  " + std::to_string(fields.blocksTotal) +
-           "\n# seconds since the first line; W written, R read; text as text, other bytes in hex\n";
+           "\n# port    " + fields.port + "\n# model   " + fields.model + "\n# image   " + image +
+           "\n# blocks  " + std::to_string(fields.blocksTotal) +
+           "\n# seconds since the first event; W written, R read; text as text, other bytes in "
+           "hex\n";
 }
 
 TraceWriter::TraceWriter(std::ostream& out, uint32_t blocksTotal, bool data)
@@ -268,7 +269,8 @@ bool OpenTrace(const CliOptions& options, const RecordFields& fields,
         return false;
     }
     file->out_ << TraceHeader(fields) << std::flush;
-    file->writer_ = std::make_unique<TraceWriter>(file->out_, fields.blocksTotal, options.traceData);
+    file->writer_ =
+        std::make_unique<TraceWriter>(file->out_, fields.blocksTotal, options.traceData);
     TraceFile* raw = file.get();
     platform::SetLinkTrace([raw](platform::TraceDir dir, const uint8_t* data, size_t len,
                                  uint32_t requested, uint64_t ms) {

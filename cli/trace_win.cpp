@@ -36,9 +36,9 @@ F Kernel32(const char* name, std::atomic<void*>& cache) {
     }
     return reinterpret_cast<F>(f);
 }
-#define REAL(fn)                                     \
-    ([] {                                            \
-        static std::atomic<void*> cache{nullptr};    \
+#define REAL(fn)                                    \
+    ([] {                                           \
+        static std::atomic<void*> cache{nullptr};   \
         return Kernel32<decltype(&fn)>(#fn, cache); \
     }())
 
@@ -114,8 +114,7 @@ BOOL WINAPI TracedReadFile(HANDLE h, LPVOID data, DWORD n, LPDWORD read, LPOVERL
 HANDLE WINAPI TracedCreateFileA(LPCSTR name, DWORD access, DWORD share,
                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                 HANDLE templateFile) {
-    HANDLE h =
-        REAL(CreateFileA)(name, access, share, security, disposition, flags, templateFile);
+    HANDLE h = REAL(CreateFileA)(name, access, share, security, disposition, flags, templateFile);
     platform::LinkEvent event = EventOf(platform::LinkEventKind::Open, h != INVALID_HANDLE_VALUE);
     event.name = name != nullptr ? name : "";
     if (event.ok) {
@@ -154,7 +153,8 @@ BOOL WINAPI TracedSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
 
 BOOL WINAPI TracedPurgeComm(HANDLE h, DWORD flags) {
     BOOL ok = REAL(PurgeComm)(h, flags);
-    if ((flags & PURGE_RXCLEAR) != 0 && IsLink(h)) Raise(EventOf(platform::LinkEventKind::Purge, ok));
+    if ((flags & PURGE_RXCLEAR) != 0 && IsLink(h))
+        Raise(EventOf(platform::LinkEventKind::Purge, ok));
     return ok;
 }
 
