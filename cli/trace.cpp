@@ -62,7 +62,7 @@ std::string Count(size_t len, uint32_t requested) {
 
 // What a read brought, as the block line tells it: "ACK", "41", "timeout (0/1)".
 std::string ReplyText(const uint8_t* data, size_t len, uint32_t requested) {
-    if (len == 0) return "timeout (" + Count(len, requested) + ")";
+    if (len == 0) return std::string("timeout (") + Count(len, requested) + ")";
     return len == 1 && ControlName(data[0]) != nullptr ? ControlName(data[0])
                                                        : TraceBytes(data, len);
 }
@@ -90,16 +90,16 @@ std::string TimeoutsText(const COMMTIMEOUTS& t) {
     else
         read += std::to_string(t.ReadTotalTimeoutConstant) + " ms";
     if (t.ReadTotalTimeoutMultiplier != 0)
-        read += " + " + std::to_string(t.ReadTotalTimeoutMultiplier) + " ms/B";
+        read += std::string(" + ") + std::to_string(t.ReadTotalTimeoutMultiplier) + " ms/B";
     if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD)
-        read += ", gap " + std::to_string(t.ReadIntervalTimeout) + " ms";
+        read += std::string(", gap ") + std::to_string(t.ReadIntervalTimeout) + " ms";
     std::string write = "write ";
     if (t.WriteTotalTimeoutConstant == 0 && t.WriteTotalTimeoutMultiplier == 0)
         write += "without limit";
     else
         write += std::to_string(t.WriteTotalTimeoutConstant) + " ms";
     if (t.WriteTotalTimeoutMultiplier != 0)
-        write += " + " + std::to_string(t.WriteTotalTimeoutMultiplier) + " ms/B";
+        write += std::string(" + ") + std::to_string(t.WriteTotalTimeoutMultiplier) + " ms/B";
     return "time-outs " + read + ", " + write;
 }
 
@@ -170,7 +170,7 @@ std::string TraceEventText(const platform::LinkEvent& event) {
             text = "purge input";
             break;
         case Kind::Pause:
-            return "pause " + std::to_string(event.pauseMs) + " ms";
+            return std::string("pause ") + std::to_string(event.pauseMs) + " ms";
     }
     return event.ok ? text : text + " refused";
 }
@@ -221,9 +221,9 @@ void TraceWriter::Exchange(bool write, const uint8_t* data, size_t len, uint32_t
     if (data[1] != lastPacket_) ++blockNumber_;  // a resend keeps its number
     lastPacket_ = data[1];
     if (data_) out_ << FormatTraceLine(write, data, len, requested, ms, *base_) << std::endl;
-    std::string head = "block " + std::to_string(blockNumber_);
-    if (blocksTotal_ > 0) head += "/" + std::to_string(blocksTotal_);
-    head += " " + Count(len, requested) + " B";
+    std::string head = std::string("block ") + std::to_string(blockNumber_);
+    if (blocksTotal_ > 0) head += std::string("/") + std::to_string(blocksTotal_);
+    head += std::string(" ") + Count(len, requested) + " B";
     if (len < requested)
         Line(ms, head + " -> short write");
     else
