@@ -213,8 +213,10 @@ void TraceWriter::Exchange(bool write, const uint8_t* data, size_t len, uint32_t
     bool block = write && IsBlock(data, len);
     EndPending(block);
     if (!block) {
-        if (write) lastPacket_ = -1;  // a request between transfers: counting starts again
-        if (write) blockNumber_ = 0;
+        if (write) {  // a request between transfers: the count starts again
+            lastPacket_ = -1;
+            blockNumber_ = 0;
+        }
         out_ << FormatTraceLine(write, data, len, requested, ms, *base_) << std::endl;
         return;
     }
