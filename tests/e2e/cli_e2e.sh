@@ -156,7 +156,10 @@ if [ "$case" = rp200 ]; then
 fi
 if [ "$case" = qm2e ]; then
   grep -q '^[0-9]*\.[0-9][0-9][0-9] W [0-9]* UPDATE' "$tmp/trace" || fail "no UPDATE in the trace"
-  grep -q '^[0-9]*\.[0-9][0-9][0-9] R 1 \\x06' "$tmp/trace" || fail "no ACK in the trace"
+  grep -q '^[0-9]*\.[0-9][0-9][0-9] R 1 06 ACK$' "$tmp/trace" || fail "no ACK in the trace"
+  grep -q '^# image   .*SHA-256 [0-9a-f]\{64\}$' "$tmp/trace" || fail "no image in the trace's header"
+  grep -q '^[0-9]*\.[0-9][0-9][0-9] block 1/[0-9]* [0-9]* B -> ACK$' "$tmp/trace" ||
+    fail "no line of the first block in the trace"
   check_record 0
 fi
 echo "ok ($case): exit $status, '$expect_msg', ${took_ms} ms"
