@@ -1,6 +1,30 @@
 #include "catalogue/report.h"
 
+#include <mutex>
+
 PlcReport plcReport;
+
+namespace {
+
+std::mutex gFinalMutex;
+FinalMessage gFinal;
+
+}  // namespace
+
+void SetRunOutcome(int32_t outcome, const char* caption, const char* text) {
+    {
+        std::lock_guard<std::mutex> lock(gFinalMutex);
+        gFinal.caption = caption;
+        gFinal.text = text;
+        gFinal.shownAt = std::chrono::steady_clock::now();
+    }
+    plcReport.outcome = outcome;
+}
+
+FinalMessage TakeFinalMessage() {
+    std::lock_guard<std::mutex> lock(gFinalMutex);
+    return gFinal;
+}
 
 void ClearPlcReport() {
     plcReport.outcome = OUTCOME_RUNNING;
@@ -14,4 +38,6 @@ void ClearPlcReport() {
     plcReport.enteredBootloader = 0;
     plcReport.blocksSent = 0;
     plcReport.checksPassed = CHECKS_NONE;
+    std::lock_guard<std::mutex> lock(gFinalMutex);
+    gFinal = FinalMessage{};
 }

@@ -1,9 +1,11 @@
-// What the PLC reported during the latest run, kept for the front ends that show or record it
-// (the window does not). Every value is -1 until the PLC reports it in the run; the run clears
+// What the PLC reported during the latest run and how the run ended, kept for the front ends
+// that show or record it. Every value is -1 until the PLC reports it in the run; the run clears
 // the record at its start and leaves it as it is at its end.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "catalogue/shared.h"
 
@@ -42,3 +44,13 @@ struct PlcReport {
 extern PlcReport plcReport;
 
 void ClearPlcReport();
+
+// The final message of the latest run, as the run showed it: the window's own message boxes are
+// not seen by the program, so its record takes the words from here. Caption empty until then.
+struct FinalMessage {
+    std::string caption, text;
+    std::chrono::steady_clock::time_point shownAt;
+};
+// Sets plcReport.outcome and keeps a copy of the final message the run is about to show.
+void SetRunOutcome(int32_t outcome, const char* caption, const char* text);
+FinalMessage TakeFinalMessage();

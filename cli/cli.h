@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "record/record.h"
 
 namespace plccli {
 
@@ -108,75 +109,24 @@ struct RunPoint {
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
 
-// What the PLC reported in the latest run (a copy of plcReport).
-struct PlcSeen {
-    int32_t probeResult = -1;
-    int32_t appId = -1;
-    int32_t bootId = -1;
-    int32_t D1386 = -1;
-    int32_t D1001 = -1;
-    int32_t D1148 = -1;
-    int32_t bootloaderVersion = -1;
-    bool enteredBootloader = false;
-    int32_t blocksSent = 0;
-    int32_t checksPassed = 0;  // enum ChecksPassed
-};
-PlcSeen TakePlcSeen();
-// The mode a probe result tells ("application firmware", "bootloader", ...); "" for none.
-std::string ModeText(int32_t probeResult);
-// A model id as "0x0017", and the catalogue models that report it.
-std::string IdText(int32_t id);
+// The run record and what it shares with the messages (record/record.h).
+using plcrecord::BootloaderVersionText;
+using plcrecord::IdText;
+using plcrecord::JsonString;
+using plcrecord::ModeText;
+using plcrecord::PlcSeen;
+using plcrecord::RecordFields;
+using plcrecord::RecordLine;
+using plcrecord::RunOutcome;
+using plcrecord::RunRecorder;
+using plcrecord::Sha256Hex;
+using plcrecord::TakePlcSeen;
+using plcrecord::UtcIsoTime;
+
+// The catalogue models that report a model id.
 std::string ModelsWithId(int32_t id);
-// A bootloader version byte as the messages write it: 0x10 is "V1.0".
-std::string BootloaderVersionText(int32_t version);
-
-// How a run ended: its final message (caption empty when there was none, as when it was
-// interrupted) and the error counters at that moment.
-struct RunOutcome {
-    std::string caption, text;
-    int32_t errors = 0;
-    int32_t totalErrors = 0;
-};
-
-// One line of the --record file: a JSON object.
-struct RecordFields {
-    std::string start;  // UTC, ISO 8601
-    std::string version;
-    std::string action;  // "update" or "info"
-    std::string port, model, imageFile;
-    uint64_t imageBytes = 0;
-    std::string imageSha256;
-    PlcSeen plc;
-    uint32_t blocksTotal = 0;
-    int32_t errors = 0;  // the error counters when the run ended
-    int32_t totalErrors = 0;
-    std::string caption, message;  // the final message, or what ended the run
-    int exitStatus = 0;
-    double durationSeconds = 0;
-};
-std::string RecordLine(const RecordFields& fields);
 // What the PLC reported, in one line for -v.
 std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal);
-
-// The --record file of one run: opened (for appending) before the link is, written once, when
-// the run ends or is interrupted, from whichever thread gets there first.
-class RunRecorder {
-  public:
-    bool Open(const std::string& path, std::string* error);
-    void Start(const RecordFields& fields);
-    void Finish(const RunOutcome& outcome, int exitStatus);
-
-  private:
-    std::mutex mutex_;
-    std::unique_ptr<std::ofstream> file_;
-    RecordFields fields_;
-    std::chrono::steady_clock::time_point started_;
-    bool written_ = false;
-};
-std::string JsonString(const std::string& text);
-
-// SHA-256 of the bytes, as 64 lower-case hex digits.
-std::string Sha256Hex(const uint8_t* data, size_t len);
 
 // One exchange of the --trace file: "<seconds> W|R <count>[/<requested>] <bytes>", the bytes
 // with CR, LF, backslash and non-printables escaped; seconds from baseMs with milliseconds.
@@ -284,8 +234,6 @@ class CliFrontEnd {
 };
 
 // ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
-// The time as ISO 8601 in UTC: "2024-01-03T09:15:00Z".
-std::string UtcIsoTime(std::time_t t);
 // Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
 // place there).
 bool ProgressIsTerminal();

@@ -40,11 +40,11 @@ void BootModeStage(BurnRun* run) {
     run->status = SendFW(hSerial);
     if (run->status == OK) {
         StopTimer(run);
-        plcReport.outcome = OUTCOME_SUCCESS;
-        if (SelectedPLCIn(USB_ATTACHED_MODELS))
-            ShowInformation(run, MSG_SUCCESS_USB, CAPTION_INFORMATION);
-        else
-            ShowInformation(run, MSG_SUCCESS_COM, CAPTION_INFORMATION_COM);
+        const bool usb = SelectedPLCIn(USB_ATTACHED_MODELS);
+        const char* text = usb ? MSG_SUCCESS_USB : MSG_SUCCESS_COM;
+        const char* caption = usb ? CAPTION_INFORMATION : CAPTION_INFORMATION_COM;
+        SetRunOutcome(OUTCOME_SUCCESS, caption, text);
+        ShowInformation(run, text, caption);
     } else if (run->status == NOK) {
         StopWithError(run, MSG_FLASH_PROTECTED);
     } else {

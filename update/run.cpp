@@ -96,7 +96,7 @@ void StopTimer(const BurnRun* run) {
 }
 
 void ShowError(const BurnRun* run, const char* text) {
-    plcReport.outcome = OUTCOME_FAILURE;  // every error the run shows is its last message
+    SetRunOutcome(OUTCOME_FAILURE, CAPTION_ERROR, text);  // every error shown is the run's last
     MessageBoxA(run->param.hwnd, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
 }
 
