@@ -272,6 +272,10 @@ TEST_F(SimRun, FaultsEndInTheirMessage) {
         FrontEndEvent last = LastMessage();
         EXPECT_EQ(last.text, c.message);
         EXPECT_EQ(plcReport.outcome, last.caption == "ERROR" ? OUTCOME_FAILURE : OUTCOME_SUCCESS);
+        // The window's record takes the final message from the report, not from the box.
+        const FinalMessage kept = TakeFinalMessage();
+        EXPECT_EQ(kept.caption, last.caption);
+        EXPECT_EQ(kept.text, last.text);
         if (last.caption == "ERROR") {
             EXPECT_EQ(last.type, MB_OK | MB_ICONERROR);
             EXPECT_FALSE(plc->TransferComplete());
