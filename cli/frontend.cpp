@@ -216,10 +216,12 @@ void CliFrontEnd::PanelLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     Clock::time_point nextSecond = Clock::now() + config_.second;
     while (!stopPanel_) {
+        // Until the worker begins its first step there is nothing to tell but "Idle".
+        bool begun = plcReport.step != STEP_NONE || flashStatus != IDLE;
         if (timerRunning_ && !ended_) {
             SampleLocked();
             PrintStepsLocked();
-            DrawLocked(false);
+            if (begun) DrawLocked(false);
             if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent);
         }
         wake_.wait_for(lock, config_.tick, [this] { return stopPanel_; });
@@ -240,8 +242,9 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         PrintStepsLocked();
+        // The line left above the message shows the step the message belongs to.
         if (lineOpen_)
-            EndStatusLineLocked();
+            DrawLocked(true);
         else if (!config_.terminal && timerRunning_)
             DrawLocked(false);
         // Prompts go with the progress; what the run ends with is its result.
