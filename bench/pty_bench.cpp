@@ -7,6 +7,7 @@
 //             against the time the bytes need on the wire
 // Usage: pty_bench PLCSIM   (prints one "name value" line per figure)
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -33,6 +34,25 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The host on one processor, every peer on another: a round trip's cost depends on where the
+// scheduler puts the two ends (on one processor the bare loop runs twice as fast as across two),
+// so both peers are measured with the same placement, the PLC's end apart from the host's as on
+// a real link. Nothing is pinned on a machine with one processor. The paced run, measured
+// against the wire alone, runs unpinned: there a pinned end would only wait for its processor.
+const int HOST_CPU = 0;
+const int PEER_CPU = 1;
+const int ANY_CPU = -1;
+
+void PinToCpu(pid_t pid, int cpu) {
+    long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    if (cpus < 2) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (int c = 0; c < cpus && c < CPU_SETSIZE; ++c)
+        if (cpu == ANY_CPU || c == cpu) CPU_SET(c, &set);
+    sched_setaffinity(pid, sizeof set, &set);  // unpinned if refused: the figures only vary more
+}
 
 double Seconds(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -74,6 +94,7 @@ pid_t StartAckPeer(int blocks, int* masterOut, std::string* slave) {
     pid_t peer = fork();
     if (peer < 0) Fail("cannot fork");
     if (peer == 0) {
+        PinToCpu(0, PEER_CPU);
         std::vector<uint8_t> buf(4096);
         long pending = 0, acked = 0;
         while (acked < blocks) {
@@ -151,6 +172,7 @@ pid_t StartSim(const std::string& plcsim, const char* model, const std::string& 
     pid_t pid = 0;
     if (posix_spawn(&pid, plcsim.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
         Fail("cannot start plcsim");
+    if (!pace) PinToCpu(pid, PEER_CPU);
     for (int i = 0; i < 200; ++i) {
         struct stat st{};
         if (lstat(link.c_str(), &st) == 0) return pid;
@@ -198,6 +220,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string plcsim = argv[1];
+    PinToCpu(0, HOST_CPU);
     size_t embeddedSize = 0;
     const uint8_t* embedded = platform::EmbeddedImage(&embeddedSize);
     if (embedded == nullptr) Fail("no embedded image");
@@ -218,6 +241,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> small(65536);
     for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 7 + 3);
     int pacedBlocks = 0;
+    PinToCpu(0, ANY_CPU);
     double pacedSeconds = TimedTransfer(plcsim, plcList[ROW_NV], true, small, &pacedBlocks);
     // On the wire: each block and its acknowledgement, then EOT and its acknowledgement,
     // 10 bits a byte at 8N1.

@@ -298,68 +298,71 @@ bool Hit(Fault& f, Kind kind, uint32_t blockPos) {
 
 }  // namespace
 
+namespace {
+
+// What one fault that hit does to the reply.
+void ApplyAction(const Fault& f, ReplyPlan* plan) {
+    switch (f.action) {
+        case FaultAction::Drop:
+            plan->drop = true;
+            break;
+        case FaultAction::Corrupt:
+            plan->corrupt = true;
+            break;
+        case FaultAction::Lowercase:
+            plan->lowercase = true;
+            break;
+        case FaultAction::BadLrc:
+            plan->badLrc = true;
+            break;
+        case FaultAction::Delay:
+            plan->delayMs += f.value;
+            break;
+        case FaultAction::Nak:
+            plan->nak = true;
+            break;
+        case FaultAction::Nok:
+            plan->nok = true;
+            break;
+        case FaultAction::Silent:
+            plan->silent = true;
+            break;
+        case FaultAction::Twice:
+            plan->twice = true;
+            break;
+        case FaultAction::Cut:
+            plan->cut = true;
+            break;
+        case FaultAction::Vanish:
+            plan->vanish = true;
+            plan->vanishComesBack = plan->vanishComesBack || f.comesBack;
+            break;
+        default:
+            break;
+    }
+}
+
+// Faults that stand for a whole phase or answer in place of the reply, not per request.
+bool StandingFault(const Fault& f) {
+    return f.action == FaultAction::SilentPhase || f.action == FaultAction::RunMode ||
+           f.action == FaultAction::Flow || f.action == FaultAction::UnknownClass;
+}
+
+}  // namespace
+
 ReplyPlan FaultSet::Plan(Kind kind, Phase phase, uint32_t blockPos) {
     ReplyPlan plan;
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     for (Fault& f : faults_) {
-        bool hit = false;
-        switch (f.action) {
-            case FaultAction::SilentPhase:
-                if (f.allPhases || f.phase == phase ||
-                    (f.phase == Phase::Boot && phase == Phase::Transfer))
-                    plan.silent = true;
-                continue;
-            case FaultAction::RunMode:
-            case FaultAction::Flow:
-            case FaultAction::UnknownClass:
-                continue;
-            default:
-                break;
-        }
-        if (f.probability > 0) {
-            hit = (f.anyKind || f.kind == kind) && chance(rng_) < f.probability;
-        } else {
-            hit = Hit(f, kind, blockPos);
-        }
-        if (!hit) continue;
-        switch (f.action) {
-            case FaultAction::Drop:
-                plan.drop = true;
-                break;
-            case FaultAction::Corrupt:
-                plan.corrupt = true;
-                break;
-            case FaultAction::Lowercase:
-                plan.lowercase = true;
-                break;
-            case FaultAction::BadLrc:
-                plan.badLrc = true;
-                break;
-            case FaultAction::Delay:
-                plan.delayMs += f.value;
-                break;
-            case FaultAction::Nak:
-                plan.nak = true;
-                break;
-            case FaultAction::Nok:
-                plan.nok = true;
-                break;
-            case FaultAction::Silent:
-                plan.silent = true;
-                break;
-            case FaultAction::Twice:
-                plan.twice = true;
-                break;
-            case FaultAction::Cut:
-                plan.cut = true;
-                break;
-            case FaultAction::Vanish:
-                plan.vanish = true;
-                plan.vanishComesBack = plan.vanishComesBack || f.comesBack;
-                break;
-            default:
-                break;
-        }
+        if (f.action == FaultAction::SilentPhase &&
+            (f.allPhases || f.phase == phase ||
+             (f.phase == Phase::Boot && phase == Phase::Transfer)))
+            plan.silent = true;
+        if (StandingFault(f)) continue;
+        bool hit = f.probability > 0
+                       ? (f.anyKind || f.kind == kind) && chance(rng_) < f.probability
+                       : Hit(f, kind, blockPos);
+        if (hit) ApplyAction(f, &plan);
     }
     return plan;
 }
