@@ -71,7 +71,8 @@ std::string TransferText(const TransferFigures& t) {
                       static_cast<unsigned long long>(t.doneBytes / KIB),
                       static_cast<unsigned long long>(t.totalBytes / KIB));
     else
-        std::snprintf(text, sizeof text, "%llu/%llu B", static_cast<unsigned long long>(t.doneBytes),
+        std::snprintf(text, sizeof text, "%llu/%llu B",
+                      static_cast<unsigned long long>(t.doneBytes),
                       static_cast<unsigned long long>(t.totalBytes));
     std::string out = text;
     if (t.bytesPerSecond <= 0) return out;

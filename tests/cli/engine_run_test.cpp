@@ -99,16 +99,15 @@ std::vector<std::string> StepLines(const std::string& text) {
 TEST_F(CliEngineRun, StepsAndTheTransferSummaryAsTheOptionsAskForThem) {
     plctest::FakeTree tree;
     tree.File("QM2-E_1.bin", std::string(12345, '\x5A'));
-    const std::vector<std::string> steps = {
-        "connecting to the PLC",
-        "identifying the PLC",
-        "sending the PLC into its bootloader",
-        "waiting for the PLC to restart into its bootloader",
-        "connecting to the PLC",
-        "identifying the PLC",
-        "erasing the flash",
-        "writing the image",
-        "every block written; finishing"};
+    const std::vector<std::string> steps = {"connecting to the PLC",
+                                            "identifying the PLC",
+                                            "sending the PLC into its bootloader",
+                                            "waiting for the PLC to restart into its bootloader",
+                                            "connecting to the PLC",
+                                            "identifying the PLC",
+                                            "erasing the flash",
+                                            "writing the image",
+                                            "every block written; finishing"};
     struct Case {
         const char* option;
         bool steps, summary;
@@ -118,9 +117,9 @@ TEST_F(CliEngineRun, StepsAndTheTransferSummaryAsTheOptionsAskForThem) {
         SCOPED_TRACE(c.option);
         plctest::ResetSharedState();
         Attach("QM2-E");
-        EXPECT_EQ(Run({"--image", tree.Path("QM2-E_1.bin").string(), "--port", LINK, "--yes",
-                       c.option}),
-                  plccli::EXIT_SUCCESSFUL);
+        EXPECT_EQ(
+            Run({"--image", tree.Path("QM2-E_1.bin").string(), "--port", LINK, "--yes", c.option}),
+            plccli::EXIT_SUCCESSFUL);
         std::string text = out.str();
         EXPECT_EQ(StepLines(text), c.steps ? steps : std::vector<std::string>{}) << text;
         EXPECT_EQ(text.find("plcfwupdate: wrote 12345 bytes") != std::string::npos, c.summary)

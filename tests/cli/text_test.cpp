@@ -77,11 +77,11 @@ TEST(TransferMeter, RateFromTheFirstLookAtTheTransfer) {
         double rate, seconds;  // after the sample
     };
     const Sample samples[] = {
-        {false, 0, 0, 0, 0},         // erasing: not yet looked at
-        {true, 1024, 500, 0, 0},     // the first look, blocks already done
+        {false, 0, 0, 0, 0},                      // erasing: not yet looked at
+        {true, 1024, 500, 0, 0},                  // the first look, blocks already done
         {true, 3072, 900, 0, 0.4 * 3072 / 2048},  // under a second: no rate yet
         {true, 11264, 1500, 10240, 1.0 * 11264 / 10240},
-        {true, 11264, 2500, 5120, 1.0 * 11264 / 10240},  // a stall lowers the rate, not the time
+        {true, 11264, 2500, 5120, 1.0 * 11264 / 10240},   // a stall lowers the rate, not the time
         {false, 11264, 9000, 5120, 1.0 * 11264 / 10240},  // after the run: ignored
     };
     plccli::TransferMeter meter;
@@ -105,8 +105,10 @@ TEST(PlainLineDue, OnAChangeOfPhaseStepTensOrErrors) {
     const Case cases[] = {
         {{6, 42, PROGRAM, 0, 3}, false},  // seconds alone
         {{5, 49, PROGRAM, 0, 3}, false},  // within the same ten
-        {{5, 50, PROGRAM, 0, 3}, true},  {{5, 42, ERASE, 0, 3}, true},
-        {{5, 42, PROGRAM, 1, 3}, true},  {{5, 42, PROGRAM, 0, 4}, true},
+        {{5, 50, PROGRAM, 0, 3}, true},
+        {{5, 42, ERASE, 0, 3}, true},
+        {{5, 42, PROGRAM, 1, 3}, true},
+        {{5, 42, PROGRAM, 0, 4}, true},
         {{5, 42, PROGRAM, 0, 3, STEP_FINISHING}, true},
         {{0, 0, IDLE, 0, 0}, true},
     };

@@ -195,7 +195,7 @@ TEST_F(SimRun, EveryModelUpdatesFromItsApplicationFirmware) {
         ExpectFlashIsTheImage(*plc);
         ExpectNoHostErrors(*plc);
         EXPECT_EQ(plc->GetCounters().restartsToBoot, 1u);
-        RunStep waiting = c.prompt == nullptr       ? STEP_WAITING_FOR_RESTART
+        RunStep waiting = c.prompt == nullptr               ? STEP_WAITING_FOR_RESTART
                           : c.prompt == std::string(REPLUG) ? STEP_WAITING_FOR_REPLUG
                                                             : STEP_WAITING_FOR_POWER_CYCLE;
         std::vector<int32_t> steps = {STEP_CONNECTING, STEP_IDENTIFYING, STEP_ENTERING_BOOTLOADER,
@@ -215,8 +215,9 @@ TEST_F(SimRun, PlcAlreadyInItsBootloaderSkipsTheApplicationStage) {
         EXPECT_EQ(Messages().size(), 1u) << "no prompt";
         EXPECT_EQ(plc->GetCounters().Seen(plcsim::Kind::Id), 0u);
         EXPECT_EQ(plc->GetCounters().Seen(plcsim::Kind::BootId), 1u);
-        EXPECT_EQ(StepsOfRun(), (std::vector<int32_t>{STEP_CONNECTING, STEP_IDENTIFYING, STEP_ERASING,
-                                                      STEP_PROGRAMMING, STEP_FINISHING}));
+        EXPECT_EQ(StepsOfRun(),
+                  (std::vector<int32_t>{STEP_CONNECTING, STEP_IDENTIFYING, STEP_ERASING,
+                                        STEP_PROGRAMMING, STEP_FINISHING}));
         ExpectFlashIsTheImage(*plc);
         ExpectFullRunEnd();
     }
