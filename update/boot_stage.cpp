@@ -4,6 +4,7 @@
 #include "update/stages.h"
 
 void BootModeStage(BurnRun* run) {
+    BeginRunStep(STEP_IDENTIFYING);
     if (CheckID_B(hSerial) != OK) {
         StopWithError(run, MSG_PLC_TYPE_WRONG);
         return;
@@ -28,10 +29,12 @@ void BootModeStage(BurnRun* run) {
     plcReport.checksPassed = CHECKS_ALL;
     if (run->checkOnly) return;
 
+    BeginRunStep(STEP_ERASING);
     if (SendErase_B(hSerial) != OK) {
         StopWithError(run, MSG_NO_ERASE_REPLY);
         return;
     }
+    BeginRunStep(STEP_PROGRAMMING);
     if (SendUpdate(hSerial) != OK) {
         StopWithError(run, MSG_NO_UPDATE_REPLY);
         return;
@@ -39,6 +42,7 @@ void BootModeStage(BurnRun* run) {
 
     run->status = SendFW(hSerial);
     if (run->status == OK) {
+        BeginRunStep(STEP_FINISHING);
         StopTimer(run);
         const bool usb = SelectedPLCIn(USB_ATTACHED_MODELS);
         const char* text = usb ? MSG_SUCCESS_USB : MSG_SUCCESS_COM;
