@@ -1,9 +1,12 @@
-// What the PLC reported during the latest run, kept for the front ends that show or record it
-// (the window does not). Every value is -1 until the PLC reports it in the run; the run clears
+// What the PLC reported during the latest run and how the run ended, kept for the front ends
+// that show or record it. Every value is -1 until the PLC reports it in the run; the run clears
 // the record at its start and leaves it as it is at its end.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "catalogue/shared.h"
 
@@ -24,6 +27,25 @@ enum RunOutcome {
     OUTCOME_FAILURE = 2,
 };
 
+// The step the run is in, as the engine begins it; STEP_NONE until the run's first. The window
+// shows none of it: its status words stay those of the flash phase.
+enum RunStep {
+    STEP_NONE = 0,
+    STEP_CONNECTING,           // the link opened (again), the PLC's mode probed
+    STEP_IDENTIFYING,          // identity, compatibility registers, bootloader version
+    STEP_ENTERING_BOOTLOADER,  // the enter-bootloader request
+    STEP_WAITING_FOR_REPLUG,   // the PLC restarts; the operator replugs its USB cable
+    STEP_WAITING_FOR_POWER_CYCLE,
+    STEP_WAITING_FOR_RESTART,  // the PLC restarts into its bootloader by itself
+    STEP_ERASING,
+    STEP_PROGRAMMING,  // "UPDATE", the blocks and EOT
+    STEP_FINISHING,    // every block written: the final message and the link's release
+    STEP_COUNT,
+};
+
+// The steps a run has begun, in order, for a front end that polls and must not miss a short one.
+#define STEP_LOG_LENGTH 32
+
 struct PlcReport {
     Shared<int32_t> outcome{OUTCOME_RUNNING};
     Shared<int32_t> probeResult{
@@ -37,8 +59,29 @@ struct PlcReport {
     Shared<int32_t> enteredBootloader{0};  // 1 once the PLC accepted the enter-bootloader request
     Shared<int32_t> blocksSent{0};         // image blocks the bootloader acknowledged
     Shared<int32_t> checksPassed{CHECKS_NONE};  // how far the run's checks of the PLC got
+    Shared<int32_t> step{STEP_NONE};            // enum RunStep
+    Shared<int32_t> stepLog[STEP_LOG_LENGTH];   // step number n at n % STEP_LOG_LENGTH
+    std::atomic<uint32_t> stepsBegun{0};
 };
 
 extern PlcReport plcReport;
 
 void ClearPlcReport();
+
+// The final message of the latest run, as the run showed it: the window's own message boxes are
+// not seen by the program, so its record takes the words from here. Caption empty until then.
+struct FinalMessage {
+    std::string caption, text;
+    std::chrono::steady_clock::time_point shownAt;
+};
+// Sets plcReport.outcome and keeps a copy of the final message the run is about to show.
+void SetRunOutcome(int32_t outcome, const char* caption, const char* text);
+FinalMessage TakeFinalMessage();
+
+// Only the worker calls it: the step becomes the current one and the next entry of the log (a
+// step that is current already is not begun again).
+void BeginRunStep(RunStep step);
+// The number of steps begun in the run, and the step begun as number n (STEP_NONE once it has
+// left the log).
+uint32_t RunStepsBegun();
+int32_t RunStepAt(uint32_t n);

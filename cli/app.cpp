@@ -240,6 +240,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     config.yes = options.yes;
     config.quiet = options.info || options.events;
     config.progress = !options.quiet && !options.events;
+    config.steps = options.verbose;
     config.events = events.On() ? &events : nullptr;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
     gRecorder = recorder;
@@ -259,31 +260,49 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
 
 }  // namespace
 
-int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,
-         Engine engine) {
-    CliOptions options;
-    std::string error;
-    if (!ParseOptions(args, &options, &error)) return Usage(io, error);
+namespace {
+
+// --help, --version and --list-models are answered without a model or a port. False when none
+// of them was asked for.
+bool AnswerAlone(Io& io, const CliOptions& options, const std::string& embeddedFile, int* status) {
+    *status = EXIT_SUCCESSFUL;
     if (options.help) {
         io.out << UsageText();
-        return EXIT_SUCCESSFUL;
-    }
-    if (options.version) {
+    } else if (options.version) {
         io.out << PROGRAM_NAME << ' ' << PLC_VERSION_TEXT << '\n'
                << "embedded image: " << embeddedFile << ", " << EmbeddedImageText() << '\n';
-        return EXIT_SUCCESSFUL;
+    } else if (options.listModels) {
+        *status = ListModels(io);
+    } else {
+        return false;
     }
-    if (options.listModels) return ListModels(io);
-    uint32_t row = 0;
-    if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
-    if (options.listPorts) return ListPorts(io, row);
+    return true;
+}
 
+RecordFields FieldsOfRun(const CliOptions& options, uint32_t row, const std::string& embeddedFile) {
     RecordFields fields;
     fields.start = UtcIsoTime(std::time(nullptr));
     fields.version = PLC_VERSION_TEXT;
     fields.action = options.info ? "info" : "update";
     fields.model = plcList[row];
     fields.imageFile = embeddedFile;
+    return fields;
+}
+
+}  // namespace
+
+int Main(const std::vector<std::string>& args, const std::string& embeddedFile, Io io,
+         Engine engine) {
+    CliOptions options;
+    std::string error;
+    if (!ParseOptions(args, &options, &error)) return Usage(io, error);
+    int status = EXIT_SUCCESSFUL;
+    if (AnswerAlone(io, options, embeddedFile, &status)) return status;
+    uint32_t row = 0;
+    if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
+    if (options.listPorts) return ListPorts(io, row);
+
+    RecordFields fields = FieldsOfRun(options, row, embeddedFile);
     if (!SetUpImage(options, &fields, &error)) return Usage(io, error);
     std::vector<std::string> ports;
     if (!AllPorts(options, &ports, &error)) return Usage(io, error);

@@ -22,6 +22,7 @@
 
 #include "platform/hooks.h"
 #include "platform/platform.h"
+#include "record/record.h"
 
 namespace plccli {
 
@@ -77,23 +78,64 @@ std::string NearModels(const std::string& name);
 bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
                   std::string* error);
 
-// What the panel shows, taken from the shared run state.
+// What the panel shows, taken from the shared run state, and the step the run is in.
 struct PanelSnapshot {
     int32_t elapsed = 0;
     int32_t progress = 0;
     int32_t status = 0;  // enum Status
     int32_t errors = 0;
     int32_t totalErrors = 0;
+    int32_t step = 0;  // enum RunStep
     bool operator==(const PanelSnapshot&) const = default;
 };
 PanelSnapshot TakeSnapshot();
 // "Idle", "Erasing", "Programming", or "" for any other value (the panel draws no word then).
 const char* PhaseName(int32_t status);
-// One status line: elapsed seconds, bar, percentage, phase and error counters.
-std::string StatusLine(const PanelSnapshot& s);
-// Whether a plain (non-terminal) output prints a new line: a change of phase, of the progress's
-// tens, or of the error counters.
+// A step as the status line names it ("identifying", "waiting for replug"), and as -v tells it
+// ("identifying the PLC"); "" for STEP_NONE or any other value.
+const char* StepName(int32_t step);
+const char* StepSentence(int32_t step);
+
+// The transfer as the status line shows it. totalBytes 0: not known, nothing shown;
+// bytesPerSecond 0: no rate yet that means anything.
+struct TransferFigures {
+    uint64_t doneBytes = 0;
+    uint64_t totalBytes = 0;
+    double bytesPerSecond = 0;
+};
+// Bytes the bootloader acknowledged (its blocks times the model's block size, never more than
+// the run writes) of the bytes the run writes, for the selected model and the loaded image.
+TransferFigures TakeTransfer();
+
+// The transfer's rate as the front end sees it with a steady clock, from the first look at the
+// programming phase on.
+class TransferMeter {
+  public:
+    using Clock = std::chrono::steady_clock;
+    void Sample(bool programming, uint64_t doneBytes, Clock::time_point at);
+    // Bytes per second, once a second has passed and bytes have moved since the first look;
+    // before that 0.
+    double Rate() const;
+    uint64_t DoneBytes() const { return lastBytes_; }
+    // The whole transfer's seconds, its start before the first look estimated at the rate
+    // seen; 0 when the meter saw no bytes move.
+    double Seconds() const;
+
+  private:
+    bool started_ = false;
+    Clock::time_point first_, lastSeen_, lastMoved_;
+    uint64_t firstBytes_ = 0, lastBytes_ = 0;
+};
+
+// One status line: elapsed seconds, bar, percentage, the phase (before the erase the step),
+// while programming the bytes, rate and time left, and the error counters.
+std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t = {});
+// Whether a plain (non-terminal) output prints a new line: a change of phase or step, of the
+// progress's tens, or of the error counters.
 bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now);
+// The line after a run that wrote blocks: "wrote 65536 bytes in 7.2 s (8.9 KiB/s)"; without
+// the time and rate when seconds is 0.
+std::string TransferSummary(uint64_t bytes, double seconds);
 
 // How a message box is printed, and what it means for the run.
 std::string MessageLine(const char* caption, const char* text);
@@ -110,75 +152,24 @@ struct RunPoint {
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
 
-// What the PLC reported in the latest run (a copy of plcReport).
-struct PlcSeen {
-    int32_t probeResult = -1;
-    int32_t appId = -1;
-    int32_t bootId = -1;
-    int32_t D1386 = -1;
-    int32_t D1001 = -1;
-    int32_t D1148 = -1;
-    int32_t bootloaderVersion = -1;
-    bool enteredBootloader = false;
-    int32_t blocksSent = 0;
-    int32_t checksPassed = 0;  // enum ChecksPassed
-};
-PlcSeen TakePlcSeen();
-// The mode a probe result tells ("application firmware", "bootloader", ...); "" for none.
-std::string ModeText(int32_t probeResult);
-// A model id as "0x0017", and the catalogue models that report it.
-std::string IdText(int32_t id);
+// The run record and what it shares with the messages (record/record.h).
+using plcrecord::BootloaderVersionText;
+using plcrecord::IdText;
+using plcrecord::JsonString;
+using plcrecord::ModeText;
+using plcrecord::PlcSeen;
+using plcrecord::RecordFields;
+using plcrecord::RecordLine;
+using plcrecord::RunOutcome;
+using plcrecord::RunRecorder;
+using plcrecord::Sha256Hex;
+using plcrecord::TakePlcSeen;
+using plcrecord::UtcIsoTime;
+
+// The catalogue models that report a model id.
 std::string ModelsWithId(int32_t id);
-// A bootloader version byte as the messages write it: 0x10 is "V1.0".
-std::string BootloaderVersionText(int32_t version);
-
-// How a run ended: its final message (caption empty when there was none, as when it was
-// interrupted) and the error counters at that moment.
-struct RunOutcome {
-    std::string caption, text;
-    int32_t errors = 0;
-    int32_t totalErrors = 0;
-};
-
-// One line of the --record file: a JSON object.
-struct RecordFields {
-    std::string start;  // UTC, ISO 8601
-    std::string version;
-    std::string action;  // "update" or "info"
-    std::string port, model, imageFile;
-    uint64_t imageBytes = 0;
-    std::string imageSha256;
-    PlcSeen plc;
-    uint32_t blocksTotal = 0;
-    int32_t errors = 0;  // the error counters when the run ended
-    int32_t totalErrors = 0;
-    std::string caption, message;  // the final message, or what ended the run
-    int exitStatus = 0;
-    double durationSeconds = 0;
-};
-std::string RecordLine(const RecordFields& fields);
 // What the PLC reported, in one line for -v.
 std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal);
-
-// The --record file of one run: opened (for appending) before the link is, written once, when
-// the run ends or is interrupted, from whichever thread gets there first.
-class RunRecorder {
-  public:
-    bool Open(const std::string& path, std::string* error);
-    void Start(const RecordFields& fields);
-    void Finish(const RunOutcome& outcome, int exitStatus);
-
-  private:
-    std::mutex mutex_;
-    std::unique_ptr<std::ofstream> file_;
-    RecordFields fields_;
-    std::chrono::steady_clock::time_point started_;
-    bool written_ = false;
-};
-std::string JsonString(const std::string& text);
-
-// SHA-256 of the bytes, as 64 lower-case hex digits.
-std::string Sha256Hex(const uint8_t* data, size_t len);
 
 // ---- The --trace file ----
 // Bytes as the trace shows them: a text frame as text with CR, LF and backslash escaped, other
@@ -278,6 +269,7 @@ struct FrontEndConfig {
     bool yes = false;       // answer the reconnect prompts without waiting for Enter
     bool progress = true;   // the status line (-q: none)
     bool quiet = false;     // neither the status line nor the messages: the caller reports
+    bool steps = false;     // -v: each step of the run as a line when it begins
     std::chrono::milliseconds tick{100};
     std::chrono::milliseconds second{1000};
 };
@@ -312,12 +304,17 @@ class CliFrontEnd {
 
   private:
     static void WorkerThunk(void* param);
+    void StartLocked(void (*worker)(void*));
+    void InstallHooks();
     int OnMessageBox(const char* text, const char* caption);
     void OnKillTimer(UINT_PTR id);
     void OnEnableWindow(HWND hwnd, BOOL enable);
     void PanelLoop();
     void DrawLocked(bool finishLine);
     void EndStatusLineLocked();
+    void SampleLocked();
+    void PrintStepsLocked();
+    void PrintSummaryLocked();
 
     std::ostream& out_;
     std::ostream& err_;
@@ -333,6 +330,8 @@ class CliFrontEnd {
     bool lineOpen_ = false;  // a status line drawn on a terminal without its line end
     bool anyLine_ = false;
     PanelSnapshot lastDrawn_;
+    TransferMeter meter_;
+    uint32_t stepsShown_ = 0;  // steps of the run printed for -v
     std::string finalMessage_;
     Outcome outcome_;
     bool ended_ = false;
@@ -341,8 +340,6 @@ class CliFrontEnd {
 };
 
 // ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
-// The time as ISO 8601 in UTC: "2024-01-03T09:15:00Z".
-std::string UtcIsoTime(std::time_t t);
 // Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
 // place there).
 bool ProgressIsTerminal();

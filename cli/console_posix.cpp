@@ -8,22 +8,12 @@
 #include <system_error>
 #include <thread>
 
-#include <ctime>
-
 #include "cli/cli.h"
 
 namespace plccli {
 
 bool ProgressIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
-}
-
-std::string UtcIsoTime(std::time_t t) {
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {

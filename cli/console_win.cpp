@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <ctime>
-
 #include "cli/cli.h"
 
 namespace plccli {
@@ -29,14 +27,6 @@ bool ProgressIsTerminal() {
     if (!GetConsoleMode(out, &mode)) return false;
     // The status line is redrawn with \r and the escape that clears to the line's end.
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
-}
-
-std::string UtcIsoTime(std::time_t t) {
-    std::tm utc{};
-    gmtime_s(&utc, &t);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {

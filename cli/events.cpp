@@ -19,7 +19,8 @@ std::string PhaseEvent(int32_t status) {
 std::string ProgressEvent(const PanelSnapshot& s, int32_t blocks) {
     return "{\"event\":\"progress\",\"percent\":" + std::to_string(s.progress) +
            ",\"blocks\":" + std::to_string(blocks) + ",\"errors\":" + std::to_string(s.errors) +
-           ",\"total_errors\":" + std::to_string(s.totalErrors) + "}";
+           ",\"total_errors\":" + std::to_string(s.totalErrors) +
+           ",\"step\":" + JsonString(StepName(s.step)) + "}";
 }
 
 std::string PromptEvent(const std::string& caption, const std::string& text, bool answered) {
@@ -56,9 +57,10 @@ void EventWriter::Tick(const PanelSnapshot& now, int32_t blocks, bool force) {
     if (!anyTick_ || now.status != last_.status) Write(PhaseEvent(now.status));
     // At most four progress lines a second, and only when something moved.
     bool moved = !anyTick_ || now.progress != last_.progress || now.errors != last_.errors ||
-                 now.totalErrors != last_.totalErrors || blocks != lastBlocks_;
+                 now.totalErrors != last_.totalErrors || blocks != lastBlocks_ ||
+                 now.step != last_.step;
     if (moved && (force || !anyTick_ || at - lastProgress_ >= std::chrono::milliseconds(250) ||
-                  now.status != last_.status)) {
+                  now.status != last_.status || now.step != last_.step)) {
         Write(ProgressEvent(now, blocks));
         lastProgress_ = at;
         last_ = now;

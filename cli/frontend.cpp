@@ -76,22 +76,23 @@ void CliFrontEnd::WorkerThunk(void* param) {
     self->wake_.notify_all();
 }
 
-int CliFrontEnd::Run(void (*worker)(void*)) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        worker_ = worker;
-        timerRunning_ = false;
-        stopPanel_ = false;
-        workerReturned_ = false;
-        ended_ = false;
-        lineOpen_ = false;
-        anyLine_ = false;
-        interrupted_ = false;
-        finalMessage_.clear();
-        outcome_ = Outcome{};
-        messages_.clear();
-    }
-    gActive = this;
+void CliFrontEnd::StartLocked(void (*worker)(void*)) {
+    worker_ = worker;
+    timerRunning_ = false;
+    stopPanel_ = false;
+    workerReturned_ = false;
+    ended_ = false;
+    lineOpen_ = false;
+    anyLine_ = false;
+    interrupted_ = false;
+    finalMessage_.clear();
+    outcome_ = Outcome{};
+    messages_.clear();
+    meter_ = TransferMeter{};
+    stepsShown_ = 0;
+}
+
+void CliFrontEnd::InstallHooks() {
     platform::FrontEndHooks hooks;
     hooks.messageBox = [this](HWND, const char* text, const char* caption, UINT) {
         return OnMessageBox(text, caption);
@@ -105,6 +106,15 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
         return TRUE;
     };
     platform::SetFrontEndHooks(hooks);
+}
+
+int CliFrontEnd::Run(void (*worker)(void*)) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        StartLocked(worker);
+    }
+    gActive = this;
+    InstallHooks();
 
     // What "Start Burn" does: the image counts as chosen, the parameter record, the one-second
     // timer, then the worker.
@@ -141,6 +151,7 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
     platform::ClearFrontEndHooks();
     std::lock_guard<std::mutex> lock(mutex_);
     EndStatusLineLocked();
+    PrintSummaryLocked();
     out_.flush();
     return plcReport.outcome == OUTCOME_SUCCESS ? EXIT_SUCCESSFUL : EXIT_FAILED;
 }
@@ -155,15 +166,48 @@ void CliFrontEnd::EndStatusLineLocked() {
 void CliFrontEnd::DrawLocked(bool finishLine) {
     if (config_.quiet || !config_.progress) return;
     PanelSnapshot now = TakeSnapshot();
+    TransferFigures transfer = TakeTransfer();
+    transfer.bytesPerSecond = meter_.Rate();
     if (config_.terminal) {
-        err_ << '\r' << StatusLine(now) << CLEAR_TO_LINE_END;
+        err_ << '\r' << StatusLine(now, transfer) << CLEAR_TO_LINE_END;
         lineOpen_ = true;
         if (finishLine) EndStatusLineLocked();
     } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {
-        err_ << StatusLine(now) << '\n';
+        err_ << StatusLine(now, transfer) << '\n';
     }
     anyLine_ = true;
     lastDrawn_ = now;
+    err_.flush();
+}
+
+void CliFrontEnd::SampleLocked() {
+    meter_.Sample(flashStatus == PROGRAM, TakeTransfer().doneBytes,
+                  std::chrono::steady_clock::now());
+}
+
+void CliFrontEnd::PrintStepsLocked() {
+    if (!config_.steps || config_.quiet || !config_.progress) return;
+    uint32_t begun = RunStepsBegun();
+    // The run cleared its log after this front end last looked: its steps start again.
+    if (begun < stepsShown_) stepsShown_ = 0;
+    if (begun == stepsShown_) return;
+    bool redraw = lineOpen_;
+    for (; stepsShown_ < begun; ++stepsShown_) {
+        const char* sentence = StepSentence(RunStepAt(stepsShown_));
+        if (sentence[0] == '\0') continue;
+        // On a terminal the step's line takes the status line's place, which is drawn again
+        // below it.
+        if (lineOpen_) err_ << '\r';
+        err_ << PROGRAM_NAME << ": " << sentence << (lineOpen_ ? CLEAR_TO_LINE_END : "") << '\n';
+        lineOpen_ = false;
+    }
+    if (redraw) DrawLocked(false);
+    err_.flush();
+}
+
+void CliFrontEnd::PrintSummaryLocked() {
+    if (config_.quiet || !config_.progress || meter_.DoneBytes() == 0) return;
+    err_ << PROGRAM_NAME << ": " << TransferSummary(meter_.DoneBytes(), meter_.Seconds()) << '\n';
     err_.flush();
 }
 
@@ -172,8 +216,12 @@ void CliFrontEnd::PanelLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     Clock::time_point nextSecond = Clock::now() + config_.second;
     while (!stopPanel_) {
+        // Until the worker begins its first step there is nothing to tell but "Idle".
+        bool begun = plcReport.step != STEP_NONE || flashStatus != IDLE;
         if (timerRunning_ && !ended_) {
-            DrawLocked(false);
+            SampleLocked();
+            PrintStepsLocked();
+            if (begun) DrawLocked(false);
             if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent);
         }
         wake_.wait_for(lock, config_.tick, [this] { return stopPanel_; });
@@ -193,8 +241,10 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
     bool prompt = plcReport.outcome == OUTCOME_RUNNING;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        PrintStepsLocked();
+        // The line left above the message shows the step the message belongs to.
         if (lineOpen_)
-            EndStatusLineLocked();
+            DrawLocked(true);
         else if (!config_.terminal && timerRunning_)
             DrawLocked(false);
         // Prompts go with the progress; what the run ends with is its result.
@@ -230,7 +280,9 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
 void CliFrontEnd::OnKillTimer(UINT_PTR id) {
     if (id != ONESECONDTIMER) return;
     std::lock_guard<std::mutex> lock(mutex_);
+    SampleLocked();
     if (timerRunning_ && !ended_) {
+        PrintStepsLocked();
         DrawLocked(true);
         if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent, true);
     }

@@ -103,12 +103,6 @@ void PrintChecks(std::ostream& out, const PlcSeen& seen, const RunOutcome& outco
 
 }  // namespace
 
-std::string IdText(int32_t id) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(id) & 0xFFFF);
-    return text;
-}
-
 std::string ModelsWithId(int32_t id) {
     std::string models;
     for (uint32_t i = 0; i < PLC_COUNT; ++i) {

@@ -1,7 +1,10 @@
 // What the front end prints: the status line and the messages.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 
@@ -9,8 +12,75 @@ namespace plccli {
 
 namespace {
 
-const int BAR_WIDTH_CHARS = 30;
+const int BAR_WIDTH_CHARS = 16;
 const int PHASE_WIDTH_CHARS = 11;  // "Programming"
+// Rates over less time are mostly the tick's jitter.
+const std::chrono::duration<double> MIN_RATE_SPAN = std::chrono::seconds(1);
+const uint64_t KIB = 1024;
+const uint64_t MIB = 1024 * KIB;
+const int64_t MAX_SHOWN_SECONDS_LEFT = 100 * 3600 - 1;
+
+struct StepText {
+    const char* name;      // in the status line
+    const char* sentence;  // a line of its own, for -v
+};
+
+// clang-format off
+// Step                      status line                sentence
+const StepText STEP_TEXTS[STEP_COUNT] = {
+    /* STEP_NONE */          {"",                        ""},
+    /* CONNECTING */         {"connecting",              "connecting to the PLC"},
+    /* IDENTIFYING */        {"identifying",             "identifying the PLC"},
+    /* ENTERING_BOOTLOADER */{"entering bootloader",     "sending the PLC into its bootloader"},
+    /* WAITING_FOR_REPLUG */ {"waiting for replug",      "waiting for the USB cable to be replugged"},
+    /* WAITING_FOR_POWER_CYCLE */
+                             {"waiting for power cycle", "waiting for the PLC to be powered off and on"},
+    /* WAITING_FOR_RESTART */{"waiting for restart",     "waiting for the PLC to restart into its bootloader"},
+    /* ERASING */            {"erasing",                 "erasing the flash"},
+    /* PROGRAMMING */        {"programming",             "writing the image"},
+    /* FINISHING */          {"finishing",               "every block written; finishing"},
+};
+// clang-format on
+
+std::string RateText(double bytesPerSecond) {
+    char text[32];
+    if (bytesPerSecond >= static_cast<double>(MIB))
+        std::snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / static_cast<double>(MIB));
+    else
+        std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / static_cast<double>(KIB));
+    return text;
+}
+
+std::string TimeLeftText(int64_t seconds) {
+    if (seconds > MAX_SHOWN_SECONDS_LEFT) seconds = MAX_SHOWN_SECONDS_LEFT;
+    char text[32];
+    long long h = seconds / 3600, m = seconds / 60 % 60, sec = seconds % 60;
+    if (h > 0)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld left", h, m, sec);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld left", m, sec);
+    return text;
+}
+
+// Bytes done of total (KiB from a MiB on, to keep the line short), then the rate and the time
+// left once there is a rate.
+std::string TransferText(const TransferFigures& t) {
+    char text[64];
+    if (t.totalBytes >= MIB)
+        std::snprintf(text, sizeof text, "%llu/%llu KiB",
+                      static_cast<unsigned long long>(t.doneBytes / KIB),
+                      static_cast<unsigned long long>(t.totalBytes / KIB));
+    else
+        std::snprintf(text, sizeof text, "%llu/%llu B",
+                      static_cast<unsigned long long>(t.doneBytes),
+                      static_cast<unsigned long long>(t.totalBytes));
+    std::string out = text;
+    if (t.bytesPerSecond <= 0) return out;
+    uint64_t left = t.totalBytes > t.doneBytes ? t.totalBytes - t.doneBytes : 0;
+    double seconds = std::ceil(static_cast<double>(left) / t.bytesPerSecond);
+    return out + "  " + RateText(t.bytesPerSecond) + "  " +
+           TimeLeftText(static_cast<int64_t>(std::min(seconds, 1e9)));
+}
 
 // Where a run can stand, from the PLC's side.
 enum PlcState {
@@ -49,6 +119,7 @@ PanelSnapshot TakeSnapshot() {
     s.status = flashStatus;
     s.errors = errCounter;
     s.totalErrors = totalErrCounter;
+    s.step = plcReport.step;
     return s;
 }
 
@@ -57,22 +128,82 @@ const char* PhaseName(int32_t status) {
     return word != nullptr ? word : "";
 }
 
-std::string StatusLine(const PanelSnapshot& s) {
+const char* StepName(int32_t step) {
+    return step > STEP_NONE && step < STEP_COUNT ? STEP_TEXTS[step].name : "";
+}
+
+const char* StepSentence(int32_t step) {
+    return step > STEP_NONE && step < STEP_COUNT ? STEP_TEXTS[step].sentence : "";
+}
+
+TransferFigures TakeTransfer() {
+    TransferFigures t;
+    const uint32_t idx = selectedPLCIdx;
+    t.totalBytes = ImageBytesSent(idx, fileLength);
+    const int32_t blocks = plcReport.blocksSent;
+    uint64_t done = static_cast<uint64_t>(blocks > 0 ? blocks : 0) * BlockDataBytes(idx);
+    t.doneBytes = done < t.totalBytes ? done : t.totalBytes;
+    return t;
+}
+
+void TransferMeter::Sample(bool programming, uint64_t doneBytes, Clock::time_point at) {
+    if (!programming) return;
+    if (!started_) {
+        started_ = true;
+        first_ = lastMoved_ = at;
+        firstBytes_ = lastBytes_ = doneBytes;
+    }
+    if (doneBytes != lastBytes_) lastMoved_ = at;
+    lastBytes_ = doneBytes;
+    lastSeen_ = at;
+}
+
+double TransferMeter::Rate() const {
+    std::chrono::duration<double> span = lastSeen_ - first_;
+    if (!started_ || span < MIN_RATE_SPAN || lastBytes_ <= firstBytes_) return 0;
+    return static_cast<double>(lastBytes_ - firstBytes_) / span.count();
+}
+
+double TransferMeter::Seconds() const {
+    std::chrono::duration<double> span = lastMoved_ - first_;
+    if (!started_ || span.count() <= 0 || lastBytes_ <= firstBytes_) return 0;
+    return span.count() * static_cast<double>(lastBytes_) /
+           static_cast<double>(lastBytes_ - firstBytes_);
+}
+
+std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t) {
     // The bar follows the percentage as the panel's does, kept inside its frame whatever the
     // value.
     int64_t shown = s.progress < 0 ? 0 : (s.progress > 100 ? 100 : s.progress);
     int filled = static_cast<int>(shown * BAR_WIDTH_CHARS / 100);
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(BAR_WIDTH_CHARS - filled), '.');
+    // Before the erase the panel says "Idle" while the run connects, identifies and waits: the
+    // step says more.
+    bool flashing = s.status == ERASE || s.status == PROGRAM;
+    const char* word = flashing || s.step == STEP_NONE ? PhaseName(s.status) : StepName(s.step);
     char line[160];
-    std::snprintf(line, sizeof line, "%5d s [%s] %3d%%  %-*s  errors %d/%d", s.elapsed, bar.c_str(),
-                  s.progress, PHASE_WIDTH_CHARS, PhaseName(s.status), s.errors, s.totalErrors);
-    return line;
+    std::snprintf(line, sizeof line, "%5d s [%s] %3d%%  %-*s", s.elapsed, bar.c_str(), s.progress,
+                  PHASE_WIDTH_CHARS, word);
+    std::string out = line;
+    if (s.status == PROGRAM && t.totalBytes > 0) out += "  " + TransferText(t);
+    std::snprintf(line, sizeof line, "  errors %d/%d", s.errors, s.totalErrors);
+    return out + line;
 }
 
 bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now) {
-    return last.status != now.status || last.progress / 10 != now.progress / 10 ||
-           last.errors != now.errors || last.totalErrors != now.totalErrors;
+    return last.status != now.status || last.step != now.step ||
+           last.progress / 10 != now.progress / 10 || last.errors != now.errors ||
+           last.totalErrors != now.totalErrors;
+}
+
+std::string TransferSummary(uint64_t bytes, double seconds) {
+    std::string line = "wrote " + std::to_string(bytes) + " bytes";
+    if (seconds <= 0) return line;
+    char tail[64];
+    std::snprintf(tail, sizeof tail, " in %.1f s (%s)", seconds,
+                  RateText(static_cast<double>(bytes) / seconds).c_str());
+    return line + tail;
 }
 
 std::string MessageLine(const char* caption, const char* text) {

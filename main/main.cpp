@@ -13,6 +13,7 @@
 #include "device/device.h"
 #include "main/dialog_keys.h"
 #include "main/preselect.h"
+#include "main/service_record.h"
 #include "resource/resource.h"
 
 char szClassName[] = "WindowsApp";
@@ -31,9 +32,11 @@ namespace {
 // has given the button back may still be returning when the next run starts.
 std::atomic<int> gWorkersRunning{0};
 
-// The worker's thread: the update run, then word that it is over.
+// The worker's thread: the update run and its service record, then word that it is over.
 void RunWorker(void* param) {
+    ServiceRecord record = BeginServiceRecord();
     StartBurn(param);
+    EndServiceRecord(&record);
     --gWorkersRunning;
 }
 

@@ -1,5 +1,6 @@
 #include "sim/faults.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,6 +29,10 @@ const char* const FAULT_SYNTAX =
     "  twice:TARGET            the reply is sent twice, the copy right after it\n"
     "  cut:TARGET              only the first half of the reply is sent (nothing of a\n"
     "                          one-byte reply)\n"
+    "  split:TARGET:MS         the reply's second half comes MS ms after its first (a\n"
+    "                          one-byte reply comes whole, MS ms late)\n"
+    "  noise:TARGET            a stray 0x00 byte, as a glitch on the line leaves, arrives\n"
+    "                          just before the reply\n"
     "  vanish:TARGET[:back]    the link vanishes at that request: writes are no longer taken\n"
     "                          (USB) or answered (COM port); with back it returns once the\n"
     "                          link is closed and opened again (a bootloader that was in a\n"
@@ -180,6 +185,8 @@ const FaultAction* TargetedAction(const std::string& act) {
         {"vanish", FaultAction::Vanish},
         {"twice", FaultAction::Twice},
         {"cut", FaultAction::Cut},
+        {"split", FaultAction::Split},
+        {"noise", FaultAction::Noise},
     };
     for (const Simple& s : kSimple)
         if (act == s.name) return &s.action;
@@ -190,9 +197,11 @@ bool ParseTargetedFault(const Fields& p, FaultAction action, Fault* f, std::stri
     f->action = action;
     if (p.size() < 2 || p[1].empty()) return Fail(why, "needs a target (KIND[@N[xK]])");
     if (!ParseTarget(p[1], f, why)) return false;
-    if (f->action == FaultAction::Delay) {
+    if (f->action == FaultAction::Delay || f->action == FaultAction::Split) {
         if (p.size() != 3 || !ParseUint(p[2], &f->value))
-            return Fail(why, "needs a delay in ms (delay:TARGET:MS)");
+            return Fail(why, f->action == FaultAction::Delay
+                                 ? "needs a delay in ms (delay:TARGET:MS)"
+                                 : "needs the gap in ms (split:TARGET:MS)");
     } else if (f->action == FaultAction::Vanish && p.size() == 3) {
         if (p[2] != "back") return Fail(why, "the only option of vanish is back");
         f->comesBack = true;
@@ -260,7 +269,8 @@ bool ParseFault(const std::string& rawSpec, Fault* out, std::string* error) {
 std::string DescribeFault(const Fault& f) {
     static const char* const kAction[] = {
         "drop",   "corrupt", "lowercase", "bad-lrc",       "delay",  "nak",   "nok", "silent",
-        "vanish", "runmode", "flow",      "unknown-class", "silent", "twice", "cut"};
+        "vanish", "runmode", "flow",      "unknown-class", "silent", "twice", "cut",
+        "split",  "noise"};
     std::string s = kAction[static_cast<int>(f.action)];
     if (f.action == FaultAction::SilentPhase) {
         return f.allPhases ? s : s + ":" + PhaseName(f.phase);
@@ -272,7 +282,8 @@ std::string DescribeFault(const Fault& f) {
         s += std::string(":") + KindName(f.kind);
         if (f.first) s += "@" + std::to_string(f.first) + "x" + std::to_string(f.count);
     }
-    if (f.action == FaultAction::Delay) s += ":" + std::to_string(f.value);
+    if (f.action == FaultAction::Delay || f.action == FaultAction::Split)
+        s += ":" + std::to_string(f.value);
     if (f.comesBack) s += ":back";
     return s;
 }
@@ -332,6 +343,13 @@ void ApplyAction(const Fault& f, ReplyPlan* plan) {
             break;
         case FaultAction::Cut:
             plan->cut = true;
+            break;
+        case FaultAction::Split:
+            plan->split = true;
+            plan->splitGapMs = std::max(plan->splitGapMs, f.value);
+            break;
+        case FaultAction::Noise:
+            plan->noise = true;
             break;
         case FaultAction::Vanish:
             plan->vanish = true;

@@ -26,6 +26,8 @@ enum class FaultAction : uint8_t {
     SilentPhase,   // the whole PLC is silent in a phase
     Twice,         // the reply is sent twice
     Cut,           // only the first half of the reply is sent
+    Split,         // the reply's second half comes value ms after its first
+    Noise,         // a stray byte on the line just before the reply
 };
 
 struct Fault {
@@ -62,9 +64,12 @@ struct ReplyPlan {
     uint32_t delayMs = 0;
     bool twice = false;
     bool cut = false;
+    bool split = false;
+    uint32_t splitGapMs = 0;
+    bool noise = false;
     bool Any() const {
         return silent || vanish || drop || corrupt || lowercase || badLrc || nak || nok ||
-               delayMs || twice || cut;
+               delayMs || twice || cut || split || noise;
     }
 };
 

@@ -1,5 +1,6 @@
 // The simulated PLC: stream parsing, the application firmware, the bootloader and the faults.
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +15,9 @@ namespace {
 
 // The longest request frame is 23 characters; anything much longer without LF is noise.
 constexpr size_t MAX_FRAME_CHARS = 64;
+
+// What a glitch on the line (a power cycle, a plug) leaves in the receiver.
+constexpr uint8_t STRAY_BYTE = 0x00;
 
 const char* const kWords[] = {"ID", "VERSION", "ERASE", "UPDATE"};
 
@@ -448,6 +452,8 @@ std::string FaultNote(const ReplyPlan& plan) {
     if (plan.drop) note += " dropped";
     if (plan.twice) note += " sent twice";
     if (plan.cut) note += " cut short";
+    if (plan.split) note += " split, its rest " + std::to_string(plan.splitGapMs) + " ms later";
+    if (plan.noise) note += " a stray byte before it";
     return note;
 }
 
@@ -517,11 +523,20 @@ void Plc::SendReply(const Reply& r, const ReplyPlan& plan, uint64_t now, const H
     std::string faultNote = FaultNote(plan);
     if (!faultNote.empty()) log->note += (log->note.empty() ? "fault:" : "; fault:") + faultNote;
     uint64_t at = std::max(now, busyUntilMs_) + cfg_.replyLatencyMs + plan.delayMs;
-    busyUntilMs_ = at;
+    // Busy until the reply's last byte is out: a split reply keeps the PLC busy over its gap.
+    busyUntilMs_ = at + (plan.split ? plan.splitGapMs : 0);
     if (plan.cut) wire.resize(wire.size() / 2);
     if (plan.drop || wire.empty()) return;
-    Emit(wire, at, line, out);
-    if (plan.twice) Emit(wire, at, line, out);
+    if (plan.noise) Emit({STRAY_BYTE}, at, line, out);
+    if (plan.split) {
+        size_t half = wire.size() / 2;
+        Emit({wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(half)}, at, line, out);
+        Emit({wire.begin() + static_cast<std::ptrdiff_t>(half), wire.end()}, busyUntilMs_, line,
+             out);
+    } else {
+        Emit(wire, at, line, out);
+    }
+    if (plan.twice) Emit(wire, busyUntilMs_, line, out);
 }
 
 void Plc::Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& line,

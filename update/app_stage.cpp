@@ -160,6 +160,7 @@ void Reconnect(BurnRun* run) {
     const PlcModel& row = SelectedModel();
     switch (row.reconnect) {
         case RECONNECT_REPLUG_USB:
+            BeginRunStep(STEP_WAITING_FOR_REPLUG);
             CloseHandle(hSerial);
             hSerial = INVALID_HANDLE_VALUE;
             ShowInformation(run, MSG_REPLUG_PROMPT, CAPTION_INFORMATION);
@@ -167,6 +168,7 @@ void Reconnect(BurnRun* run) {
             hSerial = OpenUsbLink(run);
             break;
         case RECONNECT_POWER_CYCLE_COM: {
+            BeginRunStep(STEP_WAITING_FOR_POWER_CYCLE);
             CloseHandle(hSerial);
             hSerial = INVALID_HANDLE_VALUE;
             ShowInformation(run, MSG_POWER_CYCLE_PROMPT, CAPTION_INFORMATION);
@@ -178,6 +180,7 @@ void Reconnect(BurnRun* run) {
             break;
         }
         case RECONNECT_PAUSE:
+            BeginRunStep(STEP_WAITING_FOR_RESTART);
             Sleep(row.reconnectPauseMs);
             break;
     }
@@ -186,6 +189,7 @@ void Reconnect(BurnRun* run) {
 }  // namespace
 
 void AppModeStage(BurnRun* run) {
+    BeginRunStep(STEP_IDENTIFYING);
     run->status = CheckID_A(hSerial);
     if (run->status != OK) {
         StopWithError(run, IdentityFailureMessage(run->status));
@@ -201,6 +205,7 @@ void AppModeStage(BurnRun* run) {
     plcReport.checksPassed = CHECKS_ALL;
     if (run->checkOnly) return;
 
+    BeginRunStep(STEP_ENTERING_BOOTLOADER);
     run->status = SendErase_A(hSerial);
     if (run->status != OK) {
         StopWithError(run, EnterBootFailureMessage(run->status));

@@ -4,6 +4,7 @@
 #include "update/stages.h"
 
 void BootModeStage(BurnRun* run) {
+    BeginRunStep(STEP_IDENTIFYING);
     if (CheckID_B(hSerial) != OK) {
         StopWithError(run, MSG_PLC_TYPE_WRONG);
         return;
@@ -28,10 +29,12 @@ void BootModeStage(BurnRun* run) {
     plcReport.checksPassed = CHECKS_ALL;
     if (run->checkOnly) return;
 
+    BeginRunStep(STEP_ERASING);
     if (SendErase_B(hSerial) != OK) {
         StopWithError(run, MSG_NO_ERASE_REPLY);
         return;
     }
+    BeginRunStep(STEP_PROGRAMMING);
     if (SendUpdate(hSerial) != OK) {
         StopWithError(run, MSG_NO_UPDATE_REPLY);
         return;
@@ -39,12 +42,13 @@ void BootModeStage(BurnRun* run) {
 
     run->status = SendFW(hSerial);
     if (run->status == OK) {
+        BeginRunStep(STEP_FINISHING);
         StopTimer(run);
-        plcReport.outcome = OUTCOME_SUCCESS;
-        if (SelectedPLCIn(USB_ATTACHED_MODELS))
-            ShowInformation(run, MSG_SUCCESS_USB, CAPTION_INFORMATION);
-        else
-            ShowInformation(run, MSG_SUCCESS_COM, CAPTION_INFORMATION_COM);
+        const bool usb = SelectedPLCIn(USB_ATTACHED_MODELS);
+        const char* text = usb ? MSG_SUCCESS_USB : MSG_SUCCESS_COM;
+        const char* caption = usb ? CAPTION_INFORMATION : CAPTION_INFORMATION_COM;
+        SetRunOutcome(OUTCOME_SUCCESS, caption, text);
+        ShowInformation(run, text, caption);
     } else if (run->status == NOK) {
         StopWithError(run, MSG_FLASH_PROTECTED);
     } else {

@@ -96,7 +96,7 @@ void StopTimer(const BurnRun* run) {
 }
 
 void ShowError(const BurnRun* run, const char* text) {
-    plcReport.outcome = OUTCOME_FAILURE;  // every error the run shows is its last message
+    SetRunOutcome(OUTCOME_FAILURE, CAPTION_ERROR, text);  // every error shown is the run's last
     MessageBoxA(run->param.hwnd, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
 }
 
@@ -170,6 +170,7 @@ void ProbeLoop(BurnRun* run) {
         run->NV_ERROR = 0;
         run->HB_ERROR = 0;
 
+        BeginRunStep(STEP_CONNECTING);
         DummyComm(hSerial);
         if (!CheckQm3Id(run)) break;
 
@@ -211,7 +212,9 @@ void StartBurn(void* pParam) {
         return;
     }
     const uint32_t idx = selectedPLCIdx;
-    if (!CheckImageSize(&run, idx) || !OpenLinkOfRun(&run, idx)) return;
+    if (!CheckImageSize(&run, idx)) return;
+    BeginRunStep(STEP_CONNECTING);
+    if (!OpenLinkOfRun(&run, idx)) return;
     ProbeLoop(&run);
     EndRun(&run);
 }

@@ -84,6 +84,52 @@ TEST_F(CliEngineRun, ImageFileIntoAComPortPlc) {
         << out.str();
 }
 
+// The lines that tell a step, in the order printed.
+std::vector<std::string> StepLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        for (int32_t step = STEP_NONE + 1; step < STEP_COUNT; ++step)
+            if (line == std::string("plcfwupdate: ") + plccli::StepSentence(step))
+                lines.push_back(line.substr(13));
+    return lines;
+}
+
+// -v tells each step as it begins; -q leaves the final message alone.
+TEST_F(CliEngineRun, StepsAndTheTransferSummaryAsTheOptionsAskForThem) {
+    plctest::FakeTree tree;
+    tree.File("QM2-E_1.bin", std::string(12345, '\x5A'));
+    const std::vector<std::string> steps = {"connecting to the PLC",
+                                            "identifying the PLC",
+                                            "sending the PLC into its bootloader",
+                                            "waiting for the PLC to restart into its bootloader",
+                                            "connecting to the PLC",
+                                            "identifying the PLC",
+                                            "erasing the flash",
+                                            "writing the image",
+                                            "every block written; finishing"};
+    struct Case {
+        const char* option;
+        bool steps, summary;
+    };
+    const Case cases[] = {{"-v", true, true}, {"--yes", false, true}, {"-q", false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        plctest::ResetSharedState();
+        Attach("QM2-E");
+        EXPECT_EQ(
+            Run({"--image", tree.Path("QM2-E_1.bin").string(), "--port", LINK, "--yes", c.option}),
+            plccli::EXIT_SUCCESSFUL);
+        std::string text = out.str();
+        EXPECT_EQ(StepLines(text), c.steps ? steps : std::vector<std::string>{}) << text;
+        EXPECT_EQ(text.find("plcfwupdate: wrote 12345 bytes") != std::string::npos, c.summary)
+            << text;
+        if (c.option == std::string("-q")) {
+            EXPECT_EQ(text, "[INFORMATION] Firmware update is SUCCESSFUL\n");
+        }
+    }
+}
+
 TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
     struct Case {
         std::vector<std::string> faults;

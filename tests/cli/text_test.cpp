@@ -12,27 +12,91 @@ using plccli::PanelSnapshot;
 TEST(StatusLine, ShowsEveryItemOfThePanel) {
     struct Case {
         PanelSnapshot s;
+        plccli::TransferFigures t;
         std::string line;
     };
     const Case cases[] = {
-        {{0, 0, IDLE, 0, 0},
-         "    0 s [..............................]   0%  Idle         errors 0/0"},
-        {{7, 1, ERASE, 0, 0},
-         "    7 s [..............................]   1%  Erasing      errors 0/0"},
-        {{61, 50, PROGRAM, 2, 7},
-         "   61 s [###############...............]  50%  Programming  errors 2/7"},
-        {{100000, 100, PROGRAM, 0, 12},
-         "100000 s [##############################] 100%  Programming  errors 0/12"},
+        {{0, 0, IDLE, 0, 0}, {}, "    0 s [................]   0%  Idle         errors 0/0"},
+        // Before the erase the step stands where the panel says "Idle".
+        {{0, 0, IDLE, 0, 0, STEP_CONNECTING},
+         {},
+         "    0 s [................]   0%  connecting   errors 0/0"},
+        {{1, 0, IDLE, 0, 0, STEP_IDENTIFYING},
+         {},
+         "    1 s [................]   0%  identifying  errors 0/0"},
+        {{2, 0, IDLE, 1, 1, STEP_ENTERING_BOOTLOADER},
+         {},
+         "    2 s [................]   0%  entering bootloader  errors 1/1"},
+        {{3, 0, IDLE, 0, 0, STEP_WAITING_FOR_REPLUG},
+         {},
+         "    3 s [................]   0%  waiting for replug  errors 0/0"},
+        {{4, 0, IDLE, 0, 0, STEP_WAITING_FOR_POWER_CYCLE},
+         {},
+         "    4 s [................]   0%  waiting for power cycle  errors 0/0"},
+        {{7, 1, ERASE, 0, 0, STEP_ERASING},
+         {},
+         "    7 s [................]   1%  Erasing      errors 0/0"},
+        // While programming: bytes done of total, then rate and time left once there is a rate.
+        {{7, 31, PROGRAM, 0, 0, STEP_PROGRAMMING},
+         {20480, 65536, 10035.2},
+         "    7 s [####............]  31%  Programming  20480/65536 B  9.8 KiB/s  0:05 left  "
+         "errors 0/0"},
+        {{5, 31, PROGRAM, 0, 0, STEP_PROGRAMMING},
+         {20480, 65536, 0},
+         "    5 s [####............]  31%  Programming  20480/65536 B  errors 0/0"},
+        {{200, 50, PROGRAM, 12, 345, STEP_PROGRAMMING},
+         {1036288, 2072576, 11264},
+         "  200 s [########........]  50%  Programming  1012/2024 KiB  11.0 KiB/s  1:32 left  "
+         "errors 12/345"},
+        {{9, 1, PROGRAM, 0, 0, STEP_PROGRAMMING},
+         {512, 65536, 10},
+         "    9 s [................]   1%  Programming  512/65536 B  0.0 KiB/s  1:48:23 left  "
+         "errors 0/0"},
+        {{61, 100, PROGRAM, 2, 7, STEP_FINISHING},
+         {65536, 65536, 3 * 1048576.0},
+         "   61 s [################] 100%  Programming  65536/65536 B  3.0 MiB/s  0:00 left  "
+         "errors 2/7"},
+        {{61, 50, PROGRAM, 2, 7}, {}, "   61 s [########........]  50%  Programming  errors 2/7"},
         // Values the run never produces stay inside the line's frame.
-        {{-1, 250, 9, -3, 0},
-         "   -1 s [##############################] 250%               errors -3/0"},
-        {{0, -20, -1, 0, 0},
-         "    0 s [..............................] -20%               errors 0/0"},
+        {{-1, 250, 9, -3, 0}, {}, "   -1 s [################] 250%               errors -3/0"},
+        {{0, -20, -1, 0, 0, 99}, {}, "    0 s [................] -20%               errors 0/0"},
     };
-    for (const auto& c : cases) EXPECT_EQ(plccli::StatusLine(c.s), c.line);
+    for (const auto& c : cases) {
+        EXPECT_EQ(plccli::StatusLine(c.s, c.t), c.line);
+        EXPECT_LT(c.line.size(), 100u);
+    }
 }
 
-TEST(PlainLineDue, OnAChangeOfPhaseTensOrErrors) {
+TEST(TransferMeter, RateFromTheFirstLookAtTheTransfer) {
+    using Clock = plccli::TransferMeter::Clock;
+    const Clock::time_point t0{};
+    struct Sample {
+        bool programming;
+        uint64_t bytes;
+        int ms;
+        double rate, seconds;  // after the sample
+    };
+    const Sample samples[] = {
+        {false, 0, 0, 0, 0},                      // erasing: not yet looked at
+        {true, 1024, 500, 0, 0},                  // the first look, blocks already done
+        {true, 3072, 900, 0, 0.4 * 3072 / 2048},  // under a second: no rate yet
+        {true, 11264, 1500, 10240, 1.0 * 11264 / 10240},
+        {true, 11264, 2500, 5120, 1.0 * 11264 / 10240},   // a stall lowers the rate, not the time
+        {false, 11264, 9000, 5120, 1.0 * 11264 / 10240},  // after the run: ignored
+    };
+    plccli::TransferMeter meter;
+    for (const auto& s : samples) {
+        SCOPED_TRACE(s.ms);
+        meter.Sample(s.programming, s.bytes, t0 + std::chrono::milliseconds(s.ms));
+        EXPECT_DOUBLE_EQ(meter.Rate(), s.rate);
+        EXPECT_NEAR(meter.Seconds(), s.seconds, 1e-9);
+    }
+    EXPECT_EQ(meter.DoneBytes(), 11264u);
+    EXPECT_EQ(plccli::TransferSummary(65536, 7.2), "wrote 65536 bytes in 7.2 s (8.9 KiB/s)");
+    EXPECT_EQ(plccli::TransferSummary(768, 0), "wrote 768 bytes");
+}
+
+TEST(PlainLineDue, OnAChangeOfPhaseStepTensOrErrors) {
     const PanelSnapshot base{5, 42, PROGRAM, 0, 3};
     struct Case {
         PanelSnapshot now;
@@ -41,8 +105,11 @@ TEST(PlainLineDue, OnAChangeOfPhaseTensOrErrors) {
     const Case cases[] = {
         {{6, 42, PROGRAM, 0, 3}, false},  // seconds alone
         {{5, 49, PROGRAM, 0, 3}, false},  // within the same ten
-        {{5, 50, PROGRAM, 0, 3}, true},  {{5, 42, ERASE, 0, 3}, true},
-        {{5, 42, PROGRAM, 1, 3}, true},  {{5, 42, PROGRAM, 0, 4}, true},
+        {{5, 50, PROGRAM, 0, 3}, true},
+        {{5, 42, ERASE, 0, 3}, true},
+        {{5, 42, PROGRAM, 1, 3}, true},
+        {{5, 42, PROGRAM, 0, 4}, true},
+        {{5, 42, PROGRAM, 0, 3, STEP_FINISHING}, true},
         {{0, 0, IDLE, 0, 0}, true},
     };
     for (const auto& c : cases) EXPECT_EQ(plccli::PlainLineDue(base, c.now), c.due);

@@ -6,7 +6,7 @@
 # silent, nok; tcp and rfc2217 (the embedded image over plcsim --tcp / --rfc2217), tcp-drop and
 # rfc2217-drop (the server killed in the middle of the transfer); sigint and sigterm (the signal
 # in the middle of the transfer); info and infoboot (--info on a PLC in its application firmware,
-# in its bootloader).
+# in its bootloader); denied (a port the user may not open, run as nobody; needs root).
 set -uo pipefail
 bindir=$1 embedded=$2 case=$3
 # shellcheck source=scripts/lib/plcsim.sh
@@ -61,6 +61,13 @@ case $case in
     expect_msg="plcfwupdate: interrupted during Programming"
     expect_status=130
     [ "$case" = sigterm ] && expect_msg="plcfwupdate: terminated during Programming" expect_status=143 ;;
+  denied)
+    if [ "$(id -u)" -ne 0 ] || ! command -v runuser >/dev/null; then
+      echo "ok ($case): skipped: it needs root and runuser"
+      exit 0
+    fi
+    model=QM2-E image=$(small_image) cliargs=(--image "$image")
+    expect_status=1 ;;
   info | infoboot)
     model=QM2-E image=$(small_image) cliargs=(--image "$image" --info) simargs+=(--log "$tmp/sim.log")
     expect_msg="verdict:        the update would go on to erase and write the image"
@@ -82,13 +89,32 @@ print("record:", lines[0][:100] + "...")
 PY
 }
 
+# plcfwupdate as a user who may not open the port: the run's message and what to do.
+denied_run() {
+  local target status
+  target=$(readlink -f "$port")
+  chmod 600 "$target"
+  chmod 755 "$tmp"
+  chmod 644 "$image"
+  cp "$bindir/plcfwupdate" "$tmp/plcfwupdate"
+  status=0
+  runuser -u nobody -- "$tmp/plcfwupdate" --port "$port" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null ||
+    status=$?
+  [ "$status" -eq "$expect_status" ] || fail "plcfwupdate exited $status, expected $expect_status"
+  grep -qxF "[ERROR] CANNOT open $port Port!!!" "$tmp/out" || fail "no CANNOT open line"
+  grep -qxF "plcfwupdate: $port: Permission denied; add your user to the dialout group (sudo usermod -aG dialout \$USER) and log in again" "$tmp/out" ||
+    fail "no line with the reason and the dialout group"
+  echo "ok ($case): exit $status, '$(tail -n 1 "$tmp/out")'"
+  exit 0
+}
+
 # Starts plcfwupdate, sends the signal once the transfer shows, and checks the run's last line.
 interrupted_run() {
   local signal=INT pid status
   [ "$case" = sigterm ] && signal=TERM
   # With job control a background job keeps SIGINT as it is, as a program run from a terminal.
   set -m
-  "$bindir/plcfwupdate" --port "$tmp/plc" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null &
+  "$bindir/plcfwupdate" --port "$port" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null &
   pid=$!
   set +m
   for _ in $(seq 600); do grep -q '[1-9]0%  Programming' "$tmp/out" && break; sleep 0.05; done
@@ -116,6 +142,7 @@ plcsim_start "$bindir/plcsim" "$tmp/sim.err" --model "$model" "${where[@]}" \
   fail "plcsim made no $([ -n "$net" ] && echo port || echo link)"
 simpid=$PLCSIM_PID port=$PLCSIM_PORT
 [ "$case" = sigint ] || [ "$case" = sigterm ] && interrupted_run
+[ "$case" = denied ] && denied_run
 
 start=$(date +%s%N)
 timeout 120 "$bindir/plcfwupdate" --port "$port" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null &

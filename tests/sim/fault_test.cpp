@@ -332,8 +332,9 @@ TEST_F(SimVanish, RandomFaultsRepeatWithTheirSeedAndTheUpdateStillCompletes) {
 
 }  // namespace
 
-// What the wire allows besides a late reply: the same reply twice, or only its start.
-TEST(SimFaults, ReplySentTwiceOrCutShort) {
+// What the wire allows besides a late reply: the same reply twice, only its start, in two parts
+// with a gap, or after a stray byte.
+TEST(SimFaults, ReplySentTwiceCutSplitOrAfterNoise) {
     Harness h("RP200");
     h.plc->AddFault("twice:probe@1");
     std::string reply = h.Ask(FRAME_PROBE);
@@ -341,4 +342,16 @@ TEST(SimFaults, ReplySentTwiceOrCutShort) {
     EXPECT_EQ(reply.substr(0, 19), reply.substr(19));
     h.plc->AddFault("cut:probe@1");
     EXPECT_EQ(h.Ask(FRAME_PROBE), reply.substr(0, 9));
+
+    h.plc->AddFault("split:probe@1:700");
+    std::vector<uint64_t> times;
+    uint64_t asked = h.nowMs;
+    EXPECT_EQ(h.Ask(FRAME_PROBE, &times), reply.substr(0, 19));
+    ASSERT_EQ(times.size(), 19u);
+    EXPECT_LT(times[8], asked + 100);
+    EXPECT_GE(times[9], times[8] + 700);  // the rest after the gap
+    h.nowMs += 1000;                      // the PLC was busy over the gap
+
+    h.plc->AddFault("noise:probe@1");
+    EXPECT_EQ(h.Ask(FRAME_PROBE), std::string(1, '\0') + reply.substr(0, 19));
 }

@@ -242,15 +242,19 @@ std::vector<Scenario> Scenarios() {
              plc.AddFault("nak:block@" + std::to_string(r.blocks));
          },
          [](const Run& r) { return Either(Success(r.idx), kFailed); }},
-        {"a reply sent twice or cut short", Always,
+        {"a reply sent twice, cut short, split, or after a stray byte", Always,
          [twice](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
              const LateKind& k = kLateKinds[std::uniform_int_distribution<size_t>(
                  0, std::size(kLateKinds) - 1)(rng)];
              uint32_t n = std::string(k.kind) == "block"
                               ? std::uniform_int_distribution<uint32_t>(1, r.blocks)(rng)
                               : 1;
-             const char* action = std::uniform_int_distribution<int>(0, 1)(rng) ? "twice" : "cut";
-             plc.AddFault(std::string(action) + ":" + k.kind + "@" + std::to_string(n));
+             static const char* const kActions[] = {"twice", "cut", "split", "noise"};
+             std::string text = kActions[std::uniform_int_distribution<size_t>(0, 3)(rng)];
+             text += std::string(":") + k.kind + "@" + std::to_string(n);
+             if (text.rfind("split", 0) == 0)
+                 text += ":" + std::to_string(std::uniform_int_distribution<uint32_t>(5, 6000)(rng));
+             plc.AddFault(text);
              *twice = std::string(k.failure) == "*" ? std::string(kAny)
                                                     : Either(Success(r.idx), k.failure);
          },

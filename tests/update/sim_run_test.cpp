@@ -170,6 +170,12 @@ const ModelCase kModels[] = {
 };
 static_assert(sizeof kModels / sizeof kModels[0] == 33);
 
+std::vector<int32_t> StepsOfRun() {
+    std::vector<int32_t> steps;
+    for (uint32_t n = 0; n < RunStepsBegun(); ++n) steps.push_back(RunStepAt(n));
+    return steps;
+}
+
 TEST_F(SimRun, EveryModelUpdatesFromItsApplicationFirmware) {
     for (const ModelCase& c : kModels) {
         SCOPED_TRACE(c.model);
@@ -189,6 +195,13 @@ TEST_F(SimRun, EveryModelUpdatesFromItsApplicationFirmware) {
         ExpectFlashIsTheImage(*plc);
         ExpectNoHostErrors(*plc);
         EXPECT_EQ(plc->GetCounters().restartsToBoot, 1u);
+        RunStep waiting = c.prompt == nullptr               ? STEP_WAITING_FOR_RESTART
+                          : c.prompt == std::string(REPLUG) ? STEP_WAITING_FOR_REPLUG
+                                                            : STEP_WAITING_FOR_POWER_CYCLE;
+        std::vector<int32_t> steps = {STEP_CONNECTING, STEP_IDENTIFYING, STEP_ENTERING_BOOTLOADER,
+                                      waiting,         STEP_CONNECTING,  STEP_IDENTIFYING,
+                                      STEP_ERASING,    STEP_PROGRAMMING, STEP_FINISHING};
+        EXPECT_EQ(StepsOfRun(), steps);
         ExpectFullRunEnd();
     }
 }
@@ -202,6 +215,9 @@ TEST_F(SimRun, PlcAlreadyInItsBootloaderSkipsTheApplicationStage) {
         EXPECT_EQ(Messages().size(), 1u) << "no prompt";
         EXPECT_EQ(plc->GetCounters().Seen(plcsim::Kind::Id), 0u);
         EXPECT_EQ(plc->GetCounters().Seen(plcsim::Kind::BootId), 1u);
+        EXPECT_EQ(StepsOfRun(),
+                  (std::vector<int32_t>{STEP_CONNECTING, STEP_IDENTIFYING, STEP_ERASING,
+                                        STEP_PROGRAMMING, STEP_FINISHING}));
         ExpectFlashIsTheImage(*plc);
         ExpectFullRunEnd();
     }
@@ -272,6 +288,10 @@ TEST_F(SimRun, FaultsEndInTheirMessage) {
         FrontEndEvent last = LastMessage();
         EXPECT_EQ(last.text, c.message);
         EXPECT_EQ(plcReport.outcome, last.caption == "ERROR" ? OUTCOME_FAILURE : OUTCOME_SUCCESS);
+        // The window's record takes the final message from the report, not from the box.
+        const FinalMessage kept = TakeFinalMessage();
+        EXPECT_EQ(kept.caption, last.caption);
+        EXPECT_EQ(kept.text, last.text);
         if (last.caption == "ERROR") {
             EXPECT_EQ(last.type, MB_OK | MB_ICONERROR);
             EXPECT_FALSE(plc->TransferComplete());

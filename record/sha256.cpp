@@ -1,11 +1,11 @@
-// SHA-256 (FIPS 180-4), for the image's fingerprint in --version and the run record.
+// SHA-256 (FIPS 180-4), for the image's fingerprint in the run record and --version.
 #include <array>
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli.h"
+#include "record/record.h"
 
-namespace plccli {
+namespace plcrecord {
 
 namespace {
 
@@ -79,4 +79,4 @@ std::string Sha256Hex(const uint8_t* data, size_t len) {
     return hex;
 }
 
-}  // namespace plccli
+}  // namespace plcrecord

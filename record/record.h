@@ -1,0 +1,101 @@
+// The service record of an update run, one JSON line per run, written by both front ends.
+//   - PlcSeen / TakePlcSeen: what the PLC reported in the latest run
+//   - ModeText, IdText, BootloaderVersionText: reported values as the records and messages write
+//     them
+//   - RecordFields / RecordLine / FinishFromReport: one record and how a finished run fills it
+//   - RunRecorder / AppendRecordLine: the record file
+//   - JsonString, Sha256Hex, UtcIsoTime
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace plcrecord {
+
+// What the PLC reported in the latest run (a copy of plcReport).
+struct PlcSeen {
+    int32_t probeResult = -1;
+    int32_t appId = -1;
+    int32_t bootId = -1;
+    int32_t D1386 = -1;
+    int32_t D1001 = -1;
+    int32_t D1148 = -1;
+    int32_t bootloaderVersion = -1;
+    bool enteredBootloader = false;
+    int32_t blocksSent = 0;
+    int32_t checksPassed = 0;  // enum ChecksPassed
+};
+PlcSeen TakePlcSeen();
+// The mode a probe result tells ("application firmware", "bootloader", ...); "" for none.
+std::string ModeText(int32_t probeResult);
+// A model id as "0x0017".
+std::string IdText(int32_t id);
+// A bootloader version byte as the messages write it: 0x10 is "V1.0".
+std::string BootloaderVersionText(int32_t version);
+
+// How a run ended: its final message (caption empty when there was none, as when it was
+// interrupted) and the error counters at that moment.
+struct RunOutcome {
+    std::string caption, text;
+    int32_t errors = 0;
+    int32_t totalErrors = 0;
+};
+
+// One line of the record file: a JSON object.
+struct RecordFields {
+    std::string start;  // UTC, ISO 8601
+    std::string version;
+    std::string action;  // "update" or "info"
+    std::string port, model, imageFile;
+    uint64_t imageBytes = 0;
+    std::string imageSha256;
+    PlcSeen plc;
+    uint32_t blocksTotal = 0;
+    int32_t errors = 0;  // the error counters when the run ended
+    int32_t totalErrors = 0;
+    std::string caption, message;  // the final message, or what ended the run
+    int exitStatus = 0;
+    double durationSeconds = 0;
+};
+std::string RecordLine(const RecordFields& fields);
+
+// The end of a run whose worker has returned, as the run's report and the shared run state hold
+// it: what the PLC reported, the final message, the error counters, and the exit status that the
+// command line gives (0 for a success; 1 otherwise, also for a run that ended without a final
+// message). The duration runs from started to the final message (to now when there was none).
+void FinishFromReport(RecordFields* fields, std::chrono::steady_clock::time_point started);
+
+// Appends the line and its line end in one write. False with the reason when the file cannot be
+// opened or written.
+bool AppendRecordLine(const std::string& path, const std::string& line, std::string* error);
+
+// The record file of one run: opened (for appending) before the link is, written once, when the
+// run ends or is interrupted, from whichever thread gets there first.
+class RunRecorder {
+  public:
+    bool Open(const std::string& path, std::string* error);
+    void Start(const RecordFields& fields);
+    void Finish(const RunOutcome& outcome, int exitStatus);
+
+  private:
+    std::mutex mutex_;
+    std::unique_ptr<std::ofstream> file_;
+    RecordFields fields_;
+    std::chrono::steady_clock::time_point started_;
+    bool written_ = false;
+};
+std::string JsonString(const std::string& text);
+
+// SHA-256 of the bytes, as 64 lower-case hex digits.
+std::string Sha256Hex(const uint8_t* data, size_t len);
+
+// The time as ISO 8601 in UTC: "2024-01-03T09:15:00Z".
+std::string UtcIsoTime(std::time_t t);
+
+}  // namespace plcrecord
