@@ -27,7 +27,7 @@ struct Worker {
     pid_t pid = -1;
     int fd = -1;
     std::string pending;  // a line not yet ended
-    std::string model, phase = "Starting", caption, message;
+    std::string model, phase = "Starting", step, caption, message;
     int percent = 0, blocks = 0, errors = 0;
     int lastTens = -1;
     int exitStatus = -1;  // -1 while it runs
@@ -94,10 +94,20 @@ std::string OutcomeWord(const Worker& w) {
     return "FAILED";
 }
 
+bool Flashing(const Worker& w) {
+    return w.phase == PhaseName(ERASE) || w.phase == PhaseName(PROGRAM);
+}
+
+// What a running port does: the phase while it erases or writes, before that the step it is in
+// (connecting, waiting for the replug...), which the phase word "Idle" does not tell.
+std::string RunningState(const Worker& w) {
+    return Flashing(w) || w.step.empty() ? w.phase : w.step;
+}
+
 std::string LiveLine(const Worker& w) {
     char text[256];
-    std::string state = w.exitStatus >= 0 ? OutcomeWord(w) : w.phase;
-    std::snprintf(text, sizeof text, "%-24s %-10s %-12s %3d%%  errors %d", w.port.c_str(),
+    std::string state = w.exitStatus >= 0 ? OutcomeWord(w) : RunningState(w);
+    std::snprintf(text, sizeof text, "%-24s %-10s %-23s %3d%%  errors %d", w.port.c_str(),
                   w.model.c_str(), state.c_str(), w.percent, w.errors);
     return text;
 }
@@ -111,11 +121,17 @@ void TakeEvent(Worker* w, const std::string& line, bool terminal, std::ostream& 
         w->model = EventField(line, "model");
     } else if (event == "phase") {
         w->phase = EventField(line, "status");
-        if (!terminal && !w->phase.empty()) err << tag << w->phase << '\n';
+        // "Idle" says less than the steps that follow it.
+        if (!terminal && !w->phase.empty() && w->phase != PhaseName(IDLE))
+            err << tag << w->phase << '\n';
     } else if (event == "progress") {
         w->percent = std::atoi(EventField(line, "percent").c_str());
         w->blocks = std::atoi(EventField(line, "blocks").c_str());
         w->errors = std::atoi(EventField(line, "errors").c_str());
+        std::string step = EventField(line, "step");
+        if (!terminal && !step.empty() && step != w->step && !Flashing(*w))
+            err << tag << step << '\n';
+        w->step = step;
         if (!terminal && w->percent / 10 != w->lastTens)
             err << tag << w->percent << "% (" << w->blocks << " blocks, errors " << w->errors
                 << ")\n";
