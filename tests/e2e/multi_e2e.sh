@@ -52,7 +52,7 @@ for i in 0 1 2 3 4 5 6 7; do
   cmp -s <(head -c 65536 "$tmp/flash$i") "$image" || fail "the flash of port $i differs from the image"
 done
 grep -q '^PORT  *MODEL  *OUTCOME  *DURATION  *ERRORS' "$tmp/out" || fail "no table heading"
-grep -qx "$tmp/plc1: entering bootloader" "$tmp/err" || fail "no step named before the erase"
+grep -qx "$tmp/plc1: waiting for restart" "$tmp/err" || fail "no step named before the erase"
 [ "$(wc -l <"$tmp/runs.jsonl")" -eq 8 ] || fail "$(wc -l <"$tmp/runs.jsonl") record lines, not 8"
 python3 -c 'import json,sys; [json.loads(l) for l in open(sys.argv[1])]' "$tmp/runs.jsonl" \
   || fail "a record line is no JSON object"
