@@ -198,7 +198,7 @@ class TraceWriter {
     void Finish();
 
   private:
-    struct PendingBlock {
+    struct PendingBlock {  // or an erase request
         uint64_t ms;
         std::string head;
     };
@@ -212,6 +212,7 @@ class TraceWriter {
     std::optional<uint64_t> purgeAt_;    // a purge not shown yet
     std::optional<PendingBlock> block_;  // a block written, its reply not read yet
     uint32_t blockNumber_ = 0;
+    uint32_t eraseNumber_ = 0;
     int lastPacket_ = -1;  // the packet number byte of the latest block
     std::optional<COMMTIMEOUTS> lastTimeouts_;
 };

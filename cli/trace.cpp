@@ -72,6 +72,12 @@ bool IsBlock(const uint8_t* data, size_t len) {
     return len > 5 && data[0] == STX && data[2] == static_cast<uint8_t>(~data[1]);
 }
 
+// The bootloader's erase request: one page a request, no page number on the wire.
+bool IsEraseRequest(const uint8_t* data, size_t len) {
+    static const char ERASE_WORD[] = "ERASE";
+    return len == sizeof ERASE_WORD - 1 && std::memcmp(data, ERASE_WORD, len) == 0;
+}
+
 std::string LineText(const DCB& dcb) {
     static const char kParity[] = "NOEMS";
     static const char* const kStopBits[] = {"1", "1.5", "2"};
@@ -211,21 +217,29 @@ void TraceWriter::Exchange(bool write, const uint8_t* data, size_t len, uint32_t
         return;
     }
     bool block = write && IsBlock(data, len);
-    EndPending(block);
-    if (!block) {
-        if (write) {  // a request between transfers: the count starts again
+    bool erase = write && IsEraseRequest(data, len);
+    EndPending(block || erase);
+    if (!block && !erase) {
+        if (write) {  // a request between transfers: the counts start again
             lastPacket_ = -1;
             blockNumber_ = 0;
+            eraseNumber_ = 0;
         }
         out_ << FormatTraceLine(write, data, len, requested, ms, *base_) << std::endl;
         return;
     }
-    if (data[1] != lastPacket_) ++blockNumber_;  // a resend keeps its number
-    lastPacket_ = data[1];
     if (data_) out_ << FormatTraceLine(write, data, len, requested, ms, *base_) << std::endl;
-    std::string head = std::string("block ") + std::to_string(blockNumber_);
-    if (blocksTotal_ > 0) head += std::string("/") + std::to_string(blocksTotal_);
-    head += std::string(" ") + Count(len, requested) + " B";
+    std::string head;
+    if (erase) {
+        // A resend cannot be told from the next page's request: each is counted.
+        head = std::string("erase request ") + std::to_string(++eraseNumber_);
+    } else {
+        if (data[1] != lastPacket_) ++blockNumber_;  // a resend keeps its number
+        lastPacket_ = data[1];
+        head = std::string("block ") + std::to_string(blockNumber_);
+        if (blocksTotal_ > 0) head += std::string("/") + std::to_string(blocksTotal_);
+        head += std::string(" ") + Count(len, requested) + " B";
+    }
     if (len < requested)
         Line(ms, head + " -> short write");
     else
