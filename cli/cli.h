@@ -148,6 +148,7 @@ struct RunPoint {
     int32_t progress = 0;
     int32_t probeResult = -1;  // the latest mode probe's result, -1 before the first
     bool enteredBootloader = false;
+    int32_t step = 0;  // enum RunStep (STEP_NONE)
 };
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <limits>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -270,9 +271,9 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         }
     }
     if (prompt && !config_.yes) {
-        // A closed input answers as Enter would: nothing else can answer it.
-        std::string answer;
-        std::getline(in_, answer);
+        // A closed input answers as Enter would: nothing else can answer it. What is typed is
+        // skipped, not kept: an input without line ends must not fill the memory.
+        in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     }
     return IDOK;
 }

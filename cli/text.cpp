@@ -216,6 +216,7 @@ RunPoint TakeRunPoint() {
     p.progress = progress;
     p.probeResult = plcReport.probeResult;
     p.enteredBootloader = plcReport.enteredBootloader != 0;
+    p.step = plcReport.step;
     return p;
 }
 
@@ -224,6 +225,8 @@ std::string InterruptedLine(int exitStatus, const RunPoint& point) {
     if (point.status == ERASE || point.status == PROGRAM)
         line += std::string(" during ") + PhaseName(point.status) + " at " +
                 std::to_string(point.progress) + "%";
+    else if (point.step != STEP_NONE && point.step < STEP_ERASING)
+        line += std::string(" while ") + StepName(point.step) + ", before erasing began";
     else
         line += " before erasing began";
     return line + ": " + PLC_STATE_TEXTS[StateOf(point)] +

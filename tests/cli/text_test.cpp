@@ -152,9 +152,9 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
          "not changed"},
         // Sent into its bootloader, waiting for the replug: the probe last saw the application.
         {130,
-         {IDLE, 0, ENQ, true},
-         "interrupted before erasing began: the PLC waits in its bootloader, its flash not yet "
-         "erased"},
+         {IDLE, 0, ENQ, true, STEP_WAITING_FOR_REPLUG},
+         "interrupted while waiting for replug, before erasing began: the PLC waits in its "
+         "bootloader, its flash not yet erased"},
         {130,
          {ERASE, 37, ACK, false},
          "interrupted during Erasing at 37%: the PLC's flash is partly erased and the PLC stays "
