@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "bootloader/exchange.h"
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 
@@ -74,8 +75,7 @@ bool IsBlock(const uint8_t* data, size_t len) {
 
 // The bootloader's erase request: one page a request, no page number on the wire.
 bool IsEraseRequest(const uint8_t* data, size_t len) {
-    static const char ERASE_WORD[] = "ERASE";
-    return len == sizeof ERASE_WORD - 1 && std::memcmp(data, ERASE_WORD, len) == 0;
+    return len == sizeof REQUEST_ERASE - 1 && std::memcmp(data, REQUEST_ERASE, len) == 0;
 }
 
 std::string LineText(const DCB& dcb) {
