@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "catalogue/state.h"
+
 PlcReport plcReport;
 
 namespace {
@@ -17,6 +19,8 @@ void SetRunOutcome(int32_t outcome, const char* caption, const char* text) {
         gFinal.caption = caption;
         gFinal.text = text;
         gFinal.shownAt = std::chrono::steady_clock::now();
+        gFinal.errors = errCounter;
+        gFinal.totalErrors = totalErrCounter;
     }
     plcReport.outcome = outcome;
 }

@@ -73,8 +73,10 @@ void ClearPlcReport();
 struct FinalMessage {
     std::string caption, text;
     std::chrono::steady_clock::time_point shownAt;
+    int32_t errors = 0, totalErrors = 0;  // the error counters then: the run's end clears them
 };
-// Sets plcReport.outcome and keeps a copy of the final message the run is about to show.
+// Sets plcReport.outcome and keeps a copy of the final message the run is about to show, with
+// the error counters at that moment.
 void SetRunOutcome(int32_t outcome, const char* caption, const char* text);
 FinalMessage TakeFinalMessage();
 

@@ -94,8 +94,8 @@ void FinishFromReport(RecordFields* fields, std::chrono::steady_clock::time_poin
     fields->plc = TakePlcSeen();
     fields->caption = last.caption;
     fields->message = last.text;
-    fields->errors = errCounter;
-    fields->totalErrors = totalErrCounter;
+    fields->errors = shown ? last.errors : static_cast<int32_t>(errCounter);
+    fields->totalErrors = shown ? last.totalErrors : static_cast<int32_t>(totalErrCounter);
     fields->exitStatus = plcReport.outcome == OUTCOME_SUCCESS ? 0 : 1;
     const auto end = shown ? last.shownAt : std::chrono::steady_clock::now();
     fields->durationSeconds = std::chrono::duration<double>(end - started).count();
