@@ -23,15 +23,16 @@ uint8_t SendErase_A(HANDLE hSerial) {
     const char* request = aio ? FRAME_ENTER_BOOT_AIO : FRAME_ENTER_BOOT;
     const char* confirmation = aio ? FRAME_CONFIRM_AIO : FRAME_CONFIRM;
     SetLinkTimeouts(hSerial, READ_TIMEOUT_MS);
-    const RetryRules rules = {APP_FAILURE_LIMIT, true, false, READ_TIMEOUT_MS, nullptr};
+    const RetryRules rules = {APP_FAILURE_LIMIT, true, false, READ_TIMEOUT_MS, nullptr, nullptr};
     Verdict v = RetryExchange(
         hSerial, rules, [&] { return WriteFrame(hSerial, request); },
         [&] {
             DWORD got = ReadReply(hSerial, rxBuf, REPLY_CHARS);
             // These PLCs restart into their bootloader without answering the request.
             if (got < REPLY_CHARS && SelectedPLCIn(NO_REPLY_MODELS)) return VERDICT_ACCEPTED;
-            if (!ReplyIntact(rxBuf, got, REPLY_CHARS) || Decoded(rxBuf, 4) != ACK)
-                return VERDICT_READ_FAILED;
+            if (!ReplyIntact(rxBuf, got, REPLY_CHARS)) return VERDICT_READ_FAILED;
+            if (ReplyRefuses(rxBuf, REPLY_CHARS)) return VERDICT_REFUSED;
+            if (Decoded(rxBuf, 4) != ACK) return VERDICT_READ_FAILED;
             errCounter = 0;
             // A confirmation that does not go out whole is a failed write: the request again.
             return WriteFrame(hSerial, confirmation) ? VERDICT_ACCEPTED : VERDICT_WRITE_FAILED;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "applink/applink.h"
+#include "applink/frames.h"
 #include "catalogue/catalogue.h"
 
 static_assert(RX_BUF_BYTES >= 19, "a 0x64/0x67 reply must fit the receive buffer");
@@ -31,16 +32,21 @@ bool ReplyIntact(uint8_t rxBuf[RX_BUF_BYTES], DWORD got, uint8_t replyChars) {
 
 bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
     std::memset(rxBuf, 0, RX_BUF_BYTES);
-    const RetryRules rules = {x.failureLimit, x.counts, false, READ_TIMEOUT_MS, nullptr};
+    const RetryRules rules = {x.failureLimit, x.counts, false, READ_TIMEOUT_MS, nullptr, nullptr};
     Verdict v = RetryExchange(
         h, rules, [&] { return WriteFrame(h, x.request); },
         [&] {
             DWORD got = ReadReply(h, rxBuf, x.replyChars);
-            bool accepted =
-                ReplyIntact(rxBuf, got, x.replyChars) && (x.accepts == nullptr || x.accepts(rxBuf));
-            return accepted ? VERDICT_ACCEPTED : VERDICT_READ_FAILED;
+            if (!ReplyIntact(rxBuf, got, x.replyChars)) return VERDICT_READ_FAILED;
+            if (x.accepts == nullptr || x.accepts(rxBuf)) return VERDICT_ACCEPTED;
+            return ReplyRefuses(rxBuf, x.replyChars) ? VERDICT_REFUSED : VERDICT_READ_FAILED;
         });
     return v == VERDICT_ACCEPTED;
+}
+
+bool ReplyRefuses(const uint8_t rxBuf[RX_BUF_BYTES], uint8_t replyChars) {
+    return replyChars == REPLY_CHARS && Decoded(rxBuf, 1) == STATUS_FUNCTION &&
+           Decoded(rxBuf, 4) == NAK;
 }
 
 uint8_t ClassifyLastReply(const uint8_t rxBuf[RX_BUF_BYTES], const NakRule* rules, size_t rows) {

@@ -45,6 +45,12 @@ DWORD ReadReply(HANDLE h, uint8_t rxBuf[RX_BUF_BYTES], uint8_t replyChars);
 // zero sum. The closing CR LF is not examined.
 bool ReplyIntact(uint8_t rxBuf[RX_BUF_BYTES], DWORD got, uint8_t replyChars);
 
+// Function code of the replies that carry a status (ACK or NAK) in decoded byte 4.
+#define STATUS_FUNCTION 0x64
+// Whether an intact reply (ReplyIntact) is a status reply that says NAK: the PLC took this very
+// request and refused it, so no other reply to it is on its way.
+bool ReplyRefuses(const uint8_t rxBuf[RX_BUF_BYTES], uint8_t replyChars);
+
 // One row of a refusal table: the result for a NAK of this error class and flow state.
 #define ANY_VALUE (-1)
 struct NakRule {

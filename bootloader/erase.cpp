@@ -25,15 +25,16 @@ uint8_t SendErase_B(HANDLE hSerial) {
 
     flashStatus = ERASE;
     progress = 0;
-    const int32_t errorsBefore = totalErrCounter;
+    bool unsettled = false;  // a request's read brought no whole reply
     for (uint16_t page = 0; page < totalPages; ++page) {
-        if (AckExchange(hSerial, txErase, sizeof txErase - 1, options, &erasesLeft) != OK)
+        if (AckExchange(hSerial, txErase, sizeof txErase - 1, options, &erasesLeft, &unsettled) !=
+            OK)
             return ERR;
         errCounter = 0;
         progress = page * 100 / static_cast<int32_t>(totalPages);
     }
-    // Resent requests may have left the PLC's replies and the pages out of step.
-    if (totalErrCounter != errorsBefore && !LineStaysQuiet(hSerial, BOOT_TIMEOUT_MS)) return ERR;
+    // A reply that did not come whole may have left the PLC's replies and the pages out of step.
+    if (unsettled && !LineStaysQuiet(hSerial, BOOT_TIMEOUT_MS)) return ERR;
     if (AckExchange(hSerial, &txChar, 1, 0) != OK) return ERR;
     errCounter = 0;
     progress = 100;

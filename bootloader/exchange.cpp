@@ -10,9 +10,11 @@ bool WriteAll(HANDLE h, const void* tx, DWORD n) {
     return written == n;
 }
 
-uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options, uint32_t* sendBudget) {
-    const RetryRules rules = {BOOT_RETRY_LIMIT, true, (options & EXCHANGE_FIRST_FAILURE_ENDS) != 0,
-                              BOOT_TIMEOUT_MS, sendBudget};
+uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options, uint32_t* sendBudget,
+                    bool* unsettled) {
+    const RetryRules rules = {
+        BOOT_RETRY_LIMIT, true,       (options & EXCHANGE_FIRST_FAILURE_ENDS) != 0,
+        BOOT_TIMEOUT_MS,  sendBudget, unsettled};
     Verdict v = RetryExchange(
         h, rules, [&] { return WriteAll(h, tx, n); },
         [&] {

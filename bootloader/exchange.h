@@ -30,5 +30,6 @@ bool WriteAll(HANDLE h, const void* tx, DWORD n);
 // reply is ACK (errCounter is left to the caller), NOK as EXCHANGE_NOK_ENDS says, else ERR.
 // With a sendBudget, every request that goes out whole counts it down, and none goes out once
 // it is 0 (ERR).
+// With unsettled, it is set when a read brought no whole reply (see RetryRules).
 uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options,
-                    uint32_t* sendBudget = nullptr);
+                    uint32_t* sendBudget = nullptr, bool* unsettled = nullptr);

@@ -25,7 +25,7 @@ bool IdAccepted(uint16_t id, bool* keepErrCounter) {
 // test, or a retry counter passes its limit (ERR).
 uint8_t BootRequest(HANDLE h, const char* request, DWORD n, bool (*accept)(const uint8_t* rxBuf)) {
     SetLinkTimeouts(h, BOOT_TIMEOUT_MS);
-    const RetryRules rules = {BOOT_RETRY_LIMIT, true, false, BOOT_TIMEOUT_MS, nullptr};
+    const RetryRules rules = {BOOT_RETRY_LIMIT, true, false, BOOT_TIMEOUT_MS, nullptr, nullptr};
     Verdict v = RetryExchange(
         h, rules, [&] { return WriteAll(h, request, n); },
         [&] {

@@ -38,7 +38,7 @@ uint8_t SendFW(HANDLE hSerial) {
 
     flashStatus = PROGRAM;
     progress = 0;
-    const int32_t errorsBefore = totalErrCounter;
+    bool unsettled = false;  // a block's read brought no whole reply
     for (int32_t i = 0; i < totalPacket; ++i) {
         txBuf[0] = STX;
         txBuf[1] = packetNum;
@@ -53,7 +53,8 @@ uint8_t SendFW(HANDLE hSerial) {
         data[dataBytes + 1] = static_cast<uint8_t>(crc & 0xFF);
         errCounter = 0;
         // A block that is not acknowledged is sent again as it is, under its own number.
-        uint8_t result = AckExchange(hSerial, txBuf, packetBytes, EXCHANGE_NOK_ENDS);
+        uint8_t result =
+            AckExchange(hSerial, txBuf, packetBytes, EXCHANGE_NOK_ENDS, nullptr, &unsettled);
         if (result != OK) return result;
         ++packetNum;
         ++packetCounter;
@@ -61,9 +62,10 @@ uint8_t SendFW(HANDLE hSerial) {
         progress = packetCounter * 100 / (totalPacket + 1);
     }
     errCounter = 0;
-    // Resent blocks may have left the PLC's replies and the blocks out of step: a reply that
-    // still comes now would have been taken for the next block's. Such a transfer is not closed.
-    if (totalErrCounter != errorsBefore && !LineStaysQuiet(hSerial, BOOT_TIMEOUT_MS)) return ERR;
+    // A reply that did not come whole may have left the PLC's replies and the blocks out of step:
+    // a reply that still comes now would have been taken for the next block's. Such a transfer
+    // is not closed. Blocks refused with a whole NAK and sent again leave nothing on the way.
+    if (unsettled && !LineStaysQuiet(hSerial, BOOT_TIMEOUT_MS)) return ERR;
     if (AckExchange(hSerial, &txEot, 1, 0) != OK) return ERR;
     progress = 100;
     errCounter = 0;

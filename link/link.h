@@ -3,15 +3,18 @@
 //   - SetLinkTimeouts: the read and write time-outs of an operation
 //   - DiscardInput: drops the input that arrived before a request
 //   - SettleLine: after a failed read, waits until the PLC has been quiet and drops what came
-//   - LineStaysQuiet: the check before closing an erase or a transfer that needed resends
+//   - LineStaysQuiet: the check before closing an erase or a transfer whose replies did not all
+//     come whole
 //   - RetryExchange: the one retry driver of every operation: write, read, judge, count
 //
 // Replies carry no sequence number: a one-byte ACK answers whatever was sent last. So no reply
 // may be left over from an earlier request or attempt when a request goes out: the input is
-// discarded before every request, and after a read that failed (nothing came in time, or not the
-// expected reply) the line is left to settle, so that a reply that was merely late is dropped
-// rather than taken for the reply to the resend. An exchange that needed a resend settles once
-// more after its accepted reply: the PLC may still answer the attempts it had queued.
+// discarded before every request, and after a read that did not bring a whole reply (nothing came
+// in time, too little came, or it came damaged) the line is left to settle, so that a reply that
+// was merely late is dropped rather than taken for the reply to the resend. A whole refusal (NAK)
+// is the PLC's fresh answer to that very request: nothing of it is still on its way, so the
+// request goes out again at once. An exchange in which a read did not bring a whole reply settles
+// once more after its accepted reply: the PLC may still answer the attempts it had queued.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +51,8 @@ void DiscardInput(HANDLE h, DWORD timeoutMs);
 // number of reads), then sets the operation's time-outs again.
 void SettleLine(HANDLE h, DWORD timeoutMs);
 
-// After an operation that needed resends: waits SETTLE_QUIET_MS and tells whether nothing came.
+// After an operation in which a read brought no whole reply: waits SETTLE_QUIET_MS and tells
+// whether nothing came.
 // A reply that still arrives then answers a request the host has already counted as answered:
 // host and PLC may be out of step, and what the host counted cannot be trusted.
 bool LineStaysQuiet(HANDLE h, DWORD timeoutMs);
@@ -56,9 +60,10 @@ bool LineStaysQuiet(HANDLE h, DWORD timeoutMs);
 // What one attempt of an exchange came to.
 enum Verdict : uint8_t {
     VERDICT_ACCEPTED,      // the reply the operation waits for
-    VERDICT_READ_FAILED,   // no usable reply: the line settles, the request goes out again
-    VERDICT_REFUSED,       // a reply that says the request was not carried out (NAK): a failed
-                           // read, but the request does not count against the send budget
+    VERDICT_READ_FAILED,   // no whole reply (none in time, too short, damaged, or not a reply
+                           // to this request): the line settles, the request goes out again
+    VERDICT_REFUSED,       // a whole reply that says the request was not carried out (NAK): a
+                           // failed read, sent again at once, not counted against the budget
     VERDICT_WRITE_FAILED,  // a write of the attempt went out short
     VERDICT_ENDS,          // a reply that ends the operation at once (NOK to a block)
 };
@@ -69,6 +74,7 @@ struct RetryRules {
     bool firstFailureEnds;  // one chance only
     DWORD timeoutMs;        // the operation's time-outs, set again after a settle
     uint32_t* sendBudget;   // requests that may still go out whole, counted down; nullptr: any
+    bool* unsettled;        // set when an attempt's read brought no whole reply; nullptr: none
 };
 
 // A failed write or read: the counter grows and, when the rules say so, errCounter shows it and
@@ -88,6 +94,7 @@ template <class Write, class Read>
 Verdict RetryExchange(HANDLE h, const RetryRules& rules, Write write, Read read) {
     uint8_t werrCounter = 0;
     uint8_t rerrCounter = 0;
+    bool unsettled = false;  // a read of this exchange brought no whole reply
     Verdict last = VERDICT_READ_FAILED;
     while (werrCounter <= rules.failureLimit && rerrCounter <= rules.failureLimit) {
         if (rules.sendBudget != nullptr && *rules.sendBudget == 0) break;
@@ -97,15 +104,17 @@ Verdict RetryExchange(HANDLE h, const RetryRules& rules, Write write, Read read)
             if (rules.sendBudget != nullptr) --*rules.sendBudget;
             if (rules.counts) errCounter = rerrCounter;
             last = read();
+            if (last == VERDICT_READ_FAILED) unsettled = true;
+            if (unsettled && rules.unsettled != nullptr) *rules.unsettled = true;
         }
-        if (last == VERDICT_ACCEPTED && rerrCounter > 0) SettleLine(h, rules.timeoutMs);
+        if (last == VERDICT_ACCEPTED && unsettled) SettleLine(h, rules.timeoutMs);
         if (last == VERDICT_ACCEPTED || last == VERDICT_ENDS) return last;
         if (last == VERDICT_REFUSED && rules.sendBudget != nullptr) ++*rules.sendBudget;
         CountFailure(last == VERDICT_WRITE_FAILED ? &werrCounter : &rerrCounter, rules.counts);
         bool again = !rules.firstFailureEnds && werrCounter <= rules.failureLimit &&
                      rerrCounter <= rules.failureLimit;
         if (!again) break;
-        if (last != VERDICT_WRITE_FAILED) SettleLine(h, rules.timeoutMs);
+        if (last == VERDICT_READ_FAILED) SettleLine(h, rules.timeoutMs);
     }
     return last == VERDICT_REFUSED ? VERDICT_READ_FAILED : last;
 }

@@ -135,13 +135,14 @@ TEST_F(AgainstSim, Faults) {
         int32_t totalGrowth;
         uint64_t elapsedMs;
     } rows[] = {
-        // A failed read that another attempt follows, and a reply accepted after failed
+        // A whole NAK is the answer to that very request: it goes out again at once. A read
+        // without a whole reply that another attempt follows, and a reply accepted after such
         // reads, each wait for a quiet line (Q).
-        {"runmode", ConfirmComm, ERR | RUNMODE, 6, 6, 5 * Q},
-        {"flow:2", ConfirmComm, ERR | FLOWERROR_STATE2, 6, 6, 5 * Q},
-        {"flow:3:id", CheckID_A, ERR | FLOWERROR_STATE3, 6, 6, 5 * Q},
-        {"flow:4:enter", SendErase_A, ERR | FLOWERROR_STATE4, 6, 6, 5 * Q},
-        {"unknown-class:3:enter", SendErase_A, ERR | UNKNOWN_ERROR_CODE, 6, 6, 5 * Q},
+        {"runmode", ConfirmComm, ERR | RUNMODE, 6, 6, 0},
+        {"flow:2", ConfirmComm, ERR | FLOWERROR_STATE2, 6, 6, 0},
+        {"flow:3:id", CheckID_A, ERR | FLOWERROR_STATE3, 6, 6, 0},
+        {"flow:4:enter", SendErase_A, ERR | FLOWERROR_STATE4, 6, 6, 0},
+        {"unknown-class:3:enter", SendErase_A, ERR | UNKNOWN_ERROR_CODE, 6, 6, 0},
         {"lowercase:probe@1", ConfirmComm, ENQ, 0, 1, 2 * Q},
         {"bad-lrc:id@1x2", CheckID_A, OK, 2, 2, 3 * Q},
         {"silent", ConfirmComm, ERR | NORESPONSE, 6, 6, 18000 + 5 * Q},

@@ -60,3 +60,79 @@ TEST_F(LinkLayer, DiscardAndSettle) {
 }
 
 }  // namespace
+
+namespace {
+
+// Which verdicts leave the line to settle: only a read that brought no whole reply, and an
+// accepted reply after such a read. A whole refusal and a short write go out again at once.
+struct SettleCase {
+    const char* what;
+    std::vector<Verdict> attempts;
+    Verdict result;
+    int settles;  // quiet seconds waited on a line that stays quiet
+    bool unsettled;
+};
+
+const SettleCase kSettleCases[] = {
+    {"refusals", {VERDICT_REFUSED, VERDICT_REFUSED, VERDICT_ACCEPTED}, VERDICT_ACCEPTED, 0, false},
+    {"six refusals", std::vector<Verdict>(6, VERDICT_REFUSED), VERDICT_READ_FAILED, 0, false},
+    {"a short write", {VERDICT_WRITE_FAILED, VERDICT_ACCEPTED}, VERDICT_ACCEPTED, 0, false},
+    {"a failed read", {VERDICT_READ_FAILED, VERDICT_ACCEPTED}, VERDICT_ACCEPTED, 2, true},
+    {"refused, then failed",
+     {VERDICT_REFUSED, VERDICT_READ_FAILED, VERDICT_ACCEPTED},
+     VERDICT_ACCEPTED,
+     2,
+     true},
+    {"failed, then refused",
+     {VERDICT_READ_FAILED, VERDICT_REFUSED, VERDICT_ACCEPTED},
+     VERDICT_ACCEPTED,
+     2,
+     true},
+    {"six failed reads", std::vector<Verdict>(6, VERDICT_READ_FAILED), VERDICT_READ_FAILED, 5,
+     true},
+    {"ended at once", {VERDICT_ENDS}, VERDICT_ENDS, 0, false},
+};
+
+TEST_F(LinkLayer, OnlyAReplyThatMayStillComeIsWaitedFor) {
+    for (const SettleCase& c : kSettleCases) {
+        SCOPED_TRACE(c.what);
+        auto peer = std::make_shared<plctest::ScriptedPeer>();
+        platform::RegisterVirtualLink("dev", peer);
+        HANDLE h =
+            CreateFileA("dev", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        bool unsettled = false;
+        size_t next = 0;
+        const RetryRules rules = {LINK_RETRY_LIMIT, false, false, 3000, nullptr, &unsettled};
+        uint64_t before = platform::VirtualNowMs();
+        auto write = [&] {
+            if (c.attempts[next] != VERDICT_WRITE_FAILED) return true;
+            ++next;
+            return false;
+        };
+        Verdict v = RetryExchange(h, rules, write, [&] { return c.attempts[next++]; });
+        EXPECT_EQ(v, c.result);
+        EXPECT_EQ(next, c.attempts.size());
+        EXPECT_EQ(platform::VirtualNowMs() - before, c.settles * Q);
+        EXPECT_EQ(unsettled, c.unsettled);
+        CloseHandle(h);
+        platform::UnregisterVirtualLink("dev");
+    }
+}
+
+// A line that never falls quiet ends the settle after a bounded number of reads; what has come
+// by then is dropped all the same.
+TEST_F(LinkLayer, SettleOnAFloodDropsWhatCame) {
+    auto peer = std::make_shared<plctest::ScriptedPeer>();
+    platform::VirtualLink& link = platform::RegisterVirtualLink("dev", peer);
+    HANDLE h =
+        CreateFileA("dev", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    link.Deliver(std::string(100 * DRAIN_READ_BYTES, '\x06'), platform::VirtualNowMs());
+    SettleLine(h, 3000);
+    EXPECT_EQ(link.PendingBytes(), 0u);
+    CloseHandle(h);
+    platform::UnregisterVirtualLink("dev");
+}
+
+}  // namespace

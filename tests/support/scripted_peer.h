@@ -53,6 +53,7 @@ class ScriptedPeer : public platform::VirtualPeer {
         std::string reply;  // empty: silence
         uint64_t delayMs = 0;
         bool takesHalf = false;  // the write comes up short (half of it taken); the reply stays
+        uint64_t againAfterMs = 0;  // > 0: the reply comes once more, this long after the first
     };
     struct LinkEvent {
         enum Kind { Open, Close, RefusedOpen } kind;
@@ -182,6 +183,8 @@ class ScriptedPeer : public platform::VirtualPeer {
         if (requests.back() == REQ_BLOCK && step.reply == Bytes({ACK}))
             flash.insert(flash.end(), data + 3, data + len - 2);  // STX, n, ~n ... CRC
         if (!step.reply.empty()) link.Deliver(step.reply, nowMs + step.delayMs);
+        if (step.againAfterMs > 0)
+            link.Deliver(step.reply, nowMs + step.delayMs + step.againAfterMs);
         return step.takesHalf ? len / 2 : len;
     }
 
