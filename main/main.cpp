@@ -128,14 +128,11 @@ void OnStartBurn(HWND hwnd) {
 }
 
 // Closing the window ends the process, and with it a run in progress: the PLC would be left
-// half erased or half written. The technician is asked first; No is the default. The run's
-// line is written before the window goes: abandoned, or as it ended when its final message
-// came up meanwhile.
+// half erased or half written. The technician is asked first; No is the default.
 void OnClose(HWND hwnd) {
     if (RunCanBeCut() && MessageBoxA(hwnd, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
                                      MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
-    if (gWorkersRunning > 0) RecordRunAtExit(RunCut::WINDOW_CLOSED);
     DestroyWindow(hwnd);
 }
 
@@ -328,8 +325,12 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
 
     const int exitCode = MessageLoop(hwnd);
     // The technician chose to abandon a run: end here, before the C runtime destroys the static
-    // objects that the worker may still be using.
-    if (gWorkersRunning > 0) ExitProcess(static_cast<UINT>(exitCode));
+    // objects that the worker may still be using. The run's line is taken last, where it stood
+    // (or as it ended, when its final message came up meanwhile).
+    if (gWorkersRunning > 0) {
+        RecordRunAtExit(RunCut::WINDOW_CLOSED);
+        ExitProcess(static_cast<UINT>(exitCode));
+    }
     return exitCode;
 }
 
