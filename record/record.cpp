@@ -85,8 +85,7 @@ std::string RecordLine(const RecordFields& r) {
            "},\"final\":{\"caption\":" + JsonString(r.caption) +
            ",\"message\":" + JsonString(r.message) + "}" +
            (r.outcome.empty() ? "" : ",\"outcome\":" + JsonString(r.outcome)) +
-           ",\"exit_status\":" + std::to_string(r.exitStatus) + ",\"duration_s\":" + duration +
-           "}";
+           ",\"exit_status\":" + std::to_string(r.exitStatus) + ",\"duration_s\":" + duration + "}";
 }
 
 void FinishFromReport(RecordFields* fields, std::chrono::steady_clock::time_point started) {
