@@ -324,9 +324,9 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
     ShowWindow(hwnd, nFunsterStil);
 
     const int exitCode = MessageLoop(hwnd);
-    // The technician chose to abandon a run: end here, before the C runtime destroys the static
-    // objects that the worker may still be using. The run's line is taken last, where it stood
-    // (or as it ended, when its final message came up meanwhile).
+    // Closed during a run (abandoned, or past its final message): end here, before the C runtime
+    // destroys the static objects that the worker may still be using. The run's line is taken
+    // last, where the run stood then, or as it ended once its final message was up.
     if (gWorkersRunning > 0) {
         RecordRunAtExit(RunCut::WINDOW_CLOSED);
         ExitProcess(static_cast<UINT>(exitCode));
