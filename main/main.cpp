@@ -37,7 +37,7 @@ bool gShutdownBlocked = false;
 
 // The worker's thread: the update run and its service record, then word that it is over.
 void RunWorker(void* param) {
-    RunRecorded(StartBurn, param);
+    RunRecorded(StartBurn, param, ServiceRecordStart, WriteServiceRecord);
     --gWorkersRunning;
 }
 
@@ -147,7 +147,8 @@ LRESULT OnQueryEndSession(HWND hwnd, LPARAM lParam) {
 
 // The session ends (wParam TRUE) and the process with it, as soon as this returns.
 void OnEndSession(WPARAM wParam) {
-    if (wParam != FALSE && gWorkersRunning > 0) RecordRunAtExit(RunCut::SESSION_ENDED);
+    if (wParam != FALSE && gWorkersRunning > 0)
+        RecordRunAtExit(RunCut::SESSION_ENDED, WriteServiceRecord);
 }
 
 // The reason given to the system is withdrawn once no run can be cut.
@@ -328,7 +329,7 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
     // destroys the static objects that the worker may still be using. The run's line is taken
     // last, where the run stood then, or as it ended once its final message was up.
     if (gWorkersRunning > 0) {
-        RecordRunAtExit(RunCut::WINDOW_CLOSED);
+        RecordRunAtExit(RunCut::WINDOW_CLOSED, WriteServiceRecord);
         ExitProcess(static_cast<UINT>(exitCode));
     }
     return exitCode;
