@@ -32,12 +32,19 @@ namespace {
 // has given the button back may still be returning when the next run starts.
 std::atomic<int> gWorkersRunning{0};
 
+// Set while the system has been told why the session must not end now.
+bool gShutdownBlocked = false;
+
 // The worker's thread: the update run and its service record, then word that it is over.
 void RunWorker(void* param) {
-    ServiceRecord record = BeginServiceRecord();
-    StartBurn(param);
-    EndServiceRecord(&record);
+    RunRecorded(StartBurn, param, ServiceRecordStart, WriteServiceRecord);
     --gWorkersRunning;
+}
+
+// Ending the process now would cut a run: its erase or transfer is under way or still to come.
+// Once the final message is up the flash is finished or failed.
+bool RunCanBeCut() {
+    return gWorkersRunning > 0 && !FinalMessageUp();
 }
 
 // Copies the text of list entry `index` into out (outBytes with its NUL). An entry longer than
@@ -123,10 +130,33 @@ void OnStartBurn(HWND hwnd) {
 // Closing the window ends the process, and with it a run in progress: the PLC would be left
 // half erased or half written. The technician is asked first; No is the default.
 void OnClose(HWND hwnd) {
-    if (gWorkersRunning > 0 && MessageBoxA(hwnd, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
-                                           MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+    if (RunCanBeCut() && MessageBoxA(hwnd, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
+                                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
     DestroyWindow(hwnd);
+}
+
+// The system asks whether the session may end. While a run can be cut the answer is no, with
+// the reason that the system shows; a critical end cannot be refused.
+LRESULT OnQueryEndSession(HWND hwnd, LPARAM lParam) {
+    if (!RunCanBeCut() || (lParam & ENDSESSION_CRITICAL) != 0) return TRUE;
+    if (!gShutdownBlocked)
+        gShutdownBlocked = ShutdownBlockReasonCreate(hwnd, SHUTDOWN_BLOCK_REASON) != FALSE;
+    return FALSE;
+}
+
+// The session ends (wParam TRUE) and the process with it, as soon as this returns.
+void OnEndSession(WPARAM wParam) {
+    if (wParam != FALSE && gWorkersRunning > 0)
+        RecordRunAtExit(RunCut::SESSION_ENDED, WriteServiceRecord);
+}
+
+// The reason given to the system is withdrawn once no run can be cut.
+void ReleaseShutdownBlock(HWND hwnd) {
+    if (gShutdownBlocked && !RunCanBeCut()) {
+        ShutdownBlockReasonDestroy(hwnd);
+        gShutdownBlocked = false;
+    }
 }
 
 // A key press as the dialog keys would take it.
@@ -289,14 +319,19 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
         CW_USEDEFAULT, 544, 205, HWND_DESKTOP, nullptr, hThisInstance, nullptr);
     if (hwnd == nullptr) return 0;
     CreateControls(hwnd, hThisInstance);
+    PrepareServiceRecord();
 
     SetTimer(hwnd, ONEHUNDREDMSTIMER, 100, nullptr);
     ShowWindow(hwnd, nFunsterStil);
 
     const int exitCode = MessageLoop(hwnd);
-    // The technician chose to abandon a run: end here, before the C runtime destroys the static
-    // objects that the worker may still be using.
-    if (gWorkersRunning > 0) ExitProcess(static_cast<UINT>(exitCode));
+    // Closed during a run (abandoned, or past its final message): end here, before the C runtime
+    // destroys the static objects that the worker may still be using. The run's line is taken
+    // last, where the run stood then, or as it ended once its final message was up.
+    if (gWorkersRunning > 0) {
+        RecordRunAtExit(RunCut::WINDOW_CLOSED, WriteServiceRecord);
+        ExitProcess(static_cast<UINT>(exitCode));
+    }
     return exitCode;
 }
 
@@ -307,6 +342,11 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
+            return 0;
+        case WM_QUERYENDSESSION:
+            return OnQueryEndSession(hwnd, lParam);
+        case WM_ENDSESSION:
+            OnEndSession(wParam);
             return 0;
         case WM_PAINT: {
             // The logo returns with the next 100 ms tick.
@@ -323,6 +363,7 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
                 HDC hDC = GetDC(hwnd);
                 PaintPanel(hwnd, hDC, true);
                 ReleaseDC(hwnd, hDC);
+                ReleaseShutdownBlock(hwnd);
             }
             return 0;
         case WM_COMMAND: {

@@ -1,7 +1,7 @@
 // The main window: the program's entry and its window procedure, and the status panel.
 //   - WinMain: window class, main window, model list, port list, "Start Burn", message loop
 //   - WindowProcedure: repaint, elapsed seconds, port and model changes, "Start Burn", open file,
-//     the question before a close abandons a run
+//     the question before a close abandons a run, the session's end held back during a run
 //   - the six painters of the status panel, drawn from the shared run state
 //   - command, control and timer ids; the result codes (catalogue/codes.h)
 #pragma once
@@ -32,6 +32,8 @@
     "Firmware update is IN PROGRESS!\n\nIf the program is closed now, the PLC may be left " \
     "without working firmware.\n\nClose the program anyway?"
 #define MSG_RUN_NOT_STARTED "CANNOT start the firmware update!!!"
+// What the system shows as the reason why the session does not end during a run.
+#define SHUTDOWN_BLOCK_REASON L"Firmware update in progress"
 #define CAPTION_ERROR "ERROR"
 
 LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,4 +1,4 @@
-// The window's service record, written on the worker's thread once its run has returned.
+// The window's service record: the start of a run's line and the file it is appended to.
 #include "main/service_record.h"
 
 #include <windows.h>
@@ -38,14 +38,15 @@ const ImagePrint& EmbeddedImagePrint() {
     return print;
 }
 
+// The user's application-data folder, looked up before the first run: the line of a run that
+// the program ends under is written without the delay of that lookup. "" when there is none.
+std::string gAppData;
+
 // records.jsonl under the user's application-data folder, the folders made as needed; "" when
 // there is no such folder.
 std::string RecordFilePath() {
-    char appData[MAX_PATH];
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
-                                SHGFP_TYPE_CURRENT, appData)))
-        return "";
-    std::string folder = std::string(appData) + "\\Korvel";
+    if (gAppData.empty()) return "";
+    std::string folder = gAppData + "\\Korvel";
     CreateDirectoryA(folder.c_str(), nullptr);
     folder += "\\PLC Firmware Update";
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -54,10 +55,20 @@ std::string RecordFilePath() {
 
 }  // namespace
 
-ServiceRecord BeginServiceRecord() {
-    ServiceRecord record;
-    record.started = std::chrono::steady_clock::now();
-    plcrecord::RecordFields& f = record.fields;
+void PrepareServiceRecord() {
+    try {
+        char appData[MAX_PATH];
+        if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                       SHGFP_TYPE_CURRENT, appData)))
+            gAppData = appData;
+        EmbeddedImagePrint();
+    } catch (...) {
+        // Out of memory: the window works without its record.
+    }
+}
+
+plcrecord::RecordFields ServiceRecordStart() {
+    plcrecord::RecordFields f;
     f.start = plcrecord::UtcIsoTime(std::time(nullptr));
     f.version = PLC_VERSION_TEXT;
     f.action = "update";
@@ -71,22 +82,15 @@ ServiceRecord BeginServiceRecord() {
         f.port.assign(port, strnlen(port, sizeof port));
     }
     f.imageFile = QUOTE(FW_FILE);
-    return record;
+    const ImagePrint& image = EmbeddedImagePrint();
+    f.imageBytes = image.bytes;
+    f.imageSha256 = image.sha256;
+    f.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(image.bytes));
+    return f;
 }
 
-void EndServiceRecord(ServiceRecord* record) {
-    try {
-        // The report first: once the run has returned, the next "Start Burn" may clear it.
-        plcrecord::RecordFields& f = record->fields;
-        plcrecord::FinishFromReport(&f, record->started);
-        const ImagePrint& image = EmbeddedImagePrint();
-        f.imageBytes = image.bytes;
-        f.imageSha256 = image.sha256;
-        f.blocksTotal = TransferBlockCount(selectedPLCIdx, static_cast<uint32_t>(image.bytes));
-        const std::string path = RecordFilePath();
-        std::string error;
-        if (!path.empty()) plcrecord::AppendRecordLine(path, plcrecord::RecordLine(f), &error);
-    } catch (...) {
-        // Out of memory while recording: the run has ended all the same.
-    }
+void WriteServiceRecord(const plcrecord::RecordFields& fields) {
+    const std::string path = RecordFilePath();
+    std::string error;
+    if (!path.empty()) plcrecord::AppendRecordLine(path, plcrecord::RecordLine(fields), &error);
 }

@@ -1,19 +1,18 @@
-// The window's service record: one JSON line per run, as the command line's --record writes it,
-// appended to records.jsonl in the user's application-data folder
-// (%APPDATA%\Korvel\PLC Firmware Update).
+// The window's service record: one JSON line per run of "Start Burn", as the command line's
+// --record writes it, appended to records.jsonl in the user's application-data folder
+// (%APPDATA%\Korvel\PLC Firmware Update). When each run's line is written: main/run_record.h.
+//   - PrepareServiceRecord: where the lines go, and the image's fingerprint, before any run
+//   - ServiceRecordStart: what the line knows before its run
+//   - WriteServiceRecord: the line appended
 #pragma once
 
-#include <chrono>
+#include "main/run_record.h"
 
-#include "record/record.h"
+// On the window thread before the first run.
+void PrepareServiceRecord();
 
-struct ServiceRecord {
-    plcrecord::RecordFields fields;
-    std::chrono::steady_clock::time_point started;
-};
+// The start, the selected port and model, the embedded image.
+plcrecord::RecordFields ServiceRecordStart();
 
-// Taken on the worker's thread just before its run: the start, the selected port and model.
-ServiceRecord BeginServiceRecord();
-// After the run has returned: what it reported, the image's fingerprint, and the line appended.
-// A record that cannot be written is left out without a word: the run is what matters.
-void EndServiceRecord(ServiceRecord* record);
+// A line that cannot be written is left out without a word: the run is what matters.
+void WriteServiceRecord(const plcrecord::RecordFields& fields);

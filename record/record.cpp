@@ -83,9 +83,9 @@ std::string RecordLine(const RecordFields& r) {
            ",\"errors\":{\"last\":" + std::to_string(r.errors) +
            ",\"total\":" + std::to_string(r.totalErrors) +
            "},\"final\":{\"caption\":" + JsonString(r.caption) +
-           ",\"message\":" + JsonString(r.message) +
-           "},\"exit_status\":" + std::to_string(r.exitStatus) + ",\"duration_s\":" + duration +
-           "}";
+           ",\"message\":" + JsonString(r.message) + "}" +
+           (r.outcome.empty() ? "" : ",\"outcome\":" + JsonString(r.outcome)) +
+           ",\"exit_status\":" + std::to_string(r.exitStatus) + ",\"duration_s\":" + duration + "}";
 }
 
 void FinishFromReport(RecordFields* fields, std::chrono::steady_clock::time_point started) {

@@ -60,6 +60,7 @@ struct RecordFields {
     int32_t errors = 0;  // the error counters when the run ended
     int32_t totalErrors = 0;
     std::string caption, message;  // the final message, or what ended the run
+    std::string outcome;           // "abandoned" for a run the program ended under; "": none
     int exitStatus = 0;
     double durationSeconds = 0;
 };

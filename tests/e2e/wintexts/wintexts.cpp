@@ -6,6 +6,10 @@
 //       size=544x205 rect=0,0,544,205 client=3,22
 //     child 0x00010066 id=2 class="Button" text="Start Burn" visible enabled focused at=63,150
 //     item 0 "USB" selected
+//
+// With --end-session CLASS it plays the system at the end of a session that cannot be refused:
+// WM_QUERYENDSESSION with ENDSESSION_CRITICAL to the top-level window of that class, then
+// WM_ENDSESSION, and prints "query ANSWER".
 #include <windows.h>
 
 #include <cstdio>
@@ -103,10 +107,32 @@ BOOL CALLBACK OnTopLevel(HWND hwnd, LPARAM all) {
     return TRUE;
 }
 
+int EndSession(const char* windowClass) {
+    HWND hwnd = FindWindowA(windowClass, nullptr);
+    if (hwnd == nullptr) {
+        std::fprintf(stderr, "wintexts: no window of class %s\n", windowClass);
+        return 1;
+    }
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_CRITICAL, SMTO_NORMAL, 5000,
+                            &answer) == 0) {
+        std::fprintf(stderr, "wintexts: no answer to WM_QUERYENDSESSION\n");
+        return 1;
+    }
+    std::printf("query %lu\n", static_cast<unsigned long>(answer));
+    std::fflush(stdout);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(hwnd, WM_ENDSESSION, TRUE, ENDSESSION_CRITICAL, SMTO_NORMAL, 5000,
+                        &ignored);
+    return 0;
+}
+
 }  // namespace
 
 // wintexts [--all]: visible top-level windows only, unless --all.
+// wintexts --end-session CLASS: the session's end to that window.
 int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--end-session") == 0) return EndSession(argv[2]);
     const bool all = argc > 1 && std::strcmp(argv[1], "--all") == 0;
     EnumWindows(OnTopLevel, all ? 1 : 0);
     std::fflush(stdout);
