@@ -26,7 +26,8 @@ const char* const FAULT_SYNTAX =
     "                          last one included)\n"
     "  nok:TARGET              NOK instead of the reply; nok:block is a write-protected flash\n"
     "  silent:TARGET           the request is ignored: no effect, no reply\n"
-    "  twice:TARGET            the reply is sent twice, the copy right after it\n"
+    "  twice:TARGET[:MS]       the reply is sent twice, the copy right after it or MS ms\n"
+    "                          after it (the PLC is busy until the copy is out)\n"
     "  cut:TARGET              only the first half of the reply is sent (nothing of a\n"
     "                          one-byte reply)\n"
     "  split:TARGET:MS         the reply's second half comes MS ms after its first (a\n"
@@ -39,6 +40,9 @@ const char* const FAULT_SYNTAX =
     "                          transfer then takes commands again)\n"
     "  drop:P[:KIND]           random: each reply (of KIND) is lost with probability P\n"
     "  corrupt:P[:KIND]        random: each reply (of KIND) is damaged with probability P\n"
+    "  nak:P[:KIND]            random: each request (of KIND) is refused with NAK with\n"
+    "                          probability P, as if it arrived damaged: a refused block is not\n"
+    "                          programmed, its resend is taken as usual\n"
     "                          P is a fraction (0.01) or a percentage (1%); see --seed\n"
     "  runmode[:KIND]          the PLC is in RUN mode: NAK class 1 to probe, id and enter\n"
     "  flow:STATE[:KIND]       flow error: NAK class 2 with STATE to probe, id and enter\n"
@@ -154,9 +158,15 @@ bool ParseSilentPhase(const Fields& p, Fault* f, std::string* why) {
     return true;
 }
 
-// drop|corrupt:P[:KIND], its probability already in f.
+bool IsRandom(const std::string& act) {
+    return act == "drop" || act == "corrupt" || act == "nak";
+}
+
+// drop|corrupt|nak:P[:KIND], its probability already in f.
 bool ParseRandomFault(const Fields& p, Fault* f, std::string* why) {
-    f->action = p[0] == "drop" ? FaultAction::Drop : FaultAction::Corrupt;
+    f->action = p[0] == "drop"    ? FaultAction::Drop
+                : p[0] == "nak"   ? FaultAction::Nak
+                                  : FaultAction::Corrupt;
     f->anyKind = true;
     if (p.size() > 3) return Fail(why, "too many fields");
     if (p.size() == 3) {
@@ -202,6 +212,8 @@ bool ParseTargetedFault(const Fields& p, FaultAction action, Fault* f, std::stri
             return Fail(why, f->action == FaultAction::Delay
                                  ? "needs a delay in ms (delay:TARGET:MS)"
                                  : "needs the gap in ms (split:TARGET:MS)");
+    } else if (f->action == FaultAction::Twice && p.size() == 3) {
+        if (!ParseUint(p[2], &f->value)) return Fail(why, "the gap is in ms (twice:TARGET:MS)");
     } else if (f->action == FaultAction::Vanish && p.size() == 3) {
         if (p[2] != "back") return Fail(why, "the only option of vanish is back");
         f->comesBack = true;
@@ -249,7 +261,7 @@ bool ParseFault(const std::string& rawSpec, Fault* out, std::string* error) {
     bool ok = false;
     if (IsSilentPhase(p))
         ok = ParseSilentPhase(p, &f, &why);
-    else if ((act == "drop" || act == "corrupt") && p.size() >= 2 &&
+    else if (IsRandom(act) && p.size() >= 2 &&
              ParseProbability(p[1], &f.probability))
         ok = ParseRandomFault(p, &f, &why);
     else if (targeted != nullptr)
@@ -282,7 +294,8 @@ std::string DescribeFault(const Fault& f) {
         s += std::string(":") + KindName(f.kind);
         if (f.first) s += "@" + std::to_string(f.first) + "x" + std::to_string(f.count);
     }
-    if (f.action == FaultAction::Delay || f.action == FaultAction::Split)
+    if (f.action == FaultAction::Delay || f.action == FaultAction::Split ||
+        (f.action == FaultAction::Twice && f.value > 0))
         s += ":" + std::to_string(f.value);
     if (f.comesBack) s += ":back";
     return s;
@@ -340,6 +353,7 @@ void ApplyAction(const Fault& f, ReplyPlan* plan) {
             break;
         case FaultAction::Twice:
             plan->twice = true;
+            plan->twiceGapMs = std::max(plan->twiceGapMs, f.value);
             break;
         case FaultAction::Cut:
             plan->cut = true;

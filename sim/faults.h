@@ -24,7 +24,7 @@ enum class FaultAction : uint8_t {
     Flow,          // ASCII requests refused with NAK class 2, state value
     UnknownClass,  // ASCII requests refused with NAK class value
     SilentPhase,   // the whole PLC is silent in a phase
-    Twice,         // the reply is sent twice
+    Twice,         // the reply is sent twice, the copy value ms after it
     Cut,           // only the first half of the reply is sent
     Split,         // the reply's second half comes value ms after its first
     Noise,         // a stray byte on the line just before the reply
@@ -36,7 +36,7 @@ struct Fault {
     Kind kind = Kind::Probe;
     uint32_t first = 0;      // 0: every occurrence; else the first one hit, counted from 1
     uint32_t count = 1;      // occurrences hit from `first` on
-    uint32_t value = 0;      // Delay: ms; Flow: state; UnknownClass: class
+    uint32_t value = 0;      // Delay, Split, Twice: ms; Flow: state; UnknownClass: class
     double probability = 0;  // > 0: a random fault
     bool comesBack = false;  // Vanish: the link returns after it is closed and opened again
     bool allPhases = true;   // SilentPhase
@@ -63,6 +63,7 @@ struct ReplyPlan {
     bool nok = false;
     uint32_t delayMs = 0;
     bool twice = false;
+    uint32_t twiceGapMs = 0;
     bool cut = false;
     bool split = false;
     uint32_t splitGapMs = 0;

@@ -237,6 +237,10 @@ bool Plc::TakeDropPending() {
 }
 
 void Plc::RecordError(const std::string& what) {
+    if (errors_.size() >= MAX_ERRORS_KEPT) {
+        ++counters_.errorsDropped;
+        return;
+    }
     char head[32];
     std::snprintf(head, sizeof head, "%llu ms: ", static_cast<unsigned long long>(nowMs_));
     errors_.push_back(head + what);
@@ -450,7 +454,10 @@ std::string FaultNote(const ReplyPlan& plan) {
     if (plan.corrupt) note += " corrupted";
     if (plan.delayMs) note += " " + std::to_string(plan.delayMs) + " ms late";
     if (plan.drop) note += " dropped";
-    if (plan.twice) note += " sent twice";
+    if (plan.twice)
+        note += plan.twiceGapMs ? " sent twice, the copy " + std::to_string(plan.twiceGapMs) +
+                                      " ms later"
+                                : std::string(" sent twice");
     if (plan.cut) note += " cut short";
     if (plan.split) note += " split, its rest " + std::to_string(plan.splitGapMs) + " ms later";
     if (plan.noise) note += " a stray byte before it";
@@ -523,8 +530,11 @@ void Plc::SendReply(const Reply& r, const ReplyPlan& plan, uint64_t now, const H
     std::string faultNote = FaultNote(plan);
     if (!faultNote.empty()) log->note += (log->note.empty() ? "fault:" : "; fault:") + faultNote;
     uint64_t at = std::max(now, busyUntilMs_) + cfg_.replyLatencyMs + plan.delayMs;
-    // Busy until the reply's last byte is out: a split reply keeps the PLC busy over its gap.
+    // Busy until the reply's last byte is out: a split reply keeps the PLC busy over its gap,
+    // a reply sent twice until its copy.
     busyUntilMs_ = at + (plan.split ? plan.splitGapMs : 0);
+    uint64_t copyAt = busyUntilMs_ + plan.twiceGapMs;
+    if (plan.twice) busyUntilMs_ = copyAt;
     if (plan.cut) wire.resize(wire.size() / 2);
     if (plan.drop || wire.empty()) return;
     if (plan.noise) Emit({STRAY_BYTE}, at, line, out);
@@ -536,7 +546,7 @@ void Plc::SendReply(const Reply& r, const ReplyPlan& plan, uint64_t now, const H
     } else {
         Emit(wire, at, line, out);
     }
-    if (plan.twice) Emit(wire, busyUntilMs_, line, out);
+    if (plan.twice) Emit(wire, copyAt, line, out);
 }
 
 void Plc::Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& line,

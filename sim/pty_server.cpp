@@ -106,13 +106,14 @@ void PtyServer::Flush(uint64_t now) {
 
 void PtyServer::Serve(uint64_t now) {
     uint8_t buf[4096];
-    for (;;) {
+    for (int i = 0; i < MAX_READS_PER_TURN; ++i) {
         ssize_t r = ::read(master_, buf, sizeof buf);
         if (r <= 0) return;  // EAGAIN, or EIO once the slave is closed and drained
         Take(buf, static_cast<size_t>(r), now);
         // A short read took all there was; after a full one, read again only if more is there
         // (a blocking descriptor would otherwise wait for the host's next request).
-        if (static_cast<size_t>(r) < sizeof buf) return;
+        if (static_cast<size_t>(r) < sizeof buf || rt_.QueuedReplyBytes() >= MAX_BACKLOG_BYTES)
+            return;
         pollfd p{master_, POLLIN, 0};
         if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
     }
@@ -156,7 +157,11 @@ bool PtyServer::WaitAndServe() {
         dueUs = std::min<uint64_t>(dueUs, IDLE_POLL_MS * 1000ull);
         wait.tv_nsec = static_cast<long>(dueUs * 1000);
     }
-    pollfd p{master_, POLLIN, 0};
+    // A host that leaves its replies unread is not read either until it does: the wait is for
+    // room to write.
+    bool held = rt_.QueuedReplyBytes() >= MAX_BACKLOG_BYTES;
+    if (held) wait.tv_nsec = IDLE_POLL_MS * 1000000L;
+    pollfd p{master_, static_cast<short>(held ? POLLOUT : POLLIN), 0};
     int ready = ppoll(&p, 1, &wait, nullptr);
     if (ready < 0) return errno == EINTR;  // a signal: the loop looks at its stop flag
     nowUs = MonotonicNowUs();

@@ -45,6 +45,9 @@ public:
     // Serves until *stop becomes true or the update has ended (the EOT of the transfer was
     // acknowledged and the host closed the link or lingerMs passed).
     End Run(const std::atomic<bool>& stop);
+    // Reply bytes not yet taken by the pseudo-terminal (bounded by MAX_BACKLOG_BYTES and what
+    // one read of the host's bytes brings).
+    size_t Backlog() const { return rt_.QueuedReplyBytes(); }
     // Removes the symbolic link (also done by the destructor).
     void RemoveLink();
 

@@ -16,6 +16,14 @@
 
 namespace plcsim {
 
+// Reply bytes and answers queued for a host that does not read them: past this many, a server
+// takes no more of the host's bytes until the host reads (a serial device's full buffers hold
+// the sender back the same way), so a host that floods and never reads cannot grow it.
+constexpr size_t MAX_BACKLOG_BYTES = 64 * 1024;
+// Reads of the host's bytes in one turn of a server's loop, so that a flood cannot keep the loop
+// from its stop flag.
+constexpr int MAX_READS_PER_TURN = 16;
+
 // How a server's Run ended.
 enum class ServeEnd { Stopped, UpdateDone };
 
@@ -48,6 +56,7 @@ public:
     // none: the rest waits for the next call).
     void Flush(uint64_t nowUs, const std::function<ssize_t(const uint8_t*, size_t)>& write);
     bool HasReplies() const { return !pending_.empty(); }
+    size_t QueuedReplyBytes() const { return pending_.size(); }
     uint64_t NextReplyUs() const { return pending_.empty() ? 0 : pending_.front().atUs; }
 
     // After each turn of a server's loop: the PLC leaving and coming back, the replug assumed

@@ -95,6 +95,10 @@ struct Config {
 // The configuration of a PLC of that catalogue model, every value at its default.
 bool DefaultConfig(const std::string& model, Config* cfg, std::string* error = nullptr);
 
+// The protocol errors listed in Errors(); a host that floods the line with bad frames only
+// makes the count of the others grow.
+constexpr size_t MAX_ERRORS_KEPT = 1000;
+
 struct Counters {
     std::array<uint32_t, KIND_COUNT> requests{};  // requests seen, per Kind
     uint32_t pagesErased = 0;      // "ERASE" requests that erased a page
@@ -106,6 +110,7 @@ struct Counters {
     uint32_t restartsToBoot = 0;   // times the PLC entered its bootloader
     uint32_t updatesCompleted = 0; // transfers closed by an acknowledged EOT
     uint32_t opens = 0, closes = 0;
+    uint32_t errorsDropped = 0;    // protocol errors past the MAX_ERRORS_KEPT listed, counted only
     uint32_t Seen(Kind k) const { return requests[static_cast<size_t>(k)]; }
 };
 
@@ -167,7 +172,7 @@ public:
     Phase CurrentPhase() const;
     bool LinkPresent() const;  // false while it has left the link (replug, vanish, power cycle)
     Counters GetCounters() const;
-    std::vector<std::string> Errors() const;
+    std::vector<std::string> Errors() const;  // the first MAX_ERRORS_KEPT
     const std::vector<Fault> Faults() const;
     // Bytes programmed by the last transfer (filler included), and those bytes.
     uint32_t ReceivedBytes() const;

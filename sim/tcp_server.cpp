@@ -18,8 +18,6 @@ namespace tn = platform::telnet;
 namespace {
 
 constexpr uint64_t IDLE_POLL_US = 100000;
-// While the socket holds back bytes for the host, look again this soon.
-constexpr uint64_t BACKLOG_POLL_US = 1000;
 
 }  // namespace
 
@@ -97,7 +95,7 @@ void TcpServer::Drop(uint64_t now) {
 
 void TcpServer::Serve(uint64_t nowUs) {
     uint8_t buf[4096];
-    for (;;) {
+    for (int i = 0; i < MAX_READS_PER_TURN; ++i) {
         ssize_t r = ::recv(conn_, buf, sizeof buf, 0);
         if (r < 0 && (errno == EAGAIN || errno == EINTR)) return;
         if (r <= 0) {
@@ -106,7 +104,7 @@ void TcpServer::Serve(uint64_t nowUs) {
         }
         if (opt_.rfc2217) TakeTelnet(buf, static_cast<size_t>(r), nowUs);
         else rt_.Take(buf, static_cast<size_t>(r), nowUs, Line());
-        if (static_cast<size_t>(r) < sizeof buf) return;
+        if (static_cast<size_t>(r) < sizeof buf || Backlog() >= MAX_BACKLOG_BYTES) return;
     }
 }
 
@@ -167,17 +165,21 @@ TcpServer::End TcpServer::Run(const std::atomic<bool>& stop) {
     while (!stop.load()) {
         uint64_t nowUs = MonotonicNowUs();
         uint64_t waitUs = IDLE_POLL_US;
-        if (!tx_.empty()) waitUs = BACKLOG_POLL_US;
         if (rt_.HasReplies())
             waitUs = std::min(waitUs, rt_.NextReplyUs() <= nowUs ? 0 : rt_.NextReplyUs() - nowUs);
-        pollfd p[2] = {{listener_, POLLIN, 0}, {conn_, POLLIN, 0}};
+        // A host that leaves its answers unread is not read either until it does; its close
+        // is still seen.
+        int events = Backlog() >= MAX_BACKLOG_BYTES ? POLLRDHUP : POLLIN | POLLRDHUP;
+        if (!tx_.empty()) events |= POLLOUT;
+        pollfd p[2] = {{listener_, POLLIN, 0}, {conn_, static_cast<short>(events), 0}};
         timespec wait{static_cast<time_t>(waitUs / 1000000),
                       static_cast<long>(waitUs % 1000000) * 1000};
         int ready = ppoll(p, 2, &wait, nullptr);
         if (ready < 0 && errno != EINTR) break;
         nowUs = MonotonicNowUs();
         if (ready > 0 && (p[0].revents & POLLIN) != 0) Accept(nowUs / 1000);
-        if (ready > 0 && conn_ >= 0 && p[1].fd == conn_ && p[1].revents != 0) Serve(nowUs);
+        if (ready > 0 && conn_ >= 0 && p[1].fd == conn_ && (p[1].revents & ~POLLOUT) != 0)
+            Serve(nowUs);
         if (conn_ >= 0) {
             SendQueued();
             rt_.Flush(MonotonicNowUs(), [this](const uint8_t* b, size_t n) { return SendData(b, n); });

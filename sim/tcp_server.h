@@ -41,6 +41,9 @@ public:
     // Serves until *stop becomes true or the update has ended (the EOT of the transfer was
     // acknowledged and the host closed the connection or lingerMs passed).
     End Run(const std::atomic<bool>& stop);
+    // Bytes for the host not yet taken by the socket: replies and Telnet answers (bounded by
+    // MAX_BACKLOG_BYTES and what one read of the host's bytes brings).
+    size_t Backlog() const { return rt_.QueuedReplyBytes() + tx_.size(); }
 
 private:
     void Accept(uint64_t nowMs);

@@ -49,6 +49,12 @@ TEST(SimFaultSyntax, ParsesEveryForm) {
         {"drop:0.01",               true,  FaultAction::Drop,         Kind::Probe,  0,  1, 0},
         {"corrupt:5%:block",        true,  FaultAction::Corrupt,      Kind::Block,  0,  1, 0},
         {"vanish:block@7:back",     true,  FaultAction::Vanish,       Kind::Block,  7,  1, 0},
+        {"nak:0.01:block",          true,  FaultAction::Nak,          Kind::Block,  0,  1, 0},
+        {"nak:2%",                  true,  FaultAction::Nak,          Kind::Probe,  0,  1, 0},
+        {"twice:block@7:1500",      true,  FaultAction::Twice,        Kind::Block,  7,  1, 1500},
+        {"twice:probe",             true,  FaultAction::Twice,        Kind::Probe,  0,  1, 0},
+        {"twice:probe:soon",        false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
+        {"nak:0.01:nothing",        false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
         {"",                        false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
         {"explode:probe",           false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
         {"drop",                    false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
@@ -311,6 +317,7 @@ TEST_F(SimVanish, RandomFaultsRepeatWithTheirSeedAndTheUpdateStillCompletes) {
         plc->SetSeed(seed);
         EXPECT_TRUE(plc->AddFault("corrupt:0.05:block"));
         EXPECT_TRUE(plc->AddFault("drop:2%:block"));
+        EXPECT_TRUE(plc->AddFault("nak:0.02:block"));
         plcsim::AttachVirtual(plc, "plc");
         auto img = simtest::TestImage(200 * 1024);
         HandHost host("plc");
@@ -324,6 +331,8 @@ TEST_F(SimVanish, RandomFaultsRepeatWithTheirSeedAndTheUpdateStillCompletes) {
     run(42, &b);
     run(43, &c);
     EXPECT_GT(a.resendsSeen, 0u);
+    EXPECT_GT(a.naksSent, 0u);
+    EXPECT_EQ(a.naksSent, b.naksSent);
     EXPECT_EQ(a.resendsSeen, b.resendsSeen);
     EXPECT_EQ(a.repliesDropped, b.repliesDropped);
     EXPECT_NE(a.resendsSeen, c.resendsSeen);
@@ -354,4 +363,24 @@ TEST(SimFaults, ReplySentTwiceCutSplitOrAfterNoise) {
 
     h.plc->AddFault("noise:probe@1");
     EXPECT_EQ(h.Ask(FRAME_PROBE), std::string(1, '\0') + reply.substr(0, 19));
+
+    // The copy after a gap, and the next request answered only after the copy.
+    h.plc->AddFault("twice:probe@1:500");
+    times.clear();
+    EXPECT_EQ(h.Ask(FRAME_PROBE, &times), reply);
+    ASSERT_EQ(times.size(), 38u);
+    EXPECT_EQ(times[19], times[18] + 500);
+    std::vector<uint64_t> next;
+    h.Ask(FRAME_PROBE, &next);
+    EXPECT_GT(next.front(), times.back());
+}
+
+TEST(SimFaults, AFloodOfBadFramesKeepsTheFirstErrorsAndCountsTheRest) {
+    Harness h("RP200");
+    const size_t sent = plcsim::MAX_ERRORS_KEPT + 500;
+    for (size_t i = 0; i < sent; ++i) h.Ask(":0064015901\r\n");  // wrong LRC
+    std::vector<std::string> errors = h.plc->Errors();
+    ASSERT_EQ(errors.size(), plcsim::MAX_ERRORS_KEPT);
+    EXPECT_NE(errors.front().find("wrong LRC"), std::string::npos) << errors.front();
+    EXPECT_EQ(h.plc->GetCounters().errorsDropped, 500u);
 }

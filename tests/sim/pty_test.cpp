@@ -2,7 +2,9 @@
 // every wait ends as soon as its bytes arrive; a whole small update takes well under a second).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -137,6 +139,40 @@ TEST_F(PtyServe, StaleLinkIsReplacedButAFileIsNot) {
     }
     EXPECT_EQ(lstat(p.c_str(), &st), 0);
     unlink(p.c_str());
+}
+
+// A host that writes probes and never reads the replies: the server stops reading it once the
+// replies pile up, and still stops at once when told.
+TEST_F(PtyServe, HostThatNeverReadsIsHeldBackAndTheServerStillStops) {
+    using Clock = std::chrono::steady_clock;
+    Serve("RP200");
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    std::string chunk;
+    while (chunk.size() < 4000) chunk += FRAME_PROBE;
+    const size_t limit = 16u << 20;
+    size_t sent = 0;
+    auto lastSent = Clock::now();
+    while (sent < limit && Clock::now() - lastSent < std::chrono::milliseconds(300)) {
+        ssize_t w = write(fd, chunk.data(), chunk.size());
+        if (w > 0) {
+            sent += static_cast<size_t>(w);
+            lastSent = Clock::now();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    EXPECT_LT(sent, limit);
+    auto t0 = Clock::now();
+    stop = true;
+    thread.join();
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_LE(server->Backlog(), plcsim::MAX_BACKLOG_BYTES + 8192);
+    close(fd);
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // plcsim's TCP server, driven through the platform's own tcp:// and rfc2217:// links (real
 // time on the loopback address; every wait ends as soon as its bytes arrive).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <thread>
 
 #include "sim/tcp_server.h"
@@ -94,6 +99,48 @@ TEST(TcpServe, SecondHostIsRefusedWhileTheFirstIsConnected) {
     second.Timeouts(200);
     EXPECT_EQ(second.Exchange("ID", 3), "");
     EXPECT_EQ(first.Exchange("ID", 3).size(), 3u);
+}
+
+// A host that floods the server and never reads what comes back: the server stops taking its
+// bytes once its answers pile up, and still stops at once when told.
+TEST(TcpServe, HostThatNeverReadsIsHeldBackAndTheServerStillStops) {
+    using Clock = std::chrono::steady_clock;
+    struct Case {
+        bool rfc2217;
+        std::string unit;  // each one answered
+    } cases[] = {{false, ":006401590141\r\n"},                            // the probe
+                 {true, std::string("\xFF\xFD\x63\xFF\xFA\x2C\x01\x00\x00\x25\x80\xFF\xF0", 13)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rfc2217 ? "rfc2217: DO 99 and SET-BAUDRATE" : "tcp: probes");
+        Served s("RP200", c.rfc2217);
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(s.server->Port());
+        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        std::string chunk;
+        while (chunk.size() < 4000) chunk += c.unit;
+        const size_t limit = 64u << 20;  // far beyond every buffer on the way
+        size_t sent = 0;
+        auto lastSent = Clock::now();
+        while (sent < limit && Clock::now() - lastSent < std::chrono::milliseconds(300)) {
+            ssize_t w = send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (w > 0) {
+                sent += static_cast<size_t>(w);
+                lastSent = Clock::now();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        EXPECT_LT(sent, limit);
+        auto t0 = Clock::now();
+        s.stop = true;
+        s.Join();
+        EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
+        EXPECT_LE(s.server->Backlog(), plcsim::MAX_BACKLOG_BYTES + 8192);
+        ::close(fd);
+    }
 }
 
 }  // namespace

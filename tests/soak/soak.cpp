@@ -19,6 +19,7 @@
 
 #include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
+#include "link/link.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
 #include "platform/virtual.h"
@@ -280,6 +281,77 @@ std::vector<Scenario> Scenarios() {
                      std::string("late:") + kind + "@" +
                      std::to_string(std::uniform_int_distribution<uint32_t>(1, 6)(rng)) + ":" +
                      std::to_string(std::uniform_int_distribution<uint32_t>(2000, 8000)(rng)));
+         },
+         [](const Run&) { return std::string(kAny); }},
+        {"a reply sent twice with a gap", Always,
+         [](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
+             const LateKind& k = kLateKinds[std::uniform_int_distribution<size_t>(
+                 0, std::size(kLateKinds) - 1)(rng)];
+             uint32_t n = std::string(k.kind) == "block"
+                              ? std::uniform_int_distribution<uint32_t>(1, r.blocks)(rng)
+                              : 1;
+             // From within the next reply's wait to past the settle after its time-out.
+             uint32_t ms = std::uniform_int_distribution<uint32_t>(5, 6000)(rng);
+             plc.AddFault("twice:" + std::string(k.kind) + "@" + std::to_string(n) + ":" +
+                          std::to_string(ms));
+         },
+         [](const Run&) { return std::string(kAny); }},
+        {"a block acknowledged twice, the next refused", [](const Run& r) { return r.blocks > 1; },
+         [](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
+             uint32_t n = std::uniform_int_distribution<uint32_t>(1, r.blocks - 1)(rng);
+             plc.AddFault("twice:block@" + std::to_string(n));
+             plc.AddFault("nak:block@" + std::to_string(n + 1));
+         },
+         success},
+        {"a block refused twice with a gap", Always,
+         [](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
+             std::string at = "block@" + std::to_string(
+                                             std::uniform_int_distribution<uint32_t>(1, r.blocks)(rng));
+             plc.AddFault("nak:" + at);
+             plc.AddFault("twice:" + at + ":" +
+                          std::to_string(std::uniform_int_distribution<uint32_t>(5, 6000)(rng)));
+         },
+         [](const Run& r) {
+             // The copy may be taken for the refusal of the resend, which the PLC then has
+             // programmed: a PLC that refuses resent blocks refuses every one after it.
+             return r.ackResent ? Success(r.idx) : Either(Success(r.idx), kFailed);
+         }},
+        {"late block; the last ACK twice, its copy in the quiet check; EOT refused",
+         [](const Run& r) { return r.blocks > 1; },
+         [](const Run& r, plcsim::Plc& plc, std::mt19937& rng) {
+             uint32_t n = std::uniform_int_distribution<uint32_t>(1, r.blocks - 1)(rng);
+             uint32_t ms = std::uniform_int_distribution<uint32_t>(3001, 8000)(rng);
+             uint32_t gap = std::uniform_int_distribution<uint32_t>(5, SETTLE_QUIET_MS - 5)(rng);
+             plc.AddFault("late:block@" + std::to_string(n) + ":" + std::to_string(ms));
+             plc.AddFault("twice:block@" + std::to_string(r.blocks) + ":" + std::to_string(gap));
+             plc.AddFault("nak:eot@1");
+         },
+         // Taken for the EOT's acknowledgement, the copy would close a transfer the PLC refused.
+         [](const Run& r) { return Either(Success(r.idx), kFailed); }},
+        {"blocks refused at random", Always,
+         [](const Run&, plcsim::Plc& plc, std::mt19937& rng) {
+             plc.SetSeed(rng());
+             static const char* const kChance[] = {"0.01", "0.02", "0.05"};
+             plc.AddFault(std::string("nak:") +
+                          kChance[std::uniform_int_distribution<size_t>(0, 2)(rng)] + ":block");
+         },
+         success},
+        {"requests refused at random", Always,
+         [](const Run&, plcsim::Plc& plc, std::mt19937& rng) {
+             plc.SetSeed(rng());
+             plc.AddFault("nak:0.02");
+         },
+         [](const Run&) { return std::string(kAny); }},
+        {"blocks refused at random, replies late and lost", Always,
+         [](const Run&, plcsim::Plc& plc, std::mt19937& rng) {
+             plc.SetSeed(rng());
+             plc.AddFault("nak:0.02:block");
+             plc.AddFault("drop:0.01");
+             for (const char* kind : {"block", "erase", "eot"})
+                 plc.AddFault(
+                     std::string("late:") + kind + "@" +
+                     std::to_string(std::uniform_int_distribution<uint32_t>(1, 6)(rng)) + ":" +
+                     std::to_string(std::uniform_int_distribution<uint32_t>(100, 8000)(rng)));
          },
          [](const Run&) { return std::string(kAny); }},
         {"random lost replies", Always,
