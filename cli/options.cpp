@@ -154,8 +154,9 @@ std::string UsageText() {
            "\n"
            "The status line and the prompts go to the standard error, the results to the standard\n"
            "output.\n"
-           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 130\n"
-           "or 143 when interrupted.\n";
+           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 3\n"
+           "when it succeeded but its --record line or --trace could not be written whole, 129,\n"
+           "130 or 143 when ended by a hangup, Ctrl-C or SIGTERM.\n";
 }
 
 std::string ModelFromFileName(const std::string& path) {
