@@ -166,12 +166,17 @@ int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
 
 void OnInterrupt(int exitStatus) {
     if (ForwardToWorkers(exitStatus)) return;
+    // One interrupt after the run has ended by itself lets the program write the run's trace
+    // and record and end with the run's status; a second one ends it at once.
+    static std::atomic<bool> endingAlone{false};
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
     if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
         CliFrontEnd::Outcome outcome = frontEnd->LastOutcome();
         FinishFiles(std::cerr, gTrace.load(), gRecorder.load(), outcome, exitStatus);
         EventWriter* events = gEvents.load();
         if (events != nullptr) events->Outcome(outcome, exitStatus);
+    } else if (frontEnd != nullptr && !endingAlone.exchange(true)) {
+        return;
     }
     std::cout.flush();
     std::cerr.flush();
