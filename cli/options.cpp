@@ -160,7 +160,8 @@ std::string UsageText() {
 }
 
 std::string ModelFromFileName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
+    // A Windows path separates its parts with either slash.
+    size_t slash = path.find_last_of("/\\");
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     size_t underscore = name.find('_');
     return underscore == std::string::npos ? std::string() : name.substr(0, underscore);
