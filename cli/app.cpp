@@ -220,8 +220,7 @@ int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>
 
 // The update run itself, once everything it needs is in place.
 int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
-              Engine& engine, RunRecorder* recorder, TraceFile* trace,
-              const RecordFields& fields) {
+              Engine& engine, RunRecorder* recorder, TraceFile* trace, const RecordFields& fields) {
     ClearPlcReport();
     EventWriter events(options.events ? &io.out : nullptr);
     events.Write(StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes));

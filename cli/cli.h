@@ -403,8 +403,9 @@ bool ProgressIsTerminal();
 // fails instead of ending the process.
 void KeepStandardStreams();
 // From now on Ctrl-C, a request to end the process and a hangup call onInterrupt
-// (EXIT_INTERRUPTED, EXIT_TERMINATED or EXIT_HANGUP) on a thread of its own; onInterrupt ends the process. Call it before any other
-// thread starts. Returns false with the reason when the interrupts cannot be watched.
+// (EXIT_INTERRUPTED, EXIT_TERMINATED or EXIT_HANGUP) on a thread of its own; onInterrupt ends
+// the process. Call it before any other thread starts. Returns false with the reason when the
+// interrupts cannot be watched.
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
 // The process's end on an interrupt: the run's last line, then the exit status. During an update
 // of several ports it only passes the interrupt on to their processes and returns: the program

@@ -17,8 +17,8 @@ const int STALL_POLL_MS = 100;
 const std::chrono::milliseconds TRACE_CLOSE_WAIT{2000};
 
 uint64_t LinesIn(const std::string& text, size_t from = 0) {
-    return static_cast<uint64_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(from),
-                                            text.end(), '\n'));
+    return static_cast<uint64_t>(
+        std::count(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), '\n'));
 }
 
 std::string LeftOutLine(uint64_t lines) {

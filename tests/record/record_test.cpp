@@ -71,8 +71,7 @@ TEST(RecordFile, WholeLinesOrAReason) {
     } cases[] = {
         {"new file", std::nullopt, nullptr, false, true, "{\"n\":2}\n"},
         {"after a whole line", "{\"n\":1}\n", nullptr, false, true, "{\"n\":1}\n{\"n\":2}\n"},
-        {"after a torn line", "{\"n\":1,\"st", nullptr, false, true,
-         "{\"n\":1,\"st\n{\"n\":2}\n"},
+        {"after a torn line", "{\"n\":1,\"st", nullptr, false, true, "{\"n\":1,\"st\n{\"n\":2}\n"},
         {"recorder after a torn line", "{\"n\":1,\"st", nullptr, true, true, "{\"n\":1,\"st\n{"},
         {"full disk", std::nullopt, "/dev/full", false, false, "No space left on device"},
         {"recorder on a full disk", std::nullopt, "/dev/full", true, false,
