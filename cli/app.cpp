@@ -1,9 +1,6 @@
 // The program: options, model and port, the image and the trace, then one run.
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <istream>
 #include <iterator>
@@ -16,6 +13,7 @@
 #include "device/device.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
+#include "record/files.h"
 #include "update/update.h"
 #include "usb/usb.h"
 
@@ -29,36 +27,20 @@ namespace {
 
 const char PROGRAM_NAME[] = "plcfwupdate";
 // No model takes more than 2028 KiB; a file far larger is no image of ours and is not read.
-const std::streamoff MAX_IMAGE_FILE_BYTES = 64 * 1024 * 1024;
+const uint64_t MAX_IMAGE_FILE_BYTES = 64 * 1024 * 1024;
 
 int Usage(Io& io, const std::string& reason) {
     io.err << PROGRAM_NAME << ": " << reason << " (see --help)\n";
     return EXIT_USAGE;
 }
 
-// The image file's bytes; they stay behind the resource calls until the program ends.
+// The image file's bytes; they stay behind the resource calls until the program ends. A FIFO
+// or a device is refused without waiting for a writer.
 bool LoadImageFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        *error = "cannot read the image file '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    std::streamoff size = in.tellg();
-    if (size <= 0) {
-        *error = "the image file '" + path + "' is empty or not a file";
-        return false;
-    }
-    if (size > MAX_IMAGE_FILE_BYTES) {
-        *error = "the image file '" + path + "' is far larger than any model takes";
-        return false;
-    }
-    data->resize(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(data->data()), size)) {
-        *error = "cannot read the image file '" + path + "'";
-        return false;
-    }
-    return true;
+    std::string reason;
+    if (plcrecord::ReadRegularFile(path, MAX_IMAGE_FILE_BYTES, data, &reason)) return true;
+    *error = "cannot read the image file '" + path + "': " + reason;
+    return false;
 }
 
 // Size and SHA-256 of the image built into the program.
@@ -157,21 +139,44 @@ std::string LinkDescription(const CliOptions& options, uint32_t row) {
     return port.empty() ? "none found" : port;
 }
 
-// The record and the --events stream of the run in progress, for an interrupt to finish.
+// The record, the trace and the --events stream of the run in progress, for an interrupt to
+// finish.
 std::atomic<RunRecorder*> gRecorder{nullptr};
+std::atomic<TraceFile*> gTrace{nullptr};
 std::atomic<EventWriter*> gEvents{nullptr};
+
+// The trace and the record of a run that has ended: what could not be written is said on the
+// standard error, and a success that left either incomplete exits EXIT_NOT_RECORDED.
+int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
+                const RunOutcome& outcome, int status) {
+    std::string problem;
+    if (trace != nullptr && !trace->Close(&problem)) {
+        err << PROGRAM_NAME << ": " << problem << '\n';
+        if (status == EXIT_SUCCESSFUL) status = EXIT_NOT_RECORDED;
+    }
+    if (recorder != nullptr && !recorder->Finish(outcome, status, &problem)) {
+        err << PROGRAM_NAME << ": " << problem << '\n';
+        if (status == EXIT_SUCCESSFUL) status = EXIT_NOT_RECORDED;
+    }
+    err.flush();
+    return status;
+}
 
 }  // namespace
 
 void OnInterrupt(int exitStatus) {
     if (ForwardToWorkers(exitStatus)) return;
+    // One interrupt after the run has ended by itself lets the program write the run's trace
+    // and record and end with the run's status; a second one ends it at once.
+    static std::atomic<bool> endingAlone{false};
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
     if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
         CliFrontEnd::Outcome outcome = frontEnd->LastOutcome();
-        RunRecorder* recorder = gRecorder.load();
-        if (recorder != nullptr) recorder->Finish(outcome, exitStatus);
+        FinishFiles(std::cerr, gTrace.load(), gRecorder.load(), outcome, exitStatus);
         EventWriter* events = gEvents.load();
         if (events != nullptr) events->Outcome(outcome, exitStatus);
+    } else if (frontEnd != nullptr && !endingAlone.exchange(true)) {
+        return;
     }
     std::cout.flush();
     std::cerr.flush();
@@ -215,7 +220,7 @@ int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>
 
 // The update run itself, once everything it needs is in place.
 int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
-              Engine& engine, RunRecorder* recorder, const RecordFields& fields) {
+              Engine& engine, RunRecorder* recorder, TraceFile* trace, const RecordFields& fields) {
     ClearPlcReport();
     EventWriter events(options.events ? &io.out : nullptr);
     events.Write(StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes));
@@ -225,8 +230,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         std::string message = LinkOpenFailureMessage(options.port->c_str());
         (events.On() ? io.err : io.out) << MessageLine(CAPTION_ERROR, message.c_str()) << '\n'
                                         << PROGRAM_NAME << ": " << error << '\n';
-        recorder->Finish(CliFrontEnd::Outcome{CAPTION_ERROR, message, 0, 0}, EXIT_FAILED);
-        events.Outcome(CliFrontEnd::Outcome{CAPTION_ERROR, message, 0, 0}, EXIT_FAILED);
+        CliFrontEnd::Outcome outcome{CAPTION_ERROR, message, 0, 0};
+        FinishFiles(io.err, trace, recorder, outcome, EXIT_FAILED);
+        events.Outcome(outcome, EXIT_FAILED);
         return EXIT_FAILED;
     }
     if (!options.quiet)
@@ -244,6 +250,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     config.events = events.On() ? &events : nullptr;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
     gRecorder = recorder;
+    gTrace = trace;
     gEvents = config.events;
     int status =
         options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
@@ -251,9 +258,11 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     if (options.verbose && !options.info)
         io.out << PROGRAM_NAME << ": "
                << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
-    recorder->Finish(frontEnd.LastOutcome(), status);
+    // An interrupt from here on finds the run ended and leaves the files to this thread.
+    status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
     events.Outcome(frontEnd.LastOutcome(), status);
     gRecorder = nullptr;
+    gTrace = nullptr;
     gEvents = nullptr;
     return status;
 }
@@ -317,7 +326,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
 
     recorder.Start(fields);
-    return RunUpdate(io, options, row, embeddedFile, engine, &recorder, fields);
+    return RunUpdate(io, options, row, embeddedFile, engine, &recorder, trace.get(), fields);
 }
 
 }  // namespace plccli

@@ -11,11 +11,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <fstream>
 #include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +33,9 @@ enum ExitStatus {
     EXIT_SUCCESSFUL = 0,
     EXIT_FAILED = 1,
     EXIT_USAGE = 2,
+    // The update succeeded, but its --record line or its --trace could not be written whole.
+    EXIT_NOT_RECORDED = 3,
+    EXIT_HANGUP = 129,       // SIGHUP: the terminal or the remote session went away
     EXIT_INTERRUPTED = 130,  // Ctrl-C (SIGINT)
     EXIT_TERMINATED = 143,   // SIGTERM, or the console closed
 };
@@ -218,19 +223,67 @@ class TraceWriter {
     std::optional<COMMTIMEOUTS> lastTimeouts_;
 };
 
-// The open --trace file; destroying it stops the trace and writes what is pending.
+// Text handed over by one thread and written to a file by a thread of its own, so that a slow
+// or stalled reader of the file never holds up the thread that hands it over. At most
+// capacityBytes wait; lines that do not fit are left out, and a line that says how many takes
+// their place once there is room again.
+class LineQueue {
+  public:
+    // Takes the descriptor over.
+    LineQueue(int fd, size_t capacityBytes);
+    ~LineQueue();
+    LineQueue(const LineQueue&) = delete;
+    LineQueue& operator=(const LineQueue&) = delete;
+    // One or more whole lines.
+    void Push(const std::string& lines);
+    // Writes what waits, giving a reader that takes nothing at most wait, then closes the file.
+    // False when the file is not whole: *failure the system's reason when a write failed (or
+    // that the reader took nothing), *leftOut the lines that never reached it.
+    bool Close(std::chrono::milliseconds wait, std::string* failure, uint64_t* leftOut);
+
+  private:
+    void Loop();
+    bool WriteOut(const std::string& text, size_t* done);
+
+    int fd_;
+    size_t capacityBytes_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::string> queue_;
+    size_t queuedBytes_ = 0;
+    uint64_t dropped_ = 0;  // left out since the last line that said so
+    uint64_t leftOut_ = 0;
+    bool closing_ = false;
+    bool closed_ = false;
+    std::chrono::steady_clock::time_point deadline_;
+    std::string failure_;
+    std::thread thread_;
+};
+
+// The open --trace file: the link's calls hand their lines to a LineQueue. Destroying it stops
+// the trace and writes what is pending.
 class TraceFile {
   public:
     ~TraceFile();
+    // Stops the trace and writes what is pending. False with what the file lacks, in one line.
+    bool Close(std::string* problem);
 
   private:
     friend bool OpenTrace(const CliOptions&, const RecordFields&, std::unique_ptr<TraceFile>*,
                           std::string*);
+    void HandOver();
+
+    std::string path_;
     std::mutex mutex_;
-    std::ofstream out_;
+    std::ostringstream lines_;
     std::unique_ptr<TraceWriter> writer_;
+    std::unique_ptr<LineQueue> queue_;
+    bool closed_ = false;
+    bool whole_ = true;
+    std::string problem_;
 };
-// Creates the file of --trace, writes its header and starts tracing the link.
+// Creates the file of --trace, writes its header and starts tracing the link. A FIFO that no
+// program reads is refused.
 bool OpenTrace(const CliOptions& options, const RecordFields& fields,
                std::unique_ptr<TraceFile>* trace, std::string* error);
 
@@ -345,15 +398,21 @@ class CliFrontEnd {
 // Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
 // place there).
 bool ProgressIsTerminal();
-// From now on Ctrl-C and a request to end the process call onInterrupt(EXIT_INTERRUPTED or
-// EXIT_TERMINATED) on a thread of its own; onInterrupt ends the process. Call it before any other
-// thread starts. Returns false with the reason when the interrupts cannot be watched.
+// Call first: the standard descriptors (0 to 2) that are closed are opened on the null device,
+// so that no link, record or trace takes one of them; a write into a pipe whose reader has gone
+// fails instead of ending the process.
+void KeepStandardStreams();
+// From now on Ctrl-C, a request to end the process and a hangup call onInterrupt
+// (EXIT_INTERRUPTED, EXIT_TERMINATED or EXIT_HANGUP) on a thread of its own; onInterrupt ends
+// the process. Call it before any other thread starts. Returns false with the reason when the
+// interrupts cannot be watched.
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
 // The process's end on an interrupt: the run's last line, then the exit status. During an update
 // of several ports it only passes the interrupt on to their processes and returns: the program
 // ends once they have, with the table of how each ended.
 void OnInterrupt(int exitStatus);
-// Sends the interrupt to the processes of an update of several ports; false when none runs.
+// Sends the interrupt to the processes of an update of several ports; false when none runs. A
+// hangup is not passed on: the ports' processes finish their PLCs.
 bool ForwardToWorkers(int exitStatus);
 // Whether --port names a link that the run may open: a terminal device that no other program
 // holds, a network link, or a test's virtual link. Otherwise false with the system's reason and

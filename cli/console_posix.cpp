@@ -1,9 +1,13 @@
-// Terminal detection and the operator's interrupts on POSIX: SIGINT and SIGTERM are blocked in
-// every thread and taken by one thread in sigwait, so that no work runs in a signal handler.
+// Terminal detection and the operator's interrupts on POSIX: SIGINT, SIGTERM and SIGHUP are
+// blocked in every thread and taken by one thread in sigwait, so that no work runs in a signal
+// handler. A hangup that was ignored when the program started (nohup, or the process of one port
+// of several) stays ignored.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -16,11 +20,25 @@ bool ProgressIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+void KeepStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // The lowest free descriptor: this one.
+            int null = open("/dev/null", O_RDWR);
+            if (null >= 0 && null != fd) close(null);
+        }
+    // A reader that went away costs the output, never the run.
+    signal(SIGPIPE, SIG_IGN);
+}
+
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    struct sigaction hangup {};
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
+        sigaddset(&set, SIGHUP);
     // Blocked before any other thread exists, so that every thread inherits the mask.
     int failed = pthread_sigmask(SIG_BLOCK, &set, nullptr);
     if (failed != 0) {
@@ -32,7 +50,9 @@ bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {
             for (;;) {
                 int signal = 0;
                 if (sigwait(&set, &signal) != 0) continue;
-                onInterrupt(signal == SIGINT ? EXIT_INTERRUPTED : EXIT_TERMINATED);
+                onInterrupt(signal == SIGINT   ? EXIT_INTERRUPTED
+                            : signal == SIGHUP ? EXIT_HANGUP
+                                               : EXIT_TERMINATED);
             }
         }).detach();
     } catch (const std::system_error& e) {

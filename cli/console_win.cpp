@@ -29,6 +29,8 @@ bool ProgressIsTerminal() {
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
+void KeepStandardStreams() {}
+
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {
     gOnInterrupt = onInterrupt;
     if (SetConsoleCtrlHandler(&ConsoleControl, TRUE)) return true;

@@ -5,6 +5,7 @@
 #include "update/update.h"
 
 int main(int argc, char** argv) {
+    plccli::KeepStandardStreams();
     std::string why;
     if (!plccli::WatchInterrupts(&plccli::OnInterrupt, &why))
         std::cerr << "plcfwupdate: " << why << "; an interrupt ends the program silently\n";

@@ -40,8 +40,16 @@ std::atomic<pid_t> gWorkerPids[MAX_WORKERS];
 std::atomic<int> gWorkerCount{0};
 std::atomic<int> gInterrupted{0};
 
-// The child's side: the pipe as its standard output, nothing to read, its text discarded.
+// The child's side: the pipe as its standard output, nothing to read, its text discarded. It
+// runs in a session of its own, so that neither the terminal's Ctrl-C (which this process passes
+// on) nor its hangup reaches it, and it ignores a hangup: a port's process finishes its PLC and
+// writes its record line even when this process dies. Its output never waits for this process:
+// once the pipe is full or this process has gone, the output is lost, not the run.
 [[noreturn]] void ExecWorker(int writeFd, const std::vector<std::string>& args) {
+    setsid();
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+    fcntl(writeFd, F_SETFL, fcntl(writeFd, F_GETFL) | O_NONBLOCK);
     dup2(writeFd, STDOUT_FILENO);
     int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
@@ -88,9 +96,15 @@ std::string Seconds(Clock::duration d) {
     return text;
 }
 
+bool Succeeded(const Worker& w) {
+    return w.exitStatus == EXIT_SUCCESSFUL || w.exitStatus == EXIT_NOT_RECORDED;
+}
+
 std::string OutcomeWord(const Worker& w) {
-    if (w.exitStatus == EXIT_SUCCESSFUL) return "succeeded";
-    if (w.exitStatus == EXIT_INTERRUPTED || w.exitStatus == EXIT_TERMINATED) return "interrupted";
+    if (Succeeded(w)) return "succeeded";
+    if (w.exitStatus == EXIT_INTERRUPTED || w.exitStatus == EXIT_TERMINATED ||
+        w.exitStatus == EXIT_HANGUP)
+        return "interrupted";
     return "FAILED";
 }
 
@@ -246,6 +260,7 @@ void Follow(std::vector<Worker>& workers, Io& io) {
 bool ForwardToWorkers(int exitStatus) {
     int count = gWorkerCount.load();
     if (count == 0) return false;
+    if (exitStatus == EXIT_HANGUP) return true;
     gInterrupted = exitStatus;
     int signal = exitStatus == EXIT_INTERRUPTED ? SIGINT : SIGTERM;
     for (int i = 0; i < count; ++i) {
@@ -281,9 +296,17 @@ int RunMany(Io& io, const std::vector<std::string>& args, const std::vector<std:
     gWorkerCount = 0;
     PrintSummary(workers, io.out);
     if (gInterrupted.load() != 0) return gInterrupted.load();
-    for (const auto& w : workers)
-        if (w.exitStatus != EXIT_SUCCESSFUL) return EXIT_FAILED;
-    return failedToStart == 0 ? EXIT_SUCCESSFUL : EXIT_FAILED;
+    bool unrecorded = false;
+    for (const auto& w : workers) {
+        if (!Succeeded(w)) return EXIT_FAILED;
+        if (w.exitStatus == EXIT_NOT_RECORDED) {
+            io.err << "plcfwupdate: " << w.port
+                   << ": the update succeeded, but its record line could not be written\n";
+            unrecorded = true;
+        }
+    }
+    if (failedToStart != 0) return EXIT_FAILED;
+    return unrecorded ? EXIT_NOT_RECORDED : EXIT_SUCCESSFUL;
 }
 
 }  // namespace plccli

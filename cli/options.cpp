@@ -154,12 +154,14 @@ std::string UsageText() {
            "\n"
            "The status line and the prompts go to the standard error, the results to the standard\n"
            "output.\n"
-           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 130\n"
-           "or 143 when interrupted.\n";
+           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 3\n"
+           "when it succeeded but its --record line or --trace could not be written whole, 129,\n"
+           "130 or 143 when ended by a hangup, Ctrl-C or SIGTERM.\n";
 }
 
 std::string ModelFromFileName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
+    // A Windows path separates its parts with either slash.
+    size_t slash = path.find_last_of("/\\");
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     size_t underscore = name.find('_');
     return underscore == std::string::npos ? std::string() : name.substr(0, underscore);

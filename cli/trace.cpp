@@ -1,9 +1,7 @@
 // The --trace file: a header, then the link's reads, writes and events, one a line, with the
 // time since the first of them.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "bootloader/exchange.h"
 #include "catalogue/catalogue.h"
@@ -267,38 +265,6 @@ void TraceWriter::Event(const platform::LinkEvent& event, uint64_t ms) {
 void TraceWriter::Finish() {
     EndPending(false);
     out_.flush();
-}
-
-TraceFile::~TraceFile() {
-    platform::SetLinkTrace(nullptr);
-    platform::SetLinkEventTrace(nullptr);
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (writer_) writer_->Finish();
-}
-
-bool OpenTrace(const CliOptions& options, const RecordFields& fields,
-               std::unique_ptr<TraceFile>* trace, std::string* error) {
-    auto file = std::make_unique<TraceFile>();
-    file->out_.open(*options.trace, std::ios::trunc);
-    if (!file->out_) {
-        *error = "cannot write the trace file '" + *options.trace + "': " + std::strerror(errno);
-        return false;
-    }
-    file->out_ << TraceHeader(fields) << std::flush;
-    file->writer_ =
-        std::make_unique<TraceWriter>(file->out_, fields.blocksTotal, options.traceData);
-    TraceFile* raw = file.get();
-    platform::SetLinkTrace([raw](platform::TraceDir dir, const uint8_t* data, size_t len,
-                                 uint32_t requested, uint64_t ms) {
-        std::lock_guard<std::mutex> lock(raw->mutex_);
-        raw->writer_->Exchange(dir == platform::TraceDir::Write, data, len, requested, ms);
-    });
-    platform::SetLinkEventTrace([raw](const platform::LinkEvent& event, uint64_t ms) {
-        std::lock_guard<std::mutex> lock(raw->mutex_);
-        raw->writer_->Event(event, ms);
-    });
-    *trace = std::move(file);
-    return true;
 }
 
 }  // namespace plccli

@@ -1,39 +1,61 @@
-// The record file: whole lines appended, so that processes writing to the same file never
-// interleave their lines.
-#include <cerrno>
-#include <cstring>
-
+// The record file: each line appended in one write, so that processes writing to the same file
+// never interleave their lines, and started on a line of its own when an earlier write left a
+// line torn.
+#include "record/files.h"
 #include "record/record.h"
 
 namespace plcrecord {
 
 namespace {
 
-bool WriteLine(std::ofstream& file, const std::string& line) {
-    const std::string whole = line + '\n';
-    file.write(whole.data(), static_cast<std::streamsize>(whole.size()));
-    file.flush();
-    return static_cast<bool>(file);
+// How long the reader of a record FIFO may take nothing before the line counts as lost.
+const int RECORD_WAIT_MS = 2000;
+
+bool WriteLine(int fd, const std::string& path, const std::string& line, std::string* error) {
+    const std::string whole = (AtLineStart(fd) ? "" : "\n") + line + '\n';
+    size_t done = 0;
+    std::string reason;
+    switch (WriteFrom(fd, whole, &done, RECORD_WAIT_MS, &reason)) {
+        case WriteResult::Whole:
+            return true;
+        case WriteResult::Stalled:
+            reason = "its reader took nothing for " + std::to_string(RECORD_WAIT_MS / 1000) + " s";
+            break;
+        case WriteResult::Failed:
+            break;
+    }
+    if (error != nullptr) *error = "cannot write the record file '" + path + "': " + reason;
+    return false;
 }
 
 }  // namespace
 
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string* error) {
-    std::ofstream file(path, std::ios::app);
-    if (!file || !WriteLine(file, line)) {
-        *error = "cannot write the record file '" + path + "': " + std::strerror(errno);
+    std::string reason;
+    int fd = OpenOutputFile(path, true, &reason);
+    if (fd < 0) {
+        *error = "cannot write the record file '" + path + "': " + reason;
         return false;
     }
-    return true;
+    bool ok = WriteLine(fd, path, line, error);
+    CloseFile(fd);
+    return ok;
+}
+
+RunRecorder::~RunRecorder() {
+    CloseFile(fd_);
 }
 
 bool RunRecorder::Open(const std::string& path, std::string* error) {
-    file_ = std::make_unique<std::ofstream>(path, std::ios::app);
-    if (!*file_) {
-        *error = "cannot write the record file '" + path + "': " + std::strerror(errno);
-        file_.reset();
+    std::lock_guard<std::mutex> lock(mutex_);
+    CloseFile(fd_);
+    std::string reason;
+    fd_ = OpenOutputFile(path, true, &reason);
+    if (fd_ < 0) {
+        *error = "cannot write the record file '" + path + "': " + reason;
         return false;
     }
+    path_ = path;
     return true;
 }
 
@@ -42,21 +64,26 @@ void RunRecorder::Start(const RecordFields& fields) {
     fields_ = fields;
     started_ = std::chrono::steady_clock::now();
     written_ = false;
+    failure_.clear();
 }
 
-void RunRecorder::Finish(const RunOutcome& outcome, int exitStatus) {
+bool RunRecorder::Finish(const RunOutcome& outcome, int exitStatus, std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!file_ || written_) return;
-    written_ = true;
-    fields_.plc = TakePlcSeen();
-    fields_.caption = outcome.caption;
-    fields_.message = outcome.text;
-    fields_.errors = outcome.errors;
-    fields_.totalErrors = outcome.totalErrors;
-    fields_.exitStatus = exitStatus;
-    fields_.durationSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    WriteLine(*file_, RecordLine(fields_));
+    if (fd_ < 0) return true;
+    if (!written_) {
+        written_ = true;
+        fields_.plc = TakePlcSeen();
+        fields_.caption = outcome.caption;
+        fields_.message = outcome.text;
+        fields_.errors = outcome.errors;
+        fields_.totalErrors = outcome.totalErrors;
+        fields_.exitStatus = exitStatus;
+        fields_.durationSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        WriteLine(fd_, path_, RecordLine(fields_), &failure_);
+    }
+    if (error != nullptr) *error = failure_;
+    return failure_.empty();
 }
 
 }  // namespace plcrecord

@@ -72,24 +72,34 @@ std::string RecordLine(const RecordFields& fields);
 // message). The duration runs from started to the final message (to now when there was none).
 void FinishFromReport(RecordFields* fields, std::chrono::steady_clock::time_point started);
 
-// Appends the line and its line end in one write. False with the reason when the file cannot be
-// opened or written.
+// Appends the line and its line end in one write, after a line end of its own when the file
+// ends in a torn line. False with the reason when the file cannot be opened or written whole.
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string* error);
 
 // The record file of one run: opened (for appending) before the link is, written once, when the
 // run ends or is interrupted, from whichever thread gets there first.
+// A FIFO that no program reads is refused when opened; a reader that takes nothing for a while
+// loses the line, which Finish reports.
 class RunRecorder {
   public:
+    RunRecorder() = default;
+    ~RunRecorder();
+    RunRecorder(const RunRecorder&) = delete;
+    RunRecorder& operator=(const RunRecorder&) = delete;
     bool Open(const std::string& path, std::string* error);
     void Start(const RecordFields& fields);
-    void Finish(const RunOutcome& outcome, int exitStatus);
+    // Writes the line once; false with the reason (here and on every later call) when it could
+    // not be written whole. True when no file was opened.
+    bool Finish(const RunOutcome& outcome, int exitStatus, std::string* error = nullptr);
 
   private:
     std::mutex mutex_;
-    std::unique_ptr<std::ofstream> file_;
+    int fd_ = -1;
+    std::string path_;
     RecordFields fields_;
     std::chrono::steady_clock::time_point started_;
     bool written_ = false;
+    std::string failure_;
 };
 std::string JsonString(const std::string& text);
 

@@ -1,7 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cli.h"
@@ -159,6 +163,62 @@ TEST(TraceWriter, OneLineABlockAndEveryEvent) {
           "0.004 time-outs read 3000 ms, write 3000 ms"}},
     };
     for (const auto& c : cases) EXPECT_EQ(TraceOf(c.steps, c.data), c.lines) << c.name;
+}
+
+// A reader that takes nothing: the lines that do not fit are left out, and the file says where
+// and how many, so that every line pushed is either in the file or counted there.
+TEST(LineQueue, AStalledReaderCostsLinesThatTheFileCounts) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    const int PUSHED = 1000;  // 64 KB: far more than the pipe and the queue hold
+    plccli::LineQueue queue(fds[1], 1024);
+    for (int i = 0; i < PUSHED; ++i) {
+        std::string line = "0.000 block " + std::to_string(i) + " ";
+        queue.Push(line + std::string(63 - line.size(), '.') + "\n");
+    }
+    std::string read;
+    std::thread reader([&] {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+            read.append(buffer, static_cast<size_t>(n));
+    });
+    std::string failure;
+    uint64_t leftOut = 0;
+    EXPECT_FALSE(queue.Close(std::chrono::seconds(10), &failure, &leftOut));
+    reader.join();
+    close(fds[0]);
+    EXPECT_EQ(failure, "");
+    std::istringstream lines(read);
+    const std::regex note("# ([0-9]+) lines left out here: the trace's reader fell behind");
+    int blocks = 0, notes = 0;
+    uint64_t counted = 0;
+    std::smatch m;
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_match(line, m, note)) {
+            ++notes;
+            counted += std::stoull(m[1]);
+        } else {
+            EXPECT_EQ(line.size(), 63u) << "a whole line: " << line;
+            ++blocks;
+        }
+    }
+    EXPECT_GE(notes, 1);
+    EXPECT_EQ(counted, leftOut);
+    EXPECT_EQ(blocks + static_cast<int>(counted), PUSHED);
+}
+
+TEST(LineQueue, AFailedWriteIsReported) {
+    int fd = open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    plccli::LineQueue queue(fd, 1024);
+    queue.Push("0.000 open COM3\n0.001 close\n");
+    std::string failure;
+    uint64_t leftOut = 0;
+    EXPECT_FALSE(queue.Close(std::chrono::seconds(10), &failure, &leftOut));
+    EXPECT_EQ(failure, "No space left on device");
+    EXPECT_EQ(leftOut, 2u);
 }
 
 }  // namespace
