@@ -49,10 +49,12 @@ Rfc2217State& StateOf(const Link& link) {
     return static_cast<Rfc2217State&>(FdOf(link));
 }
 
-void Queue(Link& link, const std::vector<uint8_t>& bytes) {
+// False when the queue has no room for bytes: they are dropped.
+bool Queue(Link& link, const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t>& q = StateOf(link).control;
-    if (q.size() + bytes.size() <= CONTROL_QUEUE_MAX_BYTES)
-        q.insert(q.end(), bytes.begin(), bytes.end());
+    if (q.size() + bytes.size() > CONTROL_QUEUE_MAX_BYTES) return false;
+    q.insert(q.end(), bytes.begin(), bytes.end());
+    return true;
 }
 
 // Sends the queued control bytes within waitMs (0: only what the socket takes now); true when
@@ -72,8 +74,8 @@ bool FlushControl(Link& link, uint64_t waitMs) {
 }
 
 bool SendControl(Link& link, const std::vector<uint8_t>& bytes) {
-    Queue(link, bytes);
-    return FlushControl(link, CONTROL_SEND_MS);
+    bool queued = Queue(link, bytes);
+    return FlushControl(link, CONTROL_SEND_MS) && queued;
 }
 
 // Raw bytes from the server: data to data (room for n), negotiations answered, the server's
@@ -195,8 +197,7 @@ DWORD Negotiate(Link& link) {
 }  // namespace
 
 bool PurgeRfc2217Input(Link& link) {
-    Queue(link, tn::ComPortCommand(tn::PURGE_DATA, {tn::PURGE_RECEIVE}));
-    bool sent = FlushControl(link, CONTROL_SEND_MS);
+    bool sent = SendControl(link, tn::ComPortCommand(tn::PURGE_DATA, {tn::PURGE_RECEIVE}));
     DrainSocket(link, [](Link& l, const uint8_t* raw, size_t n) {
         std::vector<uint8_t> discarded(n);
         TakeRaw(l, raw, n, discarded.data());
