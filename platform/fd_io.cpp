@@ -20,10 +20,8 @@ bool WaitReady(int fd, short events, uint64_t deadlineMs, bool hasDeadline) {
         int waitMs = -1;
         if (hasDeadline) {
             uint64_t now = MonotonicMs();
-            if (now >= deadlineMs)
-                waitMs = 0;
-            else
-                waitMs = static_cast<int>(deadlineMs - now);
+            if (now >= deadlineMs) waitMs = 0;
+            else waitMs = static_cast<int>(deadlineMs - now);
         }
         pollfd p{fd, events, 0};
         int r = poll(&p, 1, waitMs);

@@ -65,17 +65,13 @@ DWORD ConnectErrorCode(int error) {
     return ERROR_FILE_NOT_FOUND;
 }
 
-DWORD TcpRead(Link& link, uint8_t* buf, DWORD n) {
-    return ReadWithTimeouts(link, buf, n, NetFetch);
-}
+DWORD TcpRead(Link& link, uint8_t* buf, DWORD n) { return ReadWithTimeouts(link, buf, n, NetFetch); }
 
 DWORD TcpWrite(Link& link, const uint8_t* buf, DWORD n) {
     return WriteWithin(link, buf, n, NetPut, NetWriteTotalMs(link.timeouts, n));
 }
 
-bool TcpSetLine(Link&, const DCB&) {
-    return true;
-}
+bool TcpSetLine(Link&, const DCB&) { return true; }
 
 void TcpClose(Link& link) {
     FdState* s = &FdOf(link);
@@ -133,9 +129,7 @@ ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) {
     return ::send(FdOf(link).fd, buf, n, MSG_NOSIGNAL);
 }
 
-ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) {
-    return ::recv(FdOf(link).fd, buf, n, 0);
-}
+ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return ::recv(FdOf(link).fd, buf, n, 0); }
 
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n)) {
     // What has arrived by now, not what a peer that never stops keeps sending.
@@ -155,9 +149,7 @@ uint64_t NetWriteTotalMs(const COMMTIMEOUTS& t, DWORD n) {
     return total != 0 ? total : NET_WRITE_MAX_MS;
 }
 
-bool NetSetTimeouts(Link&, const COMMTIMEOUTS&) {
-    return true;
-}
+bool NetSetTimeouts(Link&, const COMMTIMEOUTS&) { return true; }
 
 bool PurgeTcpInput(Link& link) {
     DrainSocket(link, nullptr);

@@ -39,10 +39,8 @@ size_t TelnetDecoder::Decode(const uint8_t* raw, size_t n, uint8_t* data, size_t
 bool TelnetDecoder::Step(uint8_t b, uint8_t* data, size_t* dataLen, Command* command) {
     switch (state_) {
         case State::Data:
-            if (b == IAC)
-                state_ = State::Iac;
-            else
-                data[(*dataLen)++] = b;
+            if (b == IAC) state_ = State::Iac;
+            else data[(*dataLen)++] = b;
             return false;
         case State::SbIac:
             if (b == IAC) {
@@ -83,10 +81,8 @@ bool TelnetDecoder::Step(uint8_t b, uint8_t* data, size_t* dataLen, Command* com
             state_ = State::SbData;
             return false;
         case State::SbData:
-            if (b == IAC)
-                state_ = State::SbIac;
-            else if (pending_.payload.size() < MAX_PAYLOAD_BYTES)
-                pending_.payload.push_back(b);
+            if (b == IAC) state_ = State::SbIac;
+            else if (pending_.payload.size() < MAX_PAYLOAD_BYTES) pending_.payload.push_back(b);
             return false;
     }
     return false;
@@ -175,8 +171,7 @@ bool ApplyComPortCommand(const Command& c, LineSettings* s) {
     switch (p[0]) {
         case SET_BAUDRATE: {
             if (p.size() < 5) return false;
-            uint32_t baud =
-                uint32_t{p[1]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 8 | p[4];
+            uint32_t baud = uint32_t{p[1]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 8 | p[4];
             if (baud == 0) return false;
             s->baud = baud;
             return true;
@@ -190,12 +185,9 @@ bool ApplyComPortCommand(const Command& c, LineSettings* s) {
         case SET_STOPSIZE:
             return indexOf(kStopBits, std::size(kStopBits), &s->stopBits);
         case SET_CONTROL:
-            if (p[1] == CONTROL_DTR_ON || p[1] == CONTROL_DTR_OFF)
-                s->dtr = p[1] == CONTROL_DTR_ON;
-            else if (p[1] == CONTROL_RTS_ON || p[1] == CONTROL_RTS_OFF)
-                s->rts = p[1] == CONTROL_RTS_ON;
-            else
-                return false;
+            if (p[1] == CONTROL_DTR_ON || p[1] == CONTROL_DTR_OFF) s->dtr = p[1] == CONTROL_DTR_ON;
+            else if (p[1] == CONTROL_RTS_ON || p[1] == CONTROL_RTS_OFF) s->rts = p[1] == CONTROL_RTS_ON;
+            else return false;
             return true;
         default:
             return false;

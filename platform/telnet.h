@@ -39,14 +39,14 @@ struct Command {
 };
 
 class TelnetDecoder {
-  public:
+public:
     // Takes raw bytes until all are taken or one command is complete; the data bytes among them
     // are appended at data + *dataLen (never more than the raw bytes taken). Returns the count
     // of raw bytes taken; *command is filled and *haveCommand set when a command completed.
     size_t Decode(const uint8_t* raw, size_t n, uint8_t* data, size_t* dataLen, Command* command,
                   bool* haveCommand);
 
-  private:
+private:
     enum class State : uint8_t { Data, Iac, Verb, SbOption, SbData, SbIac };
     bool Step(uint8_t b, uint8_t* data, size_t* dataLen, Command* command);
     State state_ = State::Data;
@@ -58,7 +58,7 @@ class TelnetDecoder {
 // changes, and a refusal once until the peer takes it back, so that a peer repeating a request
 // (two ends answering each other, or a flood) never gets one answer per request.
 class TelnetOptions {
-  public:
+public:
     TelnetOptions(std::vector<uint8_t> ours, std::vector<uint8_t> theirs)
         : ours_(std::move(ours)), theirs_(std::move(theirs)) {}
     // Our own request (WILL or DO) for an option of our lists: marked asked for, returned to be
@@ -74,7 +74,7 @@ class TelnetOptions {
     }
     bool PeerAgreed(uint8_t option) const { return UsOn(option); }
 
-  private:
+private:
     // Off and Refused are both off; Refused: the peer's request was refused and not taken back.
     enum class Side : uint8_t { Off, On, Asked, Refused };
     Side Get(bool them, uint8_t o) const { return (them ? them_ : us_)[o]; }
