@@ -254,6 +254,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     gEvents = config.events;
     int status =
         options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
+    std::string openFailure;
+    if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
+        (events.On() ? io.err : io.out) << PROGRAM_NAME << ": " << openFailure << '\n';
     if (status == EXIT_FAILED && !options.info && !options.events) PrintHint(io, row, TakePlcSeen());
     if (options.verbose && !options.info)
         io.out << PROGRAM_NAME << ": "

@@ -418,6 +418,9 @@ bool ForwardToWorkers(int exitStatus);
 // holds, a network link, or a test's virtual link. Otherwise false with the system's reason and
 // what to do, in one line. Nothing is written to the port.
 bool CheckPortName(const std::string& port, std::string* reason);
+// Why the run could not open port, when the latest open of a link was port's and failed:
+// "PORT: reason" in words, with what to do. False when it opened, or when there is nothing to add.
+bool LinkOpenFailure(const std::string& port, std::string* reason);
 // Where the PLC's USB device is (its tty node, or its device path on Windows): false when no
 // device of the build's vendor and product id is present and opens.
 bool FindUsbDevicePath(std::string* path);

@@ -38,19 +38,26 @@ DWORD ReadWithTimeouts(Link& link, uint8_t* buf, DWORD n, FetchFn fetch) {
     bool hasDeadline = total != 0 || intervalOnly;
     bool hasInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
     uint64_t deadline = MonotonicMs() + total;
+    uint64_t lastDataMs = 0;
     DWORD got = 0;
+    // Past the deadline a read still takes what is already there, but only while that brings
+    // data: bytes that carry none (Telnet commands, an endless subnegotiation) end it.
+    bool broughtData = true;
     while (got < n) {
         uint64_t waitUntil = deadline;
         bool limited = hasDeadline;
         if (hasInterval && got > 0) {
-            uint64_t intervalEnd = MonotonicMs() + t.ReadIntervalTimeout;
+            uint64_t intervalEnd = lastDataMs + t.ReadIntervalTimeout;
             if (!limited || intervalEnd < waitUntil) waitUntil = intervalEnd;
             limited = true;
         }
+        if (limited && !broughtData && MonotonicMs() >= waitUntil) break;
         if (!WaitReady(FdOf(link).fd, POLLIN, waitUntil, limited)) break;
         ssize_t r = fetch(link, buf + got, n - got);
+        broughtData = r > 0;
         if (r > 0) {
             got += static_cast<DWORD>(r);
+            lastDataMs = MonotonicMs();
         } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
             // The other side hung up (a simulator that ended, a dropped connection): nothing
             // more will arrive, but a read still lasts its time-out as on a silent port.

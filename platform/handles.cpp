@@ -49,7 +49,14 @@ LinkEvent EventOf(LinkEventKind kind, bool ok) {
     return event;
 }
 
+std::mutex gLatestOpenMutex;
+LinkOpenResult gLatestOpen;
+
 void RaiseOpen(const std::string& name, const Link* link, DWORD err) {
+    {
+        std::lock_guard<std::mutex> lock(gLatestOpenMutex);
+        gLatestOpen = LinkOpenResult{name, err};
+    }
     if (!EventTraceSet()) return;
     LinkEvent event = EventOf(LinkEventKind::Open, link != nullptr);
     event.name = name;
@@ -97,6 +104,11 @@ void SetLinkEventTrace(LinkEventTrace trace) {
 void RaiseLinkEvent(const LinkEvent& event, uint64_t ms) {
     std::lock_guard<std::mutex> lock(gTraceMutex);
     if (gEventTrace) gEventTrace(event, ms);
+}
+
+LinkOpenResult LatestLinkOpen() {
+    std::lock_guard<std::mutex> lock(gLatestOpenMutex);
+    return gLatestOpen;
 }
 
 uint64_t EventNowMs() {

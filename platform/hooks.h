@@ -46,4 +46,12 @@ struct LinkEvent {
 using LinkEventTrace = std::function<void(const LinkEvent& event, uint64_t ms)>;
 void SetLinkEventTrace(LinkEventTrace trace);
 
+// The latest link open of the process, on any thread: the name as the engine gave it and the
+// system's error code (0 when it opened), for the front end to say why a run's link did not open.
+struct LinkOpenResult {
+    std::string name;
+    uint32_t error = 0;
+};
+LinkOpenResult LatestLinkOpen();
+
 }  // namespace platform

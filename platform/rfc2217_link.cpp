@@ -3,7 +3,12 @@
 // SetCommState sends the line settings, so that the switch of speed and framing reaches the
 // far end's serial port in the stream's order; 0xFF in data is doubled both ways and the
 // server's commands are taken out of what is read.
+//
+// What we send besides data (answers, line settings, purges, the rest of a cut escape) waits in
+// one bounded queue that goes out ahead of the next data, so the stream keeps its order; a read
+// only ever sends from it without waiting, so a server that never reads cannot hold a read up.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,10 +26,22 @@ namespace tn = telnet;
 
 namespace {
 
+// How long the open waits for the server to agree to the option.
+constexpr uint64_t NEGOTIATION_TIMEOUT_MS = 3000;
+// How long a control message of ours (the line settings, a purge) may wait for the connection.
+constexpr uint64_t CONTROL_SEND_MS = 1000;
+// Data received and not yet read is kept up to this: the rest of one fetch, or what came while
+// the open waited (more of that is stale and dropped).
+constexpr size_t PENDING_DATA_MAX_BYTES = 4096;
+// Control bytes not yet sent; answers beyond it are dropped (a peer that floods requests and
+// never reads gets no more of them).
+constexpr size_t CONTROL_QUEUE_MAX_BYTES = 4096;
+
 struct Rfc2217State : FdState {
     tn::TelnetDecoder decoder;
     tn::TelnetOptions options{{tn::OPT_BINARY, tn::OPT_COM_PORT}, {tn::OPT_BINARY, tn::OPT_SGA}};
-    std::vector<uint8_t> early;    // data that came while the open waited for the server
+    std::vector<uint8_t> pending;  // data received and not yet read
+    std::vector<uint8_t> control;  // control bytes to go out before any more data
     std::vector<uint8_t> escaped;  // the bytes of one write as they travel
 };
 
@@ -32,13 +49,33 @@ Rfc2217State& StateOf(const Link& link) {
     return static_cast<Rfc2217State&>(FdOf(link));
 }
 
-// How long the open waits for the server to agree to the option.
-constexpr uint64_t NEGOTIATION_TIMEOUT_MS = 3000;
-// How long a control message (an answer, the line settings) may wait for the connection.
-constexpr uint64_t CONTROL_SEND_MS = 1000;
+// False when the queue has no room for bytes: they are dropped.
+bool Queue(Link& link, const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t>& q = StateOf(link).control;
+    if (q.size() + bytes.size() > CONTROL_QUEUE_MAX_BYTES) return false;
+    q.insert(q.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+// Sends the queued control bytes within waitMs (0: only what the socket takes now); true when
+// none is left.
+bool FlushControl(Link& link, uint64_t waitMs) {
+    std::vector<uint8_t>& q = StateOf(link).control;
+    if (q.empty()) return true;
+    DWORD sent = 0;
+    if (waitMs == 0) {
+        ssize_t w = ::send(FdOf(link).fd, q.data(), q.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w > 0) sent = static_cast<DWORD>(w);
+    } else {
+        sent = WriteWithin(link, q.data(), static_cast<DWORD>(q.size()), NetPut, waitMs);
+    }
+    q.erase(q.begin(), q.begin() + sent);
+    return q.empty();
+}
 
 bool SendControl(Link& link, const std::vector<uint8_t>& bytes) {
-    return bytes.empty() || SendAllWithin(link, bytes.data(), bytes.size(), CONTROL_SEND_MS);
+    bool queued = Queue(link, bytes);
+    return FlushControl(link, CONTROL_SEND_MS) && queued;
 }
 
 // Raw bytes from the server: data to data (room for n), negotiations answered, the server's
@@ -52,43 +89,69 @@ size_t TakeRaw(Link& link, const uint8_t* raw, size_t n, uint8_t* data) {
         size_t used = s.decoder.Decode(raw, n, data, &dataLen, &c, &have);
         raw += used;
         n -= used;
-        if (have && c.verb != tn::SB) SendControl(link, s.options.Answer(c.verb, c.option));
+        if (have && c.verb != tn::SB) Queue(link, s.options.Answer(c.verb, c.option));
     }
+    FlushControl(link, 0);
     return dataLen;
 }
 
+// Keeps the newest PENDING_DATA_MAX_BYTES: what is dropped is the oldest, the stalest.
+void KeepPending(Link& link, const uint8_t* data, size_t n) {
+    std::vector<uint8_t>& pending = StateOf(link).pending;
+    pending.insert(pending.end(), data, data + n);
+    if (pending.size() > PENDING_DATA_MAX_BYTES)
+        pending.erase(pending.begin(), pending.end() - PENDING_DATA_MAX_BYTES);
+}
+
+// A whole chunk of what has arrived, so that a small read still finds data behind commands; the
+// data beyond n waits for the next read.
 ssize_t Rfc2217Fetch(Link& link, uint8_t* buf, size_t n) {
-    uint8_t raw[4096];
-    ssize_t r = ::recv(FdOf(link).fd, raw, std::min(n, sizeof raw), 0);
+    uint8_t raw[PENDING_DATA_MAX_BYTES], data[PENDING_DATA_MAX_BYTES];
+    ssize_t r = ::recv(FdOf(link).fd, raw, sizeof raw, 0);
     if (r <= 0) return r;
-    size_t got = TakeRaw(link, raw, static_cast<size_t>(r), buf);
+    size_t got = TakeRaw(link, raw, static_cast<size_t>(r), data);
     if (got == 0) {
         errno = EAGAIN;  // commands only: wait on
         return -1;
     }
-    return static_cast<ssize_t>(got);
+    size_t given = std::min(n, got);
+    std::copy_n(data, given, buf);
+    KeepPending(link, data + given, got - given);
+    return static_cast<ssize_t>(given);
 }
 
 DWORD Rfc2217Read(Link& link, uint8_t* buf, DWORD n) {
-    std::vector<uint8_t>& early = StateOf(link).early;
-    DWORD got = static_cast<DWORD>(std::min<size_t>(n, early.size()));
-    std::copy_n(early.begin(), got, buf);
-    early.erase(early.begin(), early.begin() + got);
+    std::vector<uint8_t>& pending = StateOf(link).pending;
+    DWORD got = static_cast<DWORD>(std::min<size_t>(n, pending.size()));
+    std::copy_n(pending.begin(), got, buf);
+    pending.erase(pending.begin(), pending.begin() + got);
     if (got == n) return got;
     return got + ReadWithTimeouts(link, buf + got, n - got, Rfc2217Fetch);
 }
 
 DWORD Rfc2217Write(Link& link, const uint8_t* buf, DWORD n) {
+    uint64_t total = NetWriteTotalMs(link.timeouts, n);
+    uint64_t start = MonotonicMs();
+    if (!FlushControl(link, total)) return 0;
+    uint64_t spent = MonotonicMs() - start;
     std::vector<uint8_t>& out = StateOf(link).escaped;
     out.clear();
     tn::EscapeIac(buf, n, &out);
-    DWORD sent = WriteWithTimeout(link, out.data(), static_cast<DWORD>(out.size()), NetPut);
+    DWORD sent = WriteWithin(link, out.data(), static_cast<DWORD>(out.size()), NetPut,
+                             spent < total ? total - spent : 1);
     if (sent == out.size()) return n;
-    // Only the data bytes whose whole escape went out count as written.
+    // The data bytes whose escape went out count as written. Half an escape is finished ahead
+    // of anything else (it counts too), or the server would read the next byte as a command.
     DWORD taken = 0;
     for (DWORD raw = 0; taken < n; ++taken) {
         raw += buf[taken] == tn::IAC ? 2 : 1;
-        if (raw > sent) break;
+        if (raw <= sent) continue;
+        if (raw == sent + 1 && buf[taken] == tn::IAC) {
+            std::vector<uint8_t>& q = StateOf(link).control;
+            q.insert(q.begin(), tn::IAC);
+            ++taken;
+        }
+        break;
     }
     return taken;
 }
@@ -107,27 +170,28 @@ void Rfc2217Close(Link& link) {
 }
 
 // Our requests, then the server's answers until it has answered the option or the time is up.
-bool Negotiate(Link& link) {
+// Win32 error code of a failure: the server refused, closed, or did not answer in time.
+DWORD Negotiate(Link& link) {
     Rfc2217State& s = StateOf(link);
     tn::TelnetOptions& o = s.options;
-    std::vector<uint8_t> hello;
-    for (auto [verb, option] : {std::pair{tn::WILL, tn::OPT_BINARY}, {tn::DO, tn::OPT_BINARY},
-                                {tn::WILL, tn::OPT_COM_PORT}}) {
-        std::vector<uint8_t> r = o.Request(verb, option);
-        hello.insert(hello.end(), r.begin(), r.end());
-    }
-    if (!SendControl(link, hello)) return false;
+    for (auto [verb, option] : {std::pair{tn::WILL, tn::OPT_BINARY},
+                                {tn::DO, tn::OPT_BINARY},
+                                {tn::WILL, tn::OPT_COM_PORT}})
+        Queue(link, o.Request(verb, option));
     uint64_t deadline = MonotonicMs() + NEGOTIATION_TIMEOUT_MS;
     while (!o.PeerAnswered(tn::OPT_COM_PORT)) {
-        if (!WaitReady(s.fd, POLLIN, deadline, true)) return false;
-        uint8_t raw[512], data[512];
-        ssize_t r = ::recv(s.fd, raw, sizeof raw, 0);
-        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) return false;
+        FlushControl(link, 0);
+        if (MonotonicMs() >= deadline) return ERROR_TIMEOUT;
+        short events = s.control.empty() ? POLLIN : POLLIN | POLLOUT;
+        if (!WaitReady(s.fd, events, deadline, true)) return ERROR_TIMEOUT;
+        uint8_t raw[PENDING_DATA_MAX_BYTES], data[PENDING_DATA_MAX_BYTES];
+        ssize_t r = ::recv(s.fd, raw, sizeof raw, MSG_DONTWAIT);
+        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) return ERROR_CONNECTION_ABORTED;
         if (r < 0) continue;
         size_t got = TakeRaw(link, raw, static_cast<size_t>(r), data);
-        s.early.insert(s.early.end(), data, data + got);
+        KeepPending(link, data, got);
     }
-    return o.PeerAgreed(tn::OPT_COM_PORT);
+    return o.PeerAgreed(tn::OPT_COM_PORT) ? 0 : ERROR_NOT_SUPPORTED;
 }
 
 }  // namespace
@@ -138,7 +202,7 @@ bool PurgeRfc2217Input(Link& link) {
         std::vector<uint8_t> discarded(n);
         TakeRaw(l, raw, n, discarded.data());
     });
-    StateOf(link).early.clear();
+    StateOf(link).pending.clear();
     return sent;
 }
 
@@ -151,8 +215,8 @@ bool OpenRfc2217Link(const std::string& name, Link& link, DWORD* err) {
     auto* s = new Rfc2217State;
     s->fd = fd;
     link.state = static_cast<FdState*>(s);
-    if (Negotiate(link)) return true;
-    *err = s->options.PeerAnswered(tn::OPT_COM_PORT) ? ERROR_NOT_SUPPORTED : ERROR_FILE_NOT_FOUND;
+    *err = Negotiate(link);
+    if (*err == 0) return true;
     Rfc2217Close(link);
     link.kind = nullptr;
     return false;

@@ -6,9 +6,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -21,30 +23,52 @@ namespace {
 // How long CreateFileA waits for a connection: a server that is there answers at once.
 constexpr uint64_t CONNECT_TIMEOUT_MS = 3000;
 
-bool ConnectedWithin(int fd, uint64_t waitMs) {
-    if (!WaitReady(fd, POLLOUT, MonotonicMs() + waitMs, true)) return false;
+// 0 once connected, else the errno of the failure (ETIMEDOUT: no answer within waitMs).
+int ConnectedWithin(int fd, uint64_t waitMs) {
+    if (!WaitReady(fd, POLLOUT, MonotonicMs() + waitMs, true)) return ETIMEDOUT;
     int soError = 0;
     socklen_t len = sizeof soError;
-    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError == 0;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) return errno;
+    return soError;
 }
 
-int ConnectOne(const addrinfo* a) {
+int ConnectOne(const addrinfo* a, int* error) {
     int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
     // Each block waits for its acknowledgement: no small write may wait for a larger one.
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0 ||
-        (errno == EINPROGRESS && ConnectedWithin(fd, CONNECT_TIMEOUT_MS)))
-        return fd;
+    *error = connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+    if (*error == EINPROGRESS) *error = ConnectedWithin(fd, CONNECT_TIMEOUT_MS);
+    if (*error == 0) return fd;
     ::close(fd);
     return -1;
+}
+
+// The Win32 code of a failed connection, as a socket error on Windows would give it.
+// errno          code
+const struct {
+    int error;
+    DWORD code;
+} kConnectErrors[] = {
+    {ECONNREFUSED, ERROR_CONNECTION_REFUSED}, {ETIMEDOUT, ERROR_TIMEOUT},
+    {ENETUNREACH, ERROR_NETWORK_UNREACHABLE}, {EHOSTUNREACH, ERROR_HOST_UNREACHABLE},
+    {ECONNRESET, ERROR_CONNECTION_ABORTED},
+};
+
+DWORD ConnectErrorCode(int error) {
+    for (const auto& e : kConnectErrors)
+        if (e.error == error) return e.code;
+    return ERROR_FILE_NOT_FOUND;
 }
 
 DWORD TcpRead(Link& link, uint8_t* buf, DWORD n) { return ReadWithTimeouts(link, buf, n, NetFetch); }
 
 DWORD TcpWrite(Link& link, const uint8_t* buf, DWORD n) {
-    return WriteWithTimeout(link, buf, n, NetPut);
+    return WriteWithin(link, buf, n, NetPut, NetWriteTotalMs(link.timeouts, n));
 }
 
 bool TcpSetLine(Link&, const DCB&) { return true; }
@@ -90,13 +114,14 @@ int ConnectTcp(const std::string& hostPort, DWORD* err) {
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) {
-        *err = ERROR_FILE_NOT_FOUND;
+        *err = WSAHOST_NOT_FOUND;
         return -1;
     }
-    int fd = -1;
-    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) fd = ConnectOne(a);
+    int fd = -1, error = 0;
+    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next)
+        fd = ConnectOne(a, &error);
     freeaddrinfo(found);
-    if (fd < 0) *err = ERROR_FILE_NOT_FOUND;  // refused, unreachable or silent: no port there
+    if (fd < 0) *err = ConnectErrorCode(error);
     return fd;
 }
 
@@ -106,17 +131,22 @@ ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) {
 
 ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return ::recv(FdOf(link).fd, buf, n, 0); }
 
-bool SendAllWithin(Link& link, const uint8_t* bytes, size_t n, uint64_t waitMs) {
-    return WriteWithin(link, bytes, static_cast<DWORD>(n), NetPut, waitMs) == n;
-}
-
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n)) {
+    // What has arrived by now, not what a peer that never stops keeps sending.
+    int pending = 0;
+    if (ioctl(FdOf(link).fd, FIONREAD, &pending) != 0) return;
     uint8_t buf[4096];
-    for (;;) {
-        ssize_t r = ::recv(FdOf(link).fd, buf, sizeof buf, MSG_DONTWAIT);
+    for (size_t left = static_cast<size_t>(pending); left > 0;) {
+        ssize_t r = ::recv(FdOf(link).fd, buf, std::min(left, sizeof buf), MSG_DONTWAIT);
         if (r <= 0) return;
+        left -= static_cast<size_t>(r);
         if (take != nullptr) take(link, buf, static_cast<size_t>(r));
     }
+}
+
+uint64_t NetWriteTotalMs(const COMMTIMEOUTS& t, DWORD n) {
+    uint64_t total = WriteTotalMs(t, n);
+    return total != 0 ? total : NET_WRITE_MAX_MS;
 }
 
 bool NetSetTimeouts(Link&, const COMMTIMEOUTS&) { return true; }

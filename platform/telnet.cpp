@@ -88,41 +88,49 @@ bool TelnetDecoder::Step(uint8_t b, uint8_t* data, size_t* dataLen, Command* com
     return false;
 }
 
-void TelnetOptions::Set(std::vector<bool>* v, uint8_t o, bool on) {
-    if (v->size() <= o) v->resize(o + 1u, false);
-    (*v)[o] = on;
-}
-
 bool TelnetOptions::Listed(const std::vector<uint8_t>& list, uint8_t o) {
     return std::find(list.begin(), list.end(), o) != list.end();
 }
 
 std::vector<uint8_t> TelnetOptions::Request(uint8_t verb, uint8_t option) {
-    Set(verb == WILL ? &usOn_ : &themOn_, option, true);
+    Side& side = (verb == WILL ? us_ : them_)[option];
+    if (side == Side::On || side == Side::Asked) return {};
+    side = Side::Asked;
     return {IAC, verb, option};
 }
 
 std::vector<uint8_t> TelnetOptions::Answer(uint8_t verb, uint8_t option) {
-    // verb    the side it is about   may be on           agree   refuse
     bool aboutUs = verb == DO || verb == DONT;
     bool wants = verb == DO || verb == WILL;
-    std::vector<bool>* on = aboutUs ? &usOn_ : &themOn_;
-    bool allowed = Listed(aboutUs ? ours_ : theirs_, option);
-    if (aboutUs) {
-        Set(&answered_, option, true);
-        Set(&agreed_, option, wants && allowed);
-    }
+    Side& side = (aboutUs ? us_ : them_)[option];
+    if (aboutUs) answered_[option] = true;
     uint8_t agree = aboutUs ? WILL : DO, refuse = aboutUs ? WONT : DONT;
-    bool isOn = Get(*on, option);
-    if (wants && allowed) {
-        if (isOn) return {};
-        Set(on, option, true);
-        return {IAC, agree, option};
+    // state     peer wants it on                        peer wants it off
+    // Off       on and agree, or refuse (Refused)       nothing
+    // On        nothing                                 off and refuse
+    // Asked     on, nothing (it answered us)            off, nothing (it answered us)
+    // Refused   nothing (refused already)               off, nothing (it took it back)
+    switch (side) {
+        case Side::Off:
+            if (!wants) return {};
+            if (Listed(aboutUs ? ours_ : theirs_, option)) {
+                side = Side::On;
+                return {IAC, agree, option};
+            }
+            side = Side::Refused;
+            return {IAC, refuse, option};
+        case Side::On:
+            if (wants) return {};
+            side = Side::Off;
+            return {IAC, refuse, option};
+        case Side::Asked:
+            side = wants ? Side::On : Side::Off;
+            return {};
+        case Side::Refused:
+            if (!wants) side = Side::Off;
+            return {};
     }
-    if (wants) return {IAC, refuse, option};  // never on, so this cannot repeat
-    if (!isOn) return {};
-    Set(on, option, false);
-    return {IAC, refuse, option};
+    return {};
 }
 
 std::vector<uint8_t> ComPortCommand(uint8_t command, const std::vector<uint8_t>& payload) {

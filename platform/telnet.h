@@ -53,28 +53,35 @@ private:
     Command pending_;
 };
 
-// Which options each side may enable, and which are on. An answer is sent only when the state
-// changes, so that two ends never answer each other for ever.
+// Which options each side may enable, and which are on: the loop-free negotiation of RFC 1143
+// (each side of an option is off, on, or asked for). An answer goes out only when the state
+// changes, and a refusal once until the peer takes it back, so that a peer repeating a request
+// (two ends answering each other, or a flood) never gets one answer per request.
 class TelnetOptions {
 public:
     TelnetOptions(std::vector<uint8_t> ours, std::vector<uint8_t> theirs)
         : ours_(std::move(ours)), theirs_(std::move(theirs)) {}
-    // Our own request (WILL or DO) for an option of our lists: marked on, returned to be sent.
+    // Our own request (WILL or DO) for an option of our lists: marked asked for, returned to be
+    // sent; empty when it is already on or asked for.
     std::vector<uint8_t> Request(uint8_t verb, uint8_t option);
     // The answer to the peer's negotiation; empty when none is due.
     std::vector<uint8_t> Answer(uint8_t verb, uint8_t option);
-    bool UsOn(uint8_t option) const { return Get(usOn_, option); }
-    bool ThemOn(uint8_t option) const { return Get(themOn_, option); }
+    bool UsOn(uint8_t option) const { return Get(false, option) == Side::On; }
+    bool ThemOn(uint8_t option) const { return Get(true, option) == Side::On; }
     // The peer answered DO or DONT to our WILL of the option.
-    bool PeerAnswered(uint8_t option) const { return Get(answered_, option); }
-    bool PeerAgreed(uint8_t option) const { return Get(agreed_, option); }
+    bool PeerAnswered(uint8_t option) const {
+        return answered_[option] && Get(false, option) != Side::Asked;
+    }
+    bool PeerAgreed(uint8_t option) const { return UsOn(option); }
 
 private:
-    static bool Get(const std::vector<bool>& v, uint8_t o) { return v.size() > o && v[o]; }
-    static void Set(std::vector<bool>* v, uint8_t o, bool on);
+    // Off and Refused are both off; Refused: the peer's request was refused and not taken back.
+    enum class Side : uint8_t { Off, On, Asked, Refused };
+    Side Get(bool them, uint8_t o) const { return (them ? them_ : us_)[o]; }
     static bool Listed(const std::vector<uint8_t>& list, uint8_t o);
     std::vector<uint8_t> ours_, theirs_;
-    std::vector<bool> usOn_, themOn_, answered_, agreed_;
+    Side us_[256] = {}, them_[256] = {};
+    bool answered_[256] = {};
 };
 
 // IAC SB COM-PORT-OPTION command payload IAC SE, the payload escaped.

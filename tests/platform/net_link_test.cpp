@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -47,24 +49,54 @@ protected:
         return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    // Opens an rfc2217 link whose server answers the negotiation with answer.
-    void OpenRfc2217(const Bytes& answer) {
-        server = std::thread([this, answer] {
+    // Opens an rfc2217 link whose server answers the negotiation with answer (and then hangs up
+    // when hangUp is set).
+    void OpenRfc2217(const Bytes& answer, bool hangUp = false) {
+        server = std::thread([this, answer, hangUp] {
             peer = accept(listener, nullptr, nullptr);
-            if (peer >= 0) Send(answer);
+            if (peer >= 0 && !answer.empty()) Send(answer);
+            if (peer >= 0 && hangUp) shutdown(peer, SHUT_WR);
         });
         h = Open("rfc2217");
         server.join();
+    }
+    // Opens an rfc2217 link whose server agrees with first, then sends chunk again and again
+    // until StopFlood; it reads what comes only when reads is set, into heard.
+    void OpenFlooded(const Bytes& first, const Bytes& chunk, bool reads) {
+        stop = false;
+        heard.clear();
+        server = std::thread([this, first, chunk, reads] {
+            peer = accept(listener, nullptr, nullptr);
+            if (peer < 0) return;
+            Send(first);
+            while (!stop) {
+                uint8_t buf[4096];
+                ssize_t r = 0;
+                while (reads && (r = recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+                    heard.insert(heard.end(), buf, buf + r);
+                pollfd p{peer, POLLOUT, 0};
+                if (poll(&p, 1, 10) > 0)
+                    (void)send(peer, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            }
+        });
+        h = Open("rfc2217");
+    }
+    // Ends the flood; everything the server has received is then in heard.
+    void StopFlood() {
+        stop = true;
+        server.join();
+        Bytes rest = Receive(1 << 20, 100);
+        heard.insert(heard.end(), rest.begin(), rest.end());
     }
     void Timeouts(DWORD ms) {
         COMMTIMEOUTS t{MAXDWORD, 0, ms, 0, ms};
         ASSERT_TRUE(SetCommTimeouts(h, &t));
     }
     void Send(const Bytes& b) { ASSERT_EQ(send(peer, b.data(), b.size(), 0), ssize_t(b.size())); }
-    // What the peer has received within 500 ms, up to n bytes.
-    Bytes Receive(size_t n) {
+    // What the peer has received within waitMs, up to n bytes.
+    Bytes Receive(size_t n, int waitMs = 500) {
         Bytes got;
-        auto end = Clock::now() + std::chrono::milliseconds(500);
+        auto end = Clock::now() + std::chrono::milliseconds(waitMs);
         while (got.size() < n && Clock::now() < end) {
             pollfd p{peer, POLLIN, 0};
             if (poll(&p, 1, 20) <= 0) continue;
@@ -86,6 +118,8 @@ protected:
     int listener = -1, peer = -1;
     std::string port;
     std::thread server;
+    std::atomic<bool> stop{false};
+    Bytes heard;
     HANDLE h = INVALID_HANDLE_VALUE;
 };
 
@@ -121,10 +155,15 @@ TEST_F(NetLink, BadOrAbsentPortsDoNotOpen) {
             << name;
         EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME) << name;
     }
+    const char* unknown = "rfc2217://nohost.invalid:23";
+    EXPECT_EQ(CreateFileA(unknown, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), WSAHOST_NOT_FOUND);
     close(listener);  // nobody listens there now: refused
     listener = socket(AF_INET, SOCK_STREAM, 0);
     EXPECT_EQ(Open("tcp"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), ERROR_CONNECTION_REFUSED);
 }
 
 TEST_F(NetLink, TcpCarriesBytesAsTheyAreBothWays) {
@@ -172,16 +211,18 @@ TEST_F(NetLink, Rfc2217OpenNeedsTheServersConsent) {
     struct Case {
         Bytes answer;
         bool opens;
+        DWORD error = 0;
     } cases[] = {
         {{tn::IAC, tn::DO, tn::OPT_COM_PORT}, true},
         {{tn::IAC, tn::WILL, tn::OPT_SGA, tn::IAC, tn::DO, tn::OPT_COM_PORT}, true},
-        {{tn::IAC, tn::DONT, tn::OPT_COM_PORT}, false},
+        {{tn::IAC, tn::DONT, tn::OPT_COM_PORT}, false, ERROR_NOT_SUPPORTED},
+        {{}, false, ERROR_CONNECTION_ABORTED},  // closes without an answer
     };
     for (const Case& c : cases) {
-        OpenRfc2217(c.answer);
+        OpenRfc2217(c.answer, c.answer.empty());
         EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens);
         if (!c.opens) {
-            EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+            EXPECT_EQ(GetLastError(), c.error);
         }
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         h = INVALID_HANDLE_VALUE;
@@ -247,6 +288,99 @@ TEST_F(NetLink, PurgeDiscardsInputThatHasArrivedAndAsksTheServerToo) {
         }
         Send({0x41});
         EXPECT_EQ(Read(2), Bytes{0x41}) << scheme;
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        close(peer);
+        peer = -1;
+    }
+}
+
+TEST_F(NetLink, Rfc2217ReadsEndAtTheirDeadlineWhateverTheServerSends) {
+    Bytes agree = {tn::IAC, tn::DO, tn::OPT_COM_PORT};
+    Bytes sbStart = {tn::IAC, tn::DO, tn::OPT_COM_PORT, tn::IAC, tn::SB, tn::OPT_COM_PORT};
+    Bytes nops, dos;
+    for (int i = 0; i < 512; ++i) nops.insert(nops.end(), {tn::IAC, 241 /*NOP*/});
+    for (int i = 0; i < 341; ++i) dos.insert(dos.end(), {tn::IAC, tn::DO, 99});
+    struct Case {
+        const char* what;
+        Bytes first, chunk;
+        bool reads;
+        int refusals;  // IAC WONT 99 the server gets
+    } cases[] = {
+        {"IAC NOP without end", agree, nops, true, 0},
+        {"a subnegotiation without end", sbStart, Bytes(1024, 0x55), true, 0},
+        {"IAC DO 99 without end, never reading", agree, dos, false, 1},
+    };
+    const Bytes wont99 = {tn::IAC, tn::WONT, 99};
+    for (const Case& c : cases) {
+        OpenFlooded(c.first, c.chunk, c.reads);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.what;
+        // A read with a time-out, and one that only takes what is there.
+        for (DWORD ms : {100u, 0u}) {
+            COMMTIMEOUTS t{MAXDWORD, 0, ms, 0, ms};
+            ASSERT_TRUE(SetCommTimeouts(h, &t));
+            auto t0 = Clock::now();
+            EXPECT_TRUE(Read(16).empty()) << c.what;
+            auto took = Clock::now() - t0;
+            EXPECT_GE(took, std::chrono::milliseconds(ms * 9 / 10)) << c.what;
+            EXPECT_LT(took, std::chrono::milliseconds(ms + 400)) << c.what;
+        }
+        auto t0 = Clock::now();
+        PurgeComm(h, PURGE_RXCLEAR);
+        EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1500)) << c.what;
+        StopFlood();
+        int refusals = 0;
+        for (auto at = heard.begin();
+             (at = std::search(at, heard.end(), wont99.begin(), wont99.end())) != heard.end();
+             ++at)
+            ++refusals;
+        EXPECT_EQ(refusals, c.refusals) << c.what;
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        close(peer);
+        peer = -1;
+    }
+}
+
+TEST_F(NetLink, Rfc2217KeepsOnlyTheNewestDataThatCameBeforeTheAnswer) {
+    Bytes flood(64 * 1024, 'A');
+    flood.insert(flood.end(), {tn::IAC, tn::DO, tn::OPT_COM_PORT, 'B', 'C'});
+    OpenRfc2217(flood);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    Timeouts(100);
+    Bytes got = Read(8192);
+    ASSERT_LE(got.size(), 4096u);
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(Bytes(got.end() - 2, got.end()), (Bytes{'B', 'C'}));
+    EXPECT_EQ(std::count(got.begin(), got.end() - 2, 'A'), std::ptrdiff_t(got.size() - 2));
+}
+
+TEST_F(NetLink, WritesToAPeerThatNeverReadsEndAtTheirDeadline) {
+    // A small window on the peer's side, so that a few MiB fill the way there.
+    int window = 64 * 1024;
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    Bytes block(256 << 10, 0x5A);
+    for (const char* scheme : {"tcp", "rfc2217"}) {
+        if (std::string(scheme) == "tcp") {
+            h = Open("tcp");
+            peer = accept(listener, nullptr, nullptr);
+        } else {
+            OpenRfc2217({tn::IAC, tn::DO, tn::OPT_COM_PORT});
+        }
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << scheme;
+        Timeouts(100);
+        // Writes until one finds no room: that one ends at its deadline, short.
+        BOOL ok = TRUE;
+        DWORD put = 0;
+        auto took = Clock::duration{};
+        for (int i = 0; i < 200 && ok; ++i) {
+            auto t0 = Clock::now();
+            ok = WriteFile(h, block.data(), DWORD(block.size()), &put, nullptr);
+            took = Clock::now() - t0;
+        }
+        EXPECT_FALSE(ok) << scheme;
+        EXPECT_LT(took, std::chrono::milliseconds(1000)) << scheme;
+        EXPECT_LT(put, block.size()) << scheme;
         CloseHandle(h);
         h = INVALID_HANDLE_VALUE;
         close(peer);

@@ -93,7 +93,11 @@ TEST(Telnet, NegotiationAnswersChangeStateOnceAndNeverLoop) {
         {tn::WILL, tn::OPT_SGA, {tn::IAC, tn::DO, tn::OPT_SGA}},
         {tn::WILL, tn::OPT_SGA, {}},
         {tn::DO, 1 /*ECHO*/, {tn::IAC, tn::WONT, 1}},
+        {tn::DO, 1, {}},  // refused already: a repeated request gets no second refusal
         {tn::WILL, 1, {tn::IAC, tn::DONT, 1}},
+        {tn::WILL, 1, {}},
+        {tn::DONT, 1, {}},  // the peer takes its request back; asked again, it is refused again
+        {tn::DO, 1, {tn::IAC, tn::WONT, 1}},
         {tn::WONT, tn::OPT_SGA, {tn::IAC, tn::DONT, tn::OPT_SGA}},
         {tn::WONT, tn::OPT_SGA, {}},
     };
@@ -102,8 +106,10 @@ TEST(Telnet, NegotiationAnswersChangeStateOnceAndNeverLoop) {
     EXPECT_TRUE(o.PeerAgreed(tn::OPT_COM_PORT));
 
     tn::TelnetOptions refused({tn::OPT_COM_PORT}, {});
-    refused.Request(tn::WILL, tn::OPT_COM_PORT);
-    refused.Answer(tn::DONT, tn::OPT_COM_PORT);
+    EXPECT_FALSE(refused.Request(tn::WILL, tn::OPT_COM_PORT).empty());
+    EXPECT_TRUE(refused.Request(tn::WILL, tn::OPT_COM_PORT).empty());  // asked already
+    EXPECT_FALSE(refused.PeerAnswered(tn::OPT_COM_PORT));
+    EXPECT_TRUE(refused.Answer(tn::DONT, tn::OPT_COM_PORT).empty());  // the answer to our request
     EXPECT_TRUE(refused.PeerAnswered(tn::OPT_COM_PORT));
     EXPECT_FALSE(refused.PeerAgreed(tn::OPT_COM_PORT));
 }
