@@ -159,7 +159,8 @@ std::string UsageText() {
 }
 
 std::string ModelFromFileName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
+    // A Windows path's directories end in a backslash as well.
+    size_t slash = path.find_last_of("/\\");
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     size_t underscore = name.find('_');
     return underscore == std::string::npos ? std::string() : name.substr(0, underscore);

@@ -144,6 +144,7 @@ TEST(ModelFromFileName, TextBeforeTheFirstUnderscoreOfTheName) {
     const std::pair<const char*, const char*> cases[] = {
         {"RP200_v1.14.10_20240103_01.bin", "RP200"},
         {"/a_b/c_d/QM2-E_x.bin", "QM2-E"},
+        {"Z:\\fw_a\\QM2-E_x.bin", "QM2-E"},
         {"_leading.bin", ""},
         {"none.bin", ""},
         {"", ""},
