@@ -3,24 +3,54 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "record/record.h"
 
 namespace plcrecord {
 
 namespace {
 
-bool WriteLine(std::ofstream& file, const std::string& line) {
+#ifdef _WIN32
+// The C runtime's append mode on Windows seeks to the end and then writes, so the processes of
+// several ports that end at once write over each other's lines. A handle opened for appending
+// only has the system put each write whole at the end. The wide call: the console program
+// traces the engine's CreateFileA, and this file is no link.
+bool AppendWhole(const std::string& path, const std::string& whole) {
+    int chars = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+    if (chars <= 0) return false;
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), chars);
+    HANDLE h = CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == whole.size();
+}
+#endif
+
+bool WriteLine(std::ofstream& file, const std::string& path, const std::string& line) {
     const std::string whole = line + '\n';
+#ifdef _WIN32
+    (void)file;
+    return AppendWhole(path, whole);
+#else
+    (void)path;
     file.write(whole.data(), static_cast<std::streamsize>(whole.size()));
     file.flush();
     return static_cast<bool>(file);
+#endif
 }
 
 }  // namespace
 
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string* error) {
     std::ofstream file(path, std::ios::app);
-    if (!file || !WriteLine(file, line)) {
+    if (!file || !WriteLine(file, path, line)) {
         *error = "cannot write the record file '" + path + "': " + std::strerror(errno);
         return false;
     }
@@ -29,6 +59,7 @@ bool AppendRecordLine(const std::string& path, const std::string& line, std::str
 
 bool RunRecorder::Open(const std::string& path, std::string* error) {
     file_ = std::make_unique<std::ofstream>(path, std::ios::app);
+    path_ = path;
     if (!*file_) {
         *error = "cannot write the record file '" + path + "': " + std::strerror(errno);
         file_.reset();
@@ -56,7 +87,7 @@ void RunRecorder::Finish(const RunOutcome& outcome, int exitStatus) {
     fields_.exitStatus = exitStatus;
     fields_.durationSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    WriteLine(*file_, RecordLine(fields_));
+    WriteLine(*file_, path_, RecordLine(fields_));
 }
 
 }  // namespace plcrecord

@@ -86,6 +86,7 @@ class RunRecorder {
   private:
     std::mutex mutex_;
     std::unique_ptr<std::ofstream> file_;
+    std::string path_;
     RecordFields fields_;
     std::chrono::steady_clock::time_point started_;
     bool written_ = false;
