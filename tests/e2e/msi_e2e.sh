@@ -6,7 +6,8 @@
 # the MSI, of the programs inside it and of those in the zip.
 # Wine: msiexec /i /qn installs into Program Files with a Start-menu entry and the folder on the
 # system PATH; the current MSI replaces the older one (one product left, the new version); the
-# installed console program, found on the PATH, runs a whole update through COM5 into plcsim;
+# installed console program, found on the PATH, runs a whole update through COM5 into plcsim,
+# then three at once on COM5 to COM7 with COM6's flash write-protected;
 # the installed window opens; msiexec /x /qn leaves nothing in Program Files, the Start menu or
 # the PATH. Every wait is bounded.
 set -euo pipefail
@@ -140,6 +141,33 @@ sim_ended() { ! kill -0 "$sim_pid" 2>/dev/null; }
 wait_until 20 "the end of plcsim after the update" sim_ended
 cmp -s "$image" "$WORK/flash.bin" || fail "the simulator's flash differs from the image"
 log "installed console program: a whole update through COM5, the flash equals the image"
+
+# Three PLCs at once on COM5, COM6 and COM7, the one on COM6 with a write-protected flash.
+for n in 5 6 7; do
+  fault=()
+  [ $n = 6 ] && fault=(--fault nok-block:10)
+  rm -f "$WORK/plc$n"
+  background "sim$n" "$PLCSIM" --model QM2-E --link "$WORK/plc$n" --flash-out "$WORK/flash$n.bin" \
+    "${fault[@]}" >"$WORK/sim$n.log" 2>&1
+done
+for n in 5 6 7; do
+  wait_until 20 "plcsim's link $n" test -e "$WORK/plc$n"
+  wine_com_port "$n" "$WORK/plc$n"
+done
+status=0
+timeout 240 wine "$INSTALLED/plcfwupdate-cli.exe" --port COM5 --port COM6 --port COM7 \
+  --image "$(winepath -w "$image" 2>/dev/null)" --yes </dev/null >"$WORK/several.raw" 2>&1 || status=$?
+tr -d '\r' <"$WORK/several.raw" >"$WORK/several.log"
+[ "$status" -eq 1 ] || fail "three ports, one faulted: exit $status, expected 1"
+grep -q '^COM6 .* FAILED .*\[ERROR\] Flash write error' "$WORK/several.log" || fail "COM6's row does not say FAILED"
+for n in 5 7; do
+  grep -q "^COM$n .* succeeded .*SUCCESSFUL\$" "$WORK/several.log" || fail "COM$n's row does not say succeeded"
+  sim=sim$n
+  wait_until 20 "the end of plcsim on COM$n" eval "! kill -0 ${!sim} 2>/dev/null"
+  cmp -s "$image" "$WORK/flash$n.bin" || fail "the flash on COM$n differs from the image"
+done
+kill "$sim6" 2>/dev/null || true
+log "installed console program: three ports at once, COM6 FAILED (write-protected), COM5 and COM7 equal to the image"
 
 background window_pid wine "$INSTALLED/plcfwupdate.exe" >"$WORK/window.log" 2>&1
 wait_until 60 "the installed window \"$TITLE\"" top_window_up WindowsApp "$TITLE"
