@@ -15,21 +15,28 @@ namespace {
 
 #ifdef _WIN32
 // The C runtime's append mode on Windows seeks to the end and then writes, so the processes of
-// several ports that end at once write over each other's lines. A handle opened for appending
-// only has the system put each write whole at the end. The wide call: the console program
-// traces the engine's CreateFileA, and this file is no link.
+// several ports that end at once write over each other's lines. Each line is written at the end
+// under a lock of the file that the other writers wait for (a byte far past any record, so the
+// lines themselves stay writable). The wide call: the console program traces the engine's
+// CreateFileA, and this file is no link.
 bool AppendWhole(const std::string& path, const std::string& whole) {
     int chars = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
     if (chars <= 0) return false;
     std::wstring wide(static_cast<size_t>(chars), L'\0');
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), chars);
-    HANDLE h = CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED lockAt{};
+    lockAt.OffsetHigh = 0x7FFFFFFF;
+    bool ok = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != FALSE;
     DWORD written = 0;
-    BOOL ok = WriteFile(h, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
+    ok = ok && SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_END) &&
+         WriteFile(h, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr) &&
+         written == whole.size();
+    UnlockFileEx(h, 0, 1, 0, &lockAt);
     CloseHandle(h);
-    return ok && written == whole.size();
+    return ok;
 }
 #endif
 
