@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "cli/cli.h"
+#include "cli/multi.h"
 
 namespace plccli {
 
@@ -33,6 +34,7 @@ void KeepStandardStreams() {}
 
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {
     gOnInterrupt = onInterrupt;
+    WatchParentInterrupt(onInterrupt);
     if (SetConsoleCtrlHandler(&ConsoleControl, TRUE)) return true;
     *error = "cannot take over Ctrl-C (error " + std::to_string(GetLastError()) + ")";
     return false;

@@ -9,30 +9,22 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <ostream>
 
 #include "cli/cli.h"
-#include "update/update.h"
+#include "cli/multi.h"
 
 namespace plccli {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = PortRow::Clock;
 
 struct Worker {
-    std::string port;
+    PortRow row;
     pid_t pid = -1;
     int fd = -1;
-    std::string pending;  // a line not yet ended
-    std::string model, phase = "Starting", step, caption, message;
-    int percent = 0, blocks = 0, errors = 0;
-    int lastTens = -1;
-    int exitStatus = -1;  // -1 while it runs
-    bool outcomeSeen = false;
-    Clock::time_point started, ended;
 };
 
 const int MAX_WORKERS = 256;
@@ -74,8 +66,8 @@ bool Spawn(Worker* w, const std::vector<std::string>& args, std::string* error) 
         *error = std::string("cannot make a pipe: ") + std::strerror(errno);
         return false;
     }
-    std::vector<std::string> workerArgs = WorkerArgs(args, w->port);
-    w->started = Clock::now();
+    std::vector<std::string> workerArgs = WorkerArgs(args, w->row.port);
+    w->row.started = Clock::now();
     pid_t pid = fork();
     if (pid < 0) {
         *error = std::string("cannot start a process: ") + std::strerror(errno);
@@ -90,147 +82,42 @@ bool Spawn(Worker* w, const std::vector<std::string>& args, std::string* error) 
     return true;
 }
 
-std::string Seconds(Clock::duration d) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(d).count());
-    return text;
-}
-
-bool Succeeded(const Worker& w) {
-    return w.exitStatus == EXIT_SUCCESSFUL || w.exitStatus == EXIT_NOT_RECORDED;
-}
-
-std::string OutcomeWord(const Worker& w) {
-    if (Succeeded(w)) return "succeeded";
-    if (w.exitStatus == EXIT_INTERRUPTED || w.exitStatus == EXIT_TERMINATED ||
-        w.exitStatus == EXIT_HANGUP)
-        return "interrupted";
-    return "FAILED";
-}
-
-bool Flashing(const Worker& w) {
-    return w.phase == PhaseName(ERASE) || w.phase == PhaseName(PROGRAM);
-}
-
-// What a running port does: the phase while it erases or writes, before that the step it is in
-// (connecting, waiting for the replug...), which the phase word "Idle" does not tell.
-std::string RunningState(const Worker& w) {
-    return Flashing(w) || w.step.empty() ? w.phase : w.step;
-}
-
-std::string LiveLine(const Worker& w) {
-    char text[256];
-    std::string state = w.exitStatus >= 0 ? OutcomeWord(w) : RunningState(w);
-    std::snprintf(text, sizeof text, "%-24s %-10s %-23s %3d%%  errors %d", w.port.c_str(),
-                  w.model.c_str(), state.c_str(), w.percent, w.errors);
-    return text;
-}
-
-// One event line of a worker: its state, and on a plain output the line it prints.
-void TakeEvent(Worker* w, const std::string& line, bool terminal, std::ostream& out,
-               std::ostream& err) {
-    std::string event = EventField(line, "event");
-    std::string tag = w->port + ": ";
-    if (event == "start") {
-        w->model = EventField(line, "model");
-    } else if (event == "phase") {
-        w->phase = EventField(line, "status");
-        // "Idle" says less than the steps that follow it.
-        if (!terminal && !w->phase.empty() && w->phase != PhaseName(IDLE))
-            err << tag << w->phase << '\n';
-    } else if (event == "progress") {
-        w->percent = std::atoi(EventField(line, "percent").c_str());
-        w->blocks = std::atoi(EventField(line, "blocks").c_str());
-        w->errors = std::atoi(EventField(line, "errors").c_str());
-        std::string step = EventField(line, "step");
-        if (!terminal && !step.empty() && step != w->step && !Flashing(*w))
-            err << tag << step << '\n';
-        w->step = step;
-        if (!terminal && w->percent / 10 != w->lastTens)
-            err << tag << w->percent << "% (" << w->blocks << " blocks, errors " << w->errors
-                << ")\n";
-        w->lastTens = w->percent / 10;
-    } else if (event == "prompt") {
-        if (!terminal)
-            err << tag << "[" << EventField(line, "caption") << "] " << EventField(line, "message")
-                << " (answered)\n";
-    } else if (event == "outcome") {
-        w->outcomeSeen = true;
-        w->caption = EventField(line, "caption");
-        w->message = EventField(line, "message");
-        w->errors = std::atoi(EventField(line, "errors").c_str());
-        if (!terminal)
-            out << tag
-                << (w->caption.empty() ? w->message
-                                       : MessageLine(w->caption.c_str(), w->message.c_str()))
-                << '\n';
-    }
-}
-
 // The worker's output has ended: how the process ended.
-void Reap(Worker* w) {
+void Reap(Worker* w, const SeveralOutput& o) {
     close(w->fd);
     w->fd = -1;
     int status = 0;
     pid_t got;
     do got = waitpid(w->pid, &status, 0);
     while (got < 0 && errno == EINTR);
-    w->ended = Clock::now();
     if (got == w->pid && WIFEXITED(status))
-        w->exitStatus = WEXITSTATUS(status);
+        TakeExit(&w->row, WEXITSTATUS(status), 0, o);
+    else if (got == w->pid && WIFSIGNALED(status))
+        TakeExit(&w->row, EXIT_FAILED, WTERMSIG(status), o);
     else
-        w->exitStatus = got == w->pid && WIFSIGNALED(status) ? 128 + WTERMSIG(status) : EXIT_FAILED;
-    if (!w->outcomeSeen) {
-        w->caption = CAPTION_ERROR;
-        w->message = w->exitStatus == 127 ? "the worker process could not start"
-                     : w->exitStatus > 128
-                         ? "the worker process was ended by signal " +
-                               std::to_string(w->exitStatus - 128)
-                         : "the worker process ended without an outcome";
-        if (w->exitStatus == EXIT_SUCCESSFUL) w->exitStatus = EXIT_FAILED;
-    }
+        TakeExit(&w->row, EXIT_FAILED, 0, o);
 }
 
 // Reads what the worker wrote; false at the end of its output.
-bool ReadWorker(Worker* w, bool terminal, std::ostream& out, std::ostream& err) {
+bool ReadWorker(Worker* w, const SeveralOutput& o) {
     char buffer[4096];
     ssize_t n = read(w->fd, buffer, sizeof buffer);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
     if (n <= 0) return false;
-    w->pending.append(buffer, static_cast<size_t>(n));
-    size_t end;
-    while ((end = w->pending.find('\n')) != std::string::npos) {
-        TakeEvent(w, w->pending.substr(0, end), terminal, out, err);
-        w->pending.erase(0, end + 1);
-    }
+    TakeOutput(&w->row, buffer, static_cast<size_t>(n), o);
     return true;
 }
 
-void DrawLive(const std::vector<Worker>& workers, bool* drawn, std::ostream& err) {
-    if (*drawn) err << "\033[" << workers.size() << "A";
-    for (const auto& w : workers) err << '\r' << LiveLine(w) << "\033[K\n";
-    err.flush();
-    *drawn = true;
-}
-
-void PrintSummary(const std::vector<Worker>& workers, std::ostream& out) {
-    char text[512];
-    std::snprintf(text, sizeof text, "%-24s %-10s %-11s %9s %6s  %s\n", "PORT", "MODEL", "OUTCOME",
-                  "DURATION", "ERRORS", "MESSAGE");
-    out << text;
-    for (const auto& w : workers) {
-        std::string message = w.caption.empty() ? w.message : "[" + w.caption + "] " + w.message;
-        std::snprintf(text, sizeof text, "%-24s %-10s %-11s %9s %6d  %s\n", w.port.c_str(),
-                      w.model.c_str(), OutcomeWord(w).c_str(),
-                      Seconds(w.ended - w.started).c_str(), w.errors, message.c_str());
-        out << text;
-    }
-    out.flush();
+std::vector<PortRow> Rows(const std::vector<Worker>& workers) {
+    std::vector<PortRow> rows;
+    for (const auto& w : workers) rows.push_back(w.row);
+    return rows;
 }
 
 // Follows every worker until each output has ended.
-void Follow(std::vector<Worker>& workers, Io& io) {
+void Follow(std::vector<Worker>& workers, const SeveralOutput& o) {
     bool drawn = false;
+    bool live = o.terminal && !o.events;
     Clock::time_point lastDraw{};
     for (;;) {
         std::vector<pollfd> fds;
@@ -243,16 +130,15 @@ void Follow(std::vector<Worker>& workers, Io& io) {
         if (fds.empty()) break;
         int ready = poll(fds.data(), fds.size(), 200);
         for (size_t i = 0; ready > 0 && i < fds.size(); ++i)
-            if (fds[i].revents != 0 && !ReadWorker(of[i], io.terminal, io.out, io.err))
-                Reap(of[i]);
-        if (io.terminal && Clock::now() - lastDraw >= std::chrono::milliseconds(200)) {
-            DrawLive(workers, &drawn, io.err);
+            if (fds[i].revents != 0 && !ReadWorker(of[i], o)) Reap(of[i], o);
+        if (live && Clock::now() - lastDraw >= std::chrono::milliseconds(200)) {
+            DrawLive(Rows(workers), &drawn, o.err);
             lastDraw = Clock::now();
         }
-        io.out.flush();
-        io.err.flush();
+        o.out.flush();
+        o.err.flush();
     }
-    if (io.terminal) DrawLive(workers, &drawn, io.err);
+    if (live) DrawLive(Rows(workers), &drawn, o.err);
 }
 
 }  // namespace
@@ -275,38 +161,24 @@ int RunMany(Io& io, const std::vector<std::string>& args, const std::vector<std:
         io.err << "plcfwupdate: at most " << MAX_WORKERS << " ports at once\n";
         return EXIT_USAGE;
     }
+    SeveralOutput o{io.out, io.err, io.terminal, WantsEvents(args)};
     std::vector<Worker> workers(ports.size());
-    int failedToStart = 0;
     for (size_t i = 0; i < ports.size(); ++i) {
-        workers[i].port = ports[i];
+        workers[i].row.port = ports[i];
         std::string error;
         if (!Spawn(&workers[i], args, &error)) {
-            workers[i].exitStatus = EXIT_FAILED;
-            workers[i].caption = CAPTION_ERROR;
-            workers[i].message = error;
-            workers[i].ended = workers[i].started = Clock::now();
-            ++failedToStart;
+            StartFailed(&workers[i].row, error, o);
             continue;
         }
         gWorkerPids[i] = workers[i].pid;
         gWorkerCount = static_cast<int>(i) + 1;
     }
     if (gInterrupted.load() != 0) ForwardToWorkers(gInterrupted.load());
-    Follow(workers, io);
+    Follow(workers, o);
     gWorkerCount = 0;
-    PrintSummary(workers, io.out);
-    if (gInterrupted.load() != 0) return gInterrupted.load();
-    bool unrecorded = false;
-    for (const auto& w : workers) {
-        if (!Succeeded(w)) return EXIT_FAILED;
-        if (w.exitStatus == EXIT_NOT_RECORDED) {
-            io.err << "plcfwupdate: " << w.port
-                   << ": the update succeeded, but its record line could not be written\n";
-            unrecorded = true;
-        }
-    }
-    if (failedToStart != 0) return EXIT_FAILED;
-    return unrecorded ? EXIT_NOT_RECORDED : EXIT_SUCCESSFUL;
+    std::vector<PortRow> rows = Rows(workers);
+    PrintSummary(rows, o);
+    return SeveralExitStatus(rows, gInterrupted.load(), io.err);
 }
 
 }  // namespace plccli

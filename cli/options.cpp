@@ -145,7 +145,8 @@ std::string UsageText() {
            "                    a process of its own, then a table tells how each ended (needs\n"
            "                    --yes; exit 0 only when every port succeeded)\n"
            "  --events          print the run as JSON lines on the standard output: start,\n"
-           "                    phase, progress, prompt and outcome\n"
+           "                    phase, progress, prompt and outcome (with several ports each\n"
+           "                    line has a \"port\" field, and no table follows)\n"
            "  -q, --quiet       no status line: only the messages of the run\n"
            "  -v, --verbose     each step of the run as it begins, and after the run what the\n"
            "                    PLC reported\n"
@@ -156,7 +157,9 @@ std::string UsageText() {
            "output.\n"
            "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 3\n"
            "when it succeeded but its --record line or --trace could not be written whole, 129,\n"
-           "130 or 143 when ended by a hangup, Ctrl-C or SIGTERM.\n";
+           "130 or 143 when ended by a hangup, Ctrl-C or SIGTERM.\n"
+           "On Windows (plcfwupdate-cli.exe) a serial port is named as Windows names it (COM3);\n"
+           "several ports at once work as described, Ctrl-C included.\n";
 }
 
 std::string ModelFromFileName(const std::string& path) {

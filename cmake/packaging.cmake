@@ -1,6 +1,6 @@
 # cmake --install and CPack. Natively: plcfwupdate and plcsim, their manual pages and bash
-# completion, as a Debian package. Windows: the window program, the console program where it
-# is built, and a short read-me, as a zip.
+# completion, as a Debian package. Windows: the window program, the console program and a short
+# read-me, which scripts/package makes into a zip and an MSI.
 set(CPACK_PACKAGE_NAME plcfwupdate)
 set(CPACK_PACKAGE_VENDOR "Korvel")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Korvel PLC firmware update program and PLC simulator")
@@ -9,12 +9,23 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME plcfwupdate-${PROJECT_VERSION}-windows-x86_64)
-  # The window program and the console program.
+  # The version resource of both programs (resource/version.rc) from the project's version;
+  # the resource script is one source of two directories, so the definitions are set in each.
+  set(PLC_VERSION_DEFINITIONS PLC_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+    PLC_VERSION_MINOR=${PROJECT_VERSION_MINOR} PLC_VERSION_PATCH=${PROJECT_VERSION_PATCH}
+    PLC_VERSION_DOTTED=${PROJECT_VERSION})
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/resource/resource.rc DIRECTORY ${CMAKE_SOURCE_DIR}/main
+    APPEND PROPERTY COMPILE_DEFINITIONS ${PLC_VERSION_DEFINITIONS})
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/resource/resource.rc DIRECTORY ${CMAKE_SOURCE_DIR}/cli
+    APPEND PROPERTY COMPILE_DEFINITIONS ${PLC_VERSION_DEFINITIONS} PLC_CONSOLE_PROGRAM)
+  foreach(dir main cli)
+    set_property(SOURCE ${CMAKE_SOURCE_DIR}/resource/resource.rc DIRECTORY ${CMAKE_SOURCE_DIR}/${dir}
+      APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/resource/version.rc)
+  endforeach()
+  # The window program and the console program; scripts/package stages them from here (signed
+  # when a certificate is given) into the zip and the MSI (packaging/plcfwupdate.wxs).
   install(TARGETS plcfwupdate_gui plcfwupdate_cli RUNTIME DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/README-windows.txt DESTINATION . RENAME README.txt)
-  include(CPack)
   return()
 endif()
 

@@ -2,6 +2,11 @@
 // never interleave their lines, and started on a line of its own when an earlier write left a
 // line torn.
 #include "record/files.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 #include "record/record.h"
 
 namespace plcrecord {
@@ -11,7 +16,35 @@ namespace {
 // How long the reader of a record FIFO may take nothing before the line counts as lost.
 const int RECORD_WAIT_MS = 2000;
 
+#ifdef _WIN32
+// The C runtime's append mode seeks to the end and then writes, so the processes of several
+// ports that end at once could write over each other's lines. Each line is written under a lock
+// of the file that the other writers wait for (a byte far past any record, so that the lines
+// themselves stay writable).
+class AppendLock {
+  public:
+    explicit AppendLock(int fd) : h_(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) {
+        at_.OffsetHigh = 0x7FFFFFFF;
+        locked_ = h_ != INVALID_HANDLE_VALUE &&
+                  LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_) != FALSE;
+    }
+    ~AppendLock() {
+        if (locked_) UnlockFileEx(h_, 0, 1, 0, &at_);
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+  private:
+    HANDLE h_;
+    OVERLAPPED at_{};
+    bool locked_ = false;
+};
+#endif
+
 bool WriteLine(int fd, const std::string& path, const std::string& line, std::string* error) {
+#ifdef _WIN32
+    AppendLock lock(fd);
+#endif
     const std::string whole = (AtLineStart(fd) ? "" : "\n") + line + '\n';
     size_t done = 0;
     std::string reason;
