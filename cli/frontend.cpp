@@ -170,7 +170,8 @@ void CliFrontEnd::DrawLocked(bool finishLine) {
     TransferFigures transfer = TakeTransfer();
     transfer.bytesPerSecond = meter_.Rate();
     if (config_.terminal) {
-        err_ << '\r' << StatusLine(now, transfer) << CLEAR_TO_LINE_END;
+        size_t width = config_.width != nullptr ? config_.width() : 0;
+        err_ << '\r' << StatusLine(now, transfer, width) << CLEAR_TO_LINE_END;
         lineOpen_ = true;
         if (finishLine) EndStatusLineLocked();
     } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {

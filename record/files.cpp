@@ -126,6 +126,8 @@ bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uin
     bool ok = false;
     if (fstat(fd, &st) != 0) {
         *reason = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        *reason = "a directory, not a file";
     } else if (!S_ISREG(st.st_mode)) {
         *reason = "not a regular file";
     } else if (st.st_size == 0) {
