@@ -309,6 +309,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     std::string openFailure;
     if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
         notes << PROGRAM_NAME << ": " << openFailure << '\n';
+    std::string failedLine = FailedLine(frontEnd.EndPoint());
+    if (status == EXIT_FAILED && !failedLine.empty())
+        notes << PROGRAM_NAME << ": " << failedLine << '\n';
     std::string sizeLine = ImageSizeLine(row, fields.imageBytes);
     if (status == EXIT_FAILED && !options.info && !sizeLine.empty())
         notes << PROGRAM_NAME << ": " << sizeLine << '\n';

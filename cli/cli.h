@@ -170,6 +170,8 @@ struct RunPoint {
 };
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
+// The same for a run that failed once the erase had begun; "" when it failed before.
+std::string FailedLine(const RunPoint& point);
 
 // The run record and what it shares with the messages (record/record.h).
 using plcrecord::BootloaderVersionText;
@@ -364,6 +366,8 @@ class CliFrontEnd {
 
     using Outcome = RunOutcome;
     Outcome LastOutcome() const;
+    // Where the last run stood when it showed its final message.
+    RunPoint EndPoint() const;
 
     // The operator interrupted the run: ends the status line and prints InterruptedLine. Returns
     // false, printing nothing, when no run is in progress or its final message has been shown.
@@ -403,6 +407,7 @@ class CliFrontEnd {
     uint32_t stepsShown_ = 0;  // steps of the run printed for -v
     std::string finalMessage_;
     Outcome outcome_;
+    RunPoint endPoint_;
     bool ended_ = false;
     bool interrupted_ = false;
     std::vector<std::string> messages_;

@@ -59,6 +59,11 @@ bool CliFrontEnd::Interrupt(int exitStatus) {
     return true;
 }
 
+RunPoint CliFrontEnd::EndPoint() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return endPoint_;
+}
+
 CliFrontEnd::Outcome CliFrontEnd::LastOutcome() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return outcome_;
@@ -88,6 +93,7 @@ void CliFrontEnd::StartLocked(void (*worker)(void*)) {
     interrupted_ = false;
     finalMessage_.clear();
     outcome_ = Outcome{};
+    endPoint_ = RunPoint{};
     messages_.clear();
     meter_ = TransferMeter{};
     stepsShown_ = 0;
@@ -269,6 +275,7 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         if (!prompt) {
             PanelSnapshot now = TakeSnapshot();
             outcome_ = Outcome{caption ? caption : "", finalMessage_, now.errors, now.totalErrors};
+            endPoint_ = TakeRunPoint();
         }
     }
     if (prompt && !config_.yes) {

@@ -128,6 +128,9 @@ int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) 
                  MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
         return EXIT_FAILED;
     }
+    Line(out, IMAGE,
+         std::to_string(fileLength) + " bytes; " + plcList[selectedPLCIdx] + " takes at most " +
+             std::to_string(MaxImageBytes(selectedPLCIdx)) + " bytes");
     ReadTheRest(&seen);
     PrintPlc(out, seen, outcome);
     PrintChecks(out, seen, outcome);

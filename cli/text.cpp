@@ -293,8 +293,9 @@ RunPoint TakeRunPoint() {
     return p;
 }
 
-std::string InterruptedLine(int exitStatus, const RunPoint& point) {
-    std::string line = exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated";
+namespace {
+
+std::string WhereItStood(std::string line, const RunPoint& point) {
     if (point.status == ERASE || point.status == PROGRAM)
         line += std::string(" during ") + PhaseName(point.status) + " at " +
                 std::to_string(point.progress) + "%";
@@ -304,6 +305,17 @@ std::string InterruptedLine(int exitStatus, const RunPoint& point) {
         line += " before erasing began";
     return line + ": " + PLC_STATE_TEXTS[StateOf(point)] +
            ". Running the same command again completes the update.";
+}
+
+}  // namespace
+
+std::string InterruptedLine(int exitStatus, const RunPoint& point) {
+    return WhereItStood(exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated", point);
+}
+
+std::string FailedLine(const RunPoint& point) {
+    if (point.status != ERASE && point.status != PROGRAM) return "";
+    return WhereItStood("failed", point);
 }
 
 std::string YesReconnectLine(bool usbAttached) {

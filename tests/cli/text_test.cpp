@@ -193,9 +193,22 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
          {PROGRAM, 42, ACK, true},
          "terminated during Programming at 42%: the PLC's flash is erased and partly written, "
          "and the PLC stays in its bootloader"},
+        // A failure (exit 1) says the same once the erase has begun, nothing before.
+        {1,
+         {PROGRAM, 42, ACK, true},
+         "failed during Programming at 42%: the PLC's flash is erased and partly written, and "
+         "the PLC stays in its bootloader"},
+        {1,
+         {ERASE, 100, ACK, false},
+         "failed during Erasing at 100%: the PLC's flash is erased "
+         "and the PLC stays in its bootloader"},
+        {1, {IDLE, 0, ENQ, true, STEP_WAITING_FOR_REPLUG}, ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(plccli::InterruptedLine(c.exitStatus, c.point), c.line + again);
+    for (const auto& c : cases) {
+        std::string line = c.exitStatus == 1 ? plccli::FailedLine(c.point)
+                                             : plccli::InterruptedLine(c.exitStatus, c.point);
+        EXPECT_EQ(line, c.line.empty() ? "" : c.line + again);
+    }
 }
 
 TEST(Sha256, KnownVectors) {
