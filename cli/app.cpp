@@ -309,11 +309,17 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     std::string openFailure;
     if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
         notes << PROGRAM_NAME << ": " << openFailure << '\n';
+    std::string path;
+    if (status == EXIT_FAILED && !options.port && ModelIn(row, USB_ATTACHED_MODELS) &&
+        frontEnd.LastOutcome().text == LinkOpenFailureMessage("USB") && !FindUsbDevicePath(&path))
+        notes << PROGRAM_NAME << ": USB: no USB device with " << USB_MATCH_TEXT
+              << " is present; plug in the PLC's USB cable\n";
     std::string failedLine = FailedLine(frontEnd.EndPoint());
     if (status == EXIT_FAILED && !failedLine.empty())
         notes << PROGRAM_NAME << ": " << failedLine << '\n';
     std::string sizeLine = ImageSizeLine(row, fields.imageBytes);
-    if (status == EXIT_FAILED && !options.info && !sizeLine.empty())
+    // No image at all ends the run with a message of its own.
+    if (status == EXIT_FAILED && !options.info && fields.imageBytes > 0 && !sizeLine.empty())
         notes << PROGRAM_NAME << ": " << sizeLine << '\n';
     if (status == EXIT_FAILED && !options.info && !options.events)
         PrintHint(io, row, fields.port, TakePlcSeen());

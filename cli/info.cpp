@@ -121,7 +121,7 @@ int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) 
     PlcSeen seen = TakePlcSeen();
     // The size is checked before the link: the PLC was not asked.
     std::string sizeLine = ImageSizeLine(selectedPLCIdx, fileLength);
-    if (!sizeLine.empty()) {
+    if (fileLength > 0 && !sizeLine.empty()) {
         Line(out, IMAGE, sizeLine);
         Line(out, VERDICT,
              "the update would stop with " +

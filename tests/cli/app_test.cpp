@@ -31,7 +31,9 @@ struct Seen {
     DWORD imageBytes = 0;
     const char* finalCaption = "INFORMATION";
     const char* finalText = "Firmware update is SUCCESSFUL";
-    int32_t outcome = OUTCOME_SUCCESS;  // what the run records before its final message
+    int32_t outcome = OUTCOME_SUCCESS;   // what the run records before its final message
+    int32_t probeResult = NOT_REPORTED;  // where the run stands at its final message
+    int32_t flashStatus = IDLE;
 };
 Seen gSeen;
 
@@ -57,6 +59,9 @@ void FakeStartBurn(void* param) {
     EnableWindow(p->lParam, FALSE);
     KillTimer(p->hwnd, 5);
     plcReport.outcome = gSeen.outcome;
+    plcReport.probeResult = gSeen.probeResult;
+    flashStatus = gSeen.flashStatus;
+    progress = gSeen.flashStatus == IDLE ? 0 : 42;
     MessageBoxA(p->hwnd, gSeen.finalText, gSeen.finalCaption, MB_OK);
     ResetRunState(p);
 }
@@ -294,6 +299,53 @@ TEST_F(CliMainTest, WithoutPortOnlyTheOnePortPresentIsTaken) {
         EXPECT_EQ(Run(c.args), c.status) << c.said;
         EXPECT_NE(err.str().find(c.said), std::string::npos) << err.str();
         EXPECT_EQ(gSeen.runs, c.status == 0 ? 1 : 0) << c.said;
+    }
+}
+
+TEST_F(CliMainTest, AFailureIsFollowedByWhatToDo) {
+    tree.File("QM2-E_big.bin", std::string(1048576, '\x5A'));
+    SerialPort("ttyUSB0");
+    struct Case {
+        std::vector<std::string> args;
+        const char* finalText;
+        int32_t probeResult, flashStatus;
+        std::string next;  // the line after the final message
+    };
+    const Case cases[] = {
+        {{},
+         "CANNOT open USB Port!!!",
+         NOT_REPORTED,
+         IDLE,
+         "plcfwupdate: USB: no USB device with " + std::string(USB_MATCH_TEXT) +
+             " is present; plug in the PLC's USB cable"},
+        {{"--image", tree.Path("QM2-E_big.bin").string()},
+         "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",
+         NOT_REPORTED,
+         IDLE,
+         "plcfwupdate: the image is 1048576 bytes; QM2-E takes at most 917504 bytes"},
+        {{"--model", "QM2-E"},
+         "NO RESPONSE @ State 1",
+         ERR | NORESPONSE,
+         IDLE,
+         "plcfwupdate: hint: no answer from the PLC on ttyUSB0: check the cable, that the PLC "
+         "is powered, that this is its port (see --list-ports), and that QM2-E is reached "
+         "through a serial port"},
+        {{"--model", "QM2-E"},
+         "Firmware update is FAILED",
+         ACK,
+         PROGRAM,
+         "plcfwupdate: failed during Programming at 42%: the PLC's flash is erased and partly "
+         "written, and the PLC stays in its bootloader. Running the same command again "
+         "completes the update."},
+    };
+    for (const auto& c : cases) {
+        gSeen.finalCaption = "ERROR";
+        gSeen.finalText = c.finalText;
+        gSeen.outcome = OUTCOME_FAILURE;
+        gSeen.probeResult = c.probeResult;
+        gSeen.flashStatus = c.flashStatus;
+        EXPECT_EQ(Run(c.args), plccli::EXIT_FAILED) << c.finalText;
+        EXPECT_EQ(out.str(), "[ERROR] " + std::string(c.finalText) + "\n" + c.next + "\n");
     }
 }
 
