@@ -1,5 +1,6 @@
 // The program: options, model and port, the image and the trace, then one run.
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <iostream>
 #include <istream>
@@ -32,6 +33,12 @@ const uint64_t MAX_IMAGE_FILE_BYTES = 64 * 1024 * 1024;
 int Usage(Io& io, const std::string& reason) {
     io.err << PROGRAM_NAME << ": " << reason << " (see --help)\n";
     return EXIT_USAGE;
+}
+
+// A file or port that cannot be used: the run fails, the command line itself was right.
+int Failed(Io& io, const std::string& reason) {
+    io.err << PROGRAM_NAME << ": " << reason << '\n';
+    return EXIT_FAILED;
 }
 
 // The image file's bytes; they stay behind the resource calls until the program ends. A FIFO
@@ -81,6 +88,35 @@ void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
     }
 }
 
+// With no --port a COM-port model takes the only serial port present; with none or several
+// there is no guess: the operator names the PLC's. "--port USB" is the PLC's USB device, which a
+// USB-attached model uses anyway. False with the reason when the port is not settled.
+bool SettlePort(CliOptions* options, uint32_t row, std::string* error) {
+    bool usb = ModelIn(row, USB_ATTACHED_MODELS);
+    std::string upper = options->port.value_or("");
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (options->ports.size() == 1 && upper == "USB") {
+        if (!usb) {
+            *error = std::string("--port USB: ") + plcList[row] +
+                     " is reached through a serial port, not USB; see --list-ports";
+            return false;
+        }
+        options->port.reset();
+        options->ports.clear();
+    }
+    if (options->port || options->portsFrom || usb) return true;
+    PortList ports = PortsOf(row);
+    if (ports.count == 1) return true;
+    if (ports.count == 0) {
+        *error = "no serial port found: connect the PLC's cable, or name its port with --port";
+        return false;
+    }
+    std::string names;
+    for (int i = 0; i < ports.count; ++i) names += std::string(i > 0 ? ", " : "") + ports.names[i];
+    *error = "several serial ports are present (" + names + "): name the PLC's with --port";
+    return false;
+}
+
 // The ports of the model's link, one a line; the USB entry with where the device is.
 int ListPorts(Io& io, uint32_t row) {
     PortList ports = PortsOf(row);
@@ -110,12 +146,20 @@ int ListModels(Io& io) {
 }
 
 // One line after a failed run where what the PLC reported says what to do.
-void PrintHint(Io& io, uint32_t row, const PlcSeen& plc) {
+void PrintHint(Io& io, uint32_t row, const std::string& port, const PlcSeen& plc) {
     if (plc.probeResult != NOT_REPORTED && plc.probeResult != ENQ && plc.probeResult != ACK &&
         (plc.probeResult & 0x0F) == RUNMODE) {
         io.out << PROGRAM_NAME
                << ": hint: the PLC runs its program (RUN mode); switch it to STOP and run the "
                   "same command again\n";
+        return;
+    }
+    if (plc.probeResult != NOT_REPORTED && (plc.probeResult & 0x0F) == NORESPONSE) {
+        io.out << PROGRAM_NAME << ": hint: no answer from the PLC on " << port
+               << ": check the cable, that the PLC is powered, that this is its port (see "
+                  "--list-ports), and that "
+               << plcList[row] << " is reached through "
+               << (ModelIn(row, USB_ATTACHED_MODELS) ? "its USB cable" : "a serial port") << '\n';
         return;
     }
     int32_t id = plc.probeResult == ACK ? plc.bootId : plc.appId;
@@ -136,7 +180,7 @@ std::string RecordedPort(const CliOptions& options, uint32_t row) {
 std::string LinkDescription(const CliOptions& options, uint32_t row) {
     if (!options.port && ModelIn(row, USB_ATTACHED_MODELS)) return "the PLC's USB device";
     std::string port = RecordedPort(options, row);
-    return port.empty() ? "none found" : port;
+    return options.port ? port : port + " (the only serial port present)";
 }
 
 // The record, the trace and the --events stream of the run in progress, for an interrupt to
@@ -186,12 +230,18 @@ void OnInterrupt(int exitStatus) {
 namespace {
 
 // The image of the run behind the resource calls; its bytes stay until the program ends.
-bool SetUpImage(const CliOptions& options, RecordFields* fields, std::string* error) {
+bool SetUpImage(const CliOptions& options, uint32_t row, RecordFields* fields, std::string* error) {
     static std::vector<uint8_t> image;
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (options.image) {
         if (!LoadImageFile(*options.image, &image, error)) return false;
+        std::string doubt = ImageDoubt(image.data(), image.size(), row);
+        if (!doubt.empty() && !options.force) {
+            *error = "the image file '" + *options.image + "' is " + doubt +
+                     "; --force writes it anyway";
+            return false;
+        }
         platform::SetResourceImage(image.data(), image.size());
         data = image.data();
         size = image.size();
@@ -214,7 +264,7 @@ int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>
         return Usage(io, "an update of several ports answers the PLCs' prompts itself: add --yes");
     std::string error;
     RunRecorder recorder;
-    if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
+    if (options.record && !recorder.Open(*options.record, &error)) return Failed(io, error);
     return RunMany(io, args, ports);
 }
 
@@ -243,6 +293,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     ChoosePort(options, row, engine);
     FrontEndConfig config;
     config.terminal = io.terminal;
+    if (io.terminal) config.width = TerminalWidth;
     config.yes = options.yes;
     config.quiet = options.info || options.events;
     config.progress = !options.quiet && !options.events;
@@ -254,10 +305,24 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     gEvents = config.events;
     int status =
         options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
+    std::ostream& notes = events.On() ? io.err : io.out;
     std::string openFailure;
     if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
-        (events.On() ? io.err : io.out) << PROGRAM_NAME << ": " << openFailure << '\n';
-    if (status == EXIT_FAILED && !options.info && !options.events) PrintHint(io, row, TakePlcSeen());
+        notes << PROGRAM_NAME << ": " << openFailure << '\n';
+    std::string path;
+    if (status == EXIT_FAILED && !options.port && ModelIn(row, USB_ATTACHED_MODELS) &&
+        frontEnd.LastOutcome().text == LinkOpenFailureMessage("USB") && !FindUsbDevicePath(&path))
+        notes << PROGRAM_NAME << ": USB: no USB device with " << USB_MATCH_TEXT
+              << " is present; plug in the PLC's USB cable\n";
+    std::string failedLine = FailedLine(frontEnd.EndPoint());
+    if (status == EXIT_FAILED && !failedLine.empty())
+        notes << PROGRAM_NAME << ": " << failedLine << '\n';
+    std::string sizeLine = ImageSizeLine(row, fields.imageBytes);
+    // No image at all ends the run with a message of its own.
+    if (status == EXIT_FAILED && !options.info && fields.imageBytes > 0 && !sizeLine.empty())
+        notes << PROGRAM_NAME << ": " << sizeLine << '\n';
+    if (status == EXIT_FAILED && !options.info && !options.events)
+        PrintHint(io, row, fields.port, TakePlcSeen());
     if (options.verbose && !options.info)
         io.out << PROGRAM_NAME << ": "
                << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
@@ -315,18 +380,19 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (options.listPorts) return ListPorts(io, row);
 
     RecordFields fields = FieldsOfRun(options, row, embeddedFile);
-    if (!SetUpImage(options, &fields, &error)) return Usage(io, error);
+    if (!SetUpImage(options, row, &fields, &error)) return Failed(io, error);
     std::vector<std::string> ports;
     if (!AllPorts(options, &ports, &error)) return Usage(io, error);
     if (ports.size() > 1 || options.portsFrom) return RunSeveral(io, options, args, ports);
+    if (!SettlePort(&options, row, &error)) return Usage(io, error);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     fields.port = RecordedPort(options, row);
     std::unique_ptr<TraceFile> trace;
-    if (options.trace && !OpenTrace(options, fields, &trace, &error)) return Usage(io, error);
+    if (options.trace && !OpenTrace(options, fields, &trace, &error)) return Failed(io, error);
     // The record is checked before the link is opened: a run that cannot be recorded does not
     // start.
     RunRecorder recorder;
-    if (options.record && !recorder.Open(*options.record, &error)) return Usage(io, error);
+    if (options.record && !recorder.Open(*options.record, &error)) return Failed(io, error);
 
     recorder.Start(fields);
     return RunUpdate(io, options, row, embeddedFile, engine, &recorder, trace.get(), fields);

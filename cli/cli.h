@@ -49,8 +49,9 @@ struct CliOptions {
     std::optional<std::string> record;
     std::optional<std::string> portsFrom;
     std::vector<std::string> ports;  // every --port, in order; port is the last
-    bool events = false;  // JSON lines on the standard output instead of text
+    bool events = false;             // JSON lines on the standard output instead of text
     bool yes = false;
+    bool force = false;  // write an image that does not look like one
     bool listPorts = false;
     bool info = false;
     bool listModels = false;
@@ -75,6 +76,9 @@ bool AllPorts(const CliOptions& options, std::vector<std::string>* ports, std::s
 std::string ModelFromFileName(const std::string& path);
 // The catalogue row of a model name: the exact name, else the one name equal but for case.
 std::optional<uint32_t> FindModel(const std::string& name);
+// Why an image file is plainly no binary image for the model in row: an Intel HEX or S-record
+// text file, or shorter than one block. "" when it may be one.
+std::string ImageDoubt(const uint8_t* data, size_t size, uint32_t row);
 // The model of the run: --model wins over --image's file name, which wins over the embedded
 // image's file name. Returns false with a reason when the name is no catalogue model.
 // The catalogue models whose names are near a mistyped one ("RP20" -> "RP200, RP200-AIO, ..."),
@@ -133,14 +137,23 @@ class TransferMeter {
 };
 
 // One status line: elapsed seconds, bar, percentage, the phase (before the erase the step),
-// while programming the bytes, rate and time left, and the error counters.
-std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t = {});
+// while programming the bytes, rate and time left, and the error counters. With a width (the
+// terminal's columns) the line stays shorter: the rate, the time left, the bytes and the bar go
+// in that order as space runs out, and what still does not fit is cut.
+std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t = {}, size_t width = 0);
 // Whether a plain (non-terminal) output prints a new line: a change of phase or step, of the
 // progress's tens, or of the error counters.
 bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now);
 // The line after a run that wrote blocks: "wrote 65536 bytes in 7.2 s (8.9 KiB/s)"; without
 // the time and rate when seconds is 0.
 std::string TransferSummary(uint64_t bytes, double seconds);
+
+// The figures of an image outside the model's size limits: "the image is 1048576 bytes; QM2-E
+// takes at most 917504 bytes"; "" when the size is within them.
+std::string ImageSizeLine(uint32_t row, uint64_t imageBytes);
+
+// Why a link did not open, in the operator's words, from the error code the platform gives.
+std::string OpenErrorText(uint32_t code);
 
 // How a message box is printed, and what it means for the run.
 std::string MessageLine(const char* caption, const char* text);
@@ -157,6 +170,8 @@ struct RunPoint {
 };
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
+// The same for a run that failed once the erase had begun; "" when it failed before.
+std::string FailedLine(const RunPoint& point);
 
 // The run record and what it shares with the messages (record/record.h).
 using plcrecord::BootloaderVersionText;
@@ -320,11 +335,12 @@ class EventWriter {
 
 struct FrontEndConfig {
     EventWriter* events = nullptr;  // --events: the run as JSON lines instead of text
-    bool terminal = false;  // redraw one line with \r; otherwise print plain lines
-    bool yes = false;       // answer the reconnect prompts without waiting for Enter
-    bool progress = true;   // the status line (-q: none)
-    bool quiet = false;     // neither the status line nor the messages: the caller reports
-    bool steps = false;     // -v: each step of the run as a line when it begins
+    bool terminal = false;          // redraw one line with \r; otherwise print plain lines
+    bool yes = false;               // answer the reconnect prompts without waiting for Enter
+    bool progress = true;           // the status line (-q: none)
+    bool quiet = false;             // neither the status line nor the messages: the caller reports
+    bool steps = false;             // -v: each step of the run as a line when it begins
+    size_t (*width)() = nullptr;    // the terminal's columns, for the status line to fit
     std::chrono::milliseconds tick{100};
     std::chrono::milliseconds second{1000};
 };
@@ -350,6 +366,8 @@ class CliFrontEnd {
 
     using Outcome = RunOutcome;
     Outcome LastOutcome() const;
+    // Where the last run stood when it showed its final message.
+    RunPoint EndPoint() const;
 
     // The operator interrupted the run: ends the status line and prints InterruptedLine. Returns
     // false, printing nothing, when no run is in progress or its final message has been shown.
@@ -389,6 +407,7 @@ class CliFrontEnd {
     uint32_t stepsShown_ = 0;  // steps of the run printed for -v
     std::string finalMessage_;
     Outcome outcome_;
+    RunPoint endPoint_;
     bool ended_ = false;
     bool interrupted_ = false;
     std::vector<std::string> messages_;
@@ -398,6 +417,9 @@ class CliFrontEnd {
 // Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
 // place there).
 bool ProgressIsTerminal();
+// The columns of the terminal on the standard error, read again on every call so that a resized
+// window is followed; the COLUMNS variable where the terminal does not say; 80 when neither does.
+size_t TerminalWidth();
 // Call first: the standard descriptors (0 to 2) that are closed are opened on the null device,
 // so that no link, record or trace takes one of them; a write into a pipe whose reader has gone
 // fails instead of ending the process.

@@ -5,9 +5,11 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -18,6 +20,14 @@ namespace plccli {
 
 bool ProgressIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
+}
+
+size_t TerminalWidth() {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    const char* columns = std::getenv("COLUMNS");
+    long value = columns != nullptr ? std::strtol(columns, nullptr, 10) : 0;
+    return value > 0 && value < 10000 ? static_cast<size_t>(value) : 80;
 }
 
 void KeepStandardStreams() {

@@ -30,6 +30,13 @@ bool ProgressIsTerminal() {
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
+size_t TerminalWidth() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0)
+        return static_cast<size_t>(info.dwSize.X);
+    return 80;
+}
+
 void KeepStandardStreams() {}
 
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {

@@ -59,6 +59,11 @@ bool CliFrontEnd::Interrupt(int exitStatus) {
     return true;
 }
 
+RunPoint CliFrontEnd::EndPoint() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return endPoint_;
+}
+
 CliFrontEnd::Outcome CliFrontEnd::LastOutcome() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return outcome_;
@@ -88,6 +93,7 @@ void CliFrontEnd::StartLocked(void (*worker)(void*)) {
     interrupted_ = false;
     finalMessage_.clear();
     outcome_ = Outcome{};
+    endPoint_ = RunPoint{};
     messages_.clear();
     meter_ = TransferMeter{};
     stepsShown_ = 0;
@@ -170,7 +176,8 @@ void CliFrontEnd::DrawLocked(bool finishLine) {
     TransferFigures transfer = TakeTransfer();
     transfer.bytesPerSecond = meter_.Rate();
     if (config_.terminal) {
-        err_ << '\r' << StatusLine(now, transfer) << CLEAR_TO_LINE_END;
+        size_t width = config_.width != nullptr ? config_.width() : 0;
+        err_ << '\r' << StatusLine(now, transfer, width) << CLEAR_TO_LINE_END;
         lineOpen_ = true;
         if (finishLine) EndStatusLineLocked();
     } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {
@@ -268,6 +275,7 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         if (!prompt) {
             PanelSnapshot now = TakeSnapshot();
             outcome_ = Outcome{caption ? caption : "", finalMessage_, now.errors, now.totalErrors};
+            endPoint_ = TakeRunPoint();
         }
     }
     if (prompt && !config_.yes) {

@@ -14,9 +14,9 @@ namespace plccli {
 
 namespace {
 
-const char* const LABELS[] = {"mode",       "model id",       "D1386",          "D1001",  "D1148",
-                              "bootloader", "identity check", "rules and gate", "verdict"};
-enum Label { MODE, MODEL_ID, D1386_, D1001_, D1148_, BOOTLOADER, IDENTITY, RULES, VERDICT };
+const char* const LABELS[] = {"image", "mode",       "model id",       "D1386",          "D1001",
+                              "D1148", "bootloader", "identity check", "rules and gate", "verdict"};
+enum Label { IMAGE, MODE, MODEL_ID, D1386_, D1001_, D1148_, BOOTLOADER, IDENTITY, RULES, VERDICT };
 
 void Line(std::ostream& out, Label label, const std::string& text) {
     std::string head = std::string(LABELS[label]) + ":";
@@ -119,6 +119,18 @@ int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) 
     SetCheckOnly(false);
     RunOutcome outcome = frontEnd.LastOutcome();
     PlcSeen seen = TakePlcSeen();
+    // The size is checked before the link: the PLC was not asked.
+    std::string sizeLine = ImageSizeLine(selectedPLCIdx, fileLength);
+    if (fileLength > 0 && !sizeLine.empty()) {
+        Line(out, IMAGE, sizeLine);
+        Line(out, VERDICT,
+             "the update would stop with " +
+                 MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
+        return EXIT_FAILED;
+    }
+    Line(out, IMAGE,
+         std::to_string(fileLength) + " bytes; " + plcList[selectedPLCIdx] + " takes at most " +
+             std::to_string(MaxImageBytes(selectedPLCIdx)) + " bytes");
     ReadTheRest(&seen);
     PrintPlc(out, seen, outcome);
     PrintChecks(out, seen, outcome);

@@ -30,6 +30,7 @@ const OptionRow OPTIONS[] = {
     {"--trace-data", false, nullptr, &CliOptions::traceData},
     {"--events", false, nullptr, &CliOptions::events},
     {"--yes", false, nullptr, &CliOptions::yes},
+    {"--force", false, nullptr, &CliOptions::force},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
     {"--info", false, nullptr, &CliOptions::info},
     {"--list-models", false, nullptr, &CliOptions::listModels},
@@ -59,6 +60,24 @@ bool EqualNoCase(const char* a, const char* b) {
             std::tolower(static_cast<unsigned char>(*b)))
             return false;
     return *a == *b;
+}
+
+// A network link's port number, checked before anything opens: "tcp://HOST:PORT".
+bool CheckNetworkPortNumber(const std::string& link, std::string* error) {
+    std::string hostPort = link.substr(link.find("://") + 3);
+    size_t colon = hostPort.rfind(':');
+    std::string number = colon == std::string::npos ? "" : hostPort.substr(colon + 1);
+    if (colon == std::string::npos || colon == 0 || hostPort[colon - 1] == ':' || number.empty() ||
+        number.find_first_not_of("0123456789") != std::string::npos) {
+        *error = "--port " + link + ": no port number; write " +
+                 link.substr(0, link.find("://") + 3) + "HOST:PORT";
+        return false;
+    }
+    if (number.size() > 5 || std::stol(number) < 1 || std::stol(number) > 65535) {
+        *error = "--port " + link + ": the port number " + number + " is out of range (1 to 65535)";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -101,6 +120,9 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
             return false;
         }
         options->*(row->value) = value;
+        if (row->value == &CliOptions::port && IsNetworkLinkName(value) &&
+            !CheckNetworkPortNumber(value, error))
+            return false;
         if (row->value == &CliOptions::port) options->ports.push_back(value);
     }
     if (options->traceData && !options->trace) {
@@ -123,12 +145,14 @@ std::string UsageText() {
            "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0), the path of a\n"
            "                    terminal device (a pseudo-terminal), or tcp://HOST:PORT or\n"
            "                    rfc2217://HOST:PORT; for a USB-attached model the link to use\n"
-           "                    instead of the PLC's USB device. Default: the first listed port,\n"
-           "                    or the PLC's USB device\n"
+           "                    instead of the PLC's USB device (USB: that device). Default:\n"
+           "                    the PLC's USB device, or the only serial port present\n"
            "  --image FILE      write this image instead of the embedded one; its file name\n"
            "                    names the model (the text before the first \"_\")\n"
            "  --model NAME      the PLC model (wins over the image's file name)\n"
            "  --yes             answer the replug and power-cycle prompts without waiting\n"
+           "  --force           write an image that does not look like a binary image (shorter\n"
+           "                    than one block, or Intel HEX or S-record text)\n"
            "  --list-ports      list the ports of the model, one a line, and exit\n"
            "  --list-models     list the models of the catalogue with their ids and links\n"
            "  --info            identify the PLC and tell whether the image would pass its\n"
@@ -155,7 +179,8 @@ std::string UsageText() {
            "\n"
            "The status line and the prompts go to the standard error, the results to the standard\n"
            "output.\n"
-           "Exit status: 0 when the update succeeded, 1 when it failed, 2 on a usage error, 3\n"
+           "Exit status: 0 when the update succeeded, 1 when it failed (an image or port that\n"
+           "cannot be used too), 2 on a usage error, 3\n"
            "when it succeeded but its --record line or --trace could not be written whole, 129,\n"
            "130 or 143 when ended by a hangup, Ctrl-C or SIGTERM.\n"
            "On Windows (plcfwupdate-cli.exe) a serial port is named as Windows names it (COM3);\n"

@@ -62,9 +62,8 @@ std::string TimeLeftText(int64_t seconds) {
     return text;
 }
 
-// Bytes done of total (KiB from a MiB on, to keep the line short), then the rate and the time
-// left once there is a rate.
-std::string TransferText(const TransferFigures& t) {
+// Bytes done of total, KiB from a MiB on to keep the line short.
+std::string BytesText(const TransferFigures& t) {
     char text[64];
     if (t.totalBytes >= MIB)
         std::snprintf(text, sizeof text, "%llu/%llu KiB",
@@ -74,12 +73,60 @@ std::string TransferText(const TransferFigures& t) {
         std::snprintf(text, sizeof text, "%llu/%llu B",
                       static_cast<unsigned long long>(t.doneBytes),
                       static_cast<unsigned long long>(t.totalBytes));
-    std::string out = text;
-    if (t.bytesPerSecond <= 0) return out;
+    return text;
+}
+
+std::string SecondsLeftText(const TransferFigures& t) {
     uint64_t left = t.totalBytes > t.doneBytes ? t.totalBytes - t.doneBytes : 0;
     double seconds = std::ceil(static_cast<double>(left) / t.bytesPerSecond);
-    return out + "  " + RateText(t.bytesPerSecond) + "  " +
-           TimeLeftText(static_cast<int64_t>(std::min(seconds, 1e9)));
+    return TimeLeftText(static_cast<int64_t>(std::min(seconds, 1e9)));
+}
+
+// What one status line holds; a narrower terminal gets a later row of LINE_FITS.
+struct LineFit {
+    int barChars;
+    bool bytes, rate, timeLeft;
+    bool padPhase;  // the phase word in a column of its own width
+};
+// clang-format off
+//                               bar  bytes  rate   left   pad
+const LineFit LINE_FITS[] = {
+    {BAR_WIDTH_CHARS,                   true,  true,  true,  true},
+    {BAR_WIDTH_CHARS,                   true,  false, true,  true},
+    {BAR_WIDTH_CHARS,                   true,  false, false, true},
+    {BAR_WIDTH_CHARS,                   false, false, false, true},
+    {BAR_WIDTH_CHARS / 2,               false, false, false, true},
+    {0,                                 false, false, false, true},
+    {0,                                 false, false, false, false},
+};
+// clang-format on
+
+std::string ComposeLine(const PanelSnapshot& s, const TransferFigures& t, const LineFit& fit) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%5d s", s.elapsed);
+    std::string out = text;
+    if (fit.barChars > 0) {
+        // The bar follows the percentage as the panel's does, kept inside its frame whatever
+        // the value.
+        int64_t shown = s.progress < 0 ? 0 : (s.progress > 100 ? 100 : s.progress);
+        int filled = static_cast<int>(shown * fit.barChars / 100);
+        out += " [" + std::string(static_cast<size_t>(filled), '#') +
+               std::string(static_cast<size_t>(fit.barChars - filled), '.') + "]";
+    }
+    // Before the erase the panel says "Idle" while the run connects, identifies and waits: the
+    // step says more.
+    bool flashing = s.status == ERASE || s.status == PROGRAM;
+    const char* word = flashing || s.step == STEP_NONE ? PhaseName(s.status) : StepName(s.step);
+    std::snprintf(text, sizeof text, " %3d%%  %-*s", s.progress,
+                  fit.padPhase ? PHASE_WIDTH_CHARS : 0, word);
+    out += text;
+    if (s.status == PROGRAM && t.totalBytes > 0) {
+        if (fit.bytes) out += "  " + BytesText(t);
+        if (fit.rate && t.bytesPerSecond > 0) out += "  " + RateText(t.bytesPerSecond);
+        if (fit.timeLeft && t.bytesPerSecond > 0) out += "  " + SecondsLeftText(t);
+    }
+    std::snprintf(text, sizeof text, "  errors %d/%d", s.errors, s.totalErrors);
+    return out + text;
 }
 
 // Where a run can stand, from the PLC's side.
@@ -110,7 +157,33 @@ PlcState StateOf(const RunPoint& p) {
     return PLC_NOT_REACHED;
 }
 
+// Why an open failed, by the error code the platform gives it.
+// clang-format off
+// code                          reason
+const struct {
+    DWORD code;
+    const char* text;
+} kOpenFailures[] = {
+    {ERROR_CONNECTION_REFUSED,  "connection refused: nothing listens on that port"},
+    {WSAHOST_NOT_FOUND,         "unknown host: the name does not resolve"},
+    {ERROR_NOT_SUPPORTED,       "the server refused the COM-PORT-OPTION; for a raw TCP port use tcp://"},
+    {ERROR_TIMEOUT,             "no answer from the server within 3 s"},
+    {ERROR_CONNECTION_ABORTED,  "the server closed the connection"},
+    {ERROR_NETWORK_UNREACHABLE, "the network is unreachable"},
+    {ERROR_HOST_UNREACHABLE,    "the host is unreachable"},
+    {ERROR_FILE_NOT_FOUND,      "no such port"},
+    {ERROR_ACCESS_DENIED,       "permission denied"},
+    {ERROR_SHARING_VIOLATION,   "the port is in use by another program"},
+};
+// clang-format on
+
 }  // namespace
+
+std::string OpenErrorText(uint32_t code) {
+    for (const auto& f : kOpenFailures)
+        if (f.code == code) return f.text;
+    return "the link did not open (system error " + std::to_string(code) + ")";
+}
 
 PanelSnapshot TakeSnapshot() {
     PanelSnapshot s;
@@ -171,24 +244,15 @@ double TransferMeter::Seconds() const {
            static_cast<double>(lastBytes_ - firstBytes_);
 }
 
-std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t) {
-    // The bar follows the percentage as the panel's does, kept inside its frame whatever the
-    // value.
-    int64_t shown = s.progress < 0 ? 0 : (s.progress > 100 ? 100 : s.progress);
-    int filled = static_cast<int>(shown * BAR_WIDTH_CHARS / 100);
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(BAR_WIDTH_CHARS - filled), '.');
-    // Before the erase the panel says "Idle" while the run connects, identifies and waits: the
-    // step says more.
-    bool flashing = s.status == ERASE || s.status == PROGRAM;
-    const char* word = flashing || s.step == STEP_NONE ? PhaseName(s.status) : StepName(s.step);
-    char line[160];
-    std::snprintf(line, sizeof line, "%5d s [%s] %3d%%  %-*s", s.elapsed, bar.c_str(), s.progress,
-                  PHASE_WIDTH_CHARS, word);
-    std::string out = line;
-    if (s.status == PROGRAM && t.totalBytes > 0) out += "  " + TransferText(t);
-    std::snprintf(line, sizeof line, "  errors %d/%d", s.errors, s.totalErrors);
-    return out + line;
+std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t, size_t width) {
+    std::string line;
+    for (const LineFit& fit : LINE_FITS) {
+        line = ComposeLine(s, t, fit);
+        // The last column stays free: a terminal wraps after a character written there.
+        if (width == 0 || line.size() < width) return line;
+    }
+    line.resize(width > 1 ? width - 1 : 0);
+    return line;
 }
 
 bool PlainLineDue(const PanelSnapshot& last, const PanelSnapshot& now) {
@@ -206,6 +270,15 @@ std::string TransferSummary(uint64_t bytes, double seconds) {
     return line + tail;
 }
 
+std::string ImageSizeLine(uint32_t row, uint64_t imageBytes) {
+    uint64_t most = MaxImageBytes(row), least = MinImageBytes(row);
+    if (imageBytes <= most && imageBytes >= least) return "";
+    std::string limit =
+        imageBytes > most ? "at most " + std::to_string(most) : "at least " + std::to_string(least);
+    return "the image is " + std::to_string(imageBytes) + " bytes; " + plcList[row] + " takes " +
+           limit + " bytes";
+}
+
 std::string MessageLine(const char* caption, const char* text) {
     return std::string("[") + (caption ? caption : "") + "] " + (text ? text : "");
 }
@@ -220,8 +293,9 @@ RunPoint TakeRunPoint() {
     return p;
 }
 
-std::string InterruptedLine(int exitStatus, const RunPoint& point) {
-    std::string line = exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated";
+namespace {
+
+std::string WhereItStood(std::string line, const RunPoint& point) {
     if (point.status == ERASE || point.status == PROGRAM)
         line += std::string(" during ") + PhaseName(point.status) + " at " +
                 std::to_string(point.progress) + "%";
@@ -231,6 +305,17 @@ std::string InterruptedLine(int exitStatus, const RunPoint& point) {
         line += " before erasing began";
     return line + ": " + PLC_STATE_TEXTS[StateOf(point)] +
            ". Running the same command again completes the update.";
+}
+
+}  // namespace
+
+std::string InterruptedLine(int exitStatus, const RunPoint& point) {
+    return WhereItStood(exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated", point);
+}
+
+std::string FailedLine(const RunPoint& point) {
+    if (point.status != ERASE && point.status != PROGRAM) return "";
+    return WhereItStood("failed", point);
 }
 
 std::string YesReconnectLine(bool usbAttached) {

@@ -159,8 +159,7 @@ std::string TraceEventText(const platform::LinkEvent& event) {
     std::string text;
     switch (event.kind) {
         case Kind::Open:
-            if (!event.ok)
-                return "open " + event.name + " failed (error " + std::to_string(event.error) + ")";
+            if (!event.ok) return "open " + event.name + " failed: " + OpenErrorText(event.error);
             return "open " + event.name;
         case Kind::Close:
             return "close";

@@ -1,15 +1,34 @@
 # bash completion for plcfwupdate and plcsim. The options come from each program's --help,
-# the model names from plcsim --list-models.
+# the model names from each program's --list-models, the ports from plcfwupdate --list-ports for
+# the model the command line names so far.
 
 _plc_options() {
-    "$1" --help 2>/dev/null | grep -E '^  --' | grep -oE -- '--[a-z0-9][a-z0-9-]*'
+    # Every spelling at the start of an option's line: "-q, --quiet", "--port NAME|PATH".
+    "$1" --help 2>/dev/null | awk '/^  -/ {
+        sub(/^  /, ""); split($0, head, /  +/); n = split(head[1], w, /[ ,]+/)
+        for (i = 1; i <= n; i++) if (w[i] ~ /^-/) print w[i] }'
 }
 
-_plc_models() {
-    local sim
-    sim=$(dirname -- "$(type -P "$1" 2>/dev/null || echo .)")/plcsim
-    [ -x "$sim" ] || sim=plcsim
-    "$sim" --list-models 2>/dev/null | awk '!/^#/ { print $1 }'
+# The words of $2 that start with $3, case aside: "qm2" finds QM2-E.
+_plc_match() {
+    local word prefix=${3,,}
+    for word in $2; do
+        [[ ${word,,} == "$prefix"* ]] && printf '%s\n' "$word"
+    done
+}
+
+# The options already given that choose the model: --model and --image ("--model=X" comes as
+# the three words "--model", "=", "X").
+_plc_model_args() {
+    local i value
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+            --model | --image)
+                value=${COMP_WORDS[i + 1]}
+                [ "$value" = "=" ] && value=${COMP_WORDS[i + 2]}
+                printf '%s\n' "${COMP_WORDS[i]}" "$value" ;;
+        esac
+    done
 }
 
 _plcfwupdate() {
@@ -18,13 +37,16 @@ _plcfwupdate() {
     prev=${COMP_WORDS[COMP_CWORD - 1]}
     case $prev in
         --model)
-            mapfile -t COMPREPLY < <(compgen -W "$(_plc_models "$1")" -- "$cur")
+            mapfile -t COMPREPLY < <(_plc_match "$1" "$("$1" --list-models 2>/dev/null | awk '{ print $1 }')" "$cur")
             return ;;
         --image | --trace | --record | --ports-from)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
         --port)
-            mapfile -t COMPREPLY < <(compgen -W "$("$1" --list-ports 2>/dev/null | cut -f1) tcp:// rfc2217://" -- "$cur")
+            # The ports of the model of the command line so far, and the network links.
+            local -a model
+            mapfile -t model < <(_plc_model_args)
+            mapfile -t COMPREPLY < <(_plc_match "$1" "$("$1" "${model[@]}" --list-ports 2>/dev/null | cut -f1) tcp:// rfc2217://" "$cur")
             [ ${#COMPREPLY[@]} -eq 0 ] && mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
     esac
@@ -37,7 +59,7 @@ _plcsim() {
     prev=${COMP_WORDS[COMP_CWORD - 1]}
     case $prev in
         --model)
-            mapfile -t COMPREPLY < <(compgen -W "$("$1" --list-models 2>/dev/null | awk '!/^#/ { print $1 }')" -- "$cur")
+            mapfile -t COMPREPLY < <(_plc_match "$1" "$("$1" --list-models 2>/dev/null | awk '!/^#/ { print $1 }')" "$cur")
             return ;;
         --start)
             mapfile -t COMPREPLY < <(compgen -W "app boot" -- "$cur")

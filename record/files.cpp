@@ -118,14 +118,19 @@ WriteResult WriteFrom(int fd, const std::string& text, size_t* done, int waitMs,
 bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>* data,
                      std::string* reason) {
     int fd = open(path.c_str(), INPUT_FLAGS);
+    struct stat st;
     if (fd < 0) {
-        *reason = std::strerror(errno);
+        int error = errno;
+        // Windows refuses to open a directory as a file, with "Permission denied".
+        bool directory = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        *reason = directory ? "a directory, not a file" : std::strerror(error);
         return false;
     }
-    struct stat st;
     bool ok = false;
     if (fstat(fd, &st) != 0) {
         *reason = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        *reason = "a directory, not a file";
     } else if (!S_ISREG(st.st_mode)) {
         *reason = "not a regular file";
     } else if (st.st_size == 0) {

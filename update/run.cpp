@@ -116,11 +116,11 @@ bool CheckImageSize(BurnRun* run, uint32_t idx) {
     const SizeClass& sizeClass = SizeClassFor(idx);
     run->maxSize = MaxImageBytes(idx);
     const uint32_t length = fileLength;
-    if (!run->checkOnly && length > run->maxSize) {
+    if (length > run->maxSize) {
         EndBeforeLink(run, sizeClass.tooLarge);
         return false;
     }
-    if (!run->checkOnly && length < MinImageBytes(idx)) {
+    if (length < MinImageBytes(idx)) {
         EndBeforeLink(run, sizeClass.tooSmall);
         return false;
     }

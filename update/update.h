@@ -31,7 +31,7 @@ void StartBurn(void* pParam);
 void SetLinkOverride(const char* path);
 
 // Front ends that only identify the PLC (the command line's --info) run with checkOnly: the run
-// does not check the image's size and stops before anything that would change the PLC, the
+// checks the image's size as an update does, and stops before anything that would change the PLC, the
 // enter-bootloader request in application mode and the erase in bootloader mode; a run that
 // passed every check ends there without a final message. Read at the start of each run.
 void SetCheckOnly(bool checkOnly);

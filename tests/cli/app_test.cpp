@@ -31,7 +31,9 @@ struct Seen {
     DWORD imageBytes = 0;
     const char* finalCaption = "INFORMATION";
     const char* finalText = "Firmware update is SUCCESSFUL";
-    int32_t outcome = OUTCOME_SUCCESS;  // what the run records before its final message
+    int32_t outcome = OUTCOME_SUCCESS;   // what the run records before its final message
+    int32_t probeResult = NOT_REPORTED;  // where the run stands at its final message
+    int32_t flashStatus = IDLE;
 };
 Seen gSeen;
 
@@ -57,6 +59,9 @@ void FakeStartBurn(void* param) {
     EnableWindow(p->lParam, FALSE);
     KillTimer(p->hwnd, 5);
     plcReport.outcome = gSeen.outcome;
+    plcReport.probeResult = gSeen.probeResult;
+    flashStatus = gSeen.flashStatus;
+    progress = gSeen.flashStatus == IDLE ? 0 : 42;
     MessageBoxA(p->hwnd, gSeen.finalText, gSeen.finalCaption, MB_OK);
     ResetRunState(p);
 }
@@ -94,33 +99,43 @@ class CliMainTest : public ::testing::Test {
     std::istringstream in;
 };
 
-TEST_F(CliMainTest, UsageErrorsExitTwoWithOneLineAndNoRun) {
+TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
     tree.File("empty_1.bin");
-    const std::vector<std::string> cases[] = {
-        {"--bogus"},
-        {"--port"},
-        {"--model", "RP2000"},
-        {"--image", "/no/such/dir/QM2-E_1.bin"},
-        {"--image", tree.Path("empty_1.bin").string(), "--model", "QM2-E"},
-        {"--image", tree.Path("dir_1.bin").string()},
-        {"--trace", "/no/such/dir/trace.log"},
-        {"--record", "/no/such/dir/runs.jsonl"},  // before any link is opened
-        {"--model", "NOPE", "--list-ports"},
-        {"stray"},
-        {"--port", "a", "--port", "b"},  // nobody to answer the prompts without --yes
-        {"--port", "a", "--port", "b", "--yes", "--info"},
-        {"--ports-from", "/no/such/dir/ports", "--yes"},
-        {"--ports-from", tree.Path("empty_1.bin").string(), "--yes"},
-        {"--port", "a", "--port", "b", "--yes", "--trace", "t.log"},
-        {"--port", "a", "--port", "b", "--yes", "--image", "/no/such/dir/QM2-E_1.bin"},
-        {"--port", "a", "--port", "b", "--yes", "--record", "/no/such/dir/runs.jsonl"},
+    tree.File("QM2-E_tiny.bin", std::string(100, '\x5A'));
+    tree.Dir("QM2-E_dir.bin");
+    tree.File("QM2-E_1.hex", ":10000000000102030405060708090A0B0C0D0E0F78\r\n:00000001FF\r\n");
+    const int USAGE = plccli::EXIT_USAGE, FAILED = plccli::EXIT_FAILED;
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{"--bogus"}, USAGE},
+        {{"--port"}, USAGE},
+        {{"--port", "rfc2217://127.0.0.1:99999"}, USAGE},
+        {{"--port", "tcp://127.0.0.1"}, USAGE},
+        {{"--model", "RP2000"}, USAGE},
+        {{"--image", "/no/such/dir/QM2-E_1.bin"}, FAILED},
+        {{"--image", tree.Path("empty_1.bin").string(), "--model", "QM2-E"}, FAILED},
+        {{"--image", tree.Path("QM2-E_dir.bin").string()}, FAILED},
+        {{"--image", tree.Path("QM2-E_tiny.bin").string()}, FAILED},
+        {{"--image", tree.Path("QM2-E_1.hex").string(), "--info"}, FAILED},
+        {{"--trace", "/no/such/dir/trace.log"}, FAILED},
+        {{"--record", "/no/such/dir/runs.jsonl"}, FAILED},  // before any link is opened
+        {{"--model", "QM2-E"}, USAGE},                      // no serial port to take
+        {{"--model", "NOPE", "--list-ports"}, USAGE},
+        {{"stray"}, USAGE},
+        {{"--port", "a", "--port", "b"}, USAGE},  // nobody to answer the prompts without --yes
+        {{"--port", "a", "--port", "b", "--yes", "--info"}, USAGE},
+        {{"--ports-from", "/no/such/dir/ports", "--yes"}, USAGE},
+        {{"--ports-from", tree.Path("empty_1.bin").string(), "--yes"}, USAGE},
+        {{"--port", "a", "--port", "b", "--yes", "--trace", "t.log"}, USAGE},
+        {{"--port", "a", "--port", "b", "--yes", "--image", "/no/such/dir/QM2-E_1.bin"}, FAILED},
+        {{"--port", "a", "--port", "b", "--yes", "--record", "/no/such/dir/runs.jsonl"}, FAILED},
     };
     tree.Dir("dir_1.bin");
-    for (const auto& args : cases) {
-        EXPECT_EQ(Run(args), plccli::EXIT_USAGE) << args[0];
+    for (const auto& [args, status] : cases) {
+        EXPECT_EQ(Run(args), status) << args[0] << ' ' << (args.size() > 1 ? args[1] : "");
         std::string e = err.str();
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
         EXPECT_EQ(e.rfind("plcfwupdate: ", 0), 0u) << e;
+        EXPECT_EQ(e.find("(see --help)") != std::string::npos, status == USAGE) << e;
     }
     EXPECT_EQ(gSeen.runs, 0);
 }
@@ -176,7 +191,6 @@ TEST_F(CliMainTest, ThePortOfTheRun) {
         {{}, "RP200", "USB", ""},
         {{"--port", "/tmp/sim/plc"}, "RP200", "USB", "/tmp/sim/plc"},
         {{"--port", "ttyACM3"}, "RP200", "USB", "ttyACM3"},  // a USB-attached model by name
-        {{"--model", "QM2-E"}, "QM2-E", "ttyS4", ""},        // the first listed port
         {{"--model", "QM2-E", "--port", "ttyUSB0"}, "QM2-E", "ttyUSB0", ""},
         {{"--model", "QM2-E", "--port", "/tmp/sim/plc"}, "QM2-E", "plc", "/tmp/sim/plc"},
         {{"--model", "QM2-E", "--port", "/tmp/sim/averylongname"},
@@ -257,13 +271,87 @@ TEST_F(CliMainTest, APortThatIsNoFreeTerminalIsRefusedBeforeAnyByte) {
     close(holder);
 }
 
-TEST_F(CliMainTest, NoSerialPortLeavesThePortEmpty) {
-    EXPECT_EQ(Run({"--model", "PN2"}), 0);
-    EXPECT_EQ(gSeen.selectedPort, "");
+TEST_F(CliMainTest, WithoutPortOnlyTheOnePortPresentIsTaken) {
+    struct Case {
+        std::vector<std::string> serialPorts;
+        std::vector<std::string> args;
+        int status;
+        std::string said;  // on the standard error
+    };
+    const Case cases[] = {
+        {{}, {"--model", "QM2-E"}, 2, "no serial port found"},
+        {{"ttyUSB0"}, {"--model", "QM2-E"}, 0, "link ttyUSB0 (the only serial port present)"},
+        {{"ttyUSB0", "ttyUSB1"},
+         {"--model", "QM2-E"},
+         2,
+         "several serial ports are present (ttyUSB0, ttyUSB1): name the PLC's with --port"},
+        {{"ttyUSB0", "ttyUSB1"}, {"--port", "usb"}, 0, "link the PLC's USB device"},
+        {{"ttyUSB0"}, {"--model", "QM2-E", "--port", "USB"}, 2, "reached through a serial port"},
+    };
+    for (const auto& c : cases) {
+        plctest::FakeTree ports;
+        SetPortRoots(ports.Path("sys").c_str(), ports.Path("dev").c_str());
+        for (const auto& name : c.serialPorts) {
+            ports.Dir("sys/class/tty/" + name + "/device");
+            ports.File("dev/" + name);
+        }
+        gSeen.runs = 0;
+        EXPECT_EQ(Run(c.args), c.status) << c.said;
+        EXPECT_NE(err.str().find(c.said), std::string::npos) << err.str();
+        EXPECT_EQ(gSeen.runs, c.status == 0 ? 1 : 0) << c.said;
+    }
+}
+
+TEST_F(CliMainTest, AFailureIsFollowedByWhatToDo) {
+    tree.File("QM2-E_big.bin", std::string(1048576, '\x5A'));
+    SerialPort("ttyUSB0");
+    struct Case {
+        std::vector<std::string> args;
+        const char* finalText;
+        int32_t probeResult, flashStatus;
+        std::string next;  // the line after the final message
+    };
+    const Case cases[] = {
+        {{},
+         "CANNOT open USB Port!!!",
+         NOT_REPORTED,
+         IDLE,
+         "plcfwupdate: USB: no USB device with " + std::string(USB_MATCH_TEXT) +
+             " is present; plug in the PLC's USB cable"},
+        {{"--image", tree.Path("QM2-E_big.bin").string()},
+         "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",
+         NOT_REPORTED,
+         IDLE,
+         "plcfwupdate: the image is 1048576 bytes; QM2-E takes at most 917504 bytes"},
+        {{"--model", "QM2-E"},
+         "NO RESPONSE @ State 1",
+         ERR | NORESPONSE,
+         IDLE,
+         "plcfwupdate: hint: no answer from the PLC on ttyUSB0: check the cable, that the PLC "
+         "is powered, that this is its port (see --list-ports), and that QM2-E is reached "
+         "through a serial port"},
+        {{"--model", "QM2-E"},
+         "Firmware update is FAILED",
+         ACK,
+         PROGRAM,
+         "plcfwupdate: failed during Programming at 42%: the PLC's flash is erased and partly "
+         "written, and the PLC stays in its bootloader. Running the same command again "
+         "completes the update."},
+    };
+    for (const auto& c : cases) {
+        gSeen.finalCaption = "ERROR";
+        gSeen.finalText = c.finalText;
+        gSeen.outcome = OUTCOME_FAILURE;
+        gSeen.probeResult = c.probeResult;
+        gSeen.flashStatus = c.flashStatus;
+        EXPECT_EQ(Run(c.args), plccli::EXIT_FAILED) << c.finalText;
+        EXPECT_EQ(out.str(), "[ERROR] " + std::string(c.finalText) + "\n" + c.next + "\n");
+    }
 }
 
 TEST_F(CliMainTest, ImageFileGoesBehindTheResourceCalls) {
     tree.File("QM2-E_v1.bin", std::string(12345, '\x5A'));
+    SerialPort("ttyUSB0");
     EXPECT_EQ(Run({"--image", tree.Path("QM2-E_v1.bin").string()}), 0) << err.str();
     EXPECT_EQ(gSeen.model, "QM2-E");
     EXPECT_EQ(gSeen.imageBytes, 12345u);

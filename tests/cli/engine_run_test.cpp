@@ -172,7 +172,12 @@ TEST_F(CliEngineRun, HintsAfterFailuresThePlcExplains) {
          "[ERROR] NO RESPONSE @ State 2",
          "plcfwupdate: hint: the PLC reports the id 0x0013, that of DK2, DK28, not that of QM2-E "
          "(0x0017); use the image for the PLC's model"},
-        {"QM2-E", {"silent"}, "[ERROR] NO RESPONSE @ State 1", ""},
+        {"QM2-E",
+         {"silent"},
+         "[ERROR] NO RESPONSE @ State 1",
+         "plcfwupdate: hint: no answer from the PLC on clisim: check the cable, that the PLC is "
+         "powered, that this is its port (see --list-ports), and that QM2-E is reached through a "
+         "serial port"},
     };
     plctest::FakeTree tree;
     tree.File("QM2-E_1.bin", std::string(10000, '\x5A'));
@@ -198,14 +203,26 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
         std::vector<std::string> faults;
         int status;
         std::vector<std::string> lines;
+        size_t imageBytes = 10000;
     };
     const Case cases[] = {
+        // The size is checked first, as an update checks it: the PLC is not asked.
+        {"QM2-E",
+         "QM2-E",
+         nullptr,
+         {},
+         1,
+         {"image:          the image is 1048576 bytes; QM2-E takes at most 917504 bytes",
+          "verdict:        the update would stop with [ERROR] The file size EXCEEDS the MAXIMUM "
+          "size (128 * 1024 * 7)"},
+         1048576},
         {"QM2-E",
          "QM2-E",
          nullptr,
          {},
          0,
-         {"mode:           application firmware", "model id:       0x0017: QM2-E",
+         {"image:          10000 bytes; QM2-E takes at most 917504 bytes",
+          "mode:           application firmware", "model id:       0x0017: QM2-E",
           "bootloader:     V1.4", "identity check: passed", "rules and gate: passed",
           "verdict:        the update would go on to erase and write the image"}},
         {"QM2-E",
@@ -267,7 +284,11 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
         auto plc = std::make_shared<plcsim::Plc>(config);
         for (const auto& f : c.faults) EXPECT_TRUE(plc->AddFault(f)) << f;
         plcsim::AttachVirtual(plc, LINK);
-        EXPECT_EQ(Run({"--info", "--model", c.selected, "--port", LINK}), c.status);
+        plctest::FakeTree tree;
+        tree.File("image.bin", std::string(c.imageBytes, '\x5A'));
+        EXPECT_EQ(Run({"--info", "--model", c.selected, "--port", LINK, "--image",
+                       tree.Path("image.bin").string()}),
+                  c.status);
         for (const auto& line : c.lines)
             EXPECT_NE(out.str().find(line + "\n"), std::string::npos) << line << "\n" << out.str();
         plcsim::Counters seen = plc->GetCounters();

@@ -153,3 +153,56 @@ TEST(ModelFromFileName, TextBeforeTheFirstUnderscoreOfTheName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ImageDoubt, TextRecordsAndLessThanOneBlockAreNoImage) {
+    const uint32_t row = *plccli::FindModel("QM2-E");  // blocks of 128 bytes
+    std::string binary(4096, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7);
+    struct Case {
+        std::string data;
+        std::string doubt;  // the start of the reason; "" for none
+    };
+    const Case cases[] = {
+        {binary, ""},
+        {binary.substr(0, 128), ""},
+        {binary.substr(0, 100), "100 bytes, shorter than one block (128 bytes) of QM2-E"},
+        {":10000000000102030405060708090A0B0C0D0E0F78\r\n:00000001FF\r\n" + std::string(200, '\n'),
+         "an Intel HEX text file"},
+        {"S00F000068656C6C6F202020202000003C\nS1130000285F245F2212226A000424290008237C2A\n"
+         "S5030001FB\nS9030000FC\n" +
+             std::string(200, '\n'),
+         "an S-record text file"},
+        // Binary bytes that happen to start with a record's lead are an image.
+        {":1" + binary, ""},
+        {"S1" + binary, ""},
+    };
+    for (const auto& c : cases) {
+        std::string doubt =
+            plccli::ImageDoubt(reinterpret_cast<const uint8_t*>(c.data.data()), c.data.size(), row);
+        EXPECT_EQ(doubt.substr(0, c.doubt.size()), c.doubt) << c.data.substr(0, 12);
+        EXPECT_EQ(doubt.empty(), c.doubt.empty()) << doubt;
+    }
+}
+
+TEST(ParseOptions, NetworkPortNumberCheckedWhenRead) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"tcp://127.0.0.1:4001", ""},
+        {"rfc2217://[::1]:2217", ""},
+        {"rfc2217://127.0.0.1:99999", "the port number 99999 is out of range (1 to 65535)"},
+        {"tcp://127.0.0.1:0", "the port number 0 is out of range"},
+        {"tcp://127.0.0.1", "no port number; write tcp://HOST:PORT"},
+        {"tcp://[::1]", "no port number"},
+        {"tcp://host:12ab", "no port number"},
+    };
+    for (const auto& [port, reason] : cases) {
+        plccli::CliOptions options;
+        std::string error;
+        bool ok = plccli::ParseOptions({"--port", port}, &options, &error);
+        EXPECT_EQ(ok, reason[0] == '\0') << port;
+        EXPECT_NE(error.find(reason), std::string::npos) << port << ": " << error;
+    }
+}
+
+}  // namespace

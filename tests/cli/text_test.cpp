@@ -67,6 +67,32 @@ TEST(StatusLine, ShowsEveryItemOfThePanel) {
     }
 }
 
+TEST(StatusLine, FitsTheTerminalDroppingRateTimeLeftBytesThenBar) {
+    const PanelSnapshot programming{7, 31, PROGRAM, 0, 0, STEP_PROGRAMMING};
+    const plccli::TransferFigures t{20480, 65536, 10035.2};
+    struct Case {
+        size_t width;
+        std::string line;
+    };
+    const Case cases[] = {
+        {120,
+         "    7 s [####............]  31%  Programming  20480/65536 B  9.8 KiB/s  0:05 left  "
+         "errors 0/0"},
+        {90, "    7 s [####............]  31%  Programming  20480/65536 B  0:05 left  errors 0/0"},
+        {80, "    7 s [####............]  31%  Programming  20480/65536 B  errors 0/0"},
+        {60, "    7 s [####............]  31%  Programming  errors 0/0"},
+        {56, "    7 s [##......]  31%  Programming  errors 0/0"},
+        {40, "    7 s  31%  Programming  errors 0/0"},
+        {20, "    7 s  31%  Progr"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(plccli::StatusLine(programming, t, c.width), c.line);
+    // Whatever the step, a line never reaches the last column.
+    for (size_t width : {40u, 60u, 80u, 120u})
+        for (int32_t step = STEP_NONE; step < STEP_COUNT; ++step)
+            EXPECT_LT(plccli::StatusLine({3599, 100, IDLE, 999, 9999, step}, t, width).size(),
+                      width);
+}
+
 TEST(TransferMeter, RateFromTheFirstLookAtTheTransfer) {
     using Clock = plccli::TransferMeter::Clock;
     const Clock::time_point t0{};
@@ -167,9 +193,22 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
          {PROGRAM, 42, ACK, true},
          "terminated during Programming at 42%: the PLC's flash is erased and partly written, "
          "and the PLC stays in its bootloader"},
+        // A failure (exit 1) says the same once the erase has begun, nothing before.
+        {1,
+         {PROGRAM, 42, ACK, true},
+         "failed during Programming at 42%: the PLC's flash is erased and partly written, and "
+         "the PLC stays in its bootloader"},
+        {1,
+         {ERASE, 100, ACK, false},
+         "failed during Erasing at 100%: the PLC's flash is erased "
+         "and the PLC stays in its bootloader"},
+        {1, {IDLE, 0, ENQ, true, STEP_WAITING_FOR_REPLUG}, ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(plccli::InterruptedLine(c.exitStatus, c.point), c.line + again);
+    for (const auto& c : cases) {
+        std::string line = c.exitStatus == 1 ? plccli::FailedLine(c.point)
+                                             : plccli::InterruptedLine(c.exitStatus, c.point);
+        EXPECT_EQ(line, c.line.empty() ? "" : c.line + again);
+    }
 }
 
 TEST(Sha256, KnownVectors) {

@@ -125,7 +125,7 @@ TEST(TraceWriter, OneLineABlockAndEveryEvent) {
           Line(201, 9600, 7, EVENPARITY), Timeouts(202, 3000), Timeouts(203, 3000),
           E(204, LinkEventKind::Purge, false), E(300, LinkEventKind::Close), Pause(301, 3000),
           Line(6000, 115200, 8, NOPARITY, false)},
-         {"0.000 open \\\\.\\COM9 failed (error 2)", "0.100 open COM3", "0.101 line 9600 7E1",
+         {"0.000 open \\\\.\\COM9 failed: no such port", "0.100 open COM3", "0.101 line 9600 7E1",
           "0.102 time-outs read 3000 ms, write 3000 ms", "0.104 purge input refused", "0.200 close",
           "0.201 pause 3000 ms", "5.900 line 115200 8N1 refused"}},
         {"frames around a purge",

@@ -117,8 +117,8 @@ interrupted_run() {
   "$bindir/plcfwupdate" --port "$port" --yes "${cliargs[@]}" >"$tmp/out" 2>&1 </dev/null &
   pid=$!
   set +m
-  for _ in $(seq 600); do grep -q '[1-9]0%  Programming' "$tmp/out" && break; sleep 0.05; done
-  grep -q '[1-9]0%  Programming' "$tmp/out" || { kill -KILL "$pid"; fail "the transfer never showed"; }
+  for _ in $(seq 600); do grep -q '[1-9][0-9]%  Programming' "$tmp/out" && break; sleep 0.05; done
+  grep -q '[1-9][0-9]%  Programming' "$tmp/out" || { kill -KILL "$pid"; fail "the transfer never showed"; }
   kill -"$signal" "$pid"
   status=0
   wait "$pid" || status=$?

@@ -67,8 +67,8 @@ case $case in
     sim 0 --pace
     "${fw[@]}" --port "$tmp/plc0" --record "$tmp/runs.jsonl" >"$tmp/out" 2>&1 </dev/null &
     pid=$!
-    for _ in $(seq 1200); do grep -q '[1-9]0%  Programming' "$tmp/out" && break; sleep 0.05; done
-    grep -q '[1-9]0%  Programming' "$tmp/out" || { kill -KILL "$pid"; fail "the transfer never showed"; }
+    for _ in $(seq 1200); do grep -q '[1-9][0-9]%  Programming' "$tmp/out" && break; sleep 0.05; done
+    grep -q '[1-9][0-9]%  Programming' "$tmp/out" || { kill -KILL "$pid"; fail "the transfer never showed"; }
     kill -HUP "$pid"
     status=0
     wait "$pid" || status=$?
