@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "cli/cli.h"
-#include "platform/hooks.h"
 #include "platform/virtual.h"
 #include "usb/usb.h"
 
@@ -53,37 +52,7 @@ bool TryOpen(const std::string& path, std::string* reason) {
     return ok;
 }
 
-// Why an open failed, by the error code the platform gives it.
-// clang-format off
-// code                          reason
-const struct {
-    DWORD code;
-    const char* text;
-} kOpenFailures[] = {
-    {ERROR_CONNECTION_REFUSED,  "connection refused: nothing listens on that port"},
-    {WSAHOST_NOT_FOUND,         "unknown host: the name does not resolve"},
-    {ERROR_NOT_SUPPORTED,       "the server refused the COM-PORT-OPTION; for a raw TCP port use tcp://"},
-    {ERROR_TIMEOUT,             "no answer from the server within 3 s"},
-    {ERROR_CONNECTION_ABORTED,  "the server closed the connection"},
-    {ERROR_NETWORK_UNREACHABLE, "the network is unreachable"},
-    {ERROR_HOST_UNREACHABLE,    "the host is unreachable"},
-    {ERROR_FILE_NOT_FOUND,      "no such port"},
-    {ERROR_ACCESS_DENIED,       "permission denied"},
-    {ERROR_SHARING_VIOLATION,   "the port is in use by another program"},
-};
-// clang-format on
-
 }  // namespace
-
-bool LinkOpenFailure(const std::string& port, std::string* reason) {
-    platform::LinkOpenResult open = platform::LatestLinkOpen();
-    if (open.error == 0 || open.name != port) return false;
-    const char* text = "the link did not open";
-    for (const auto& f : kOpenFailures)
-        if (f.code == open.error) text = f.text;
-    *reason = port + ": " + text;
-    return true;
-}
 
 bool CheckPortName(const std::string& port, std::string* reason) {
     if (IsNetworkLinkName(port) || platform::FindVirtualLink(port) != nullptr) return true;
