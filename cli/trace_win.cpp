@@ -116,7 +116,8 @@ BOOL WINAPI TracedReadFile(HANDLE h, LPVOID data, DWORD n, LPDWORD read, LPOVERL
 HANDLE WINAPI TracedCreateFileA(LPCSTR name, DWORD access, DWORD share,
                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                 HANDLE templateFile) {
-    HANDLE h = platform::LinkCreateFileA(name, access, share, security, disposition, flags, templateFile);
+    HANDLE h =
+        platform::LinkCreateFileA(name, access, share, security, disposition, flags, templateFile);
     platform::LinkEvent event = EventOf(platform::LinkEventKind::Open, h != INVALID_HANDLE_VALUE);
     event.name = name != nullptr ? name : "";
     if (event.ok) {

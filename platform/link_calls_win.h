@@ -13,8 +13,7 @@ HANDLE WINAPI LinkCreateFileA(LPCSTR name, DWORD access, DWORD share,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile);
 BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPPED overlapped);
-BOOL WINAPI LinkWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written,
-                          LPOVERLAPPED overlapped);
+BOOL WINAPI LinkWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI LinkGetCommState(HANDLE h, LPDCB dcb);
 BOOL WINAPI LinkSetCommState(HANDLE h, LPDCB dcb);
 BOOL WINAPI LinkSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts);

@@ -36,12 +36,18 @@ inline int ErrnoOf(int wsaError) {
         int wsa;
         int error;
     } kErrors[] = {
-        {WSAEWOULDBLOCK, EAGAIN},          {WSAEINPROGRESS, EINPROGRESS},
-        {WSAEINTR, EINTR},                 {WSAECONNREFUSED, ECONNREFUSED},
-        {WSAETIMEDOUT, ETIMEDOUT},         {WSAENETUNREACH, ENETUNREACH},
-        {WSAEHOSTUNREACH, EHOSTUNREACH},   {WSAECONNRESET, ECONNRESET},
-        {WSAECONNABORTED, ECONNRESET},     {WSAENETRESET, ECONNRESET},
-        {WSAESHUTDOWN, EPIPE},             {WSAENOTCONN, ENOTCONN},
+        {WSAEWOULDBLOCK, EAGAIN},
+        {WSAEINPROGRESS, EINPROGRESS},
+        {WSAEINTR, EINTR},
+        {WSAECONNREFUSED, ECONNREFUSED},
+        {WSAETIMEDOUT, ETIMEDOUT},
+        {WSAENETUNREACH, ENETUNREACH},
+        {WSAEHOSTUNREACH, EHOSTUNREACH},
+        {WSAECONNRESET, ECONNRESET},
+        {WSAECONNABORTED, ECONNRESET},
+        {WSAENETRESET, ECONNRESET},
+        {WSAESHUTDOWN, EPIPE},
+        {WSAENOTCONN, ENOTCONN},
     };
     for (const auto& e : kErrors)
         if (e.wsa == wsaError) return e.error;
@@ -74,7 +80,9 @@ inline int OpenSocket(int family, int type, int protocol) {
     return static_cast<int>(s);
 }
 
-inline SOCKET Sock(int fd) { return static_cast<SOCKET>(fd); }
+inline SOCKET Sock(int fd) {
+    return static_cast<SOCKET>(fd);
+}
 
 // 0, or the errno value of the failure (EINPROGRESS: under way).
 inline int Connect(int fd, const sockaddr* address, size_t length) {
@@ -114,7 +122,9 @@ inline bool PendingBytes(int fd, size_t* n) {
     return true;
 }
 
-inline void CloseSocket(int fd) { closesocket(Sock(fd)); }
+inline void CloseSocket(int fd) {
+    closesocket(Sock(fd));
+}
 
 constexpr short WAIT_IN = 0x1, WAIT_OUT = 0x2, WAIT_ERROR = 0x4;
 
@@ -138,11 +148,15 @@ inline int Poll(int fd, short events, int waitMs, short* ready) {
 }
 
 // SleepEx, not Sleep: the console program traces the engine's Sleep as its pauses.
-inline void PauseMs(uint64_t ms) { SleepEx(static_cast<DWORD>(ms), FALSE); }
+inline void PauseMs(uint64_t ms) {
+    SleepEx(static_cast<DWORD>(ms), FALSE);
+}
 
 #else
 
-inline bool SocketsReady() { return true; }
+inline bool SocketsReady() {
+    return true;
+}
 
 inline int OpenSocket(int family, int type, int protocol) {
     return ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
@@ -165,9 +179,13 @@ inline void SetNoDelay(int fd) {
 }
 
 // A peer that has gone makes a send fail with EPIPE, never raise SIGPIPE.
-inline ssize_t Send(int fd, const void* buf, size_t n) { return ::send(fd, buf, n, MSG_NOSIGNAL); }
+inline ssize_t Send(int fd, const void* buf, size_t n) {
+    return ::send(fd, buf, n, MSG_NOSIGNAL);
+}
 
-inline ssize_t Recv(int fd, void* buf, size_t n) { return ::recv(fd, buf, n, 0); }
+inline ssize_t Recv(int fd, void* buf, size_t n) {
+    return ::recv(fd, buf, n, 0);
+}
 
 inline bool PendingBytes(int fd, size_t* n) {
     int pending = 0;
@@ -176,7 +194,9 @@ inline bool PendingBytes(int fd, size_t* n) {
     return true;
 }
 
-inline void CloseSocket(int fd) { ::close(fd); }
+inline void CloseSocket(int fd) {
+    ::close(fd);
+}
 
 constexpr short WAIT_IN = POLLIN, WAIT_OUT = POLLOUT, WAIT_ERROR = POLLHUP | POLLERR;
 
@@ -188,7 +208,9 @@ inline int Poll(int fd, short events, int waitMs, short* ready) {
     return r;
 }
 
-inline void PauseMs(uint64_t ms) { ::usleep(static_cast<useconds_t>(ms * 1000)); }
+inline void PauseMs(uint64_t ms) {
+    ::usleep(static_cast<useconds_t>(ms * 1000));
+}
 
 #endif
 
