@@ -142,7 +142,11 @@ std::string UsageText() {
     return "Usage: plcfwupdate [OPTION]...\n"
            "Writes the firmware image into the PLC, as the window's \"Start Burn\" does.\n"
            "\n"
+#ifdef _WIN32
+           "  --port NAME|PATH  the link: a serial port by name (COM3, COM10), the path of a\n"
+#else
            "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0), the path of a\n"
+#endif
            "                    terminal device (a pseudo-terminal), or tcp://HOST:PORT or\n"
            "                    rfc2217://HOST:PORT; for a USB-attached model the link to use\n"
            "                    instead of the PLC's USB device (USB: that device). Default:\n"

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "cli/cli.h"
-#include "platform/hooks.h"
 #include "platform/virtual.h"
 #include "usb/usb.h"
 
@@ -54,13 +53,6 @@ bool TryOpen(const std::string& path, std::string* reason) {
 }
 
 }  // namespace
-
-bool LinkOpenFailure(const std::string& port, std::string* reason) {
-    platform::LinkOpenResult open = platform::LatestLinkOpen();
-    if (open.error == 0 || open.name != port) return false;
-    *reason = port + ": " + OpenErrorText(open.error);
-    return true;
-}
 
 bool CheckPortName(const std::string& port, std::string* reason) {
     if (IsNetworkLinkName(port) || platform::FindVirtualLink(port) != nullptr) return true;

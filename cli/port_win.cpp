@@ -65,11 +65,6 @@ bool CheckPortName(const std::string& port, std::string* reason) {
     return false;
 }
 
-// The run's open of a COM port is checked by CheckPortName before the run starts.
-bool LinkOpenFailure(const std::string&, std::string*) {
-    return false;
-}
-
 bool FindUsbDevicePath(std::string* path) {
     char name[MAXPATH] = {};
     if (GetUsbDeviceFileName(&USB_DRIVER_GUID, name) == 0) return false;

@@ -1,7 +1,8 @@
-// --trace on Windows: the engine's link calls (CreateFileA, ReadFile, WriteFile, SetCommState,
-// SetCommTimeouts, PurgeComm, CloseHandle) and its Sleep pass through their import slots, which
-// this program fills with calls that do the real one and then hand what happened to the front
-// end's trace, as the platform layer does on POSIX.
+// --trace on Windows: the engine's link calls (CreateFileA, ReadFile, WriteFile, GetCommState,
+// SetCommState, SetCommTimeouts, PurgeComm, CloseHandle) and its Sleep pass through their import
+// slots, which this program fills with calls that do the call (on a network link or through
+// kernel32: platform/link_calls_win.h) and then hand what happened to the front end's trace, as
+// the platform layer does on POSIX.
 // Windows only; the static checks that run natively see an empty unit.
 #ifdef _WIN32
 
@@ -11,6 +12,7 @@
 #include <mutex>
 
 #include "platform/hooks.h"
+#include "platform/link_calls_win.h"
 
 namespace {
 
@@ -92,7 +94,7 @@ platform::LinkEvent EventOf(platform::LinkEventKind kind, BOOL ok) {
 }
 
 BOOL WINAPI TracedWriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED o) {
-    auto real = REAL(WriteFile);
+    auto real = platform::LinkWriteFile;
     if (o != nullptr || !IsLink(h)) return real(h, data, n, written, o);  // never the engine's
     DWORD moved = 0;
     BOOL ok = real(h, data, n, &moved, o);
@@ -102,7 +104,7 @@ BOOL WINAPI TracedWriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LP
 }
 
 BOOL WINAPI TracedReadFile(HANDLE h, LPVOID data, DWORD n, LPDWORD read, LPOVERLAPPED o) {
-    auto real = REAL(ReadFile);
+    auto real = platform::LinkReadFile;
     if (o != nullptr || !IsLink(h)) return real(h, data, n, read, o);
     DWORD moved = 0;
     BOOL ok = real(h, data, n, &moved, o);
@@ -114,7 +116,8 @@ BOOL WINAPI TracedReadFile(HANDLE h, LPVOID data, DWORD n, LPDWORD read, LPOVERL
 HANDLE WINAPI TracedCreateFileA(LPCSTR name, DWORD access, DWORD share,
                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                 HANDLE templateFile) {
-    HANDLE h = REAL(CreateFileA)(name, access, share, security, disposition, flags, templateFile);
+    HANDLE h =
+        platform::LinkCreateFileA(name, access, share, security, disposition, flags, templateFile);
     platform::LinkEvent event = EventOf(platform::LinkEventKind::Open, h != INVALID_HANDLE_VALUE);
     event.name = name != nullptr ? name : "";
     if (event.ok) {
@@ -128,13 +131,13 @@ HANDLE WINAPI TracedCreateFileA(LPCSTR name, DWORD access, DWORD share,
 }
 
 BOOL WINAPI TracedCloseHandle(HANDLE h) {
-    BOOL ok = REAL(CloseHandle)(h);
+    BOOL ok = platform::LinkCloseHandle(h);
     if (ok && RemoveLink(h)) Raise(EventOf(platform::LinkEventKind::Close, ok));
     return ok;
 }
 
 BOOL WINAPI TracedSetCommState(HANDLE h, LPDCB dcb) {
-    BOOL ok = REAL(SetCommState)(h, dcb);
+    BOOL ok = platform::LinkSetCommState(h, dcb);
     if (dcb == nullptr || !IsLink(h)) return ok;
     platform::LinkEvent event = EventOf(platform::LinkEventKind::Line, ok);
     event.dcb = *dcb;
@@ -143,7 +146,7 @@ BOOL WINAPI TracedSetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL WINAPI TracedSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
-    BOOL ok = REAL(SetCommTimeouts)(h, timeouts);
+    BOOL ok = platform::LinkSetCommTimeouts(h, timeouts);
     if (timeouts == nullptr || !IsLink(h)) return ok;
     platform::LinkEvent event = EventOf(platform::LinkEventKind::Timeouts, ok);
     event.timeouts = *timeouts;
@@ -152,7 +155,7 @@ BOOL WINAPI TracedSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
 }
 
 BOOL WINAPI TracedPurgeComm(HANDLE h, DWORD flags) {
-    BOOL ok = REAL(PurgeComm)(h, flags);
+    BOOL ok = platform::LinkPurgeComm(h, flags);
     if ((flags & PURGE_RXCLEAR) != 0 && IsLink(h))
         Raise(EventOf(platform::LinkEventKind::Purge, ok));
     return ok;
@@ -177,6 +180,7 @@ decltype(&CloseHandle) __imp_CloseHandle = &TracedCloseHandle;
 decltype(&SetCommState) __imp_SetCommState = &TracedSetCommState;
 decltype(&SetCommTimeouts) __imp_SetCommTimeouts = &TracedSetCommTimeouts;
 decltype(&PurgeComm) __imp_PurgeComm = &TracedPurgeComm;
+decltype(&GetCommState) __imp_GetCommState = &platform::LinkGetCommState;
 decltype(&Sleep) __imp_Sleep = &TracedSleep;
 }
 

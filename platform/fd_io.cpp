@@ -1,7 +1,6 @@
 // Reads and writes on a descriptor with the time-outs of COMMTIMEOUTS honoured through poll()
 // against the monotonic clock: the one time-out behaviour of the tty and the network links.
-#include <poll.h>
-#include <unistd.h>
+#include "platform/socket_calls.h"
 
 #include <cerrno>
 #include <chrono>
@@ -23,9 +22,9 @@ bool WaitReady(int fd, short events, uint64_t deadlineMs, bool hasDeadline) {
             if (now >= deadlineMs) waitMs = 0;
             else waitMs = static_cast<int>(deadlineMs - now);
         }
-        pollfd p{fd, events, 0};
-        int r = poll(&p, 1, waitMs);
-        if (r > 0) return (p.revents & (events | POLLHUP | POLLERR)) != 0;
+        short ready = 0;
+        int r = sys::Poll(fd, events, waitMs, &ready);
+        if (r > 0) return (ready & (events | sys::WAIT_ERROR)) != 0;
         if (r == 0) return false;
         if (errno != EINTR) return false;
     }
@@ -52,7 +51,7 @@ DWORD ReadWithTimeouts(Link& link, uint8_t* buf, DWORD n, FetchFn fetch) {
             limited = true;
         }
         if (limited && !broughtData && MonotonicMs() >= waitUntil) break;
-        if (!WaitReady(FdOf(link).fd, POLLIN, waitUntil, limited)) break;
+        if (!WaitReady(FdOf(link).fd, sys::WAIT_IN, waitUntil, limited)) break;
         ssize_t r = fetch(link, buf + got, n - got);
         broughtData = r > 0;
         if (r > 0) {
@@ -63,7 +62,7 @@ DWORD ReadWithTimeouts(Link& link, uint8_t* buf, DWORD n, FetchFn fetch) {
             // more will arrive, but a read still lasts its time-out as on a silent port.
             if (limited) {
                 uint64_t now = MonotonicMs();
-                if (now < waitUntil) usleep(static_cast<useconds_t>((waitUntil - now) * 1000));
+                if (now < waitUntil) sys::PauseMs(waitUntil - now);
             }
             break;
         }
@@ -85,7 +84,7 @@ DWORD WriteWithin(Link& link, const uint8_t* buf, DWORD n, PutFn put, uint64_t t
             continue;
         }
         if (w < 0 && errno != EAGAIN && errno != EINTR) break;
-        if (!WaitReady(FdOf(link).fd, POLLOUT, deadline, total != 0)) break;
+        if (!WaitReady(FdOf(link).fd, sys::WAIT_OUT, deadline, total != 0)) break;
     }
     return done;
 }

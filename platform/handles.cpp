@@ -120,14 +120,6 @@ int OpenHandleCount() {
     return static_cast<int>(gHandles.size());
 }
 
-uint64_t ReadTotalMs(const COMMTIMEOUTS& t, DWORD n) {
-    return uint64_t{t.ReadTotalTimeoutMultiplier} * n + t.ReadTotalTimeoutConstant;
-}
-
-uint64_t WriteTotalMs(const COMMTIMEOUTS& t, DWORD n) {
-    return uint64_t{t.WriteTotalTimeoutMultiplier} * n + t.WriteTotalTimeoutConstant;
-}
-
 }  // namespace platform
 
 using platform::Link;

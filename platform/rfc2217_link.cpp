@@ -7,10 +7,7 @@
 // What we send besides data (answers, line settings, purges, the rest of a cut escape) waits in
 // one bounded queue that goes out ahead of the next data, so the stream keeps its order; a read
 // only ever sends from it without waiting, so a server that never reads cannot hold a read up.
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "platform/socket_calls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,7 +61,7 @@ bool FlushControl(Link& link, uint64_t waitMs) {
     if (q.empty()) return true;
     DWORD sent = 0;
     if (waitMs == 0) {
-        ssize_t w = ::send(FdOf(link).fd, q.data(), q.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t w = sys::Send(FdOf(link).fd, q.data(), q.size());
         if (w > 0) sent = static_cast<DWORD>(w);
     } else {
         sent = WriteWithin(link, q.data(), static_cast<DWORD>(q.size()), NetPut, waitMs);
@@ -107,7 +104,7 @@ void KeepPending(Link& link, const uint8_t* data, size_t n) {
 // data beyond n waits for the next read.
 ssize_t Rfc2217Fetch(Link& link, uint8_t* buf, size_t n) {
     uint8_t raw[PENDING_DATA_MAX_BYTES], data[PENDING_DATA_MAX_BYTES];
-    ssize_t r = ::recv(FdOf(link).fd, raw, sizeof raw, 0);
+    ssize_t r = sys::Recv(FdOf(link).fd, raw, sizeof raw);
     if (r <= 0) return r;
     size_t got = TakeRaw(link, raw, static_cast<size_t>(r), data);
     if (got == 0) {
@@ -164,7 +161,7 @@ bool Rfc2217SetLine(Link& link, const DCB& dcb) {
 
 void Rfc2217Close(Link& link) {
     Rfc2217State* s = &StateOf(link);
-    ::close(s->fd);
+    sys::CloseSocket(s->fd);
     delete s;
     link.state = nullptr;
 }
@@ -182,10 +179,10 @@ DWORD Negotiate(Link& link) {
     while (!o.PeerAnswered(tn::OPT_COM_PORT)) {
         FlushControl(link, 0);
         if (MonotonicMs() >= deadline) return ERROR_TIMEOUT;
-        short events = s.control.empty() ? POLLIN : POLLIN | POLLOUT;
+        short events = s.control.empty() ? sys::WAIT_IN : sys::WAIT_IN | sys::WAIT_OUT;
         if (!WaitReady(s.fd, events, deadline, true)) return ERROR_TIMEOUT;
         uint8_t raw[PENDING_DATA_MAX_BYTES], data[PENDING_DATA_MAX_BYTES];
-        ssize_t r = ::recv(s.fd, raw, sizeof raw, MSG_DONTWAIT);
+        ssize_t r = sys::Recv(s.fd, raw, sizeof raw);
         if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) return ERROR_CONNECTION_ABORTED;
         if (r < 0) continue;
         size_t got = TakeRaw(link, raw, static_cast<size_t>(r), data);

@@ -1,14 +1,7 @@
 // Links over TCP: "tcp://HOST:PORT" carries the serial line's bytes as they are (a serial
 // device server in raw mode, or plcsim --tcp). No line settings travel: SetCommState is kept
 // for GetCommState and reaches nobody.
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "platform/socket_calls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,26 +18,22 @@ constexpr uint64_t CONNECT_TIMEOUT_MS = 3000;
 
 // 0 once connected, else the errno of the failure (ETIMEDOUT: no answer within waitMs).
 int ConnectedWithin(int fd, uint64_t waitMs) {
-    if (!WaitReady(fd, POLLOUT, MonotonicMs() + waitMs, true)) return ETIMEDOUT;
-    int soError = 0;
-    socklen_t len = sizeof soError;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) return errno;
-    return soError;
+    if (!WaitReady(fd, sys::WAIT_OUT, MonotonicMs() + waitMs, true)) return ETIMEDOUT;
+    return sys::SocketError(fd);
 }
 
 int ConnectOne(const addrinfo* a, int* error) {
-    int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    int fd = sys::OpenSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (fd < 0) {
         *error = errno;
         return -1;
     }
     // Each block waits for its acknowledgement: no small write may wait for a larger one.
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    *error = connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+    sys::SetNoDelay(fd);
+    *error = sys::Connect(fd, a->ai_addr, a->ai_addrlen);
     if (*error == EINPROGRESS) *error = ConnectedWithin(fd, CONNECT_TIMEOUT_MS);
     if (*error == 0) return fd;
-    ::close(fd);
+    sys::CloseSocket(fd);
     return -1;
 }
 
@@ -75,7 +64,7 @@ bool TcpSetLine(Link&, const DCB&) { return true; }
 
 void TcpClose(Link& link) {
     FdState* s = &FdOf(link);
-    ::close(s->fd);
+    sys::CloseSocket(s->fd);
     delete s;
     link.state = nullptr;
 }
@@ -108,6 +97,10 @@ int ConnectTcp(const std::string& hostPort, DWORD* err) {
         *err = ERROR_INVALID_NAME;
         return -1;
     }
+    if (!sys::SocketsReady()) {
+        *err = ERROR_NOT_SUPPORTED;
+        return -1;
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -125,19 +118,17 @@ int ConnectTcp(const std::string& hostPort, DWORD* err) {
     return fd;
 }
 
-ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) {
-    return ::send(FdOf(link).fd, buf, n, MSG_NOSIGNAL);
-}
+ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) { return sys::Send(FdOf(link).fd, buf, n); }
 
-ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return ::recv(FdOf(link).fd, buf, n, 0); }
+ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return sys::Recv(FdOf(link).fd, buf, n); }
 
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n)) {
     // What has arrived by now, not what a peer that never stops keeps sending.
-    int pending = 0;
-    if (ioctl(FdOf(link).fd, FIONREAD, &pending) != 0) return;
+    size_t pending = 0;
+    if (!sys::PendingBytes(FdOf(link).fd, &pending)) return;
     uint8_t buf[4096];
-    for (size_t left = static_cast<size_t>(pending); left > 0;) {
-        ssize_t r = ::recv(FdOf(link).fd, buf, std::min(left, sizeof buf), MSG_DONTWAIT);
+    for (size_t left = pending; left > 0;) {
+        ssize_t r = sys::Recv(FdOf(link).fd, buf, std::min(left, sizeof buf));
         if (r <= 0) return;
         left -= static_cast<size_t>(r);
         if (take != nullptr) take(link, buf, static_cast<size_t>(r));

@@ -41,21 +41,6 @@ DWORD VirtualWrite(Link& link, const uint8_t* buf, DWORD n) {
     return static_cast<DWORD>(took);
 }
 
-}  // namespace
-
-LineSettings LineFromDcb(const DCB& dcb) {
-    LineSettings s;
-    s.baud = dcb.BaudRate;
-    s.byteSize = dcb.ByteSize;
-    s.parity = dcb.Parity;
-    s.stopBits = dcb.StopBits;
-    s.dtr = dcb.fDtrControl == DTR_CONTROL_ENABLE;
-    s.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
-    return s;
-}
-
-namespace {
-
 bool VirtualSetLine(Link& link, const DCB& dcb) {
     VirtualLink& v = VirtualOf(link);
     if (v.RefusedCommCalls() & REFUSE_LINE_SETTINGS) return false;

@@ -1,0 +1,193 @@
+// The engine's link calls on Windows over network links and kernel32 (see link_calls_win.h).
+// The runtime's own calls pass through the same import slots (its locks close handles, its
+// console writes go through WriteFile), so telling a network handle from any other takes no
+// lock and no guarded static.
+// Windows only; the static checks that run natively see an empty unit.
+#ifdef _WIN32
+
+#include "platform/socket_calls.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "platform/hooks.h"
+#include "platform/link.h"
+#include "platform/link_calls_win.h"
+
+namespace platform {
+
+namespace {
+
+// A console program opens one link a run; a few more are refused, not overrun.
+constexpr int MAX_NET_LINKS = 8;
+std::atomic<Link*> gNetLinks[MAX_NET_LINKS];
+
+Link* NetLinkOf(HANDLE h) {
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
+    for (auto& slot : gNetLinks)
+        if (slot.load() == h) return static_cast<Link*>(h);
+    return nullptr;
+}
+
+bool AddNetLink(Link* link) {
+    for (auto& slot : gNetLinks) {
+        Link* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, link)) return true;
+    }
+    return false;
+}
+
+bool RemoveNetLink(HANDLE h) {
+    for (auto& slot : gNetLinks) {
+        Link* expected = static_cast<Link*>(h);
+        if (h != nullptr && slot.compare_exchange_strong(expected, nullptr)) return true;
+    }
+    return false;
+}
+
+template <typename F>
+F Kernel32(const char* name, std::atomic<void*>& cache) {
+    void* f = cache.load();
+    if (f == nullptr) {
+        f = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
+        cache.store(f);
+    }
+    return reinterpret_cast<F>(f);
+}
+#define KERNEL32(fn)                                \
+    ([] {                                           \
+        static std::atomic<void*> cache{nullptr};   \
+        return Kernel32<decltype(&fn)>(#fn, cache); \
+    }())
+
+// Network link names.
+// scheme         open
+const struct {
+    const char* scheme;
+    bool (*open)(const std::string& name, Link& link, DWORD* err);
+} kNetworkSchemes[] = {
+    {"tcp://", OpenTcpLink},
+    {"rfc2217://", OpenRfc2217Link},
+};
+
+std::mutex gLatestOpenMutex;
+LinkOpenResult gLatestOpen;
+
+// Opens a network link of name; false when name is not a network name. Otherwise *handle is the
+// link, or INVALID_HANDLE_VALUE with the last error set.
+bool OpenNetLink(LPCSTR name, HANDLE* handle) {
+    if (name == nullptr) return false;
+    for (const auto& s : kNetworkSchemes) {
+        if (std::strncmp(name, s.scheme, std::strlen(s.scheme)) != 0) continue;
+        auto* link = new Link;
+        DWORD err = 0;
+        if (s.open(name, *link, &err)) {
+            link->name = name;
+            if (!AddNetLink(link)) {
+                link->kind->close(*link);
+                err = ERROR_TOO_MANY_OPEN_FILES;
+            }
+        } else if (err == 0) {
+            err = ERROR_FILE_NOT_FOUND;
+        }
+        if (err != 0) delete link;
+        {
+            std::lock_guard<std::mutex> lock(gLatestOpenMutex);
+            gLatestOpen = LinkOpenResult{name, err};
+        }
+        *handle = err == 0 ? static_cast<HANDLE>(link) : INVALID_HANDLE_VALUE;
+        SetLastError(err);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+LinkOpenResult LatestLinkOpen() {
+    std::lock_guard<std::mutex> lock(gLatestOpenMutex);
+    return gLatestOpen;
+}
+
+HANDLE WINAPI LinkCreateFileA(LPCSTR name, DWORD access, DWORD share,
+                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                              HANDLE templateFile) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (OpenNetLink(name, &h)) return h;
+    return KERNEL32(CreateFileA)(name, access, share, security, disposition, flags, templateFile);
+}
+
+BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPPED overlapped) {
+    Link* link = NetLinkOf(h);
+    if (link == nullptr) return KERNEL32(ReadFile)(h, buf, n, read, overlapped);
+    if (read != nullptr) *read = 0;
+    if (overlapped != nullptr || (buf == nullptr && n > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD got = link->kind->read(*link, static_cast<uint8_t*>(buf), n);
+    if (read != nullptr) *read = got;
+    return TRUE;
+}
+
+BOOL WINAPI LinkWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written,
+                          LPOVERLAPPED overlapped) {
+    Link* link = NetLinkOf(h);
+    if (link == nullptr) return KERNEL32(WriteFile)(h, buf, n, written, overlapped);
+    if (written != nullptr) *written = 0;
+    if (overlapped != nullptr || (buf == nullptr && n > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD sent = link->kind->write(*link, static_cast<const uint8_t*>(buf), n);
+    if (written != nullptr) *written = sent;
+    if (sent == n) return TRUE;
+    SetLastError(ERROR_TIMEOUT);
+    return FALSE;
+}
+
+BOOL WINAPI LinkGetCommState(HANDLE h, LPDCB dcb) {
+    Link* link = NetLinkOf(h);
+    if (link == nullptr) return KERNEL32(GetCommState)(h, dcb);
+    if (dcb == nullptr) return FALSE;
+    DWORD length = dcb->DCBlength;
+    *dcb = link->dcb;
+    dcb->DCBlength = length;
+    return TRUE;
+}
+
+BOOL WINAPI LinkSetCommState(HANDLE h, LPDCB dcb) {
+    Link* link = NetLinkOf(h);
+    if (link == nullptr) return KERNEL32(SetCommState)(h, dcb);
+    if (dcb == nullptr || !link->kind->setLine(*link, *dcb)) return FALSE;
+    link->dcb = *dcb;
+    return TRUE;
+}
+
+BOOL WINAPI LinkSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
+    Link* link = NetLinkOf(h);
+    if (link == nullptr) return KERNEL32(SetCommTimeouts)(h, timeouts);
+    if (timeouts == nullptr || !link->kind->setTimeouts(*link, *timeouts)) return FALSE;
+    link->timeouts = *timeouts;
+    return TRUE;
+}
+
+BOOL WINAPI LinkPurgeComm(HANDLE h, DWORD flags) {
+    Link* link = NetLinkOf(h);
+    if (link == nullptr) return KERNEL32(PurgeComm)(h, flags);
+    if ((flags & PURGE_RXCLEAR) == 0) return TRUE;
+    return link->kind->purgeInput(*link) ? TRUE : FALSE;
+}
+
+BOOL WINAPI LinkCloseHandle(HANDLE h) {
+    if (!RemoveNetLink(h)) return KERNEL32(CloseHandle)(h);
+    auto* link = static_cast<Link*>(h);
+    link->kind->close(*link);
+    delete link;
+    return TRUE;
+}
+
+}  // namespace platform
+
+#endif  // _WIN32

@@ -1,0 +1,23 @@
+// Windows: the engine's link calls with the network links of this layer among them. A name
+// "tcp://HOST:PORT" or "rfc2217://HOST:PORT" opens the same kind of link as on POSIX and the
+// calls on its handle go to that link; every other name and handle goes to kernel32 as it is.
+// The console program routes the engine's import slots of these calls here (the window does
+// not: it never opens a network port).
+#pragma once
+
+#include <windows.h>
+
+namespace platform {
+
+HANDLE WINAPI LinkCreateFileA(LPCSTR name, DWORD access, DWORD share,
+                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                              HANDLE templateFile);
+BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI LinkWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI LinkGetCommState(HANDLE h, LPDCB dcb);
+BOOL WINAPI LinkSetCommState(HANDLE h, LPDCB dcb);
+BOOL WINAPI LinkSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts);
+BOOL WINAPI LinkPurgeComm(HANDLE h, DWORD flags);
+BOOL WINAPI LinkCloseHandle(HANDLE h);
+
+}  // namespace platform
