@@ -383,14 +383,6 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!SetUpImage(options, row, &fields, &error)) return Failed(io, error);
     std::vector<std::string> ports;
     if (!AllPorts(options, &ports, &error)) return Usage(io, error);
-#ifdef _WIN32
-    // Under test, the Windows console program sometimes did not end after a network link's
-    // final message; until that is found, a network port is refused rather than risked.
-    for (const auto& port : ports)
-        if (IsNetworkLinkName(port))
-            return Usage(io, port + ": network ports are not available in the Windows console "
-                                    "program yet; use the device server's virtual COM port");
-#endif
     if (ports.size() > 1 || options.portsFrom) return RunSeveral(io, options, args, ports);
     if (!SettlePort(&options, row, &error)) return Usage(io, error);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));

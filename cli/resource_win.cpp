@@ -10,6 +10,7 @@
 
 #include <atomic>
 
+#include "platform/link_calls_win.h"
 #include "platform/resource_image.h"
 #include "resource/resource.h"
 
@@ -25,12 +26,6 @@ HRSRC FileResource() {
     return reinterpret_cast<HRSRC>(&gFileResourceToken);
 }
 
-template <typename F>
-F Kernel32(const char* name) {
-    static HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)));
-}
-
 bool IsImageRequest(HMODULE module, LPCSTR name, LPCSTR type) {
     return module == nullptr && IS_INTRESOURCE(name) &&
            reinterpret_cast<uintptr_t>(name) == PLCFW_BIN && !IS_INTRESOURCE(type) &&
@@ -39,7 +34,7 @@ bool IsImageRequest(HMODULE module, LPCSTR name, LPCSTR type) {
 
 HRSRC WINAPI ImageFindResource(HMODULE module, LPCSTR name, LPCSTR type) {
     if (gFileImage.load() != nullptr && IsImageRequest(module, name, type)) return FileResource();
-    static auto real = Kernel32<decltype(&FindResourceA)>("FindResourceA");
+    auto real = platform::RealKernel32().findResourceA;
     return real(module, name, type);
 }
 
@@ -48,20 +43,20 @@ HGLOBAL WINAPI ImageLoadResource(HMODULE module, HRSRC resource) {
         ++gLoaded;
         return reinterpret_cast<HGLOBAL>(resource);
     }
-    static auto real = Kernel32<decltype(&LoadResource)>("LoadResource");
+    auto real = platform::RealKernel32().loadResource;
     return real(module, resource);
 }
 
 LPVOID WINAPI ImageLockResource(HGLOBAL data) {
     if (data == reinterpret_cast<HGLOBAL>(FileResource()))
         return const_cast<uint8_t*>(gFileImage.load());
-    static auto real = Kernel32<decltype(&LockResource)>("LockResource");
+    auto real = platform::RealKernel32().lockResource;
     return real(data);
 }
 
 DWORD WINAPI ImageSizeofResource(HMODULE module, HRSRC resource) {
     if (resource == FileResource()) return static_cast<DWORD>(gFileImageBytes.load());
-    static auto real = Kernel32<decltype(&SizeofResource)>("SizeofResource");
+    auto real = platform::RealKernel32().sizeofResource;
     return real(module, resource);
 }
 
@@ -70,7 +65,7 @@ BOOL WINAPI ImageFreeResource(HGLOBAL data) {
         --gLoaded;
         return TRUE;
     }
-    static auto real = Kernel32<decltype(&FreeResource)>("FreeResource");
+    auto real = platform::RealKernel32().freeResource;
     return real(data);
 }
 
@@ -101,10 +96,10 @@ int LoadedResourceCount() {
 }
 
 const uint8_t* EmbeddedImage(size_t* size) {
-    static auto find = Kernel32<decltype(&FindResourceA)>("FindResourceA");
-    static auto load = Kernel32<decltype(&LoadResource)>("LoadResource");
-    static auto lock = Kernel32<decltype(&LockResource)>("LockResource");
-    static auto sizeOf = Kernel32<decltype(&SizeofResource)>("SizeofResource");
+    auto find = platform::RealKernel32().findResourceA;
+    auto load = platform::RealKernel32().loadResource;
+    auto lock = platform::RealKernel32().lockResource;
+    auto sizeOf = platform::RealKernel32().sizeofResource;
     *size = 0;
     HRSRC resource = find(nullptr, MAKEINTRESOURCEA(PLCFW_BIN), "BIN");
     if (resource == nullptr) return nullptr;

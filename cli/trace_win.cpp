@@ -27,23 +27,6 @@ std::atomic<HANDLE> gLinks[MAX_LINK_HANDLES];
 // The thread that opened the latest link: the engine's worker, whose Sleep is its pause.
 std::atomic<DWORD> gLinkThread{0};
 
-// The real function, looked up without a guarded static: the runtime's own locks may call the
-// slots being filled here.
-template <typename F>
-F Kernel32(const char* name, std::atomic<void*>& cache) {
-    void* f = cache.load();
-    if (f == nullptr) {
-        f = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
-        cache.store(f);
-    }
-    return reinterpret_cast<F>(f);
-}
-#define REAL(fn)                                    \
-    ([] {                                           \
-        static std::atomic<void*> cache{nullptr};   \
-        return Kernel32<decltype(&fn)>(#fn, cache); \
-    }())
-
 bool IsLink(HANDLE h) {
     if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
     for (auto& slot : gLinks)
@@ -167,7 +150,7 @@ void WINAPI TracedSleep(DWORD ms) {
         event.pauseMs = ms;
         Raise(event);
     }
-    REAL(Sleep)(ms);
+    platform::RealKernel32().sleep(ms);
 }
 
 }  // namespace

@@ -46,21 +46,6 @@ bool RemoveNetLink(HANDLE h) {
     return false;
 }
 
-template <typename F>
-F Kernel32(const char* name, std::atomic<void*>& cache) {
-    void* f = cache.load();
-    if (f == nullptr) {
-        f = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
-        cache.store(f);
-    }
-    return reinterpret_cast<F>(f);
-}
-#define KERNEL32(fn)                                \
-    ([] {                                           \
-        static std::atomic<void*> cache{nullptr};   \
-        return Kernel32<decltype(&fn)>(#fn, cache); \
-    }())
-
 // Network link names.
 // scheme         open
 const struct {
@@ -103,7 +88,52 @@ bool OpenNetLink(LPCSTR name, HANDLE* handle) {
     return false;
 }
 
+template <typename F>
+void Resolve(HMODULE kernel32, const char* name, F* f) {
+    *f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)));
+}
+
+Kernel32Calls ResolveKernel32() {
+    HMODULE k = GetModuleHandleA("kernel32.dll");
+    Kernel32Calls c{};
+    Resolve(k, "CreateFileA", &c.createFileA);
+    Resolve(k, "ReadFile", &c.readFile);
+    Resolve(k, "WriteFile", &c.writeFile);
+    Resolve(k, "GetCommState", &c.getCommState);
+    Resolve(k, "SetCommState", &c.setCommState);
+    Resolve(k, "SetCommTimeouts", &c.setCommTimeouts);
+    Resolve(k, "PurgeComm", &c.purgeComm);
+    Resolve(k, "CloseHandle", &c.closeHandle);
+    Resolve(k, "Sleep", &c.sleep);
+    Resolve(k, "FindResourceA", &c.findResourceA);
+    Resolve(k, "LoadResource", &c.loadResource);
+    Resolve(k, "LockResource", &c.lockResource);
+    Resolve(k, "SizeofResource", &c.sizeofResource);
+    Resolve(k, "FreeResource", &c.freeResource);
+    return c;
+}
+
+// Filled before main, while the program has one thread; a slot called by the runtime's start-up
+// before that fills it on the spot, still on that one thread.
+Kernel32Calls gKernel32{};
+std::atomic<bool> gKernel32Ready{false};
+
+void FillKernel32() {
+    if (gKernel32Ready.load()) return;
+    gKernel32 = ResolveKernel32();
+    gKernel32Ready = true;
+}
+
+__attribute__((constructor(101))) void FillKernel32BeforeMain() {
+    FillKernel32();
+}
+
 }  // namespace
+
+const Kernel32Calls& RealKernel32() {
+    FillKernel32();
+    return gKernel32;
+}
 
 LinkOpenResult LatestLinkOpen() {
     std::lock_guard<std::mutex> lock(gLatestOpenMutex);
@@ -115,12 +145,12 @@ HANDLE WINAPI LinkCreateFileA(LPCSTR name, DWORD access, DWORD share,
                               HANDLE templateFile) {
     HANDLE h = INVALID_HANDLE_VALUE;
     if (OpenNetLink(name, &h)) return h;
-    return KERNEL32(CreateFileA)(name, access, share, security, disposition, flags, templateFile);
+    return RealKernel32().createFileA(name, access, share, security, disposition, flags, templateFile);
 }
 
 BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPPED overlapped) {
     Link* link = NetLinkOf(h);
-    if (link == nullptr) return KERNEL32(ReadFile)(h, buf, n, read, overlapped);
+    if (link == nullptr) return RealKernel32().readFile(h, buf, n, read, overlapped);
     if (read != nullptr) *read = 0;
     if (overlapped != nullptr || (buf == nullptr && n > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -134,7 +164,7 @@ BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPP
 BOOL WINAPI LinkWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written,
                           LPOVERLAPPED overlapped) {
     Link* link = NetLinkOf(h);
-    if (link == nullptr) return KERNEL32(WriteFile)(h, buf, n, written, overlapped);
+    if (link == nullptr) return RealKernel32().writeFile(h, buf, n, written, overlapped);
     if (written != nullptr) *written = 0;
     if (overlapped != nullptr || (buf == nullptr && n > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -149,7 +179,7 @@ BOOL WINAPI LinkWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written,
 
 BOOL WINAPI LinkGetCommState(HANDLE h, LPDCB dcb) {
     Link* link = NetLinkOf(h);
-    if (link == nullptr) return KERNEL32(GetCommState)(h, dcb);
+    if (link == nullptr) return RealKernel32().getCommState(h, dcb);
     if (dcb == nullptr) return FALSE;
     DWORD length = dcb->DCBlength;
     *dcb = link->dcb;
@@ -159,7 +189,7 @@ BOOL WINAPI LinkGetCommState(HANDLE h, LPDCB dcb) {
 
 BOOL WINAPI LinkSetCommState(HANDLE h, LPDCB dcb) {
     Link* link = NetLinkOf(h);
-    if (link == nullptr) return KERNEL32(SetCommState)(h, dcb);
+    if (link == nullptr) return RealKernel32().setCommState(h, dcb);
     if (dcb == nullptr || !link->kind->setLine(*link, *dcb)) return FALSE;
     link->dcb = *dcb;
     return TRUE;
@@ -167,7 +197,7 @@ BOOL WINAPI LinkSetCommState(HANDLE h, LPDCB dcb) {
 
 BOOL WINAPI LinkSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
     Link* link = NetLinkOf(h);
-    if (link == nullptr) return KERNEL32(SetCommTimeouts)(h, timeouts);
+    if (link == nullptr) return RealKernel32().setCommTimeouts(h, timeouts);
     if (timeouts == nullptr || !link->kind->setTimeouts(*link, *timeouts)) return FALSE;
     link->timeouts = *timeouts;
     return TRUE;
@@ -175,13 +205,13 @@ BOOL WINAPI LinkSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
 
 BOOL WINAPI LinkPurgeComm(HANDLE h, DWORD flags) {
     Link* link = NetLinkOf(h);
-    if (link == nullptr) return KERNEL32(PurgeComm)(h, flags);
+    if (link == nullptr) return RealKernel32().purgeComm(h, flags);
     if ((flags & PURGE_RXCLEAR) == 0) return TRUE;
     return link->kind->purgeInput(*link) ? TRUE : FALSE;
 }
 
 BOOL WINAPI LinkCloseHandle(HANDLE h) {
-    if (!RemoveNetLink(h)) return KERNEL32(CloseHandle)(h);
+    if (!RemoveNetLink(h)) return RealKernel32().closeHandle(h);
     auto* link = static_cast<Link*>(h);
     link->kind->close(*link);
     delete link;

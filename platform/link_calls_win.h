@@ -9,6 +9,27 @@
 
 namespace platform {
 
+// kernel32's own functions behind the import slots that this program fills. They are looked up
+// once, before main: a lookup takes the loader's lock, and a slot may be called by the runtime
+// while it holds a lock of its own that a thread ending under the loader's lock waits for.
+struct Kernel32Calls {
+    decltype(&CreateFileA) createFileA;
+    decltype(&ReadFile) readFile;
+    decltype(&WriteFile) writeFile;
+    decltype(&GetCommState) getCommState;
+    decltype(&SetCommState) setCommState;
+    decltype(&SetCommTimeouts) setCommTimeouts;
+    decltype(&PurgeComm) purgeComm;
+    decltype(&CloseHandle) closeHandle;
+    decltype(&Sleep) sleep;
+    decltype(&FindResourceA) findResourceA;
+    decltype(&LoadResource) loadResource;
+    decltype(&LockResource) lockResource;
+    decltype(&SizeofResource) sizeofResource;
+    decltype(&FreeResource) freeResource;
+};
+const Kernel32Calls& RealKernel32();
+
 HANDLE WINAPI LinkCreateFileA(LPCSTR name, DWORD access, DWORD share,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile);

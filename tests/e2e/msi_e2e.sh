@@ -7,7 +7,8 @@
 # Wine: msiexec /i /qn installs into Program Files with a Start-menu entry and the folder on the
 # system PATH; the current MSI replaces the older one (one product left, the new version); the
 # installed console program, found on the PATH, runs a whole update through COM5 into plcsim,
-# then three at once on COM5 to COM7 with COM6's flash write-protected;
+# then three at once on COM5 to COM7 with COM6's flash write-protected, then one through
+# rfc2217:// into plcsim serving a local port;
 # the installed window opens; msiexec /x /qn leaves nothing in Program Files, the Start menu or
 # the PATH. Every wait is bounded.
 set -euo pipefail
@@ -168,6 +169,21 @@ for n in 5 7; do
 done
 kill "$sim6" 2>/dev/null || true
 log "installed console program: three ports at once, COM6 FAILED (write-protected), COM5 and COM7 equal to the image"
+
+# Through a serial device server that speaks RFC 2217 (plcsim plays one on a free local port).
+background net_sim "$PLCSIM" --model QM2-E --rfc2217 0 --flash-out "$WORK/flash-net.bin" >"$WORK/sim-net.log" 2>&1
+net_port() { grep -q -m1 'rfc2217://127\.0\.0\.1:[0-9]*' "$WORK/sim-net.log"; }
+wait_until 20 "plcsim's network port" net_port
+port=$(grep -o -m1 'rfc2217://127\.0\.0\.1:[0-9]*' "$WORK/sim-net.log")
+status=0
+timeout 120 wine "$INSTALLED/plcfwupdate-cli.exe" --port "$port" --image "$(winepath -w "$image" 2>/dev/null)" \
+  --yes </dev/null >"$WORK/net.raw" 2>&1 || status=$?
+tr -d '\r' <"$WORK/net.raw" >"$WORK/net.log"
+[ "$status" -eq 0 ] || fail "the installed console program's update through $port exited $status"
+grep -qxF "[INFORMATION] Firmware update is SUCCESSFUL" "$WORK/net.log" || fail "no success message through $port"
+wait_until 20 "the end of plcsim after the network update" eval '! kill -0 "$net_sim" 2>/dev/null'
+cmp -s "$image" "$WORK/flash-net.bin" || fail "the flash written through $port differs from the image"
+log "installed console program: a whole update through $port, the flash equals the image"
 
 background window_pid wine "$INSTALLED/plcfwupdate.exe" >"$WORK/window.log" 2>&1
 wait_until 60 "the installed window \"$TITLE\"" top_window_up WindowsApp "$TITLE"
