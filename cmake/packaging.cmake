@@ -68,7 +68,7 @@ while(PLC_PACKAGES)
   list(APPEND PLC_MAN_PAGES ${PLC_MAN_DIR}/${program}.1.gz)
   install(FILES ${PLC_MAN_DIR}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
     COMPONENT ${component})
-  # bash-completion loads a command's file by the command's name: one file under both names.
+  # bash-completion loads a command's file by the command's name: the one file under each name.
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program}
     COMPONENT ${component})
@@ -83,10 +83,10 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL ${PLC_COMPONENTS})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SUGGESTS plcfwupdate-sim)
-# Until 1.0.0-1 plcsim was part of plcfwupdate: the simulator takes its files over from an
-# older plcfwupdate instead of failing to install beside it.
-set(CPACK_DEBIAN_SIM_PACKAGE_REPLACES "plcfwupdate (<< ${PLC_DEB_VERSION})")
-set(CPACK_DEBIAN_SIM_PACKAGE_BREAKS "plcfwupdate (<< ${PLC_DEB_VERSION})")
+# Before 1.0.0-1 plcsim was part of plcfwupdate: the simulator takes its files over from such
+# a plcfwupdate instead of failing to install beside it.
+set(CPACK_DEBIAN_SIM_PACKAGE_REPLACES "plcfwupdate (<< 1.0.0-1)")
+set(CPACK_DEBIAN_SIM_PACKAGE_BREAKS "plcfwupdate (<< 1.0.0-1)")
 set(CPACK_DEBIAN_SIM_PACKAGE_SOURCE plcfwupdate)
 # The summary is the first line (CPack adds none of its own when CPACK_PACKAGE_DESCRIPTION_SUMMARY
 # is unset); CPack indents the rest.
