@@ -1,9 +1,9 @@
-# cmake --install and CPack. Natively: plcfwupdate and plcsim, their manual pages and bash
-# completion, as a Debian package. Windows: the window program, the console program and a short
-# read-me, which scripts/package makes into a zip and an MSI.
+# cmake --install and CPack. Natively: two Debian packages, plcfwupdate (the tool, its manual
+# page, completion, copyright and changelog) and plcfwupdate-sim (the same for plcsim). Windows:
+# the window program, the console program and a short read-me, which scripts/package makes into
+# a zip and an MSI.
 set(CPACK_PACKAGE_NAME plcfwupdate)
 set(CPACK_PACKAGE_VENDOR "Korvel")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Korvel PLC firmware update program and PLC simulator")
 set(CPACK_PACKAGE_CONTACT "Korvel PLC tools <plc-tools@korvel.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
@@ -30,30 +30,70 @@ if(WIN32)
 endif()
 
 include(GNUInstallDirs)
-install(TARGETS plcfwupdate plcsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The Debian revision; packaging/changelog's latest entry names this version.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(PLC_DEB_VERSION ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
+set(PLC_CHANGELOG ${CMAKE_SOURCE_DIR}/packaging/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PLC_CHANGELOG})
+file(STRINGS ${PLC_CHANGELOG} PLC_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT PLC_CHANGELOG_TOP MATCHES "^plcfwupdate \\(${PLC_DEB_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: its latest entry must be for version "
+    "${PLC_DEB_VERSION} (the project's version and the Debian revision)")
+endif()
+
+# component  package          program
+set(PLC_PACKAGES
+  tool       plcfwupdate      plcfwupdate
+  sim        plcfwupdate-sim  plcsim)
+set(PLC_DOC_DIR ${CMAKE_BINARY_DIR}/doc)
+add_custom_command(OUTPUT ${PLC_DOC_DIR}/changelog.Debian.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PLC_DOC_DIR}
+  COMMAND gzip -9nc ${PLC_CHANGELOG} > ${PLC_DOC_DIR}/changelog.Debian.gz
+  DEPENDS ${PLC_CHANGELOG})
 # Manual pages compressed as Debian keeps them.
 set(PLC_MAN_DIR ${CMAKE_BINARY_DIR}/man)
-foreach(page plcfwupdate.1 plcsim.1)
-  add_custom_command(OUTPUT ${PLC_MAN_DIR}/${page}.gz
+set(PLC_MAN_PAGES)
+set(PLC_COMPONENTS)
+while(PLC_PACKAGES)
+  list(POP_FRONT PLC_PACKAGES component package program)
+  list(APPEND PLC_COMPONENTS ${component})
+  string(TOUPPER ${component} c)
+  set(CPACK_DEBIAN_${c}_PACKAGE_NAME ${package})
+  set(CPACK_DEBIAN_${c}_FILE_NAME DEB-DEFAULT)
+  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
+  add_custom_command(OUTPUT ${PLC_MAN_DIR}/${program}.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PLC_MAN_DIR}
-    COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/packaging/${page} > ${PLC_MAN_DIR}/${page}.gz
-    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${page})
-  list(APPEND PLC_MAN_PAGES ${PLC_MAN_DIR}/${page}.gz)
-endforeach()
-add_custom_target(man_pages ALL DEPENDS ${PLC_MAN_PAGES})
-install(FILES ${PLC_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# bash-completion loads a command's file by the command's name: one file under both names.
-foreach(program plcfwupdate plcsim)
+    COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/packaging/${program}.1 > ${PLC_MAN_DIR}/${program}.1.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${program}.1)
+  list(APPEND PLC_MAN_PAGES ${PLC_MAN_DIR}/${program}.1.gz)
+  install(FILES ${PLC_MAN_DIR}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT ${component})
+  # bash-completion loads a command's file by the command's name: the one file under each name.
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.bash
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
-endforeach()
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program}
+    COMPONENT ${component})
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${PLC_DOC_DIR}/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endwhile()
+add_custom_target(man_pages ALL DEPENDS ${PLC_MAN_PAGES})
+add_custom_target(package_docs ALL DEPENDS ${PLC_DOC_DIR}/changelog.Debian.gz)
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL ${PLC_COMPONENTS})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-# The summary is the first line; CPack indents the rest.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "plcfwupdate writes the firmware image built into it into a Korvel PLC over a serial port,\nthe PLC's USB device, tcp:// or rfc2217://. plcsim plays a PLC of any catalogue model on a\npseudo-terminal or a TCP port, for demos and training.")
+set(CPACK_DEBIAN_TOOL_PACKAGE_SUGGESTS plcfwupdate-sim)
+# Before 1.0.0-1 plcsim was part of plcfwupdate: the simulator takes its files over from such
+# a plcfwupdate instead of failing to install beside it.
+set(CPACK_DEBIAN_SIM_PACKAGE_REPLACES "plcfwupdate (<< 1.0.0-1)")
+set(CPACK_DEBIAN_SIM_PACKAGE_BREAKS "plcfwupdate (<< 1.0.0-1)")
+set(CPACK_DEBIAN_SIM_PACKAGE_SOURCE plcfwupdate)
+# The summary is the first line (CPack adds none of its own when CPACK_PACKAGE_DESCRIPTION_SUMMARY
+# is unset); CPack indents the rest.
+set(CPACK_DEBIAN_TOOL_DESCRIPTION
+  "Korvel PLC firmware update program\nplcfwupdate writes the firmware image built into it into a Korvel PLC over a\nserial port, the PLC's USB device, tcp:// or rfc2217://.")
+set(CPACK_DEBIAN_SIM_DESCRIPTION
+  "Korvel PLC simulator for demos and training\nplcsim plays a PLC of any catalogue model, application firmware and\nbootloader, on a pseudo-terminal or a TCP port, for demos, training and tests\nof plcfwupdate.")
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
