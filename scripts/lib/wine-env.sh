@@ -8,6 +8,8 @@
 #   wine_reg_import NAME         imports REGEDIT4 text from stdin (NAME names its files)
 #   wine_com_port N TARGET       Wine's COMN opens TARGET (a pseudo-terminal) and is listed
 #                                as a present port
+#   wine_usb_device [TARGET]     the PLC's USB device interface in the registry, its device
+#                                path ($WINE_USB_IFACE under dosdevices) linked to TARGET
 #   background VAR CMD...        runs CMD in the background, its pid in VAR; ended at exit
 #   wait_until SECONDS WHAT CMD...  runs CMD until it succeeds, or fails the test
 #   log TEXT / fail TEXT         a line of the test / its failure: the last lines of every log
@@ -127,4 +129,29 @@ REGEDIT4
 "DeviceDesc"="Communications Port"
 "FriendlyName"="Communications Port (COM$n)"
 REG
+}
+
+# wine_usb_device TARGET: the PLC's USB device interface (vid 1209, pid 0001) in the registry,
+# its device path a link to TARGET (a simulator's pseudo-terminal), as an attached PLC shows up.
+WINE_USB_CLASS="{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
+WINE_USB_IFACE="usb#vid_1209&pid_0001#0001#$WINE_USB_CLASS"
+wine_usb_device() {
+  local c=$WINE_USB_CLASS
+  wine_reg_import usb <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses\\$c\\##?#USB#VID_1209&PID_0001#0001#$c]
+"DeviceInstance"="USB\\\\VID_1209&PID_0001\\\\0001"
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses\\$c\\##?#USB#VID_1209&PID_0001#0001#$c\\#]
+"SymbolicLink"="\\\\\\\\?\\\\USB#VID_1209&PID_0001#0001#$c"
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses\\$c\\##?#USB#VID_1209&PID_0001#0001#$c\\#\\Control]
+"Linked"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_0001\\0001]
+"ClassGUID"="{88BAE032-5A81-49F0-BC3D-A4FF138216D6}"
+"DeviceDesc"="Korvel PLC"
+REG
+  [ -z "${1:-}" ] || ln -sfn "$(readlink -f "$1")" "$WINEPREFIX/dosdevices/$WINE_USB_IFACE"
 }

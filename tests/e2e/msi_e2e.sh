@@ -8,9 +8,9 @@
 # system PATH; the current MSI replaces the older one (one product left, the new version); the
 # installed console program, found on the PATH, runs a whole update through COM5 into plcsim,
 # then three at once on COM5 to COM7 with COM6's flash write-protected, then one through
-# rfc2217:// into plcsim serving a local port;
-# the installed window opens; msiexec /x /qn leaves nothing in Program Files, the Start menu or
-# the PATH. Every wait is bounded.
+# rfc2217:// into plcsim serving a local port; the installed window opens; msiexec /x /qn
+# leaves nothing in Program Files, the Start menu or the PATH. Then the MSI of a build for a
+# COM-port model (QM2-E): its installed window updates a PLC through COM5. Every wait is bounded.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
@@ -199,4 +199,34 @@ left=$(find "$WINEPREFIX/drive_c/Program Files" "$WINEPREFIX/drive_c/Program Fil
 [ "$(on_path)" -eq 0 ] || fail "the folder is still on the PATH: $(system_path)"
 [ -z "$(products)" ] || fail "still listed after the uninstall: $(products)"
 log "uninstall: nothing left in Program Files, the Start menu, the PATH or the product list"
+
+# --- the window of a COM-port model, installed -------------------------------------------------
+# The MSI carries the image it was built with: one built for QM2-E (a COM-port model, a 64 KiB
+# image) is installed, and its window updates a PLC through COM5.
+log "packages: an MSI of the QM2-E build"
+PLCFW_WINDOWS_PRESET=windows-qm2e PLCFW_PACKAGES_DIR=$WORK/qm2e scripts/package msi \
+  >"$WORK/package-qm2e.log" 2>&1 || fail "scripts/package msi of the QM2-E build failed"
+QM2E_MSI=$WORK/qm2e/plcfwupdate-$VERSION-windows-x86_64.msi
+QM2E_IMAGE=$ROOT/build/windows-qm2e/image/QM2-E_v1.0.0_20231115_01.bin
+msiexec install-qm2e /i "$(winepath -w "$QM2E_MSI" 2>/dev/null)"
+rm -f "$WORK/plc-w"
+background window_sim "$PLCSIM" --model QM2-E --link "$WORK/plc-w" --flash-out "$WORK/flash-w.bin" \
+  >"$WORK/sim-w.log" 2>&1
+wait_until 20 "plcsim's link for the window" test -e "$WORK/plc-w"
+wine_com_port 5 "$WORK/plc-w"
+background window_pid wine "$INSTALLED/plcfwupdate.exe" >"$WORK/window-qm2e.log" 2>&1
+wait_until 60 "the installed window \"$TITLE\"" top_window_up WindowsApp "$TITLE"
+start_burn=$(window_block 'class="WindowsApp"' "$(windows)" | grep -m1 'text="Start Burn"' || true)
+[ -n "$start_burn" ] || fail "no \"Start Burn\" button in the installed window"
+click_line "$start_burn"
+wait_until 240 "\"Firmware update is SUCCESSFUL\" in the installed window" \
+  message_box INFORMATION "Firmware update is SUCCESSFUL"
+press_box_button INFORMATION OK
+wait_until 30 "the end of plcsim after the window's update" eval '! kill -0 "$window_sim" 2>/dev/null'
+cmp -s "$QM2E_IMAGE" "$WORK/flash-w.bin" || fail "the flash written by the installed window differs from its image"
+kill "$window_pid" 2>/dev/null || true
+wait "$window_pid" 2>/dev/null || true
+log "installed window (QM2-E build): a whole update through COM5, the flash equals the image"
+msiexec uninstall-qm2e /x "$(winepath -w "$QM2E_MSI" 2>/dev/null)"
+[ -z "$(products)" ] || fail "still listed after the uninstall of the QM2-E build: $(products)"
 log "all passed"
