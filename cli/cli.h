@@ -475,8 +475,9 @@ struct Io {
 int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*));
 
 // Several ports at once: this program once more for each port, with --events, the live status of
-// each and a table at the end. Exit 0 only when every port succeeded.
-int RunMany(Io& io, const std::vector<std::string>& args, const std::vector<std::string>& ports);
+// each and a table at the end (options: --events and -q). Exit 0 only when every port succeeded.
+int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& args,
+            const std::vector<std::string>& ports);
 // The arguments of one port's run: args without its ports, with --port PORT and --events.
 std::vector<std::string> WorkerArgs(const std::vector<std::string>& args, const std::string& port);
 // The value of "key" in one flat JSON line of --events: a string unescaped, a number as written;
