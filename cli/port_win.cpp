@@ -65,7 +65,9 @@ bool CheckPortName(const std::string& port, std::string* reason) {
     return false;
 }
 
-std::string PortIdentity(const std::string& port) { return WindowsPortIdentity(port); }
+std::string PortIdentity(const std::string& port) {
+    return WindowsPortIdentity(port);
+}
 
 bool FindUsbDevicePath(std::string* path) {
     char name[MAXPATH] = {};

@@ -19,7 +19,9 @@ struct NamedPort {
 
 const char UTF8_BOM[] = "\xEF\xBB\xBF";
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
 
 bool IsScheme(const std::string& text) {
     if (text.empty()) return false;

@@ -63,8 +63,9 @@ std::string Outcome(const char* caption, const char* message, int exitStatus) {
 // failure of its PLC, and one that ended without saying how did not succeed.
 TEST(SeveralPorts, RowsAndTableFromEachPortsEvents) {
     const std::string start =
-        R"({"event":"start","model":"QM2-E","image":"x","bytes":1})" "\n";
-    const std::string programming = R"({"event":"phase","status":"Programming"})" "\n";
+        std::string(R"({"event":"start","model":"QM2-E","image":"x","bytes":1})") + "\n";
+    const std::string programming =
+        std::string(R"({"event":"phase","status":"Programming"})") + "\n";
     const std::string success = Outcome("INFORMATION", "Firmware update is SUCCESSFUL", 0);
     struct Case {
         const char* port;
@@ -82,7 +83,8 @@ TEST(SeveralPorts, RowsAndTableFromEachPortsEvents) {
          "interrupted     0.0 s      2  interrupted while programming"},
         {"COM7", start + Outcome("", "terminated", 143), 143, 0,
          "interrupted     0.0 s      2  terminated"},
-        {"COM8", start + Outcome("", "hung up", 129), 129, 0, "interrupted     0.0 s      2  hung up"},
+        {"COM8", start + Outcome("", "hung up", 129), 129, 0,
+         "interrupted     0.0 s      2  hung up"},
         {"COM9", start + success, 3, 0,
          "succeeded       0.0 s      2  [INFORMATION] Firmware update is SUCCESSFUL"},
         {"COM10", start + programming, 1, 9,
@@ -137,8 +139,9 @@ TEST(SeveralPorts, RowsAndTableFromEachPortsEvents) {
     EXPECT_EQ(plccli::SeveralExitStatus({rows[0]}, 0, said), 0);
     EXPECT_EQ(plccli::SeveralExitStatus({rows[0]}, 130, said), 130);
     EXPECT_EQ(plccli::SeveralExitStatus({rows[0], rows[6]}, 0, said), plccli::EXIT_NOT_RECORDED);
-    EXPECT_NE(said.str().find("COM9: the update succeeded, but its record line could not be written"),
-              std::string::npos);
+    EXPECT_NE(
+        said.str().find("COM9: the update succeeded, but its record line could not be written"),
+        std::string::npos);
 
     // --events: every line of every port, each naming its port, and nothing else; every port
     // ends in one outcome, also one that never started or never said how it ended.

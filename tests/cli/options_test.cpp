@@ -87,9 +87,12 @@ TEST(NetworkLinkName, OnlyTheTwoSchemesWithAnAddress) {
 
 TEST(WindowsPortIdentity, OneComPortByAnyOfItsNames) {
     const std::tuple<const char*, const char*, bool> cases[] = {
-        {"COM3", "com3", true},          {"COM10", "\\\\.\\com10", true},
-        {"\\\\.\\COM5", "//./Com5", true}, {"COM3", "COM30", false},
-        {"COM3", "\\\\.\\COM4", false},   {"tcp://Host:4001", "tcp://host:4001", true},
+        {"COM3", "com3", true},
+        {"COM10", "\\\\.\\com10", true},
+        {"\\\\.\\COM5", "//./Com5", true},
+        {"COM3", "COM30", false},
+        {"COM3", "\\\\.\\COM4", false},
+        {"tcp://Host:4001", "tcp://host:4001", true},
     };
     for (const auto& [a, b, same] : cases)
         EXPECT_EQ(plccli::WindowsPortIdentity(a) == plccli::WindowsPortIdentity(b), same)
