@@ -265,7 +265,7 @@ int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>
     std::string error;
     RunRecorder recorder;
     if (options.record && !recorder.Open(*options.record, &error)) return Failed(io, error);
-    return RunMany(io, args, ports);
+    return RunMany(io, options, args, ports);
 }
 
 // The update run itself, once everything it needs is in place.

@@ -63,13 +63,23 @@ struct CliOptions {
 
 // tcp://HOST:PORT and rfc2217://HOST:PORT: links over the network, opened by the platform.
 bool IsNetworkLinkName(const std::string& port);
+// What is wrong with a network link's port number ("no port number; write tcp://HOST:PORT");
+// "" when nothing is.
+std::string NetworkPortNumberProblem(const std::string& link);
 
 // Parses the arguments after the program name. Returns false with a one-line reason on error.
 bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
 std::string UsageText();
 // The ports of the run: every --port, then the lines of --ports-from. False with the reason when
-// the file cannot be read or names none.
+// the file cannot be read or names none, when a line of it is no port name ("FILE:LINE: why"),
+// or, with several ports, when one is an option or two name the same device.
 bool AllPorts(const CliOptions& options, std::vector<std::string>* ports, std::string* error);
+// What tells two spellings of one port apart: on POSIX the device (or file) that the name or
+// path opens, symbolic links followed; on Windows WindowsPortIdentity. A network link is its
+// text, case aside.
+std::string PortIdentity(const std::string& port);
+// A Windows port's name, case aside and without the device prefix: "\\.\com10" is COM10.
+std::string WindowsPortIdentity(const std::string& port);
 
 // The model named by an image file name (any directory part is ignored): the text before the
 // first "_"; empty when there is none.
@@ -465,8 +475,9 @@ struct Io {
 int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*));
 
 // Several ports at once: this program once more for each port, with --events, the live status of
-// each and a table at the end. Exit 0 only when every port succeeded.
-int RunMany(Io& io, const std::vector<std::string>& args, const std::vector<std::string>& ports);
+// each and a table at the end (options: --events and -q). Exit 0 only when every port succeeded.
+int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& args,
+            const std::vector<std::string>& ports);
 // The arguments of one port's run: args without its ports, with --port PORT and --events.
 std::vector<std::string> WorkerArgs(const std::vector<std::string>& args, const std::string& port);
 // The value of "key" in one flat JSON line of --events: a string unescaped, a number as written;

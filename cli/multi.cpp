@@ -1,7 +1,6 @@
 // Several ports at once: the rows, the live lines and the table that both platforms show.
 #include "cli/multi.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -52,7 +51,7 @@ std::string LiveLine(const PortRow& w) {
 // One event line of a port's process: its row, and on a plain output the line it prints.
 void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
     std::string event = EventField(line, "event");
-    bool plain = !o.terminal && !o.events;
+    bool plain = !o.terminal && !o.events && !o.quiet;
     std::string tag = w->port + ": ";
     if (o.events && !event.empty()) o.out << WithPort(line, w->port) << '\n';
     if (event == "start") {
@@ -91,10 +90,6 @@ void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
 }
 
 }  // namespace
-
-bool WantsEvents(const std::vector<std::string>& args) {
-    return std::find(args.begin(), args.end(), "--events") != args.end();
-}
 
 std::string WithPort(const std::string& eventLine, const std::string& port) {
     if (eventLine.find("\"port\":") != std::string::npos) return eventLine;

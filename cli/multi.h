@@ -23,15 +23,18 @@ struct PortRow {
 };
 
 // Where the run of several ports reports. With events (--events given) out gets every event of
-// every port with a "port" field and nothing else; otherwise a terminal gets the live lines
-// redrawn in place, a plain output the changes as lines that start with the port.
+// every port with a "port" field and nothing else; quiet (-q), only the table; otherwise a
+// terminal gets the live lines redrawn in place, a plain output the changes as lines that start
+// with the port.
 struct SeveralOutput {
     std::ostream& out;
     std::ostream& err;
     bool terminal;
     bool events;
+    bool quiet = false;
+    // The live lines redrawn in place.
+    bool Live() const { return terminal && !events && !quiet; }
 };
-bool WantsEvents(const std::vector<std::string>& args);
 // An event line of a port's process with the port as its second field.
 std::string WithPort(const std::string& eventLine, const std::string& port);
 

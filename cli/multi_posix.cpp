@@ -117,7 +117,7 @@ std::vector<PortRow> Rows(const std::vector<Worker>& workers) {
 // Follows every worker until each output has ended.
 void Follow(std::vector<Worker>& workers, const SeveralOutput& o) {
     bool drawn = false;
-    bool live = o.terminal && !o.events;
+    bool live = o.Live();
     Clock::time_point lastDraw{};
     for (;;) {
         std::vector<pollfd> fds;
@@ -156,12 +156,13 @@ bool ForwardToWorkers(int exitStatus) {
     return true;
 }
 
-int RunMany(Io& io, const std::vector<std::string>& args, const std::vector<std::string>& ports) {
+int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& args,
+            const std::vector<std::string>& ports) {
     if (ports.size() > static_cast<size_t>(MAX_WORKERS)) {
         io.err << "plcfwupdate: at most " << MAX_WORKERS << " ports at once\n";
         return EXIT_USAGE;
     }
-    SeveralOutput o{io.out, io.err, io.terminal, WantsEvents(args)};
+    SeveralOutput o{io.out, io.err, io.terminal, options.events, options.quiet};
     std::vector<Worker> workers(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
         workers[i].row.port = ports[i];

@@ -159,7 +159,7 @@ void EndStragglers(std::vector<Worker>& workers, Clock::time_point interruptedAt
 // Follows every worker until each output has ended.
 void Follow(std::vector<Worker>& workers, const SeveralOutput& o) {
     bool drawn = false;
-    bool live = o.terminal && !o.events;
+    bool live = o.Live();
     Clock::time_point lastDraw{}, interruptedAt{};
     for (;;) {
         bool any = false;
@@ -221,12 +221,13 @@ bool ForwardToWorkers(int exitStatus) {
     return true;
 }
 
-int RunMany(Io& io, const std::vector<std::string>& args, const std::vector<std::string>& ports) {
+int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& args,
+            const std::vector<std::string>& ports) {
     if (ports.size() > static_cast<size_t>(MAX_WORKERS)) {
         io.err << "plcfwupdate: at most " << MAX_WORKERS << " ports at once\n";
         return EXIT_USAGE;
     }
-    SeveralOutput o{io.out, io.err, io.terminal, WantsEvents(args)};
+    SeveralOutput o{io.out, io.err, io.terminal, options.events, options.quiet};
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              &inherit, OPEN_EXISTING, 0, nullptr);

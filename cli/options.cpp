@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <sstream>
-#include <fstream>
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
@@ -62,25 +60,19 @@ bool EqualNoCase(const char* a, const char* b) {
     return *a == *b;
 }
 
-// A network link's port number, checked before anything opens: "tcp://HOST:PORT".
-bool CheckNetworkPortNumber(const std::string& link, std::string* error) {
+}  // namespace
+
+std::string NetworkPortNumberProblem(const std::string& link) {
     std::string hostPort = link.substr(link.find("://") + 3);
     size_t colon = hostPort.rfind(':');
     std::string number = colon == std::string::npos ? "" : hostPort.substr(colon + 1);
     if (colon == std::string::npos || colon == 0 || hostPort[colon - 1] == ':' || number.empty() ||
-        number.find_first_not_of("0123456789") != std::string::npos) {
-        *error = "--port " + link + ": no port number; write " +
-                 link.substr(0, link.find("://") + 3) + "HOST:PORT";
-        return false;
-    }
-    if (number.size() > 5 || std::stol(number) < 1 || std::stol(number) > 65535) {
-        *error = "--port " + link + ": the port number " + number + " is out of range (1 to 65535)";
-        return false;
-    }
-    return true;
+        number.find_first_not_of("0123456789") != std::string::npos)
+        return "no port number; write " + link.substr(0, link.find("://") + 3) + "HOST:PORT";
+    if (number.size() > 5 || std::stol(number) < 1 || std::stol(number) > 65535)
+        return "the port number " + number + " is out of range (1 to 65535)";
+    return "";
 }
-
-}  // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
     *options = CliOptions{};
@@ -120,9 +112,13 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
             return false;
         }
         options->*(row->value) = value;
-        if (row->value == &CliOptions::port && IsNetworkLinkName(value) &&
-            !CheckNetworkPortNumber(value, error))
-            return false;
+        if (row->value == &CliOptions::port && IsNetworkLinkName(value)) {
+            std::string problem = NetworkPortNumberProblem(value);
+            if (!problem.empty()) {
+                *error = "--port " + value + ": " + problem;
+                return false;
+            }
+        }
         if (row->value == &CliOptions::port) options->ports.push_back(value);
     }
     if (options->traceData && !options->trace) {
@@ -171,11 +167,15 @@ std::string UsageText() {
            "  --ports-from FILE the ports to update at once, one a line ('#' starts a comment);\n"
            "                    with --port given more than once, each PLC is updated at once by\n"
            "                    a process of its own, then a table tells how each ended (needs\n"
-           "                    --yes; exit 0 only when every port succeeded)\n"
+           "                    --yes; exit 0 only when every port succeeded). A line that is no\n"
+           "                    port name (an option, a control character) and a PLC named\n"
+           "                    twice (a link and its device too) are refused with exit 2\n"
            "  --events          print the run as JSON lines on the standard output: start,\n"
            "                    phase, progress, prompt and outcome (with several ports each\n"
-           "                    line has a \"port\" field, and no table follows)\n"
-           "  -q, --quiet       no status line: only the messages of the run\n"
+           "                    line has a \"port\" field, every port ends with an outcome,\n"
+           "                    and nothing else is printed: no table)\n"
+           "  -q, --quiet       no status line: only the messages of the run (several ports:\n"
+           "                    only the table)\n"
            "  -v, --verbose     each step of the run as it begins, and after the run what the\n"
            "                    PLC reported\n"
            "  --help            show this text and exit\n"
@@ -281,32 +281,6 @@ bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, ui
         return false;
     }
     *row = *found;
-    return true;
-}
-
-}  // namespace plccli
-
-namespace plccli {
-
-bool AllPorts(const CliOptions& options, std::vector<std::string>* ports, std::string* error) {
-    *ports = options.ports;
-    if (!options.portsFrom) return true;
-    std::ifstream in(*options.portsFrom);
-    if (!in) {
-        *error = "cannot read the ports file '" + *options.portsFrom + "'";
-        return false;
-    }
-    std::string line;
-    while (std::getline(in, line)) {
-        line = line.substr(0, line.find('#'));
-        size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos) continue;
-        ports->push_back(line.substr(first, line.find_last_not_of(" \t\r") + 1 - first));
-    }
-    if (ports->empty()) {
-        *error = "the ports file '" + *options.portsFrom + "' names no port";
-        return false;
-    }
     return true;
 }
 

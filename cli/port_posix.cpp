@@ -1,10 +1,12 @@
 // The ports on POSIX: whether --port names a terminal device that no other program holds,
-// checked before a byte is written, and where the PLC's USB device is.
+// checked before a byte is written, which device a port's name opens, and where the PLC's USB
+// device is.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -73,6 +75,21 @@ bool CheckPortName(const std::string& port, std::string* reason) {
         return false;
     }
     return TryOpen(path, reason);
+}
+
+std::string PortIdentity(const std::string& port) {
+    if (IsNetworkLinkName(port)) {
+        std::string id = port;
+        for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return id;
+    }
+    if (platform::FindVirtualLink(port) != nullptr) return "virtual " + port;
+    std::string path = DevicePath(port);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "absent " + path;
+    // Two nodes of one character device reach one PLC, whatever their inodes.
+    if (S_ISCHR(st.st_mode)) return "device " + std::to_string(st.st_rdev);
+    return "file " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
 }
 
 bool FindUsbDevicePath(std::string* path) {

@@ -65,6 +65,10 @@ bool CheckPortName(const std::string& port, std::string* reason) {
     return false;
 }
 
+std::string PortIdentity(const std::string& port) {
+    return WindowsPortIdentity(port);
+}
+
 bool FindUsbDevicePath(std::string* path) {
     char name[MAXPATH] = {};
     if (GetUsbDeviceFileName(&USB_DRIVER_GUID, name) == 0) return false;

@@ -140,6 +140,51 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
     EXPECT_EQ(gSeen.runs, 0);
 }
 
+// Several ports are checked before any port's process starts. Without --yes a run that passes
+// the checks stops at that refusal instead, so no case here starts a process.
+TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
+    using namespace std::string_literals;
+    tree.File("dev0");
+    std::filesystem::create_symlink(tree.Path("dev0"), tree.Path("alias0"));
+    const std::string dev0 = tree.Path("dev0").string(), alias0 = tree.Path("alias0").string();
+    const std::string file = tree.Path("ports.txt").string();
+    const std::string noYes = "add --yes";
+    struct Case {
+        std::string file;  // the --ports-from file's content; none when empty
+        std::vector<std::string> args;
+        std::string said;
+    } cases[] = {
+        {"a\n# b\n--trace=t.log\n", {}, file + ":3: '--trace=t.log' is an option"},
+        {"a\nb\0c\n"s, {}, file + ":2: the line holds a NUL byte"},
+        {"a\x1b[2J\n", {}, file + ":1: the line holds a control character (0x1b)"},
+        {"ttyS0 ttyS1\n", {}, file + ":1: 'ttyS0 ttyS1' is not a port name"},
+        {"\n\nudp://h:1\n", {}, file + ":3: 'udp://h:1' is not a port name"},
+        {"tcp://h\n", {}, file + ":1: tcp://h: no port number"},
+        {"", {"--port=--yes", "--port", "a"}, "--port: '--yes' is an option"},
+        {"",
+         {"--port", "null", "--port", "/dev/null"},
+         "the ports null (--port) and /dev/null (--port) are the same device"},
+        {"# PLC 2\n" + alias0 + "\n",
+         {"--port", dev0},
+         "the ports " + dev0 + " (--port) and " + alias0 + " (" + file + ":2) are the same device"},
+        {"a\ntcp://H:1\ntcp://h:1\n", {}, "the ports tcp://H:1 (" + file + ":2) and tcp://h:1"},
+        {"a\n", {"--port", "a"}, "the port a is named twice (--port, " + file + ":1)"},
+        // What passes the checks: a Windows editor's byte order mark, distinct devices.
+        {"\xEF\xBB\xBF/dev/zero\n", {"--port", "/dev/null"}, noYes},
+        {"", {"--port", dev0, "--port", "/dev/null", "--port", "tcp://h:1"}, noYes},
+    };
+    for (auto& c : cases) {
+        if (!c.file.empty()) {
+            tree.File("ports.txt", c.file);
+            c.args.insert(c.args.end(), {"--ports-from", file});
+        }
+        c.args.insert(c.args.end(), {"--model", "QM2-E"});
+        EXPECT_EQ(Run(c.args), plccli::EXIT_USAGE) << c.said;
+        EXPECT_NE(err.str().find(c.said), std::string::npos) << err.str();
+    }
+    EXPECT_EQ(gSeen.runs, 0);
+}
+
 TEST_F(CliMainTest, HelpAndVersionDoNotRun) {
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out.str().find("--list-ports"), std::string::npos);

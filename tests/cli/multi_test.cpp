@@ -2,6 +2,7 @@
 // command line a Windows worker is started with.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,75 +54,111 @@ TEST(SeveralPorts, WorkerCommandLineSplitsBackIntoItsArguments) {
     EXPECT_EQ(plccli::WindowsCommandLine({"--port", "COM3"}), "--port COM3");
 }
 
+std::string Outcome(const char* caption, const char* message, int exitStatus) {
+    return std::string(R"({"event":"outcome","caption":")") + caption + R"(","message":")" +
+           message + R"(","errors":2,"exit_status":)" + std::to_string(exitStatus) + "}\n";
+}
+
+// Each port's row in the table, its outcome word above all: a run that was interrupted is not a
+// failure of its PLC, and one that ended without saying how did not succeed.
 TEST(SeveralPorts, RowsAndTableFromEachPortsEvents) {
-    const std::string start = R"({"event":"start","port":"COM3","model":"QM2-E","image":"x","bytes":1})";
+    const std::string start =
+        std::string(R"({"event":"start","model":"QM2-E","image":"x","bytes":1})") + "\n";
+    const std::string programming =
+        std::string(R"({"event":"phase","status":"Programming"})") + "\n";
+    const std::string success = Outcome("INFORMATION", "Firmware update is SUCCESSFUL", 0);
     struct Case {
         const char* port;
-        std::string output;  // what its process wrote, in two pieces split mid-line
-        int exitStatus;
-        const char* row;  // the outcome and message columns of its table row
+        std::string output;  // what its process wrote, split mid-line; "!": it did not start
+        int exitStatus, signal;
+        const char* row;  // its table row from the outcome column on
     } cases[] = {
-        {"COM3",
-         start + "\r\n" + R"({"event":"phase","status":"Programming"})" + "\r\n" +
-             R"({"event":"outcome","caption":"INFORMATION","message":"Firmware update is SUCCESSFUL","errors":0,"exit_status":0})" +
-             "\r\n",
-         0, "succeeded       0.0 s      0  [INFORMATION] Firmware update is SUCCESSFUL"},
-        {"COM4",
-         start + "\n" +
-             R"({"event":"outcome","caption":"ERROR","message":"Flash write error","errors":2,"exit_status":1})" +
-             "\n",
-         1, "FAILED          0.0 s      2  [ERROR] Flash write error"},
-        {"COM5", start + "\n", 0,
+        {"COM3", start + programming + success, 0, 0,
+         "succeeded       0.0 s      2  [INFORMATION] Firmware update is SUCCESSFUL"},
+        {"COM4", start + Outcome("ERROR", "Flash write error", 1), 1, 0,
+         "FAILED          0.0 s      2  [ERROR] Flash write error"},
+        {"COM5", start, 0, 0,
          "FAILED          0.0 s      0  [ERROR] the worker process ended without an outcome"},
+        {"COM6", start + Outcome("", "interrupted while programming", 130), 130, 0,
+         "interrupted     0.0 s      2  interrupted while programming"},
+        {"COM7", start + Outcome("", "terminated", 143), 143, 0,
+         "interrupted     0.0 s      2  terminated"},
+        {"COM8", start + Outcome("", "hung up", 129), 129, 0,
+         "interrupted     0.0 s      2  hung up"},
+        {"COM9", start + success, 3, 0,
+         "succeeded       0.0 s      2  [INFORMATION] Firmware update is SUCCESSFUL"},
+        {"COM10", start + programming, 1, 9,
+         "FAILED          0.0 s      0  [ERROR] the worker process was ended by signal 9"},
+        {"COM11", "", 127, 0,
+         "FAILED          0.0 s      0  [ERROR] the worker process could not start"},
+        {"COM12", "!", 0, 0, "FAILED          0.0 s      0  [ERROR] cannot start a process"},
     };
-    std::ostringstream out, err, events, quiet;
-    plccli::SeveralOutput text{out, err, false, false};
-    plccli::SeveralOutput json{events, quiet, false, true};
-    std::vector<plccli::PortRow> rows, jsonRows;
+    std::ostringstream out, err, events, eventsErr, quiet, quietErr;
+    const plccli::SeveralOutput text{out, err, false, false};
+    const plccli::SeveralOutput json{events, eventsErr, false, true};
+    const plccli::SeveralOutput terse{quiet, quietErr, false, false, true};
+    std::vector<plccli::PortRow> rows, jsonRows, quietRows;
     for (const auto& c : cases) {
-        for (auto* list : {&rows, &jsonRows}) {
-            const plccli::SeveralOutput& o = list == &rows ? text : json;
+        for (auto [list, o] : {std::pair{&rows, &text}, {&jsonRows, &json}, {&quietRows, &terse}}) {
             plccli::PortRow row;
             row.port = c.port;
-            size_t half = c.output.size() / 2;
-            plccli::TakeOutput(&row, c.output.data(), half, o);
-            plccli::TakeOutput(&row, c.output.data() + half, c.output.size() - half, o);
-            row.started = row.ended = plccli::PortRow::Clock::now();
-            plccli::TakeExit(&row, c.exitStatus, 0, o);
+            if (c.output == "!") {
+                plccli::StartFailed(&row, "cannot start a process", *o);
+            } else {
+                size_t half = c.output.size() / 2;
+                plccli::TakeOutput(&row, c.output.data(), half, *o);
+                plccli::TakeOutput(&row, c.output.data() + half, c.output.size() - half, *o);
+                row.started = plccli::PortRow::Clock::now();
+                plccli::TakeExit(&row, c.exitStatus, c.signal, *o);
+            }
             row.ended = row.started;
             list->push_back(row);
         }
     }
     plccli::PrintSummary(rows, text);
     plccli::PrintSummary(jsonRows, json);
-    for (const auto& c : cases)
-        EXPECT_NE(out.str().find(std::string(c.port) + std::string(21, ' ') + "QM2-E      " + c.row),
-                  std::string::npos)
-            << out.str();
+    plccli::PrintSummary(quietRows, terse);
+    std::string table = out.str().substr(out.str().find("PORT "));
+    std::istringstream lines(table);
+    std::string line;
+    std::getline(lines, line);
+    for (const auto& c : cases) {
+        std::getline(lines, line);
+        std::string model = c.output == "!" || c.output.empty() ? "" : "QM2-E";
+        EXPECT_EQ(line, std::string(c.port) + std::string(25 - std::strlen(c.port), ' ') + model +
+                            std::string(11 - model.size(), ' ') + c.row);
+    }
+    EXPECT_NE(out.str().find("COM4: [ERROR] Flash write error\n"), std::string::npos) << out.str();
     EXPECT_NE(err.str().find("COM3: Programming\n"), std::string::npos) << err.str();
+    // -q: the table and nothing else.
+    EXPECT_EQ(quiet.str(), table);
+    EXPECT_EQ(quietErr.str(), "");
+
     std::ostringstream said;
     EXPECT_EQ(plccli::SeveralExitStatus(rows, 0, said), 1);
     EXPECT_EQ(plccli::SeveralExitStatus({rows[0]}, 0, said), 0);
     EXPECT_EQ(plccli::SeveralExitStatus({rows[0]}, 130, said), 130);
-    plccli::PortRow unrecorded = rows[0];
-    unrecorded.exitStatus = plccli::EXIT_NOT_RECORDED;
-    EXPECT_EQ(plccli::SeveralExitStatus({rows[0], unrecorded}, 0, said), plccli::EXIT_NOT_RECORDED);
-    EXPECT_NE(said.str().find("record line could not be written"), std::string::npos);
+    EXPECT_EQ(plccli::SeveralExitStatus({rows[0], rows[6]}, 0, said), plccli::EXIT_NOT_RECORDED);
+    EXPECT_NE(
+        said.str().find("COM9: the update succeeded, but its record line could not be written"),
+        std::string::npos);
 
-    // --events: every line of every port, each naming its port, and nothing else.
-    std::istringstream lines(events.str());
-    std::string line;
-    int outcomes = 0;
-    while (std::getline(lines, line)) {
-        EXPECT_EQ(line.find("PORT"), std::string::npos) << line;
+    // --events: every line of every port, each naming its port, and nothing else; every port
+    // ends in one outcome, also one that never started or never said how it ended.
+    std::istringstream jsonLines(events.str());
+    std::vector<std::string> outcomes;
+    while (std::getline(jsonLines, line)) {
+        EXPECT_EQ(line.rfind(R"({"event":")", 0), 0u) << line;
         EXPECT_NE(plccli::EventField(line, "port"), "") << line;
         if (plccli::EventField(line, "event") == "outcome") {
-            ++outcomes;
-            EXPECT_EQ(line.rfind("{\"event\":\"outcome\",\"port\":", 0), 0u) << line;
+            EXPECT_EQ(line.rfind(R"({"event":"outcome","port":")", 0), 0u) << line;
+            outcomes.push_back(plccli::EventField(line, "port"));
         }
     }
-    EXPECT_EQ(outcomes, 3);
-    EXPECT_EQ(quiet.str(), "");
+    std::vector<std::string> ports;
+    for (const auto& c : cases) ports.emplace_back(c.port);
+    EXPECT_EQ(outcomes, ports);
+    EXPECT_EQ(eventsErr.str(), "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -82,6 +83,20 @@ TEST(NetworkLinkName, OnlyTheTwoSchemesWithAnAddress) {
         {"TCP://x:1", false},          {"/dev/tcp://x", false},       {"udp://x:1", false},
     };
     for (const auto& [name, network] : cases) EXPECT_EQ(plccli::IsNetworkLinkName(name), network);
+}
+
+TEST(WindowsPortIdentity, OneComPortByAnyOfItsNames) {
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"COM3", "com3", true},
+        {"COM10", "\\\\.\\com10", true},
+        {"\\\\.\\COM5", "//./Com5", true},
+        {"COM3", "COM30", false},
+        {"COM3", "\\\\.\\COM4", false},
+        {"tcp://Host:4001", "tcp://host:4001", true},
+    };
+    for (const auto& [a, b, same] : cases)
+        EXPECT_EQ(plccli::WindowsPortIdentity(a) == plccli::WindowsPortIdentity(b), same)
+            << a << " " << b;
 }
 
 TEST(UsageText, ListsEveryOption) {

@@ -1,0 +1,134 @@
+// The ports of a run: every --port, then the lines of --ports-from, each checked before any
+// port's process starts, and no device named twice.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "cli/cli.h"
+
+namespace plccli {
+
+namespace {
+
+struct NamedPort {
+    std::string name;
+    std::string origin;  // "--port", or "FILE:LINE"
+};
+
+const char UTF8_BOM[] = "\xEF\xBB\xBF";
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+bool IsScheme(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (std::isalpha(static_cast<unsigned char>(c)) == 0) return false;
+    return true;
+}
+
+// Why a port given to a process of its own would not reach it as that port; "" when it may.
+// what: "the line" or "the name", for the bytes that are not shown.
+std::string PortNameProblem(const std::string& port, const std::string& what) {
+    for (char c : port) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte == 0) return what + " holds a NUL byte; it names no port";
+        if (byte < 0x20 || byte == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%02x", byte);
+            return what + " holds a control character (" + hex + "); it names no port";
+        }
+    }
+    if (port[0] == '-')
+        return Quoted(port) + " is an option, not a port name; options go on the command line";
+    size_t scheme = port.find("://");
+    if (IsNetworkLinkName(port)) {
+        std::string problem = NetworkPortNumberProblem(port);
+        return problem.empty() ? "" : port + ": " + problem;
+    }
+    if (scheme != std::string::npos && IsScheme(port.substr(0, scheme)))
+        return Quoted(port) +
+               " is not a port name; a link over the network is tcp://HOST:PORT or "
+               "rfc2217://HOST:PORT";
+    if (port.find_first_of("/\\") == std::string::npos && port.find(' ') != std::string::npos)
+        return Quoted(port) + " is not a port name: a port's name holds no space (one port a line)";
+    return "";
+}
+
+bool ReadPortsFile(const std::string& file, std::vector<NamedPort>* ports, std::string* error) {
+    std::ifstream in(file);
+    if (!in) {
+        *error = "cannot read the ports file '" + file + "'";
+        return false;
+    }
+    std::string line;
+    for (size_t number = 1; std::getline(in, line); ++number) {
+        if (number == 1 && line.rfind(UTF8_BOM, 0) == 0) line.erase(0, sizeof UTF8_BOM - 1);
+        line = line.substr(0, line.find('#'));
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos) continue;
+        std::string port = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+        std::string origin = file + ":" + std::to_string(number);
+        std::string problem = PortNameProblem(port, "the line");
+        if (!problem.empty()) {
+            *error = origin + ": " + problem;
+            return false;
+        }
+        ports->push_back(NamedPort{port, origin});
+    }
+    if (ports->empty()) {
+        *error = "the ports file '" + file + "' names no port";
+        return false;
+    }
+    return true;
+}
+
+// Two processes on one PLC would fight over its link: the second spelling of a device is refused.
+bool RefuseSameDevice(const std::vector<NamedPort>& ports, std::string* error) {
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < ports.size(); ++i) {
+        auto [at, fresh] = seen.emplace(PortIdentity(ports[i].name), i);
+        if (fresh) continue;
+        const NamedPort& first = ports[at->second];
+        const NamedPort& again = ports[i];
+        *error = first.name == again.name
+                     ? "the port " + again.name + " is named twice (" + first.origin + ", " +
+                           again.origin + "); name each PLC once"
+                     : "the ports " + first.name + " (" + first.origin + ") and " + again.name +
+                           " (" + again.origin + ") are the same device; name each PLC once";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool AllPorts(const CliOptions& options, std::vector<std::string>* ports, std::string* error) {
+    std::vector<NamedPort> named;
+    for (const auto& port : options.ports) named.push_back(NamedPort{port, "--port"});
+    if (options.portsFrom && !ReadPortsFile(*options.portsFrom, &named, error)) return false;
+    ports->clear();
+    for (const auto& p : named) ports->push_back(p.name);
+    if (named.size() < 2 && !options.portsFrom) return true;
+    for (const auto& p : options.ports) {
+        std::string problem = PortNameProblem(p, "the name");
+        if (!problem.empty()) {
+            *error = "--port: " + problem;
+            return false;
+        }
+    }
+    return RefuseSameDevice(named, error);
+}
+
+std::string WindowsPortIdentity(const std::string& port) {
+    std::string id = port;
+    for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* prefix : {"\\\\.\\", "//./"})
+        if (id.rfind(prefix, 0) == 0) return id.substr(std::strlen(prefix));
+    return id;
+}
+
+}  // namespace plccli
