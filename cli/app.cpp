@@ -323,8 +323,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         notes << PROGRAM_NAME << ": " << sizeLine << '\n';
     if (status == EXIT_FAILED && !options.info && !options.events)
         PrintHint(io, row, fields.port, TakePlcSeen());
+    // With --events the standard output holds event lines only.
     if (options.verbose && !options.info)
-        io.out << PROGRAM_NAME << ": "
+        notes << PROGRAM_NAME << ": "
                << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     // An interrupt from here on finds the run ended and leaves the files to this thread.
     status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
