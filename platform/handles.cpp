@@ -64,21 +64,10 @@ void RaiseOpen(const std::string& name, const Link* link, DWORD err) {
     RaiseLinkEvent(event, link != nullptr ? link->kind->nowMs() : EventNowMs());
 }
 
-// Link names that name a network port rather than a device.
-// scheme         open
-const struct {
-    const char* scheme;
-    bool (*open)(const std::string& name, Link& link, DWORD* err);
-} kNetworkSchemes[] = {
-    {"tcp://", OpenTcpLink},
-    {"rfc2217://", OpenRfc2217Link},
-};
-
 // Opens name as a virtual link, a network port or a tty, in that order.
 bool OpenLink(const std::string& name, Link& link, DWORD* err) {
     if (OpenVirtualLink(name, link, err) || *err != 0) return *err == 0;
-    for (const auto& s : kNetworkSchemes)
-        if (name.rfind(s.scheme, 0) == 0) return s.open(name, link, err);
+    if (OpenLinkFn open = NetworkLinkOpener(name)) return open(name, link, err);
     std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
     return OpenTtyLink(path, link, err);
 }

@@ -58,6 +58,10 @@ bool OpenVirtualLink(const std::string& name, Link& link, DWORD* err);
 bool OpenTcpLink(const std::string& name, Link& link, DWORD* err);
 // "rfc2217://HOST:PORT": the line over Telnet with the COM-PORT-OPTION.
 bool OpenRfc2217Link(const std::string& name, Link& link, DWORD* err);
+using OpenLinkFn = bool (*)(const std::string& name, Link& link, DWORD* err);
+// The open helper of a network port's name ("tcp://...", "rfc2217://..."); nullptr for any
+// other name.
+OpenLinkFn NetworkLinkOpener(const std::string& name);
 
 // Descriptor-backed kinds: reads and writes with the time-outs of link.timeouts, through
 // a function that moves bytes like read()/write() (-1 with errno EAGAIN: nothing yet).

@@ -8,7 +8,6 @@
 #include "platform/socket_calls.h"
 
 #include <atomic>
-#include <cstring>
 #include <mutex>
 
 #include "platform/hooks.h"
@@ -46,16 +45,6 @@ bool RemoveNetLink(HANDLE h) {
     return false;
 }
 
-// Network link names.
-// scheme         open
-const struct {
-    const char* scheme;
-    bool (*open)(const std::string& name, Link& link, DWORD* err);
-} kNetworkSchemes[] = {
-    {"tcp://", OpenTcpLink},
-    {"rfc2217://", OpenRfc2217Link},
-};
-
 std::mutex gLatestOpenMutex;
 LinkOpenResult gLatestOpen;
 
@@ -63,29 +52,27 @@ LinkOpenResult gLatestOpen;
 // link, or INVALID_HANDLE_VALUE with the last error set.
 bool OpenNetLink(LPCSTR name, HANDLE* handle) {
     if (name == nullptr) return false;
-    for (const auto& s : kNetworkSchemes) {
-        if (std::strncmp(name, s.scheme, std::strlen(s.scheme)) != 0) continue;
-        auto* link = new Link;
-        DWORD err = 0;
-        if (s.open(name, *link, &err)) {
-            link->name = name;
-            if (!AddNetLink(link)) {
-                link->kind->close(*link);
-                err = ERROR_TOO_MANY_OPEN_FILES;
-            }
-        } else if (err == 0) {
-            err = ERROR_FILE_NOT_FOUND;
+    OpenLinkFn open = NetworkLinkOpener(name);
+    if (open == nullptr) return false;
+    auto* link = new Link;
+    DWORD err = 0;
+    if (open(name, *link, &err)) {
+        link->name = name;
+        if (!AddNetLink(link)) {
+            link->kind->close(*link);
+            err = ERROR_TOO_MANY_OPEN_FILES;
         }
-        if (err != 0) delete link;
-        {
-            std::lock_guard<std::mutex> lock(gLatestOpenMutex);
-            gLatestOpen = LinkOpenResult{name, err};
-        }
-        *handle = err == 0 ? static_cast<HANDLE>(link) : INVALID_HANDLE_VALUE;
-        SetLastError(err);
-        return true;
+    } else if (err == 0) {
+        err = ERROR_FILE_NOT_FOUND;
     }
-    return false;
+    if (err != 0) delete link;
+    {
+        std::lock_guard<std::mutex> lock(gLatestOpenMutex);
+        gLatestOpen = LinkOpenResult{name, err};
+    }
+    *handle = err == 0 ? static_cast<HANDLE>(link) : INVALID_HANDLE_VALUE;
+    SetLastError(err);
+    return true;
 }
 
 template <typename F>

@@ -169,4 +169,18 @@ bool OpenTcpLink(const std::string& name, Link& link, DWORD* err) {
     return true;
 }
 
+OpenLinkFn NetworkLinkOpener(const std::string& name) {
+    // scheme         open
+    static const struct {
+        const char* scheme;
+        OpenLinkFn open;
+    } kNetworkSchemes[] = {
+        {"tcp://", OpenTcpLink},
+        {"rfc2217://", OpenRfc2217Link},
+    };
+    for (const auto& s : kNetworkSchemes)
+        if (name.rfind(s.scheme, 0) == 0) return s.open;
+    return nullptr;
+}
+
 }  // namespace platform
