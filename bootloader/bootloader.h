@@ -2,7 +2,6 @@
 //   - CheckID_B, read_fu_version_B: "ID" and "VERSION", 3-byte replies
 //   - SendErase_B: one "ERASE" per flash page and EOT, with the phase and progress
 //   - SendUpdate, SendFW: "UPDATE", the line switch, numbered CRC-16 blocks and EOT
-//   - the page and block counts of a model and an image
 //   - the image cursor (LoadImage, FileRead, CloseFile) and CRC-16/XMODEM (CRC, crctab)
 #pragma once
 
@@ -12,16 +11,6 @@
 #include "platform/platform.h"
 
 #define BOOT_TIMEOUT_MS 3000
-
-// Counts for the model in catalogue row idx and an image of imageBytes bytes. Both are 0 when
-// the model would be sent no image byte at all (an empty image, or one of the 4 KiB-page
-// models with 4096 bytes or less): the erase and the transfer refuse such an image.
-uint32_t ErasePageCount(uint32_t idx, uint32_t imageBytes);
-uint32_t TransferBlockCount(uint32_t idx, uint32_t imageBytes);
-// Data bytes per block (256 or 128; 0 for a row outside the catalogue) and the image bytes the
-// transfer takes from the cursor in total, never more than imageBytes.
-uint32_t BlockDataBytes(uint32_t idx);
-uint32_t ImageBytesSent(uint32_t idx, uint32_t imageBytes);
 
 uint8_t CheckID_B(HANDLE hSerial);
 uint8_t read_fu_version_B();

@@ -26,13 +26,17 @@ uint8_t SendErase_B(HANDLE hSerial) {
     flashStatus = ERASE;
     progress = 0;
     bool unsettled = false;  // a request's read brought no whole reply
+    bool erased = true;
+    NameRequests(ERASE_REQUEST_NAME);
     for (uint16_t page = 0; page < totalPages; ++page) {
-        if (AckExchange(hSerial, txErase, sizeof txErase - 1, options, &erasesLeft, &unsettled) !=
-            OK)
-            return ERR;
+        erased = AckExchange(hSerial, txErase, sizeof txErase - 1, options, &erasesLeft,
+                             &unsettled) == OK;
+        if (!erased) break;
         errCounter = 0;
         progress = page * 100 / static_cast<int32_t>(totalPages);
     }
+    NameRequests(nullptr);
+    if (!erased) return ERR;
     // A reply that did not come whole may have left the PLC's replies and the pages out of step.
     if (unsettled && !LineStaysQuiet(hSerial, BOOT_TIMEOUT_MS)) return ERR;
     if (AckExchange(hSerial, &txChar, 1, 0) != OK) return ERR;

@@ -12,6 +12,8 @@
 #define REQUEST_VERSION "VERSION"
 #define REQUEST_ERASE "ERASE"
 #define REQUEST_UPDATE "UPDATE"
+// The name under which each page's erase request goes out (see NameRequests).
+#define ERASE_REQUEST_NAME "erase request"
 
 // Failed writes and failed reads are each retried this many times; the next failure of either
 // kind ends the exchange.

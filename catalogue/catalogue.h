@@ -112,6 +112,15 @@ uint8_t SizeClassOf(uint32_t idx);
 // The largest image the model takes (bytes; exactly this large passes) and the smallest.
 uint32_t MaxImageBytes(uint32_t idx);
 uint32_t MinImageBytes(uint32_t idx);
+// Counts for the model in catalogue row idx and an image of imageBytes bytes. Both are 0 when
+// the model would be sent no image byte at all (an empty image, or one of the 4 KiB-page
+// models with 4096 bytes or less): the erase and the transfer refuse such an image.
+uint32_t ErasePageCount(uint32_t idx, uint32_t imageBytes);
+uint32_t TransferBlockCount(uint32_t idx, uint32_t imageBytes);
+// Data bytes per block (256 or 128; 0 for a row outside the catalogue) and the image bytes the
+// transfer takes from the cursor in total, never more than imageBytes.
+uint32_t BlockDataBytes(uint32_t idx);
+uint32_t ImageBytesSent(uint32_t idx, uint32_t imageBytes);
 
 // Scans all 33 rows for an exact, case-sensitive match; returns false when no row matches.
 bool LookupPLC(const char* name, uint32_t* idx, uint16_t* id);

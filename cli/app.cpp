@@ -10,7 +10,6 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
-#include "bootloader/bootloader.h"
 #include "device/device.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"

@@ -225,11 +225,13 @@ class TraceWriter {
     TraceWriter(std::ostream& out, uint32_t blocksTotal, bool data);
     void Exchange(bool write, const uint8_t* data, size_t len, uint32_t requested, uint64_t ms);
     void Event(const platform::LinkEvent& event, uint64_t ms);
+    // The writes from now on are requests of this name (the engine's name; nullptr: none).
+    void Requests(const char* name);
     // Writes what still waits for its reply.
     void Finish();
 
   private:
-    struct PendingBlock {  // or an erase request
+    struct PendingBlock {  // or a named request
         uint64_t ms;
         std::string head;
     };
@@ -243,7 +245,8 @@ class TraceWriter {
     std::optional<uint64_t> purgeAt_;    // a purge not shown yet
     std::optional<PendingBlock> block_;  // a block written, its reply not read yet
     uint32_t blockNumber_ = 0;
-    uint32_t eraseNumber_ = 0;
+    std::string requestName_;  // the name of the requests being written, if any
+    uint32_t namedNumber_ = 0;
     int lastPacket_ = -1;  // the packet number byte of the latest block
     std::optional<COMMTIMEOUTS> lastTimeouts_;
 };

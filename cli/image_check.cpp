@@ -3,7 +3,6 @@
 // no firmware of any model.
 #include <cctype>
 
-#include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <ostream>
 
-#include "applink/applink.h"
-#include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 #include "update/update.h"
@@ -26,31 +24,6 @@ void Line(std::ostream& out, Label label, const std::string& text) {
 
 bool Answered(int32_t probeResult) {
     return probeResult != NOT_REPORTED && (probeResult & 0x0F) != NORESPONSE;
-}
-
-// The values the check-only run did not read, with the requests a run makes in that mode.
-void ReadTheRest(PlcSeen* seen) {
-    bool app = seen->probeResult == ENQ;
-    bool boot = seen->probeResult == ACK;
-    if (!app && !(boot && seen->bootloaderVersion == NOT_REPORTED)) return;
-    HANDLE link = OpenRunLink();
-    if (link == INVALID_HANDLE_VALUE) return;
-    hSerial = link;
-    if (app) {
-        DummyComm(link);
-        if (seen->D1386 == NOT_REPORTED) plcReport.D1386 = READ_D1386(link);
-        if (seen->D1001 == NOT_REPORTED) plcReport.D1001 = READ_D1001(link);
-        if (seen->D1148 == NOT_REPORTED) plcReport.D1148 = READ_D1148(link);
-        // A version of 0 is what a PLC gives that does not answer the request.
-        uint8_t version = seen->bootloaderVersion == NOT_REPORTED ? read_fu_version_A() : 0;
-        if (version != 0) plcReport.bootloaderVersion = version;
-    } else {
-        if (SelectedPLCIn(COM_PORT_MODELS)) SetupComLine(link);
-        if (read_fu_version_B() == OK) plcReport.bootloaderVersion = RP_fu_version;
-    }
-    CloseHandle(link);
-    hSerial = INVALID_HANDLE_VALUE;
-    *seen = TakePlcSeen();
 }
 
 std::string Register(int32_t value, bool (*meaning)(uint16_t), const char* yes, const char* no) {
@@ -131,7 +104,8 @@ int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) 
     Line(out, IMAGE,
          std::to_string(fileLength) + " bytes; " + plcList[selectedPLCIdx] + " takes at most " +
              std::to_string(MaxImageBytes(selectedPLCIdx)) + " bytes");
-    ReadTheRest(&seen);
+    ReadValuesNotSeen();
+    seen = TakePlcSeen();
     PrintPlc(out, seen, outcome);
     PrintChecks(out, seen, outcome);
     return Answered(seen.probeResult) ? EXIT_SUCCESSFUL : EXIT_FAILED;

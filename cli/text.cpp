@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bootloader/exchange.h"
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 
@@ -69,11 +68,6 @@ std::string ReplyText(const uint8_t* data, size_t len, uint32_t requested) {
 // A bootloader block: STX, its number, the number's complement, data and CRC.
 bool IsBlock(const uint8_t* data, size_t len) {
     return len > 5 && data[0] == STX && data[2] == static_cast<uint8_t>(~data[1]);
-}
-
-// The bootloader's erase request: one page a request, no page number on the wire.
-bool IsEraseRequest(const uint8_t* data, size_t len) {
-    return len == sizeof REQUEST_ERASE - 1 && std::memcmp(data, REQUEST_ERASE, len) == 0;
 }
 
 std::string LineText(const DCB& dcb) {
@@ -213,23 +207,22 @@ void TraceWriter::Exchange(bool write, const uint8_t* data, size_t len, uint32_t
         block_.reset();
         return;
     }
-    bool block = write && IsBlock(data, len);
-    bool erase = write && IsEraseRequest(data, len);
-    EndPending(block || erase);
-    if (!block && !erase) {
+    bool named = write && !requestName_.empty();
+    bool block = write && !named && IsBlock(data, len);
+    EndPending(block || named);
+    if (!block && !named) {
         if (write) {  // a request between transfers: the counts start again
             lastPacket_ = -1;
             blockNumber_ = 0;
-            eraseNumber_ = 0;
         }
         out_ << FormatTraceLine(write, data, len, requested, ms, *base_) << std::endl;
         return;
     }
     if (data_) out_ << FormatTraceLine(write, data, len, requested, ms, *base_) << std::endl;
     std::string head;
-    if (erase) {
-        // A resend cannot be told from the next page's request: each is counted.
-        head = std::string("erase request ") + std::to_string(++eraseNumber_);
+    if (named) {
+        // A resend cannot be told from the next request of the name: each is counted.
+        head = requestName_ + " " + std::to_string(++namedNumber_);
     } else {
         if (data[1] != lastPacket_) ++blockNumber_;  // a resend keeps its number
         lastPacket_ = data[1];
@@ -241,6 +234,12 @@ void TraceWriter::Exchange(bool write, const uint8_t* data, size_t len, uint32_t
         Line(ms, head + " -> short write");
     else
         block_ = PendingBlock{ms, head};
+}
+
+void TraceWriter::Requests(const char* name) {
+    std::string next = name != nullptr ? name : "";
+    if (next != requestName_) namedNumber_ = 0;
+    requestName_ = next;
 }
 
 void TraceWriter::Event(const platform::LinkEvent& event, uint64_t ms) {

@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "record/files.h"
+#include "update/update.h"
 
 namespace plccli {
 
@@ -126,6 +127,7 @@ void TraceFile::HandOver() {
 bool TraceFile::Close(std::string* problem) {
     platform::SetLinkTrace(nullptr);
     platform::SetLinkEventTrace(nullptr);
+    SetRequestNameWatcher(nullptr);
     std::lock_guard<std::mutex> lock(mutex_);
     if (!closed_) {
         closed_ = true;
@@ -176,6 +178,10 @@ bool OpenTrace(const CliOptions& options, const RecordFields& fields,
         std::lock_guard<std::mutex> lock(raw->mutex_);
         raw->writer_->Event(event, ms);
         raw->HandOver();
+    });
+    SetRequestNameWatcher([raw](const char* name) {
+        std::lock_guard<std::mutex> lock(raw->mutex_);
+        raw->writer_->Requests(name);
     });
     *trace = std::move(file);
     return true;

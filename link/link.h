@@ -6,6 +6,7 @@
 //   - LineStaysQuiet: the check before closing an erase or a transfer whose replies did not all
 //     come whole
 //   - RetryExchange: the one retry driver of every operation: write, read, judge, count
+//   - NameRequests, SetRequestNamer: the name of the requests going out, for a trace
 //
 // Replies carry no sequence number: a one-byte ACK answers whatever was sent last. So no reply
 // may be left over from an earlier request or attempt when a request goes out: the input is
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
@@ -39,6 +41,12 @@
 void SetLineSettings(HANDLE h, DWORD baud, BYTE byteSize, BYTE parity);
 // 9600 baud, 7 data bits, even parity, one stop bit, DTR and RTS off; COM-port models only.
 void SetupComLine(HANDLE h);
+
+// Every request written from now on goes out under name ("erase request"), until the next call;
+// nullptr: no name. The namer, when one is set, is told on the calling thread.
+using RequestNamer = std::function<void(const char* name)>;
+void SetRequestNamer(RequestNamer namer);
+void NameRequests(const char* name);
 // ReadIntervalTimeout MAXDWORD, multipliers 0, read and write totals of totalMs. False when the
 // handle refuses them (the operations go on regardless).
 bool SetLinkTimeouts(HANDLE h, DWORD totalMs);

@@ -9,7 +9,6 @@
 #include <ctime>
 #include <string>
 
-#include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/state.h"
 #include "main/preselect.h"

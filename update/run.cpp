@@ -64,6 +64,10 @@ HANDLE OpenRunLink() {
     return OpenComLink(&run, portName);
 }
 
+void SetRequestNameWatcher(std::function<void(const char* name)> watcher) {
+    SetRequestNamer(std::move(watcher));
+}
+
 void SetLinkOverride(const char* path) {
     std::lock_guard<std::mutex> lock(gOverrideMutex);
     gLinkOverride = path != nullptr ? path : "";

@@ -3,12 +3,14 @@
 //   - ONESECONDTIMER: the window's elapsed-time timer, which the worker stops before its final
 //     message
 //   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
-//   - SetCheckOnly, OpenRunLink: runs that only identify the PLC, and the link they use
+//   - SetCheckOnly, OpenRunLink, ReadValuesNotSeen: runs that only identify the PLC, the link
+//     they use and the values they leave unread
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
 //   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "catalogue/catalogue.h"
@@ -38,6 +40,15 @@ void SetCheckOnly(bool checkOnly);
 // The link as the next run opens it: the front end's path, the PLC's USB device or the selected
 // COM port; INVALID_HANDLE_VALUE when it does not open.
 HANDLE OpenRunLink();
+// After a check-only run: the registers and the bootloader version that it did not read, read
+// into the PLC's report with the read-only requests of the mode the PLC answered in. Nothing is
+// asked of a PLC that did not answer.
+void ReadValuesNotSeen();
+
+// The names under which requests go out ("erase request" for each page's erase request), for a
+// front end's trace: the watcher is told a name when such requests begin and nullptr when they
+// end, on the worker's thread, before the first of them is written. nullptr: no watcher.
+void SetRequestNameWatcher(std::function<void(const char* name)> watcher);
 
 // "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
 std::string LinkOpenFailureMessage(const char* linkName);

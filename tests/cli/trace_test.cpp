@@ -45,7 +45,7 @@ TEST(TraceLine, TextAsTextOtherBytesInHex) {
 // One call into the writer: an exchange, or an event when event.kind is set.
 struct Step {
     uint64_t ms;
-    char what;  // 'W', 'R' or 'E'
+    char what;  // 'W', 'R', 'E' or 'N' (the engine names its requests; empty: no name)
     std::string bytes;
     uint32_t requested = 0;
     LinkEvent event{};
@@ -56,6 +56,9 @@ Step W(uint64_t ms, const std::string& bytes) {
 }
 Step R(uint64_t ms, const std::string& bytes, uint32_t requested) {
     return {ms, 'R', bytes, requested};
+}
+Step N(const std::string& name) {
+    return {0, 'N', name};
 }
 Step E(uint64_t ms, LinkEventKind kind, bool ok = true) {
     Step s{ms, 'E', ""};
@@ -100,6 +103,8 @@ std::vector<std::string> TraceOf(const std::vector<Step>& steps, bool data) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(s.bytes.data());
         if (s.what == 'E')
             writer.Event(s.event, s.ms);
+        else if (s.what == 'N')
+            writer.Requests(s.bytes.empty() ? nullptr : s.bytes.c_str());
         else
             writer.Exchange(s.what == 'W', bytes, s.bytes.size(), s.requested, s.ms);
     }
@@ -143,12 +148,14 @@ TEST(TraceWriter, OneLineABlockAndEveryEvent) {
           "0.032 block 2/3 9 B -> NAK", "0.041 time-outs read 1000 ms, write 1000 ms",
           "1.041 R timeout (0/64)", "1.042 time-outs read 3000 ms, write 3000 ms",
           "1.044 block 2/3 9 B -> ACK", "1.051 block 3/3 9 B -> timeout (0/1)"}},
-        {"erase requests, one refused, then the erase closed",
+        {"erase requests as the engine names them, one refused, then the erase closed",
          false,
-         {E(0, LinkEventKind::Purge), W(1, "ERASE"), R(2, ack, 1), W(3, "ERASE"), R(4, nak, 1),
-          W(5, "ERASE"), R(6, ack, 1), W(7, "\x04"), R(8, ack, 1)},
-         {"0.001 erase request 1 -> ACK", "0.003 erase request 2 -> NAK",
-          "0.005 erase request 3 -> ACK", "0.007 W 1 04 EOT", "0.008 R 1 06 ACK"}},
+         {W(0, "ERASE"), R(1, ack, 1), N("erase request"), E(2, LinkEventKind::Purge),
+          W(3, "ERASE"), R(4, ack, 1), W(5, "ERASE"), R(6, nak, 1), W(7, "ERASE"), R(8, ack, 1),
+          N(""), W(9, "\x04"), R(10, ack, 1)},
+         {"0.000 W 5 ERASE", "0.001 R 1 06 ACK", "0.003 erase request 1 -> ACK",
+          "0.005 erase request 2 -> NAK", "0.007 erase request 3 -> ACK", "0.009 W 1 04 EOT",
+          "0.010 R 1 06 ACK"}},
         {"a block without its reply, then a new transfer",
          false,
          {W(0, Block(1)), W(5, "\x04"), R(6, ack, 1), W(7, Block(1)), E(8, LinkEventKind::Close)},

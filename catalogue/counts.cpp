@@ -1,5 +1,5 @@
-// The flash page and block rules of the bootloader protocol, read from the model's row.
-#include "bootloader/bootloader.h"
+// The flash pages and blocks an image takes on a model, read from the model's row.
+#include "catalogue/catalogue.h"
 
 uint32_t ImageBytesSent(uint32_t idx, uint32_t imageBytes) {
     if (idx >= PLC_COUNT) return 0;
