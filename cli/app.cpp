@@ -44,7 +44,8 @@ int Failed(Io& io, const std::string& reason) {
 // or a device is refused without waiting for a writer.
 bool LoadImageFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
     std::string reason;
-    if (plcrecord::ReadRegularFile(path, MAX_IMAGE_FILE_BYTES, data, &reason)) return true;
+    if (plcrecord::ReadRegularFile(path, MAX_IMAGE_FILE_BYTES, "far larger than any model takes", data,
+                                  &reason)) return true;
     *error = "cannot read the image file '" + path + "': " + reason;
     return false;
 }

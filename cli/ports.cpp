@@ -3,10 +3,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "cli/cli.h"
+#include "record/files.h"
 
 namespace plccli {
 
@@ -58,12 +59,19 @@ std::string PortNameProblem(const std::string& port, const std::string& what) {
     return "";
 }
 
+// A bench's list of ports is a few lines; a device or a FIFO given as the file would be read
+// without end.
+constexpr uint64_t PORTS_FILE_MAX_BYTES = 1 << 20;
+
 bool ReadPortsFile(const std::string& file, std::vector<NamedPort>* ports, std::string* error) {
-    std::ifstream in(file);
-    if (!in) {
-        *error = "cannot read the ports file '" + file + "'";
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    if (!plcrecord::ReadRegularFile(file, PORTS_FILE_MAX_BYTES, "larger than 1 MiB", &bytes,
+                                    &reason)) {
+        *error = "cannot read the ports file '" + file + "': " + reason;
         return false;
     }
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     for (size_t number = 1; std::getline(in, line); ++number) {
         if (number == 1 && line.rfind(UTF8_BOM, 0) == 0) line.erase(0, sizeof UTF8_BOM - 1);

@@ -115,8 +115,8 @@ WriteResult WriteFrom(int fd, const std::string& text, size_t* done, int waitMs,
     return WriteResult::Whole;
 }
 
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>* data,
-                     std::string* reason) {
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, const char* tooLarge,
+                     std::vector<uint8_t>* data, std::string* reason) {
     int fd = open(path.c_str(), INPUT_FLAGS);
     struct stat st;
     if (fd < 0) {
@@ -136,7 +136,7 @@ bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uin
     } else if (st.st_size == 0) {
         *reason = "empty";
     } else if (static_cast<uint64_t>(st.st_size) > maxBytes) {
-        *reason = "far larger than any model takes";
+        *reason = tooLarge;
     } else {
         data->resize(static_cast<size_t>(st.st_size));
         size_t got = 0;

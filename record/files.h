@@ -33,8 +33,9 @@ WriteResult WriteFrom(int fd, const std::string& text, size_t* done, int waitMs,
                       std::string* reason);
 
 // The bytes of path when it is a regular file of at most maxBytes; otherwise false with the
-// reason. A FIFO is opened without waiting for a writer and refused.
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>* data,
-                     std::string* reason);
+// reason (tooLarge when it is larger). A FIFO is opened without waiting for a writer and
+// refused.
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, const char* tooLarge,
+                     std::vector<uint8_t>* data, std::string* reason);
 
 }  // namespace plcrecord

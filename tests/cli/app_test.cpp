@@ -169,6 +169,7 @@ TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
          "the ports " + dev0 + " (--port) and " + alias0 + " (" + file + ":2) are the same device"},
         {"a\ntcp://H:1\ntcp://h:1\n", {}, "the ports tcp://H:1 (" + file + ":2) and tcp://h:1"},
         {"a\n", {"--port", "a"}, "the port a is named twice (--port, " + file + ":1)"},
+        {"", {"--ports-from", "/dev/zero"}, "the ports file '/dev/zero': not a regular file"},
         // What passes the checks: a Windows editor's byte order mark, distinct devices.
         {"\xEF\xBB\xBF/dev/zero\n", {"--port", "/dev/null"}, noYes},
         {"", {"--port", dev0, "--port", "/dev/null", "--port", "tcp://h:1"}, noYes},
