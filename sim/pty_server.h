@@ -48,6 +48,8 @@ public:
     // Reply bytes not yet taken by the pseudo-terminal (bounded by MAX_BACKLOG_BYTES and what
     // one read of the host's bytes brings).
     size_t Backlog() const { return rt_.QueuedReplyBytes(); }
+    // A bench of units instead of one PLC's update (RealTimePlc::SetTurnHook).
+    void SetTurnHook(TurnHook hook) { rt_.SetTurnHook(std::move(hook)); }
     // Removes the symbolic link (also done by the destructor).
     void RemoveLink();
 
