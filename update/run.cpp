@@ -64,6 +64,15 @@ HANDLE OpenRunLink() {
     return OpenComLink(&run, portName);
 }
 
+LinkPresence LookForPlc() {
+    HANDLE h = OpenRunLink();
+    if (h == INVALID_HANDLE_VALUE) return PRESENCE_NO_LINK;
+    DummyComm(h);
+    uint8_t result = ProbeOnce(h, PRESENCE_READ_TIMEOUT_MS);
+    CloseHandle(h);
+    return result == (ERR | NORESPONSE) ? PRESENCE_SILENT : PRESENCE_ANSWERED;
+}
+
 void SetLinkOverride(const char* path) {
     std::lock_guard<std::mutex> lock(gOverrideMutex);
     gLinkOverride = path != nullptr ? path : "";

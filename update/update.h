@@ -5,6 +5,7 @@
 //   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
 //   - SetCheckOnly, OpenRunLink: runs that only identify the PLC, and the link they use
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
+//   - LookForPlc: whether a PLC answers on the run's link, without changing it (a station)
 //   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
 
@@ -38,6 +39,16 @@ void SetCheckOnly(bool checkOnly);
 // The link as the next run opens it: the front end's path, the PLC's USB device or the selected
 // COM port; INVALID_HANDLE_VALUE when it does not open.
 HANDLE OpenRunLink();
+
+// What a look at the run's link found: no link to open (a USB device that is absent), a silent
+// line, or a PLC that answered the mode probe (from either firmware, or with a refusal such as
+// RUN mode).
+enum LinkPresence { PRESENCE_NO_LINK, PRESENCE_SILENT, PRESENCE_ANSWERED };
+// A look's single probe waits this long for its reply.
+#define PRESENCE_READ_TIMEOUT_MS 500
+// Opens the link as the next run would, sends the wake-up burst and one mode probe, nothing else,
+// and closes it again. Selects nothing and counts no error.
+LinkPresence LookForPlc();
 
 // "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
 std::string LinkOpenFailureMessage(const char* linkName);
