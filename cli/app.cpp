@@ -349,7 +349,9 @@ int RunStationOfPort(Io& io, const CliOptions& options, uint32_t row,
     std::string error;
     RunRecorder check;
     if (options.record && !check.Open(*options.record, &error)) return Failed(io, error);
-    if (options.port && !CheckPortName(*options.port, &error)) return Failed(io, error);
+    // A USB-attached PLC's device is there only while one is plugged in.
+    if (options.port && !ModelIn(row, USB_ATTACHED_MODELS) && !CheckPortName(*options.port, &error))
+        return Failed(io, error);
     SelectPLC(row);
     ChoosePort(options, row, engine);
     StationConfig config;

@@ -68,6 +68,7 @@ bool Bench::Turn(uint64_t nowMs, RealTimePlc& rt) {
         arrivedAtMs_ = nowMs;
         workSeen_ = 0;
         closesSeen_ = 0;
+        restartsSeen_ = 0;
         worked_ = false;
         leftAloneMs_ = 0;
         return false;
@@ -79,11 +80,15 @@ bool Bench::Turn(uint64_t nowMs, RealTimePlc& rt) {
         worked_ = true;
         leftAloneMs_ = 0;
     }
-    if (k.closes != closesSeen_) {
-        closesSeen_ = k.closes;
+    // A close that restarted the unit into its bootloader was its replug or power cycle, in the
+    // middle of its update.
+    bool replug = k.restartsToBoot != restartsSeen_;
+    restartsSeen_ = k.restartsToBoot;
+    if (k.closes != closesSeen_ && !replug) {
         if (worked_) leftAloneMs_ = nowMs;
         worked_ = false;
     }
+    closesSeen_ = k.closes;
     if (leftAloneMs_ == 0 || nowMs - leftAloneMs_ < LeaveAfterMs(unit_)) return false;
     rt.Replace(empty_, nowMs);
     rt.Note("unit " + std::to_string(unit_) + " left");

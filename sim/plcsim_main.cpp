@@ -157,14 +157,25 @@ bool StartFailed(const std::string& error) {
 
 // Serves until the update is over or a signal; false (the reason printed) when it cannot start.
 bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
-           const plcsim::PtyOptions& pty, const Where& where, const plcsim::TurnHook& turn,
-           plcsim::ServeEnd* end) {
+           const plcsim::PtyOptions& pty, const Where& where, const plcsim::Bench* bench,
+           const plcsim::TurnHook& turn, plcsim::ServeEnd* end) {
     std::string error;
     if (!where.tcp) {
         plcsim::PtyOptions options = pty;
         options.linkPath = where.link;
         plcsim::PtyServer server(plc, options);
         if (turn) server.SetTurnHook(turn);
+        // A USB-attached unit's device node is there only while the unit is.
+        if (bench != nullptr && plc->Model().usb)
+            server.SetTurnHook([&server, bench, &turn](uint64_t nowMs, plcsim::RealTimePlc& rt) {
+                bool over = turn(nowMs, rt);
+                bool present = bench->Present() != 0;
+                std::string why;
+                if (present && !server.Linked() && !server.Link(&why))
+                    std::fprintf(stderr, "plcsim: %s\n", why.c_str());
+                if (!present && server.Linked()) server.RemoveLink();
+                return over;
+            });
         if (!server.Start(&error)) return StartFailed(error);
         std::fprintf(stderr, "plcsim: %s %s on %s -> %s\n", cfg.model.c_str(), StartName(cfg),
                      where.link.c_str(), server.SlavePath().c_str());
@@ -579,7 +590,7 @@ int main(int argc, char** argv) {
     CatchSignals();
     plcsim::ServeEnd end = plcsim::ServeEnd::Stopped;
     int status = 1;
-    bool served = Serve(plc, cfg, pty, o.where, turn, &end);
+    bool served = Serve(plc, cfg, pty, o.where, bench.get(), turn, &end);
     StopKicks();
     if (served && bench) {
         // A unit still on the link when the bench is stopped is reported as it stands.

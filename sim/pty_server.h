@@ -52,6 +52,10 @@ public:
     void SetTurnHook(TurnHook hook) { rt_.SetTurnHook(std::move(hook)); }
     // Removes the symbolic link (also done by the destructor).
     void RemoveLink();
+    // Links the path to the pseudo-terminal again, as a USB device that comes back; false with
+    // the reason when it cannot.
+    bool Link(std::string* error);
+    bool Linked() const { return linked_; }
 
 private:
     void Serve(uint64_t nowUs);

@@ -4,7 +4,8 @@
 # CASE: five (5 units, the third's flash write-protected: 4 done, 1 failed, none written twice,
 # the failed one not retried), stay (the second unit left plugged in for 12 s after its update:
 # not written again), two (two ports at once, a station each), sigint (Ctrl-C while waiting:
-# the tally, exit 130).
+# the tally, exit 130), usb (RP100 units, whose device is there only while they are, swapped in
+# 3 s: each found gone at once and the next written).
 set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
@@ -118,5 +119,25 @@ PY
     [ $status -eq 130 ] || fail "exit status $status, not 130"
     grep -q '^plcfwupdate: station: 1 done, 0 failed; ' "$tmp/out" || fail "no tally"
     echo "station sigint: the tally after Ctrl-C" ;;
+  usb)
+    # The link is there only while a unit is: the simulator has started once it names it.
+    mkdir -p "$tmp/a.d"
+    "$bindir/plcsim" --model RP100 --latency 0 --arrive-every 3000 --leave-after 2000 --link "$tmp/a" \
+      --units 2 --flash-dir "$tmp/a.d" >"$tmp/sim-a.err" 2>&1 &
+    PLCSIM_PIDS+=($!)
+    for _ in $(seq 100); do grep -q "on $tmp/a ->" "$tmp/sim-a.err" && break; sleep 0.05; done
+    head -c 65536 /dev/urandom >"$tmp/RP100_v1.0_station.bin"
+    image=$tmp/RP100_v1.0_station.bin
+    station --port "$tmp/a" --units 2
+    status=$?
+    [ $status -eq 0 ] || fail "exit status $status, not 0"
+    plcsim_ended "${PLCSIM_PIDS[0]}" 15 || fail "the bench did not end"
+    for n in 1 2; do
+      line=$(unit_line a $n)
+      [[ $line == *": 1 transfers, 1 completed,"* ]] || fail "unit $n: $line"
+      cmp -s <(head -c 61440 "$tmp/a.d/unit-$n.bin") <(head -c 61440 "$image") || fail "unit $n: its flash"
+    done
+    grep -q '^unit 2: SUCCESSFUL in [0-9]* s; 2 done, 0 failed$' "$tmp/out" || fail "no result line for unit 2"
+    echo "station usb: two units, each found gone as its device went" ;;
   *) fail "unknown case" ;;
 esac
