@@ -40,8 +40,8 @@ std::string TallyLine(const StationTally& t) {
     std::string line = "station: " + std::to_string(t.done) + " done, " +
                        std::to_string(t.failed) + " failed";
     for (size_t i = 0; i < t.failedUnits.size(); ++i)
-        line += (i == 0 ? (t.failedUnits.size() == 1 ? " (unit " : " (units ") : ", ") +
-                std::to_string(t.failedUnits[i]);
+        line.append(i == 0 ? (t.failedUnits.size() == 1 ? " (unit " : " (units ") : ", ")
+            .append(std::to_string(t.failedUnits[i]));
     if (!t.failedUnits.empty()) line += ")";
     line += "; " + MeanSeconds(t) + " s a unit on average";
     if (t.updating != 0) line += "; unit " + std::to_string(t.updating) + " interrupted";
@@ -64,7 +64,10 @@ std::string UnitEvent(uint32_t unit, bool succeeded, uint64_t ms, const StationT
 
 std::string TallyEvent(const StationTally& t, const std::string& started, int exitStatus) {
     std::string failed;
-    for (uint32_t unit : t.failedUnits) failed += (failed.empty() ? "" : ",") + std::to_string(unit);
+    for (uint32_t unit : t.failedUnits) {
+        if (!failed.empty()) failed += ',';
+        failed += std::to_string(unit);
+    }
     return "{\"event\":\"tally\",\"station_started\":" + JsonString(started) +
            ",\"done\":" + std::to_string(t.done) + ",\"failed\":" + std::to_string(t.failed) +
            ",\"failed_units\":[" + failed + "],\"mean_seconds\":" + MeanSeconds(t) +
@@ -103,9 +106,22 @@ void Station::EndLive() {
 void Station::WaitForPlc(uint32_t unit) {
     if (config_.events) out_ << StationEvent(unit, "waiting") << '\n' << std::flush;
     StationTally t = Tally();
-    Live("unit " + std::to_string(unit) + ": waiting for a PLC on " + config_.port + " (" +
-         std::to_string(t.done) + " done, " + std::to_string(t.failed) + " failed)");
-    while (interrupted_ == 0 && hooks_.look() != PRESENCE_ANSWERED) hooks_.pause(STATION_PAUSE_MS);
+    std::string waiting = "unit " + std::to_string(unit) + ": waiting for a PLC on " +
+                          config_.port + " (" + std::to_string(t.done) + " done, " +
+                          std::to_string(t.failed) + " failed)";
+    Live(waiting);
+    // A serial port that does not open at all (an adapter unplugged, another program on it) is
+    // said, so that nobody waits in front of it for nothing.
+    LinkPresence shown = PRESENCE_SILENT;
+    while (interrupted_ == 0) {
+        LinkPresence seen = hooks_.look();
+        if (seen == PRESENCE_ANSWERED) return;
+        if (!config_.usbAttached && seen != shown) {
+            Live(waiting + (seen == PRESENCE_NO_LINK ? ": the port does not open" : ""));
+            shown = seen;
+        }
+        hooks_.pause(STATION_PAUSE_MS);
+    }
 }
 
 void Station::WaitUntilGone(uint32_t unit, bool succeeded) {

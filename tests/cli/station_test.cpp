@@ -144,6 +144,25 @@ TEST(Station, SaysWhatItWaitsForAndEachResult) {
               "plcfwupdate: unit 2: waiting for a PLC on plc (1 done, 0 failed)\n");
 }
 
+TEST(Station, SaysOnceThatTheSerialPortDoesNotOpen) {
+    std::vector<LinkPresence> looks = {PRESENCE_NO_LINK, PRESENCE_NO_LINK, PRESENCE_SILENT,
+                                       PRESENCE_ANSWERED};
+    size_t next = 0;
+    plccli::StationConfig config;
+    config.port = "ttyUSB0";
+    config.units = 1;
+    plccli::StationHooks hooks;
+    hooks.look = [&] { return looks.at(next++); };
+    hooks.pause = [](uint32_t) {};
+    hooks.nowMs = [] { return uint64_t{0}; };
+    hooks.update = [](uint32_t) { return plccli::EXIT_SUCCESSFUL; };
+    std::ostringstream out, err;
+    Station station(config, hooks, out, err);
+    EXPECT_EQ(station.Run(), plccli::EXIT_SUCCESSFUL);
+    const std::string waiting = "plcfwupdate: unit 1: waiting for a PLC on ttyUSB0 (0 done, 0 failed)";
+    EXPECT_EQ(err.str(), waiting + "\n" + waiting + ": the port does not open\n" + waiting + "\n");
+}
+
 TEST(Station, EventsCarryTheUnitAndTheStationStart) {
     plccli::StationTally t;
     t.done = 6;
