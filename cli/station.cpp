@@ -83,6 +83,12 @@ StationTally Station::Tally() const {
     return tally_;
 }
 
+void Station::Event(const std::string& line) {
+    if (!config_.events) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_ << line << '\n' << std::flush;
+}
+
 void Station::Live(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (config_.terminal) {
@@ -104,7 +110,7 @@ void Station::EndLive() {
 }
 
 void Station::WaitForPlc(uint32_t unit) {
-    if (config_.events) out_ << StationEvent(unit, "waiting") << '\n' << std::flush;
+    Event(StationEvent(unit, "waiting"));
     StationTally t = Tally();
     std::string waiting = "unit " + std::to_string(unit) + ": waiting for a PLC on " +
                           config_.port + " (" + std::to_string(t.done) + " done, " +
@@ -125,9 +131,7 @@ void Station::WaitForPlc(uint32_t unit) {
 }
 
 void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
-    if (config_.events)
-        out_ << StationEvent(unit, succeeded ? "done, unplug" : "failed, unplug") << '\n'
-             << std::flush;
+    Event(StationEvent(unit, succeeded ? "done, unplug" : "failed, unplug"));
     Live("unit " + std::to_string(unit) + ": " + (succeeded ? "done" : "FAILED") +
          ", unplug it");
     uint32_t silent = 0;
@@ -156,11 +160,13 @@ void Station::Result(uint32_t unit, int status, uint64_t ms) {
         if (status == EXIT_NOT_RECORDED) tally_.notRecorded = true;
         t = tally_;
     }
-    std::ostream& text = config_.events ? err_ : out_;
-    if (config_.terminal) err_ << '\a' << std::flush;
-    text << UnitResultLine(unit, succeeded, ms, t) << '\n' << std::flush;
-    if (config_.events)
-        out_ << UnitEvent(unit, succeeded, ms, t, config_.started) << '\n' << std::flush;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (config_.terminal) err_ << '\a' << std::flush;
+        (config_.events ? err_ : out_) << UnitResultLine(unit, succeeded, ms, t) << '\n'
+                                       << std::flush;
+    }
+    Event(UnitEvent(unit, succeeded, ms, t, config_.started));
 }
 
 int Station::ExitStatus() const {
@@ -171,17 +177,15 @@ int Station::ExitStatus() const {
 }
 
 void Station::PrintTally(int exitStatus) {
-    StationTally t;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (tallyShown_) return;
-        tallyShown_ = true;
-        t = tally_;
-        if (liveOpen_) err_ << '\n';
-        liveOpen_ = false;
-    }
-    (config_.events ? err_ : out_) << PROGRAM_NAME << ": " << TallyLine(t) << '\n' << std::flush;
-    if (config_.events) out_ << TallyEvent(t, config_.started, exitStatus) << '\n' << std::flush;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (tallyShown_) return;
+    tallyShown_ = true;
+    if (liveOpen_) err_ << '\n';
+    liveOpen_ = false;
+    (config_.events ? err_ : out_) << PROGRAM_NAME << ": " << TallyLine(tally_) << '\n'
+                                   << std::flush;
+    if (config_.events)
+        out_ << TallyEvent(tally_, config_.started, exitStatus) << '\n' << std::flush;
 }
 
 void Station::Interrupt(int exitStatus, bool endsNow) {
@@ -194,7 +198,7 @@ int Station::Run() {
         WaitForPlc(unit);
         if (interrupted_ != 0) break;
         EndLive();
-        if (config_.events) out_ << StationEvent(unit, "updating") << '\n' << std::flush;
+        Event(StationEvent(unit, "updating"));
         {
             std::lock_guard<std::mutex> lock(mutex_);
             tally_.updating = unit;

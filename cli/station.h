@@ -72,6 +72,7 @@ class Station {
   private:
     void WaitForPlc(uint32_t unit);
     void WaitUntilGone(uint32_t unit, bool succeeded);
+    void Event(const std::string& line);  // --events only
     void Live(const std::string& text);
     void EndLive();
     void Result(uint32_t unit, int status, uint64_t ms);
@@ -82,7 +83,7 @@ class Station {
     StationHooks hooks_;
     std::ostream& out_;
     std::ostream& err_;
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_;  // the tally and what is written to out and err
     StationTally tally_;
     bool liveOpen_ = false;
     bool tallyShown_ = false;

@@ -2,8 +2,10 @@
 // waited out; which unit each update reached, and what the station said.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cli.h"
@@ -161,6 +163,35 @@ TEST(Station, SaysOnceThatTheSerialPortDoesNotOpen) {
     EXPECT_EQ(station.Run(), plccli::EXIT_SUCCESSFUL);
     const std::string waiting = "plcfwupdate: unit 1: waiting for a PLC on ttyUSB0 (0 done, 0 failed)";
     EXPECT_EQ(err.str(), waiting + "\n" + waiting + ": the port does not open\n" + waiting + "\n");
+}
+
+// Ctrl-C comes on a thread of its own: while the station waits, the tally is printed there and
+// the program ends; when a unit's run has just ended, Run reports the unit, then the tally.
+TEST(StationThreads, AnInterruptEndsTheStationWithTheTally) {
+    for (bool endsNow : {true, false}) {
+        SCOPED_TRACE(endsNow ? "while waiting" : "after a unit");
+        std::atomic<int> looks{0};
+        plccli::StationConfig config;
+        config.port = "plc";
+        plccli::StationHooks hooks;
+        // One unit that answers once, then a silent line until the interrupt.
+        hooks.look = [&] { return ++looks == 1 ? PRESENCE_ANSWERED : PRESENCE_SILENT; };
+        hooks.pause = [](uint32_t) { std::this_thread::yield(); };
+        hooks.nowMs = [] { return uint64_t{0}; };
+        hooks.update = [](uint32_t) { return plccli::EXIT_SUCCESSFUL; };
+        std::ostringstream out, err;
+        Station station(config, hooks, out, err);
+        std::thread interrupt([&] {
+            while (looks < 5) std::this_thread::yield();
+            station.Interrupt(plccli::EXIT_INTERRUPTED, endsNow);
+        });
+        int status = station.Run();
+        interrupt.join();
+        EXPECT_EQ(status, plccli::EXIT_INTERRUPTED);
+        EXPECT_EQ(out.str(),
+                  "unit 1: SUCCESSFUL in 0 s; 1 done, 0 failed\n"
+                  "plcfwupdate: station: 1 done, 0 failed; 0.0 s a unit on average\n");
+    }
 }
 
 TEST(Station, EventsCarryTheUnitAndTheStationStart) {
