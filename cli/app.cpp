@@ -447,8 +447,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!SettlePort(&options, row, &error)) return Usage(io, error);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     fields.port = RecordedPort(options, row);
-    if (options.station)
-        return RunStationOfPort(io, options, row, embeddedFile, engine, fields);
+    if (options.station) return RunStationOfPort(io, options, row, embeddedFile, engine, fields);
     std::unique_ptr<TraceFile> trace;
     if (options.trace && !OpenTrace(options, fields, &trace, &error)) return Failed(io, error);
     // The record is checked before the link is opened: a run that cannot be recorded does not

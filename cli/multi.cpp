@@ -54,7 +54,8 @@ std::string LiveLine(const PortRow& w) {
 void TakeStationEvent(PortRow* w, const std::string& line, const std::string& event,
                       std::ostream* plain) {
     std::string unit = "unit " + EventField(line, "unit") + ": ";
-    std::string counts = EventField(line, "done") + " done, " + EventField(line, "failed") + " failed";
+    std::string counts =
+        EventField(line, "done") + " done, " + EventField(line, "failed") + " failed";
     if (event == "station") {
         w->step = unit + EventField(line, "state");
         w->phase = "";

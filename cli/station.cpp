@@ -37,8 +37,8 @@ std::string UnitResultLine(uint32_t unit, bool succeeded, uint64_t ms, const Sta
 }
 
 std::string TallyLine(const StationTally& t) {
-    std::string line = "station: " + std::to_string(t.done) + " done, " +
-                       std::to_string(t.failed) + " failed";
+    std::string line =
+        "station: " + std::to_string(t.done) + " done, " + std::to_string(t.failed) + " failed";
     for (size_t i = 0; i < t.failedUnits.size(); ++i)
         line.append(i == 0 ? (t.failedUnits.size() == 1 ? " (unit " : " (units ") : ", ")
             .append(std::to_string(t.failedUnits[i]));
@@ -132,8 +132,7 @@ void Station::WaitForPlc(uint32_t unit) {
 
 void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
     Event(StationEvent(unit, succeeded ? "done, unplug" : "failed, unplug"));
-    Live("unit " + std::to_string(unit) + ": " + (succeeded ? "done" : "FAILED") +
-         ", unplug it");
+    Live("unit " + std::to_string(unit) + ": " + (succeeded ? "done" : "FAILED") + ", unplug it");
     uint32_t silent = 0;
     while (interrupted_ == 0) {
         LinkPresence seen = hooks_.look();

@@ -32,7 +32,7 @@ struct StationHooks {
 };
 
 struct StationConfig {
-    std::string port;  // as the lines name it
+    std::string port;     // as the lines name it
     std::string started;  // the station's start, UTC, ISO 8601
     uint32_t units = 0;   // end after this many units; 0: until interrupted
     bool usbAttached = false;
@@ -43,8 +43,8 @@ struct StationConfig {
 struct StationTally {
     uint32_t done = 0, failed = 0;
     std::vector<uint32_t> failedUnits;
-    uint64_t unitMs = 0;      // the updates of the units done and failed, in all
-    uint32_t updating = 0;    // the unit being updated; 0: none
+    uint64_t unitMs = 0;       // the updates of the units done and failed, in all
+    uint32_t updating = 0;     // the unit being updated; 0: none
     bool notRecorded = false;  // a unit's record line or trace was not written whole
 };
 

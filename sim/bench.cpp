@@ -35,9 +35,8 @@ std::string UnitSummary(const Plc& plc) {
     std::snprintf(line, sizeof line,
                   "%u transfers, %u completed, %u pages erased, %u blocks, %u bytes received, "
                   "%zu protocol errors",
-                  k.Seen(Kind::Update),
-                  k.updatesCompleted, k.pagesErased, k.blocksAccepted, plc.ReceivedBytes(),
-                  plc.Errors().size() + k.errorsDropped);
+                  k.Seen(Kind::Update), k.updatesCompleted, k.pagesErased, k.blocksAccepted,
+                  plc.ReceivedBytes(), plc.Errors().size() + k.errorsDropped);
     return line;
 }
 

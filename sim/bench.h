@@ -70,7 +70,7 @@ class Bench {
     uint64_t workSeen_ = 0;
     uint32_t closesSeen_ = 0;
     uint32_t restartsSeen_ = 0;
-    bool worked_ = false;     // worked on since the host last closed the link
+    bool worked_ = false;       // worked on since the host last closed the link
     uint64_t leftAloneMs_ = 0;  // when the host closed the link after working on it; 0: not yet
 };
 

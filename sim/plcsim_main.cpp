@@ -397,7 +397,7 @@ int ParseArgs(int argc, char** argv, Options* o) {
             PrintHelp();
             return 0;
         }
-        int status = a == "--register"                              ? TakeRegister(args, o)
+        int status = a == "--register"                           ? TakeRegister(args, o)
                      : a == "--unit-fault" || a == "--unit-stay" ? TakeUnitOption(a, args, o)
                                                                  : TakeNumber(a, args, o);
         if (status == kNotInTables) status = TakeWord(a, args, o);
@@ -407,13 +407,14 @@ int ParseArgs(int argc, char** argv, Options* o) {
     if (o->model.empty()) return Usage("--model is required");
     if (o->where.link.empty() == !o->where.tcp)
         return Usage("name one of --link, --tcp and --rfc2217");
-    bool unitOptions = !o->bench.faults.empty() || !o->bench.leaveAfterOf.empty() ||
-                       !o->flashDir.empty();
+    bool unitOptions =
+        !o->bench.faults.empty() || !o->bench.leaveAfterOf.empty() || !o->flashDir.empty();
     if (o->bench.units == 0 && unitOptions)
         return Usage("--unit-fault, --unit-stay and --flash-dir play a bench: give --units N");
     if (o->bench.units > 0 && (!o->flashOut.empty() || o->pty.serveForever))
-        return Usage("a bench writes each unit's flash with --flash-dir and ends after its last "
-                     "unit: not with --flash-out or --serve-forever");
+        return Usage(
+            "a bench writes each unit's flash with --flash-dir and ends after its last "
+            "unit: not with --flash-out or --serve-forever");
     return kTaken;
 }
 
@@ -598,8 +599,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "plcsim: unit %u still on the link: %s\n", bench->Present(),
                          plcsim::UnitSummary(*bench->Current()).c_str());
         std::fprintf(stderr, "plcsim: bench %s: %u of %u units came\n",
-                     end == plcsim::ServeEnd::UpdateDone ? "complete" : "stopped",
-                     bench->Arrived(), o.bench.units);
+                     end == plcsim::ServeEnd::UpdateDone ? "complete" : "stopped", bench->Arrived(),
+                     o.bench.units);
         status = benchRun.status;
     } else if (served) {
         status = Report(*plc, end, o.flashOut);

@@ -24,7 +24,11 @@ struct Unit {
 
 struct Bench {
     Bench(std::vector<Unit> u, uint64_t gap = 7000, bool isUsb = false, uint64_t end = 600000)
-        : units(std::move(u)), gapMs(gap), usb(isUsb), endMs(end), arrivesAt(gap),
+        : units(std::move(u)),
+          gapMs(gap),
+          usb(isUsb),
+          endMs(end),
+          arrivesAt(gap),
           updates(units.size(), 0) {}
     std::vector<Unit> units;
     uint64_t gapMs;
@@ -161,7 +165,8 @@ TEST(Station, SaysOnceThatTheSerialPortDoesNotOpen) {
     std::ostringstream out, err;
     Station station(config, hooks, out, err);
     EXPECT_EQ(station.Run(), plccli::EXIT_SUCCESSFUL);
-    const std::string waiting = "plcfwupdate: unit 1: waiting for a PLC on ttyUSB0 (0 done, 0 failed)";
+    const std::string waiting =
+        "plcfwupdate: unit 1: waiting for a PLC on ttyUSB0 (0 done, 0 failed)";
     EXPECT_EQ(err.str(), waiting + "\n" + waiting + ": the port does not open\n" + waiting + "\n");
 }
 
