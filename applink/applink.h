@@ -4,6 +4,7 @@
 //   - the fixed request frames (frames.h); line settings and time-outs come from link/
 //   - DummyComm: the wake-up burst before every mode probe
 //   - ConfirmComm: the mode probe (ENQ = application firmware, ACK = bootloader)
+//   - ProbeOnce: one mode probe without retries, to look for a PLC
 //   - CheckID_A, READ_D1386, READ_D1001, READ_D1148, read_fu_version_A, read_0x67_PLCID
 //   - SendErase_A: the request that sends the PLC into its bootloader
 #pragma once
@@ -21,6 +22,9 @@ uint8_t CheckLRC(uint8_t* buf, uint8_t len);
 
 void DummyComm(HANDLE hSerial);
 uint8_t ConfirmComm(HANDLE hSerial);
+// One probe attempt whose read waits timeoutMs; the result as ConfirmComm gives it, no error
+// counted.
+uint8_t ProbeOnce(HANDLE hSerial, DWORD timeoutMs);
 uint8_t CheckID_A(HANDLE hSerial);
 uint16_t READ_D1386(HANDLE hSerial);
 uint16_t READ_D1001(HANDLE hSerial);

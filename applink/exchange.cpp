@@ -30,9 +30,11 @@ bool ReplyIntact(uint8_t rxBuf[RX_BUF_BYTES], DWORD got, uint8_t replyChars) {
     return CheckLRC(rxBuf + 1, static_cast<uint8_t>(replyChars - 3)) == 0;
 }
 
-bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
+namespace {
+
+bool ExchangeWith(HANDLE h, const Exchange& x, const RetryRules& rules,
+                  uint8_t rxBuf[RX_BUF_BYTES]) {
     std::memset(rxBuf, 0, RX_BUF_BYTES);
-    const RetryRules rules = {x.failureLimit, x.counts, false, READ_TIMEOUT_MS, nullptr, nullptr};
     Verdict v = RetryExchange(
         h, rules, [&] { return WriteFrame(h, x.request); },
         [&] {
@@ -42,6 +44,18 @@ bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
             return ReplyRefuses(rxBuf, x.replyChars) ? VERDICT_REFUSED : VERDICT_READ_FAILED;
         });
     return v == VERDICT_ACCEPTED;
+}
+
+}  // namespace
+
+bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
+    const RetryRules rules = {x.failureLimit, x.counts, false, READ_TIMEOUT_MS, nullptr, nullptr};
+    return ExchangeWith(h, x, rules, rxBuf);
+}
+
+bool RunExchangeOnce(HANDLE h, const Exchange& x, DWORD timeoutMs, uint8_t rxBuf[RX_BUF_BYTES]) {
+    const RetryRules rules = {0, false, true, timeoutMs, nullptr, nullptr};
+    return ExchangeWith(h, x, rules, rxBuf);
 }
 
 bool ReplyRefuses(const uint8_t rxBuf[RX_BUF_BYTES], uint8_t replyChars) {

@@ -36,3 +36,13 @@ uint8_t ConfirmComm(HANDLE hSerial) {
     }
     return ClassifyLastReply(rxBuf, PROBE_NAK_RULES, std::size(PROBE_NAK_RULES));
 }
+
+uint8_t ProbeOnce(HANDLE hSerial, DWORD timeoutMs) {
+    uint8_t rxBuf[RX_BUF_BYTES] = {};
+    if (SelectedPLCIn(COM_PORT_MODELS)) SetupComLine(hSerial);
+    SetLinkTimeouts(hSerial, timeoutMs);
+    const Exchange probe = {SelectedPLCIn(AIO_MODELS) ? FRAME_PROBE_AIO : FRAME_PROBE, REPLY_CHARS,
+                            IsModeAnswer, 0, false};
+    if (RunExchangeOnce(hSerial, probe, timeoutMs, rxBuf)) return Decoded(rxBuf, 4);
+    return ClassifyLastReply(rxBuf, PROBE_NAK_RULES, std::size(PROBE_NAK_RULES));
+}

@@ -7,9 +7,11 @@
 #include <iterator>
 #include <memory>
 #include <ostream>
+#include <thread>
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
+#include "cli/station.h"
 #include "device/device.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
@@ -188,6 +190,7 @@ std::string LinkDescription(const CliOptions& options, uint32_t row) {
 std::atomic<RunRecorder*> gRecorder{nullptr};
 std::atomic<TraceFile*> gTrace{nullptr};
 std::atomic<EventWriter*> gEvents{nullptr};
+std::atomic<Station*> gStation{nullptr};
 
 // The trace and the record of a run that has ended: what could not be written is said on the
 // standard error, and a success that left either incomplete exits EXIT_NOT_RECORDED.
@@ -214,14 +217,18 @@ void OnInterrupt(int exitStatus) {
     // and record and end with the run's status; a second one ends it at once.
     static std::atomic<bool> endingAlone{false};
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
+    Station* station = gStation.load();
     if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
         CliFrontEnd::Outcome outcome = frontEnd->LastOutcome();
         FinishFiles(std::cerr, gTrace.load(), gRecorder.load(), outcome, exitStatus);
         EventWriter* events = gEvents.load();
         if (events != nullptr) events->Outcome(outcome, exitStatus);
     } else if (frontEnd != nullptr && !endingAlone.exchange(true)) {
+        // A station reports the unit in hand, then its tally, and ends with the interrupt.
+        if (station != nullptr) station->Interrupt(exitStatus, false);
         return;
     }
+    if (station != nullptr) station->Interrupt(exitStatus, true);
     std::cout.flush();
     std::cerr.flush();
     std::_Exit(exitStatus);
@@ -273,7 +280,8 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
               Engine& engine, RunRecorder* recorder, TraceFile* trace, const RecordFields& fields) {
     ClearPlcReport();
     EventWriter events(options.events ? &io.out : nullptr);
-    events.Write(StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes));
+    events.Write(WithStationFields(
+        StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes), fields));
     // A mistyped --port must not get protocol frames written into a file.
     std::string error;
     if (options.port && !CheckPortName(*options.port, &error)) {
@@ -282,7 +290,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
                                         << PROGRAM_NAME << ": " << error << '\n';
         CliFrontEnd::Outcome outcome{CAPTION_ERROR, message, 0, 0};
         FinishFiles(io.err, trace, recorder, outcome, EXIT_FAILED);
-        events.Outcome(outcome, EXIT_FAILED);
+        events.Outcome(outcome, EXIT_FAILED, StationFields(fields));
         return EXIT_FAILED;
     }
     if (!options.quiet)
@@ -329,10 +337,54 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
                << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     // An interrupt from here on finds the run ended and leaves the files to this thread.
     status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
-    events.Outcome(frontEnd.LastOutcome(), status);
+    events.Outcome(frontEnd.LastOutcome(), status, StationFields(fields));
     gRecorder = nullptr;
     gTrace = nullptr;
     gEvents = nullptr;
+    return status;
+}
+
+// A station on the port: each PLC plugged in gets a run of its own, with its own record line.
+int RunStationOfPort(Io& io, const CliOptions& options, uint32_t row,
+                     const std::string& embeddedFile, Engine& engine, const RecordFields& fields) {
+    std::string error;
+    RunRecorder check;
+    if (options.record && !check.Open(*options.record, &error)) return Failed(io, error);
+    // A USB-attached PLC's device is there only while one is plugged in.
+    if (options.port && !ModelIn(row, USB_ATTACHED_MODELS) && !CheckPortName(*options.port, &error))
+        return Failed(io, error);
+    SelectPLC(row);
+    ChoosePort(options, row, engine);
+    StationConfig config;
+    config.port = LinkDescription(options, row);
+    config.started = UtcIsoTime(std::time(nullptr));
+    config.units = options.units;
+    config.usbAttached = ModelIn(row, USB_ATTACHED_MODELS);
+    config.terminal = io.terminal && !options.events;
+    config.events = options.events;
+    StationHooks hooks;
+    hooks.look = [] { return LookForPlc(); };
+    hooks.pause = [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    hooks.nowMs = [] {
+        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count());
+    };
+    hooks.update = [&](uint32_t unit) {
+        RecordFields unitFields = fields;
+        unitFields.start = UtcIsoTime(std::time(nullptr));
+        unitFields.unit = unit;
+        unitFields.stationStarted = config.started;
+        RunRecorder recorder;
+        std::string why;
+        if (options.record && !recorder.Open(*options.record, &why)) return Failed(io, why);
+        recorder.Start(unitFields);
+        return RunUpdate(io, options, row, embeddedFile, engine, &recorder, nullptr, unitFields);
+    };
+    Station station(config, hooks, io.out, io.err);
+    gStation = &station;
+    int status = station.Run();
+    gStation = nullptr;
     return status;
 }
 
@@ -388,6 +440,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!SettlePort(&options, row, &error)) return Usage(io, error);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     fields.port = RecordedPort(options, row);
+    if (options.station) return RunStationOfPort(io, options, row, embeddedFile, engine, fields);
     std::unique_ptr<TraceFile> trace;
     if (options.trace && !OpenTrace(options, fields, &trace, &error)) return Failed(io, error);
     // The record is checked before the link is opened: a run that cannot be recorded does not

@@ -50,6 +50,9 @@ struct CliOptions {
     std::optional<std::string> portsFrom;
     std::vector<std::string> ports;  // every --port, in order; port is the last
     bool events = false;             // JSON lines on the standard output instead of text
+    bool station = false;            // update each PLC as it is plugged in, until interrupted
+    uint32_t units = 0;              // --units: the station ends after this many (0: never)
+    std::optional<std::string> unitsText;
     bool yes = false;
     bool force = false;  // write an image that does not look like one
     bool listPorts = false;
@@ -194,6 +197,7 @@ using plcrecord::RecordLine;
 using plcrecord::RunOutcome;
 using plcrecord::RunRecorder;
 using plcrecord::Sha256Hex;
+using plcrecord::StationFields;
 using plcrecord::TakePlcSeen;
 using plcrecord::UtcIsoTime;
 
@@ -323,6 +327,9 @@ std::string PhaseEvent(int32_t status);
 std::string ProgressEvent(const PanelSnapshot& s, int32_t blocks);
 std::string PromptEvent(const std::string& caption, const std::string& text, bool answered);
 std::string OutcomeEvent(const RunOutcome& outcome, int exitStatus);
+// A station's unit: the line with the record's "unit" and "station_started" fields before its
+// closing brace; the line as it is otherwise.
+std::string WithStationFields(const std::string& line, const RecordFields& fields);
 
 // The --events stream of one run; writes nothing when it has no stream. Nothing follows the
 // outcome.
@@ -334,7 +341,8 @@ class EventWriter {
     // On every tick of the panel: the phase when it changed, the progress when it moved (force:
     // even within a quarter second of the last).
     void Tick(const PanelSnapshot& now, int32_t blocks, bool force = false);
-    void Outcome(const RunOutcome& outcome, int exitStatus);
+    // stationFields: StationFields of the run's record, put into the line.
+    void Outcome(const RunOutcome& outcome, int exitStatus, const std::string& stationFields = "");
 
   private:
     std::ostream* out_;

@@ -45,8 +45,17 @@ void EventWriter::Write(const std::string& line) {
     out_->flush();
 }
 
-void EventWriter::Outcome(const RunOutcome& outcome, int exitStatus) {
-    Write(OutcomeEvent(outcome, exitStatus));
+std::string WithStationFields(const std::string& line, const RecordFields& fields) {
+    std::string extra = StationFields(fields);
+    if (extra.empty() || line.empty() || line.back() != '}') return line;
+    return line.substr(0, line.size() - 1) + extra + "}";
+}
+
+void EventWriter::Outcome(const RunOutcome& outcome, int exitStatus,
+                          const std::string& stationFields) {
+    std::string line = OutcomeEvent(outcome, exitStatus);
+    if (!stationFields.empty()) line = line.substr(0, line.size() - 1) + stationFields + "}";
+    Write(line);
     std::lock_guard<std::mutex> lock(mutex_);
     ended_ = true;
 }

@@ -48,6 +48,26 @@ std::string LiveLine(const PortRow& w) {
     return text;
 }
 
+// A station's events in a port's process: its state as the row's step, each unit's result line
+// (on a plain output, after the port), and the tally as the row's message.
+void TakeStationEvent(PortRow* w, const std::string& line, const std::string& event,
+                      std::ostream* plain) {
+    std::string unit = "unit " + EventField(line, "unit") + ": ";
+    std::string counts =
+        EventField(line, "done") + " done, " + EventField(line, "failed") + " failed";
+    if (event == "station") {
+        w->step = unit + EventField(line, "state");
+        w->phase = "";
+    } else if (event == "unit" && plain != nullptr) {
+        *plain << w->port << ": " << unit << EventField(line, "result") << " in "
+               << EventField(line, "seconds") << " s; " << counts << '\n';
+    } else if (event == "tally") {
+        w->outcomeSeen = true;
+        w->caption.clear();
+        w->message = "station: " + counts;
+    }
+}
+
 // One event line of a port's process: its row, and on a plain output the line it prints.
 void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
     std::string event = EventField(line, "event");
@@ -76,6 +96,8 @@ void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
         if (plain)
             o.err << tag << "[" << EventField(line, "caption") << "] "
                   << EventField(line, "message") << " (answered)\n";
+    } else if (event == "station" || event == "unit" || event == "tally") {
+        TakeStationEvent(w, line, event, plain ? &o.out : nullptr);
     } else if (event == "outcome") {
         w->outcomeSeen = true;
         w->caption = EventField(line, "caption");

@@ -25,6 +25,8 @@ const OptionRow OPTIONS[] = {
     {"--trace", true, &CliOptions::trace, nullptr},
     {"--record", true, &CliOptions::record, nullptr},
     {"--ports-from", true, &CliOptions::portsFrom, nullptr},
+    {"--units", true, &CliOptions::unitsText, nullptr},
+    {"--station", false, nullptr, &CliOptions::station},
     {"--trace-data", false, nullptr, &CliOptions::traceData},
     {"--events", false, nullptr, &CliOptions::events},
     {"--yes", false, nullptr, &CliOptions::yes},
@@ -73,6 +75,33 @@ std::string NetworkPortNumberProblem(const std::string& link) {
         return "the port number " + number + " is out of range (1 to 65535)";
     return "";
 }
+
+namespace {
+
+// --units N: a whole number from 1, for a station only; what a station cannot do.
+bool CheckStationOptions(CliOptions* options, std::string* error) {
+    if (options->unitsText) {
+        const std::string& text = *options->unitsText;
+        if (text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(text) == 0) {
+            *error = "--units takes a number of PLCs from 1, not '" + text + "'";
+            return false;
+        }
+        options->units = static_cast<uint32_t>(std::stoul(text));
+        if (!options->station) {
+            *error = "--units ends a station: give --station too";
+            return false;
+        }
+    }
+    if (options->station && (options->info || options->trace)) {
+        *error = std::string(options->info ? "--info" : "--trace") +
+                 " follows one run: not with --station";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
     *options = CliOptions{};
@@ -125,7 +154,7 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
         *error = "--trace-data adds the blocks' bytes to a trace: give --trace FILE too";
         return false;
     }
-    return true;
+    return CheckStationOptions(options, error);
 }
 
 bool IsNetworkLinkName(const std::string& port) {
@@ -176,6 +205,13 @@ std::string UsageText() {
            "                    and nothing else is printed: no table)\n"
            "  -q, --quiet       no status line: only the messages of the run (several ports:\n"
            "                    only the table)\n"
+           "  --station         a station: wait until a PLC answers on the port, update it as\n"
+           "                    a run does, wait until it has gone (unplugged: its USB device\n"
+           "                    absent, or its COM line silent for two looks), and again for\n"
+           "                    the next; a PLC still there after its update is not written\n"
+           "                    again; a result line per PLC, a tally at the end or on Ctrl-C\n"
+           "                    (exit 0 when every PLC succeeded, 1 when any failed)\n"
+           "  --units N         end the station after N PLCs\n"
            "  -v, --verbose     each step of the run as it begins, and after the run what the\n"
            "                    PLC reported\n"
            "  --help            show this text and exit\n"

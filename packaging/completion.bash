@@ -42,6 +42,8 @@ _plcfwupdate() {
         --image | --trace | --record | --ports-from)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
+        --units)
+            return ;;
         --port)
             # The ports of the model of the command line so far, and the network links.
             local -a model
@@ -67,9 +69,13 @@ _plcsim() {
         --link | --flash-out | --log)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
+        --flash-dir)
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+            return ;;
         --tcp | --rfc2217 | --fault | --seed | --latency | --app-id | --id67 | --boot-id | \
         --d1386 | --d1001 | --d1148 | --register | --app-version | --boot-version | \
-        --replug-after | --linger)
+        --replug-after | --linger | --units | --arrive-every | --leave-after | --unit-fault | \
+        --unit-stay)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$(_plc_options "$1")" -- "$cur")

@@ -36,6 +36,12 @@ std::string PlcObject(const PlcSeen& plc) {
 
 }  // namespace
 
+std::string StationFields(const RecordFields& r) {
+    if (r.unit == 0) return "";
+    return ",\"unit\":" + std::to_string(r.unit) +
+           ",\"station_started\":" + JsonString(r.stationStarted);
+}
+
 PlcSeen TakePlcSeen() {
     PlcSeen p;
     p.probeResult = plcReport.probeResult;
@@ -74,8 +80,9 @@ std::string RecordLine(const RecordFields& r) {
     std::snprintf(duration, sizeof duration, "%.3f", r.durationSeconds);
     return "{\"start\":" + JsonString(r.start) +
            ",\"tool\":\"plcfwupdate\",\"version\":" + JsonString(r.version) +
-           ",\"action\":" + JsonString(r.action) + ",\"port\":" + JsonString(r.port) +
-           ",\"model\":" + JsonString(r.model) + ",\"image\":{\"file\":" + JsonString(r.imageFile) +
+           ",\"action\":" + JsonString(r.action) + StationFields(r) +
+           ",\"port\":" + JsonString(r.port) + ",\"model\":" + JsonString(r.model) +
+           ",\"image\":{\"file\":" + JsonString(r.imageFile) +
            ",\"bytes\":" + std::to_string(r.imageBytes) +
            ",\"sha256\":" + JsonString(r.imageSha256) + "},\"plc\":" + PlcObject(r.plc) +
            ",\"blocks_sent\":" + std::to_string(r.plc.blocksSent) +

@@ -52,6 +52,8 @@ struct RecordFields {
     std::string start;  // UTC, ISO 8601
     std::string version;
     std::string action;  // "update" or "info"
+    uint32_t unit = 0;   // a station's unit number, from 1; 0: no station
+    std::string stationStarted;  // the station's start, UTC, ISO 8601
     std::string port, model, imageFile;
     uint64_t imageBytes = 0;
     std::string imageSha256;
@@ -65,6 +67,9 @@ struct RecordFields {
     double durationSeconds = 0;
 };
 std::string RecordLine(const RecordFields& fields);
+// ",\"unit\":7,\"station_started\":\"...\"" for a station's unit, the fields its record line and
+// its events carry; "" otherwise.
+std::string StationFields(const RecordFields& fields);
 
 // The end of a run whose worker has returned, as the run's report and the shared run state hold
 // it: what the PLC reported, the final message, the error counters, and the exit status that the

@@ -150,6 +150,14 @@ void Plc::RestartInto(StartMode mode) {
         EnterApp();
 }
 
+void Plc::Unplug() {
+    std::lock_guard<std::mutex> lock(mu_);
+    link_ = LinkState::Vanished;
+    vanishComesBack_ = false;
+    in_.clear();
+    dropPending_ = true;
+}
+
 Phase Plc::CurrentPhase() const {
     std::lock_guard<std::mutex> lock(mu_);
     return phase_;

@@ -9,11 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "sim/bench.h"
 #include "sim/pty_server.h"
 #include "sim/sim.h"
 #include "sim/tcp_server.h"
@@ -91,6 +94,18 @@ const char* const kUsage =
     "  --linger MS           after the update, wait at most MS ms for the host to close\n"
     "                        (default 3000)\n"
     "  --serve-forever       keep serving after an update, until killed\n"
+    "  --units N             play a bench: N units, one at a time, arrive and leave on the\n"
+    "                        link (a fresh PLC each, flash erased); silent while none is there\n"
+    "  --arrive-every MS     a unit arrives MS ms after the start and after the one before it\n"
+    "                        left (default 1000)\n"
+    "  --leave-after MS      a unit leaves MS ms after the host sent it more than wake-up\n"
+    "                        frames and mode probes and then closed the link (after its update\n"
+    "                        run, successful or not; default 3000); one never worked on stays\n"
+    "  --unit-fault N:FAULT  unit N plays FAULT (syntax below); may be repeated\n"
+    "  --unit-stay N:MS      unit N leaves MS ms after that instead: a unit left plugged in\n"
+    "  --flash-dir DIR       write the flash each unit received to DIR/unit-N.bin as it leaves\n"
+    "                        (with --units; each unit's line on stderr tells how many transfers\n"
+    "                        it took)\n"
     "  --list-models         one line per catalogue model: name, id, link, page and block bytes,\n"
     "                        image bytes kept back, largest image, how it comes back\n"
     "  --help                this text\n"
@@ -142,12 +157,25 @@ bool StartFailed(const std::string& error) {
 
 // Serves until the update is over or a signal; false (the reason printed) when it cannot start.
 bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
-           const plcsim::PtyOptions& pty, const Where& where, plcsim::ServeEnd* end) {
+           const plcsim::PtyOptions& pty, const Where& where, const plcsim::Bench* bench,
+           const plcsim::TurnHook& turn, plcsim::ServeEnd* end) {
     std::string error;
     if (!where.tcp) {
         plcsim::PtyOptions options = pty;
         options.linkPath = where.link;
         plcsim::PtyServer server(plc, options);
+        if (turn) server.SetTurnHook(turn);
+        // A USB-attached unit's device node is there only while the unit is.
+        if (bench != nullptr && plc->Model().usb)
+            server.SetTurnHook([&server, bench, &turn](uint64_t nowMs, plcsim::RealTimePlc& rt) {
+                bool over = turn(nowMs, rt);
+                bool present = bench->Present() != 0;
+                std::string why;
+                if (present && !server.Linked() && !server.Link(&why))
+                    std::fprintf(stderr, "plcsim: %s\n", why.c_str());
+                if (!present && server.Linked()) server.RemoveLink();
+                return over;
+            });
         if (!server.Start(&error)) return StartFailed(error);
         std::fprintf(stderr, "plcsim: %s %s on %s -> %s\n", cfg.model.c_str(), StartName(cfg),
                      where.link.c_str(), server.SlavePath().c_str());
@@ -160,6 +188,7 @@ bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
     options.port = static_cast<uint16_t>(where.port);
     options.rfc2217 = where.rfc2217;
     plcsim::TcpServer server(plc, options);
+    if (turn) server.SetTurnHook(turn);
     if (!server.Start(&error)) return StartFailed(error);
     std::fprintf(stderr, "plcsim: %s %s on %s\n", cfg.model.c_str(), StartName(cfg),
                  server.LinkName().c_str());
@@ -169,9 +198,10 @@ bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
 
 // Everything the command line sets; a value not given keeps the model's default.
 struct Options {
-    std::string model, flashOut, logPath;
+    std::string model, flashOut, logPath, flashDir;
     Where where;
     std::vector<std::string> faults;
+    plcsim::BenchPlan bench;
     plcsim::PtyOptions pty;
     uint32_t seed = 1;
     bool boot = false, writeProtect = false, noWakeup = false, powerCycleReply = false;
@@ -202,6 +232,9 @@ const NumberOption kNumberOptions[] = {
     {"--boot-version", 0xFF, [](Options& o) { return &o.bootVersion.emplace(); }},
     {"--replug-after", 3600000, [](Options& o) { return &o.pty.replugAfterMs; }},
     {"--linger", 3600000, [](Options& o) { return &o.pty.lingerMs; }},
+    {"--units", 100000, [](Options& o) { return &o.bench.units; }},
+    {"--arrive-every", 3600000, [](Options& o) { return &o.bench.arriveEveryMs; }},
+    {"--leave-after", 3600000, [](Options& o) { return &o.bench.leaveAfterMs; }},
 };
 
 // option                  where it goes: the switches
@@ -231,6 +264,7 @@ const TextOption kTextOptions[] = {
     {"--fault", "a fault", [](Options& o) { return &o.faults.emplace_back(); }},
     {"--flash-out", "a file", [](Options& o) { return &o.flashOut; }},
     {"--log", "a file", [](Options& o) { return &o.logPath; }},
+    {"--flash-dir", "a directory", [](Options& o) { return &o.flashDir; }},
 };
 
 // option            one   other  set when the other: the options that take one of two words
@@ -309,6 +343,27 @@ int TakeWord(const std::string& a, ArgReader& args, Options* o) {
     return kNotInTables;
 }
 
+// --unit-fault N:FAULT and --unit-stay N:MS.
+int TakeUnitOption(const std::string& a, ArgReader& args, Options* o) {
+    const char* v = args.Value();
+    uint32_t unit = 0;
+    std::string value;
+    if (v == nullptr || !plcsim::ParseUnitValue(v, &unit, &value))
+        return Usage(a + " takes N:" + (a == "--unit-fault" ? "FAULT" : "MS") +
+                     " with N a unit number from 1" + (v ? ", not '" + std::string(v) + "'" : ""));
+    if (a == "--unit-fault") {
+        plcsim::Fault fault;
+        std::string error;
+        if (!plcsim::ParseFault(value, &fault, &error)) return Usage(error);
+        o->bench.faults[unit].push_back(value);
+        return kTaken;
+    }
+    uint32_t ms = 0;
+    if (!Number(value.c_str(), 3600000, &ms)) return Usage(a + ": bad number '" + value + "'");
+    o->bench.leaveAfterOf[unit] = ms;
+    return kTaken;
+}
+
 int TakeRegister(ArgReader& args, Options* o) {
     const char* v = args.Value();
     if (v == nullptr) return Usage("--register needs N=V");
@@ -342,7 +397,9 @@ int ParseArgs(int argc, char** argv, Options* o) {
             PrintHelp();
             return 0;
         }
-        int status = a == "--register" ? TakeRegister(args, o) : TakeNumber(a, args, o);
+        int status = a == "--register"                           ? TakeRegister(args, o)
+                     : a == "--unit-fault" || a == "--unit-stay" ? TakeUnitOption(a, args, o)
+                                                                 : TakeNumber(a, args, o);
         if (status == kNotInTables) status = TakeWord(a, args, o);
         if (status == kNotInTables) return Usage("unknown option '" + a + "'");
         if (status != kTaken) return status;
@@ -350,6 +407,14 @@ int ParseArgs(int argc, char** argv, Options* o) {
     if (o->model.empty()) return Usage("--model is required");
     if (o->where.link.empty() == !o->where.tcp)
         return Usage("name one of --link, --tcp and --rfc2217");
+    bool unitOptions =
+        !o->bench.faults.empty() || !o->bench.leaveAfterOf.empty() || !o->flashDir.empty();
+    if (o->bench.units == 0 && unitOptions)
+        return Usage("--unit-fault, --unit-stay and --flash-dir play a bench: give --units N");
+    if (o->bench.units > 0 && (!o->flashOut.empty() || o->pty.serveForever))
+        return Usage(
+            "a bench writes each unit's flash with --flash-dir and ends after its last "
+            "unit: not with --flash-out or --serve-forever");
     return kTaken;
 }
 
@@ -448,6 +513,43 @@ int Report(const plcsim::Plc& plc, plcsim::ServeEnd end, const std::string& flas
     return status;
 }
 
+// The bench of --units: each unit a fresh PLC with the options' configuration, the common faults
+// and its own; as it leaves, its line on stderr and its flash in --flash-dir.
+struct BenchRun {
+    const Options& o;
+    const plcsim::Config& cfg;
+    std::function<void(const plcsim::LogLine&)> sink;
+    int status = 0;
+
+    std::shared_ptr<plcsim::Plc> MakeUnit(uint32_t unit) {
+        auto plc = std::make_shared<plcsim::Plc>(cfg);
+        plc->SetSeed(o.seed + unit);
+        for (const std::string& f : o.faults) plc->AddFault(f);
+        auto own = o.bench.faults.find(unit);
+        if (own != o.bench.faults.end())
+            for (const std::string& f : own->second) plc->AddFault(f);
+        if (sink) plc->SetLogSink(sink);
+        return plc;
+    }
+    void Left(uint32_t unit, const plcsim::Plc& plc, uint64_t presentMs) {
+        std::fprintf(stderr, "plcsim: unit %u left after %.1f s: %s\n", unit,
+                     static_cast<double>(presentMs) / 1000.0, plcsim::UnitSummary(plc).c_str());
+        for (const std::string& e : plc.Errors())
+            std::fprintf(stderr, "plcsim: unit %u: protocol error: %s\n", unit, e.c_str());
+        if (!plc.Errors().empty()) status = 1;
+        if (o.flashDir.empty()) return;
+        std::string path = o.flashDir + "/unit-" + std::to_string(unit) + ".bin";
+        std::vector<uint8_t> flash = plc.Received();
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(flash.data()),
+                  static_cast<std::streamsize>(flash.size()));
+        if (!out) {
+            std::fprintf(stderr, "plcsim: cannot write %s\n", path.c_str());
+            status = 1;
+        }
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -458,7 +560,8 @@ int main(int argc, char** argv) {
     std::string error;
     if (!MakeConfig(o, &cfg, &error)) return Usage(error);
     plcsim::PtyOptions pty = o.pty;
-    pty.blockingReads = true;  // SIGTERM and SIGINT end its waits
+    // SIGTERM and SIGINT end its waits; a bench turns on its own clock, never in a read.
+    pty.blockingReads = o.bench.units == 0;
 
     auto plc = std::make_shared<plcsim::Plc>(cfg);
     plc->SetSeed(o.seed);
@@ -469,12 +572,39 @@ int main(int argc, char** argv) {
     if (!o.logPath.empty() && !OpenLog(o.logPath, *plc, &pty, &log))
         return Usage("cannot write the log " + o.logPath + ": " + std::strerror(errno));
 
+    BenchRun benchRun{o, cfg, {}};
+    std::unique_ptr<plcsim::Bench> bench;
+    plcsim::TurnHook turn;
+    if (o.bench.units > 0) {
+        if (log != nullptr)
+            benchRun.sink = [log](const plcsim::LogLine& l) {
+                std::fprintf(log, "%s\n", plcsim::FormatLogLine(l).c_str());
+            };
+        bench = std::make_unique<plcsim::Bench>(
+            o.bench, [&benchRun](uint32_t unit) { return benchRun.MakeUnit(unit); },
+            [&benchRun](uint32_t unit, const plcsim::Plc& p, uint64_t ms) {
+                benchRun.Left(unit, p, ms);
+            });
+        turn = [&bench](uint64_t nowMs, plcsim::RealTimePlc& rt) { return bench->Turn(nowMs, rt); };
+    }
+
     CatchSignals();
     plcsim::ServeEnd end = plcsim::ServeEnd::Stopped;
     int status = 1;
-    bool served = Serve(plc, cfg, pty, o.where, &end);
+    bool served = Serve(plc, cfg, pty, o.where, bench.get(), turn, &end);
     StopKicks();
-    if (served) status = Report(*plc, end, o.flashOut);
+    if (served && bench) {
+        // A unit still on the link when the bench is stopped is reported as it stands.
+        if (bench->Current() != nullptr)
+            std::fprintf(stderr, "plcsim: unit %u still on the link: %s\n", bench->Present(),
+                         plcsim::UnitSummary(*bench->Current()).c_str());
+        std::fprintf(stderr, "plcsim: bench %s: %u of %u units came\n",
+                     end == plcsim::ServeEnd::UpdateDone ? "complete" : "stopped", bench->Arrived(),
+                     o.bench.units);
+        status = benchRun.status;
+    } else if (served) {
+        status = Report(*plc, end, o.flashOut);
+    }
     if (log) std::fclose(log);
     return status;
 }

@@ -59,6 +59,10 @@ bool PtyServer::Start(std::string* error) {
         fcntl(master_, F_SETFL, flags | O_NONBLOCK);
     }
 
+    return Link(error);
+}
+
+bool PtyServer::Link(std::string* error) {
     struct stat st {};
     if (lstat(opt_.linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
         *error = opt_.linkPath + " exists and is not a symbolic link; not replacing it";

@@ -48,8 +48,14 @@ public:
     // Reply bytes not yet taken by the pseudo-terminal (bounded by MAX_BACKLOG_BYTES and what
     // one read of the host's bytes brings).
     size_t Backlog() const { return rt_.QueuedReplyBytes(); }
+    // A bench of units instead of one PLC's update (RealTimePlc::SetTurnHook).
+    void SetTurnHook(TurnHook hook) { rt_.SetTurnHook(std::move(hook)); }
     // Removes the symbolic link (also done by the destructor).
     void RemoveLink();
+    // Links the path to the pseudo-terminal again, as a USB device that comes back; false with
+    // the reason when it cannot.
+    bool Link(std::string* error);
+    bool Linked() const { return linked_; }
 
 private:
     void Serve(uint64_t nowUs);

@@ -18,6 +18,13 @@ RealTimePlc::RealTimePlc(std::shared_ptr<Plc> plc, ServeOptions options)
     updatesAtStart_ = plc_->GetCounters().updatesCompleted;
 }
 
+void RealTimePlc::Replace(std::shared_ptr<Plc> plc, uint64_t nowMs) {
+    pending_.clear();
+    plc_ = std::move(plc);
+    wasPresent_ = plc_->LinkPresent();
+    if (hostOpen_) plc_->Open(nowMs);
+}
+
 void RealTimePlc::Note(const std::string& s) const {
     if (opt_.note) opt_.note(s);
 }
@@ -97,6 +104,7 @@ bool RealTimePlc::UpdateOver(uint64_t now) {
         pending_.clear();
         Note("replug assumed after " + std::to_string(opt_.replugAfterMs) + " ms");
     }
+    if (turn_) return turn_(now, *this);
     if (opt_.serveForever || plc_->GetCounters().updatesCompleted <= updatesAtStart_) return false;
     if (doneAtMs_ == 0) doneAtMs_ = now;
     // Let the host read the last ACK and close the port before the link goes away.

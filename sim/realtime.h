@@ -38,11 +38,20 @@ struct ServeOptions {
     std::function<void(const std::string&)> note;
 };
 
+class RealTimePlc;
+// Called after each turn of a server's loop instead of waiting for one update's end, by a bench
+// whose units come and go (sim/bench.h); true once the server should end.
+using TurnHook = std::function<bool(uint64_t nowMs, RealTimePlc& rt)>;
+
 class RealTimePlc {
 public:
     RealTimePlc(std::shared_ptr<Plc> plc, ServeOptions options);
 
     Plc& Sim() { return *plc_; }
+    // Another PLC on the link from now on (the replies still queued are lost with the old one);
+    // an open host has opened it.
+    void Replace(std::shared_ptr<Plc> plc, uint64_t nowMs);
+    void SetTurnHook(TurnHook hook) { turn_ = std::move(hook); }
     const Plc& Sim() const { return *plc_; }
     const ServeOptions& Options() const { return opt_; }
     void Note(const std::string& s) const;
@@ -70,6 +79,7 @@ private:
 
     std::shared_ptr<Plc> plc_;
     ServeOptions opt_;
+    TurnHook turn_;
     uint32_t updatesAtStart_ = 0;
     bool hostOpen_ = false;
     bool wasPresent_ = true;

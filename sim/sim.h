@@ -154,6 +154,9 @@ public:
     void SetLogSink(std::function<void(const LogLine&)> sink);
     // Puts the PLC into its application firmware or its bootloader (as if it had restarted).
     void RestartInto(StartMode mode);
+    // Takes the PLC off the link for good, as a unit unplugged from a bench: a USB device is
+    // gone, a COM line stays silent.
+    void Unplug();
 
     // ----- transport side -----
     // The host opened the link. False: the device is absent (a USB link that vanished).

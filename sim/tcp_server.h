@@ -44,6 +44,8 @@ public:
     // Bytes for the host not yet taken by the socket: replies and Telnet answers (bounded by
     // MAX_BACKLOG_BYTES and what one read of the host's bytes brings).
     size_t Backlog() const { return rt_.QueuedReplyBytes() + tx_.size(); }
+    // A bench of units instead of one PLC's update (RealTimePlc::SetTurnHook).
+    void SetTurnHook(TurnHook hook) { rt_.SetTurnHook(std::move(hook)); }
 
 private:
     void Accept(uint64_t nowMs);

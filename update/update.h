@@ -6,6 +6,7 @@
 //   - SetCheckOnly, OpenRunLink, ReadValuesNotSeen: runs that only identify the PLC, the link
 //     they use and the values they leave unread
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
+//   - LookForPlc: whether a PLC answers on the run's link, without changing it (a station)
 //   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
 
@@ -49,6 +50,16 @@ void ReadValuesNotSeen();
 // front end's trace: the watcher is told a name when such requests begin and nullptr when they
 // end, on the worker's thread, before the first of them is written. nullptr: no watcher.
 void SetRequestNameWatcher(std::function<void(const char* name)> watcher);
+
+// What a look at the run's link found: no link to open (a USB device that is absent), a silent
+// line, or a PLC that answered the mode probe (from either firmware, or with a refusal such as
+// RUN mode).
+enum LinkPresence { PRESENCE_NO_LINK, PRESENCE_SILENT, PRESENCE_ANSWERED };
+// A look's single probe waits this long for its reply.
+#define PRESENCE_READ_TIMEOUT_MS 500
+// Opens the link as the next run would, sends the wake-up burst and one mode probe, nothing else,
+// and closes it again. Selects nothing and counts no error.
+LinkPresence LookForPlc();
 
 // "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
 std::string LinkOpenFailureMessage(const char* linkName);

@@ -68,6 +68,13 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
         {{"--port", "--yes"}, "--port needs a value"},  // not a port named "--yes"
         {{"--port", "--image=x_1.bin"}, "--port needs a value"},
         {{"--trace-data", "--yes"}, "--trace-data adds the blocks' bytes to a trace"},
+        {{"--units", "5"}, "--units ends a station: give --station too"},
+        {{"--station", "--units", "0"}, "--units takes a number of PLCs from 1, not '0'"},
+        {{"--station", "--units", "-3"}, "not '-3'"},
+        {{"--station", "--units", "1e3"}, "not '1e3'"},
+        {{"--station", "--units", "99999999"}, "not '99999999'"},
+        {{"--station", "--info"}, "--info follows one run: not with --station"},
+        {{"--station", "--trace", "t"}, "--trace follows one run: not with --station"},
     };
     for (const auto& c : cases) {
         CliOptions o;

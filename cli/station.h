@@ -1,0 +1,93 @@
+// A station: one port on which each PLC is updated as it is plugged in.
+//   - Station: waits until a PLC answers, has it updated as a normal run, waits until it has
+//     gone, and again; one live line, a result line a unit, the tally
+//   - UnitResultLine, TallyLine, UnitEvent, TallyEvent: what it prints
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "update/update.h"
+
+namespace plccli {
+
+// Pause between two looks at the link. A look is the wake-up burst (2 s on a silent line, about
+// 1 s when a PLC answers) and one probe (PRESENCE_READ_TIMEOUT_MS): about 3 s a look while the
+// line is silent.
+constexpr uint32_t STATION_PAUSE_MS = 500;
+// Looks in a row that found the line silent before a COM-port PLC counts as gone; a USB-attached
+// PLC has gone at the first look that finds its device absent.
+constexpr uint32_t STATION_GONE_LOOKS = 2;
+
+struct StationHooks {
+    std::function<LinkPresence()> look;
+    std::function<int(uint32_t unit)> update;  // a whole run on the unit; its exit status
+    std::function<void(uint32_t ms)> pause;
+    std::function<uint64_t()> nowMs;
+};
+
+struct StationConfig {
+    std::string port;     // as the lines name it
+    std::string started;  // the station's start, UTC, ISO 8601
+    uint32_t units = 0;   // end after this many units; 0: until interrupted
+    bool usbAttached = false;
+    bool terminal = false;  // the live line redrawn in place on err, and a bell per result
+    bool events = false;    // out carries JSON lines: the texts go to err
+};
+
+struct StationTally {
+    uint32_t done = 0, failed = 0;
+    std::vector<uint32_t> failedUnits;
+    uint64_t unitMs = 0;       // the updates of the units done and failed, in all
+    uint32_t updating = 0;     // the unit being updated; 0: none
+    bool notRecorded = false;  // a unit's record line or trace was not written whole
+};
+
+// "unit 7: SUCCESSFUL in 41 s; 7 done, 1 failed"
+std::string UnitResultLine(uint32_t unit, bool succeeded, uint64_t ms, const StationTally& t);
+// "station: 7 done, 1 failed (unit 3); 41.2 s a unit on average"
+std::string TallyLine(const StationTally& t);
+std::string StationEvent(uint32_t unit, const char* state);
+std::string UnitEvent(uint32_t unit, bool succeeded, uint64_t ms, const StationTally& t,
+                      const std::string& started);
+std::string TallyEvent(const StationTally& t, const std::string& started, int exitStatus);
+
+class Station {
+  public:
+    Station(StationConfig config, StationHooks hooks, std::ostream& out, std::ostream& err);
+    // Until config.units units have been updated, or an interrupt during a unit's files. The exit
+    // status: 0 when every unit succeeded, 1 when any failed, 3 when none failed but a record
+    // was not written whole, the interrupt's.
+    int Run();
+    // From the interrupt's thread. endsNow: the program ends at once, the tally is printed
+    // here; otherwise Run ends once the unit in hand is reported, with exitStatus.
+    void Interrupt(int exitStatus, bool endsNow);
+    StationTally Tally() const;
+
+  private:
+    void WaitForPlc(uint32_t unit);
+    void WaitUntilGone(uint32_t unit, bool succeeded);
+    void Event(const std::string& line);  // --events only
+    void Live(const std::string& text);
+    void EndLive();
+    void Result(uint32_t unit, int status, uint64_t ms);
+    void PrintTally(int exitStatus);
+    int ExitStatus() const;
+
+    StationConfig config_;
+    StationHooks hooks_;
+    std::ostream& out_;
+    std::ostream& err_;
+    mutable std::mutex mutex_;  // the tally and what is written to out and err
+    StationTally tally_;
+    bool liveOpen_ = false;
+    bool tallyShown_ = false;
+    std::atomic<int> interrupted_{0};
+};
+
+}  // namespace plccli
