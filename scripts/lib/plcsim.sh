@@ -12,6 +12,8 @@
 #   plcsim_kill PID [SIGNAL]       ends it now (default TERM); quiet when it has already ended
 #   plcsim_stop_all                ends every simulator started here that still runs (for an
 #                                  EXIT trap); never fails
+#   plcsim_scratch                 a scratch folder for a test in $tmp; when the script ends,
+#                                  every simulator started here is stopped and the folder removed
 
 PLCSIM_PIDS=()
 PLCSIM_PID=""
@@ -85,4 +87,9 @@ plcsim_stop_all() {
   for p in "${PLCSIM_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
   for p in "${PLCSIM_PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
   PLCSIM_PIDS=()
+}
+
+plcsim_scratch() {
+  tmp=$(mktemp -d)
+  trap 'plcsim_stop_all; rm -rf "$tmp"' EXIT
 }

@@ -11,12 +11,7 @@ set -uo pipefail
 bindir=$1 embedded=$2 case=$3
 # shellcheck source=scripts/lib/plcsim.sh
 . "$(dirname "$0")/../../scripts/lib/plcsim.sh"
-tmp=$(mktemp -d)
-cleanup() {
-  plcsim_stop_all
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+plcsim_scratch
 fail() { echo "FAIL ($case): $*" >&2; [ -f "$tmp/out" ] && sed 's/^/  out: /' "$tmp/out" >&2
   [ -f "$tmp/sim.err" ] && sed 's/^/  sim: /' "$tmp/sim.err" >&2; exit 1; }
 

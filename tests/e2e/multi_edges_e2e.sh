@@ -8,8 +8,7 @@ set -uo pipefail
 bindir=$1
 # shellcheck source=scripts/lib/plcsim.sh
 . "$(dirname "$0")/../../scripts/lib/plcsim.sh"
-tmp=$(mktemp -d)
-trap 'plcsim_stop_all; rm -rf "$tmp"' EXIT
+plcsim_scratch
 fail() { echo "FAIL (multi edges): $*" >&2; for f in out err; do
   [ -f "$tmp/$f" ] && sed "s/^/  $f: /" "$tmp/$f" >&2; done; exit 1; }
 

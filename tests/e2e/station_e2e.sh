@@ -10,12 +10,7 @@ set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
 . "$(dirname "$0")/../../scripts/lib/plcsim.sh"
-tmp=$(mktemp -d)
-cleanup() {
-  plcsim_stop_all
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+plcsim_scratch
 fail() { echo "FAIL (station $case): $*" >&2
   for f in out err sim-a.err sim-b.err; do [ -f "$tmp/$f" ] && sed "s/^/  $f: /" "$tmp/$f" >&2; done
   exit 1; }

@@ -3,9 +3,11 @@
 // by the test itself (CheckLRC and CRC from the foundation check both directions).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "applink/applink.h"
@@ -179,6 +181,28 @@ inline std::string RunUpdate(HandHost& host, const plcsim::ModelTraits& m,
     if (!acked("\x04")) return "transfer EOT";
     host.Close();
     return "";
+}
+
+// A host that never reads: writes unit again and again through put (write or send on a
+// non-blocking descriptor) until the peer has taken nothing for 300 ms or limit bytes went.
+// Returns the bytes that went.
+template <typename Put>
+size_t WriteUntilHeldBack(const std::string& unit, size_t limit, Put put) {
+    using Clock = std::chrono::steady_clock;
+    std::string chunk;
+    while (chunk.size() < 4000) chunk += unit;
+    size_t sent = 0;
+    auto lastSent = Clock::now();
+    while (sent < limit && Clock::now() - lastSent < std::chrono::milliseconds(300)) {
+        auto w = put(chunk.data(), chunk.size());
+        if (w > 0) {
+            sent += static_cast<size_t>(w);
+            lastSent = Clock::now();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return sent;
 }
 
 }  // namespace simtest

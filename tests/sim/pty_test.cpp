@@ -152,20 +152,9 @@ TEST_F(PtyServe, HostThatNeverReadsIsHeldBackAndTheServerStillStops) {
     tcgetattr(fd, &t);
     cfmakeraw(&t);
     tcsetattr(fd, TCSANOW, &t);
-    std::string chunk;
-    while (chunk.size() < 4000) chunk += FRAME_PROBE;
     const size_t limit = 16u << 20;
-    size_t sent = 0;
-    auto lastSent = Clock::now();
-    while (sent < limit && Clock::now() - lastSent < std::chrono::milliseconds(300)) {
-        ssize_t w = write(fd, chunk.data(), chunk.size());
-        if (w > 0) {
-            sent += static_cast<size_t>(w);
-            lastSent = Clock::now();
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
+    size_t sent = simtest::WriteUntilHeldBack(
+        FRAME_PROBE, limit, [fd](const char* data, size_t n) { return write(fd, data, n); });
     EXPECT_LT(sent, limit);
     auto t0 = Clock::now();
     stop = true;

@@ -119,20 +119,10 @@ TEST(TcpServe, HostThatNeverReadsIsHeldBackAndTheServerStillStops) {
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(s.server->Port());
         connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        std::string chunk;
-        while (chunk.size() < 4000) chunk += c.unit;
         const size_t limit = 64u << 20;  // far beyond every buffer on the way
-        size_t sent = 0;
-        auto lastSent = Clock::now();
-        while (sent < limit && Clock::now() - lastSent < std::chrono::milliseconds(300)) {
-            ssize_t w = send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
-            if (w > 0) {
-                sent += static_cast<size_t>(w);
-                lastSent = Clock::now();
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
+        size_t sent = simtest::WriteUntilHeldBack(c.unit, limit, [fd](const char* data, size_t n) {
+            return send(fd, data, n, MSG_NOSIGNAL);
+        });
         EXPECT_LT(sent, limit);
         auto t0 = Clock::now();
         s.stop = true;
