@@ -10,6 +10,11 @@
 #define BLOCK_CRC_BYTES 2
 #define MAX_BLOCK_DATA_BYTES 256
 #define MAX_PACKET_BYTES (BLOCK_HEADER_BYTES + MAX_BLOCK_DATA_BYTES + BLOCK_CRC_BYTES)
+// A UART that changes its speed may leave a stray byte on the line within a block time or two
+// of the change; the first block waits this long after the switch, and what came meanwhile is
+// dropped, so that no such byte is taken for the first block's reply. Four block times of the
+// larger block (about 91 ms at 115200 baud) with room for a USB adapter's latency.
+#define SWITCH_GUARD_MS 100
 
 uint8_t SendUpdate(HANDLE hSerial) {
     static const uint8_t txUpdate[] = REQUEST_UPDATE;
@@ -17,6 +22,7 @@ uint8_t SendUpdate(HANDLE hSerial) {
     if (AckExchange(hSerial, txUpdate, sizeof txUpdate - 1, 0) != OK) return ERR;
     // The bootloader listens at 115200 8N1 from its ACK on; every other line member stays.
     SetLineSettings(hSerial, TRANSFER_BAUD, 8, NOPARITY);
+    DropLineGlitch(hSerial, SWITCH_GUARD_MS, BOOT_TIMEOUT_MS);
     errCounter = 0;
     return OK;
 }

@@ -36,6 +36,20 @@ void SettleLine(HANDLE h, DWORD timeoutMs) {
     DiscardInput(h, timeoutMs);
 }
 
+void DropLineGlitch(HANDLE h, DWORD quietMs, DWORD timeoutMs) {
+    if (SetLinkTimeouts(h, quietMs)) {
+        // Each read waits out quietMs unless a babbling line fills it first.
+        uint8_t sink[DRAIN_READ_BYTES];
+        DWORD got = sizeof sink;
+        for (int i = 0; i < SETTLE_MAX_READS && got == sizeof sink; ++i) {
+            got = 0;
+            ReadFile(h, sink, sizeof sink, &got, nullptr);
+        }
+        SetLinkTimeouts(h, timeoutMs);
+    }
+    DiscardInput(h, timeoutMs);
+}
+
 bool LineStaysQuiet(HANDLE h, DWORD timeoutMs) {
     uint8_t sink[DRAIN_READ_BYTES];
     DWORD got = 0;

@@ -59,6 +59,11 @@ void DiscardInput(HANDLE h, DWORD timeoutMs);
 // number of reads), then sets the operation's time-outs again.
 void SettleLine(HANDLE h, DWORD timeoutMs);
 
+// Reads and drops whatever comes for quietMs (a bounded number of reads), then sets the
+// operation's time-outs again: what a line makes while it changes its speed is no reply. A
+// handle that refuses the time-outs only has its input discarded.
+void DropLineGlitch(HANDLE h, DWORD quietMs, DWORD timeoutMs);
+
 // After an operation in which a read brought no whole reply: waits SETTLE_QUIET_MS and tells
 // whether nothing came.
 // A reply that still arrives then answers a request the host has already counted as answered:

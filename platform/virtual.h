@@ -76,6 +76,9 @@ class VirtualLink {
     void Deliver(const std::string& text, uint64_t atMs) {
         Deliver(reinterpret_cast<const uint8_t*>(text.data()), text.size(), atMs);
     }
+    // A byte that the line made (a glitch), not the peer's transmitter: readable at atMs even
+    // when bytes due later are queued before it.
+    void DeliverGlitch(uint8_t byte, uint64_t atMs);
     // Discards every queued byte (a peer that restarts or vanishes).
     void DropPending();
     size_t PendingBytes() const { return rx_.size() - rxHead_; }
@@ -114,8 +117,10 @@ class VirtualLink {
     struct Timed {
         uint8_t byte;
         uint64_t atMs;
+        bool glitch;
     };
     void CompactRx();
+    void Insert(const Timed& t);
 
     std::string name_;
     std::shared_ptr<VirtualPeer> peer_;

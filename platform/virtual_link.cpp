@@ -89,9 +89,25 @@ bool VirtualSleepEnabled() {
 }
 
 void VirtualLink::Deliver(const uint8_t* data, size_t len, uint64_t atMs) {
+    // The peer's bytes come in the order it sent them: none before one queued ahead of it.
     uint64_t at = atMs;
-    if (rxHead_ < rx_.size()) at = std::max(at, rx_.back().atMs);
-    for (size_t i = 0; i < len; ++i) rx_.push_back({data[i], at});
+    for (size_t k = rx_.size(); k > rxHead_; --k)
+        if (!rx_[k - 1].glitch) {
+            at = std::max(at, rx_[k - 1].atMs);
+            break;
+        }
+    for (size_t i = 0; i < len; ++i) Insert({data[i], at, false});
+}
+
+void VirtualLink::DeliverGlitch(uint8_t byte, uint64_t atMs) {
+    Insert({byte, atMs, true});
+}
+
+// In time order among the bytes not read yet; after those due at the same time.
+void VirtualLink::Insert(const Timed& t) {
+    size_t pos = rx_.size();
+    while (pos > rxHead_ && rx_[pos - 1].atMs > t.atMs) --pos;
+    rx_.insert(rx_.begin() + static_cast<std::ptrdiff_t>(pos), t);
 }
 
 void VirtualLink::DropPending() {

@@ -1,6 +1,8 @@
 #include "sim/faults.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,6 +36,9 @@ const char* const FAULT_SYNTAX =
     "                          one-byte reply comes whole, MS ms late)\n"
     "  noise:TARGET            a stray 0x00 byte, as a glitch on the line leaves, arrives\n"
     "                          just before the reply\n"
+    "  stray:TARGET:BYTE:MS    the byte BYTE (hex, 00 to FF) arrives MS ms after the reply's\n"
+    "                          last byte, as a UART leaves when it changes its speed\n"
+    "                          (stray:update:00:20); it comes even when the reply is lost\n"
     "  vanish:TARGET[:back]    the link vanishes at that request: writes are no longer taken\n"
     "                          (USB) or answered (COM port); with back it returns once the\n"
     "                          link is closed and opened again (a bootloader that was in a\n"
@@ -60,6 +65,16 @@ bool ParseUint(const std::string& s, uint32_t* v) {
     for (char c : s)
         if (c < '0' || c > '9') return false;
     *v = static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 10));
+    return true;
+}
+
+// "00" to "FF", or with 0x before them.
+bool ParseHexByte(const std::string& s, uint8_t* v) {
+    std::string digits = s.compare(0, 2, "0x") == 0 || s.compare(0, 2, "0X") == 0 ? s.substr(2) : s;
+    if (digits.empty() || digits.size() > 2) return false;
+    for (char c : digits)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    *v = static_cast<uint8_t>(std::strtoul(digits.c_str(), nullptr, 16));
     return true;
 }
 
@@ -197,6 +212,7 @@ const FaultAction* TargetedAction(const std::string& act) {
         {"cut", FaultAction::Cut},
         {"split", FaultAction::Split},
         {"noise", FaultAction::Noise},
+        {"stray", FaultAction::Stray},
     };
     for (const Simple& s : kSimple)
         if (act == s.name) return &s.action;
@@ -214,6 +230,9 @@ bool ParseTargetedFault(const Fields& p, FaultAction action, Fault* f, std::stri
                                  : "needs the gap in ms (split:TARGET:MS)");
     } else if (f->action == FaultAction::Twice && p.size() == 3) {
         if (!ParseUint(p[2], &f->value)) return Fail(why, "the gap is in ms (twice:TARGET:MS)");
+    } else if (f->action == FaultAction::Stray) {
+        if (p.size() != 4 || !ParseHexByte(p[2], &f->byte) || !ParseUint(p[3], &f->value))
+            return Fail(why, "needs a byte in hex and a time in ms (stray:TARGET:BYTE:MS)");
     } else if (f->action == FaultAction::Vanish && p.size() == 3) {
         if (p[2] != "back") return Fail(why, "the only option of vanish is back");
         f->comesBack = true;
@@ -282,7 +301,7 @@ std::string DescribeFault(const Fault& f) {
     static const char* const kAction[] = {
         "drop",   "corrupt", "lowercase", "bad-lrc",       "delay",  "nak",   "nok", "silent",
         "vanish", "runmode", "flow",      "unknown-class", "silent", "twice", "cut",
-        "split",  "noise"};
+        "split",  "noise",   "stray"};
     std::string s = kAction[static_cast<int>(f.action)];
     if (f.action == FaultAction::SilentPhase) {
         return f.allPhases ? s : s + ":" + PhaseName(f.phase);
@@ -294,8 +313,13 @@ std::string DescribeFault(const Fault& f) {
         s += std::string(":") + KindName(f.kind);
         if (f.first) s += "@" + std::to_string(f.first) + "x" + std::to_string(f.count);
     }
+    if (f.action == FaultAction::Stray) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, ":%02X", f.byte);
+        s += byte;
+    }
     if (f.action == FaultAction::Delay || f.action == FaultAction::Split ||
-        (f.action == FaultAction::Twice && f.value > 0))
+        f.action == FaultAction::Stray || (f.action == FaultAction::Twice && f.value > 0))
         s += ":" + std::to_string(f.value);
     if (f.comesBack) s += ":back";
     return s;
@@ -364,6 +388,11 @@ void ApplyAction(const Fault& f, ReplyPlan* plan) {
             break;
         case FaultAction::Noise:
             plan->noise = true;
+            break;
+        case FaultAction::Stray:
+            plan->stray = true;
+            plan->strayByte = f.byte;
+            plan->strayAfterMs = f.value;
             break;
         case FaultAction::Vanish:
             plan->vanish = true;

@@ -28,6 +28,7 @@ enum class FaultAction : uint8_t {
     Cut,           // only the first half of the reply is sent
     Split,         // the reply's second half comes value ms after its first
     Noise,         // a stray byte on the line just before the reply
+    Stray,         // a stray byte value ms after the reply, as a UART leaves when it switches
 };
 
 struct Fault {
@@ -36,7 +37,8 @@ struct Fault {
     Kind kind = Kind::Probe;
     uint32_t first = 0;      // 0: every occurrence; else the first one hit, counted from 1
     uint32_t count = 1;      // occurrences hit from `first` on
-    uint32_t value = 0;      // Delay, Split, Twice: ms; Flow: state; UnknownClass: class
+    uint32_t value = 0;      // Delay, Split, Twice, Stray: ms; Flow: state; UnknownClass: class
+    uint8_t byte = 0;        // Stray: the byte
     double probability = 0;  // > 0: a random fault
     bool comesBack = false;  // Vanish: the link returns after it is closed and opened again
     bool allPhases = true;   // SilentPhase
@@ -68,9 +70,12 @@ struct ReplyPlan {
     bool split = false;
     uint32_t splitGapMs = 0;
     bool noise = false;
+    bool stray = false;  // strayByte comes strayAfterMs after the reply's last byte
+    uint8_t strayByte = 0;
+    uint32_t strayAfterMs = 0;
     bool Any() const {
         return silent || vanish || drop || corrupt || lowercase || badLrc || nak || nok ||
-               delayMs || twice || cut || split || noise;
+               delayMs || twice || cut || split || noise || stray;
     }
 };
 

@@ -287,6 +287,8 @@ void Plc::Close(uint64_t nowMs) {
     nowMs_ = nowMs;
     ++counters_.closes;
     in_.clear();
+    // The replies still due are lost with the link: the next opener is not kept waiting for them.
+    busyUntilMs_ = 0;
     switch (link_) {
         case LinkState::Detached:
         case LinkState::PowerCyclePending:
@@ -469,6 +471,7 @@ std::string FaultNote(const ReplyPlan& plan) {
     if (plan.cut) note += " cut short";
     if (plan.split) note += " split, its rest " + std::to_string(plan.splitGapMs) + " ms later";
     if (plan.noise) note += " a stray byte before it";
+    if (plan.stray) note += " a stray byte " + std::to_string(plan.strayAfterMs) + " ms after it";
     return note;
 }
 
@@ -544,17 +547,25 @@ void Plc::SendReply(const Reply& r, const ReplyPlan& plan, uint64_t now, const H
     uint64_t copyAt = busyUntilMs_ + plan.twiceGapMs;
     if (plan.twice) busyUntilMs_ = copyAt;
     if (plan.cut) wire.resize(wire.size() / 2);
-    if (plan.drop || wire.empty()) return;
-    if (plan.noise) Emit({STRAY_BYTE}, at, line, out);
-    if (plan.split) {
-        size_t half = wire.size() / 2;
-        Emit({wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(half)}, at, line, out);
-        Emit({wire.begin() + static_cast<std::ptrdiff_t>(half), wire.end()}, busyUntilMs_, line,
-             out);
-    } else {
-        Emit(wire, at, line, out);
+    size_t before = out->size();
+    if (!plan.drop && !wire.empty()) {
+        if (plan.noise) Emit({STRAY_BYTE}, at, line, out);
+        if (plan.split) {
+            size_t half = wire.size() / 2;
+            Emit({wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(half)}, at, line, out);
+            Emit({wire.begin() + static_cast<std::ptrdiff_t>(half), wire.end()}, busyUntilMs_,
+                 line, out);
+        } else {
+            Emit(wire, at, line, out);
+        }
+        if (plan.twice) Emit(wire, copyAt, line, out);
     }
-    if (plan.twice) Emit(wire, copyAt, line, out);
+    // The line's glitch does not depend on the reply: it comes after the reply's last byte, or
+    // after the time the reply was due when there was none.
+    if (plan.stray) {
+        uint64_t last = out->size() > before ? out->back().atMs : at;
+        out->push_back({plan.strayByte, last + plan.strayAfterMs, true});
+    }
 }
 
 void Plc::Emit(const std::vector<uint8_t>& bytes, uint64_t at, const HostLine& line,

@@ -104,6 +104,18 @@ HostLine PtyServer::CurrentLine() const {
     return l;
 }
 
+void PtyServer::HostGone(uint64_t nowMs) {
+    if (!rt_.HostOpen()) return;
+    rt_.HostClosed(nowMs);
+    lineKnown_ = false;  // the next opener sets its own line
+    // The replies the host left unread stay in the slave's input across its close: the next
+    // opener would read them first. Only the slave side can drop them.
+    int slave = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0) return;
+    tcflush(slave, TCIFLUSH);
+    ::close(slave);
+}
+
 void PtyServer::Flush(uint64_t now) {
     rt_.Flush(now, [this](const uint8_t* buf, size_t n) { return ::write(master_, buf, n); });
 }
@@ -145,8 +157,7 @@ void PtyServer::WaitForRequest() {
         Take(buf, static_cast<size_t>(r), nowUs);
         Flush(MonotonicNowUs());
     } else if (r < 0 && errno == EIO) {
-        rt_.HostClosed(nowUs / 1000);  // the slave's last descriptor was closed
-        lineKnown_ = false;            // the next opener sets its own line
+        HostGone(nowUs / 1000);  // the slave's last descriptor was closed
     }
     // A signal (EINTR) ends the wait too: the loop then looks at its stop flag.
 }
@@ -176,8 +187,7 @@ bool PtyServer::WaitAndServe() {
     if (ready >= 0 && (input || !hangup)) rt_.HostOpened(now);
     if (input) Serve(nowUs);
     if (hangup) {
-        if (rt_.HostOpen()) lineKnown_ = false;  // the next opener sets its own line
-        rt_.HostClosed(now);
+        HostGone(now);
         poll(nullptr, 0, HANGUP_POLL_MS);
     }
     Flush(MonotonicNowUs());

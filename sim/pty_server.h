@@ -63,6 +63,8 @@ private:
     void WaitForRequest();
     bool WaitAndServe();  // false on an error of the pseudo-terminal
     void Flush(uint64_t nowUs);
+    // The host closed the slave: its unread replies are dropped, the next opener starts clean.
+    void HostGone(uint64_t nowMs);
     HostLine CurrentLine() const;
 
     RealTimePlc rt_;

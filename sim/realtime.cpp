@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <vector>
 
 namespace plcsim {
@@ -40,6 +41,9 @@ void RealTimePlc::HostClosed(uint64_t nowMs) {
     if (!hostOpen_) return;
     hostOpen_ = false;
     pending_.clear();
+    // The line is idle for the next host: what the last one left unread is gone.
+    rxLineFreeUs_ = 0;
+    txLineFreeUs_ = 0;
     plc_->Close(nowMs);
     plc_->TakeDropPending();
     Note("host closed the link");
@@ -65,15 +69,26 @@ void RealTimePlc::Take(const uint8_t* buf, size_t len, uint64_t now, const HostL
     std::vector<TimedByte> replies;
     plc_->Write(buf, len, arrivalMs, line, &replies);
     if (plc_->TakeDropPending()) pending_.clear();
+    uint64_t pacedBy = 0;  // how much later the pace put the reply byte before a glitch
     for (const TimedByte& t : replies) {
         // The PLC counts in milliseconds from the arrival; keep the arrival's microseconds.
         uint64_t at = arrivalUs + (t.atMs - arrivalMs) * 1000;
-        if (opt_.pace) {
+        if (opt_.pace && t.glitch) {
+            at += pacedBy;  // its time counts from the reply's last byte as the line sent it
+        } else if (opt_.pace) {
             txLineFreeUs_ = std::max(txLineFreeUs_, at) + ByteTimeUs(line);
+            pacedBy = txLineFreeUs_ - at;
             at = txLineFreeUs_;
         }
-        pending_.push_back({t.byte, at});
+        Queue({t.byte, at});
     }
+}
+
+// In time order: a glitch may fall between replies queued before it and after it.
+void RealTimePlc::Queue(const PendingByte& b) {
+    auto pos = pending_.end();
+    while (pos != pending_.begin() && std::prev(pos)->atUs > b.atUs) --pos;
+    pending_.insert(pos, b);
 }
 
 void RealTimePlc::Flush(uint64_t now,

@@ -75,7 +75,12 @@ public:
     bool Done() const { return doneAtMs_ != 0; }
 
 private:
+    struct PendingByte {
+        uint8_t byte;
+        uint64_t atUs;
+    };
     uint64_t ByteTimeUs(const HostLine& line) const;
+    void Queue(const PendingByte& b);
 
     std::shared_ptr<Plc> plc_;
     ServeOptions opt_;
@@ -85,10 +90,6 @@ private:
     bool wasPresent_ = true;
     uint64_t leftAtMs_ = 0;  // when the PLC left the link (replug fallback)
     uint64_t doneAtMs_ = 0;
-    struct PendingByte {
-        uint8_t byte;
-        uint64_t atUs;
-    };
     std::deque<PendingByte> pending_;
     uint64_t rxLineFreeUs_ = 0;  // paced: when the host's last byte has fully arrived
     uint64_t txLineFreeUs_ = 0;  // paced: when the line is free for the next reply byte

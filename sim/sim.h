@@ -56,6 +56,9 @@ enum class FrameError : uint8_t;  // sim/ascii.h
 struct TimedByte {
     uint8_t byte;
     uint64_t atMs;
+    // A glitch of the line, not a byte the PLC's transmitter sent: it takes no turn on the line
+    // and the replies around it keep their times.
+    bool glitch = false;
 };
 
 // The line settings the host applied. On a pseudo-terminal only the speed is known: Linux

@@ -31,9 +31,14 @@ public:
         // Deliver runs of bytes that share their time together.
         size_t i = 0;
         while (i < replies.size()) {
+            if (replies[i].glitch) {
+                link.DeliverGlitch(replies[i].byte, replies[i].atMs);
+                ++i;
+                continue;
+            }
             size_t j = i;
             std::vector<uint8_t> run;
-            while (j < replies.size() && replies[j].atMs == replies[i].atMs)
+            while (j < replies.size() && !replies[j].glitch && replies[j].atMs == replies[i].atMs)
                 run.push_back(replies[j++].byte);
             link.Deliver(run.data(), run.size(), replies[i].atMs);
             i = j;

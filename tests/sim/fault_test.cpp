@@ -72,6 +72,11 @@ TEST(SimFaultSyntax, ParsesEveryForm) {
         {"silent:app:boot",         false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
         {"lowercase:probe:extra",   false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
         {"runmode:nothing",         false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
+        {"stray:update:00:20",      true,  FaultAction::Stray,        Kind::Update, 0,  1, 20},
+        {"stray:update@2:0xFF:0",   true,  FaultAction::Stray,        Kind::Update, 2,  1, 0},
+        {"stray:update:100:20",     false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
+        {"stray:update:00",         false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
+        {"stray:update:g0:5",       false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.faultText);
@@ -373,6 +378,18 @@ TEST(SimFaults, ReplySentTwiceCutSplitOrAfterNoise) {
     std::vector<uint64_t> next;
     h.Ask(FRAME_PROBE, &next);
     EXPECT_GT(next.front(), times.back());
+
+    // A stray byte is the line's, not the PLC's: it comes after the gap without keeping the
+    // PLC from answering the next request at once.
+    h.nowMs = next.back() + 1000;
+    h.plc->AddFault("stray:probe@1:7E:300");
+    times.clear();
+    EXPECT_EQ(h.Ask(FRAME_PROBE, &times), reply.substr(0, 19) + "\x7E");
+    ASSERT_EQ(times.size(), 20u);
+    EXPECT_EQ(times[19], times[18] + 300);
+    next.clear();
+    h.Ask(FRAME_PROBE, &next);
+    EXPECT_LT(next.front(), times[19]);
 }
 
 TEST(SimFaults, AFloodOfBadFramesKeepsTheFirstErrorsAndCountsTheRest) {

@@ -20,7 +20,8 @@ using simtest::HandHost;
 
 class PtyServe : public ::testing::Test {
 protected:
-    void Serve(const char* model, plcsim::StartMode start = plcsim::StartMode::App) {
+    void Serve(const char* model, plcsim::StartMode start = plcsim::StartMode::App,
+               bool pace = false) {
         plcsim::Config cfg;
         ASSERT_TRUE(plcsim::DefaultConfig(model, &cfg));
         cfg.start = start;
@@ -29,6 +30,7 @@ protected:
         plcsim::PtyOptions opt;
         opt.linkPath = path;
         opt.lingerMs = 2000;
+        opt.pace = pace;
         server = std::make_unique<plcsim::PtyServer>(plc, opt);
         std::string error;
         ASSERT_TRUE(server->Start(&error)) << error;
@@ -162,6 +164,29 @@ TEST_F(PtyServe, HostThatNeverReadsIsHeldBackAndTheServerStillStops) {
     EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
     EXPECT_LE(server->Backlog(), plcsim::MAX_BACKLOG_BYTES + 8192);
     close(fd);
+}
+
+// A host that leaves a backlog of replies unread, on a line paced at 9600 baud, and closes: the
+// next host reads only the reply to its own request, and at once.
+TEST_F(PtyServe, TheNextHostDoesNotInheritTheLastOnesBacklog) {
+    Serve("RP200", plcsim::StartMode::App, true);
+    {
+        HandHost flood(path);
+        ASSERT_TRUE(flood.Open());
+        std::string probes;
+        for (int i = 0; i < 100; ++i) probes += FRAME_PROBE;  // 2 s of replies at 9600 baud
+        ASSERT_EQ(flood.Write(probes), probes.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    // The server sees the close within its hang-up poll.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    HandHost host(path);
+    ASSERT_TRUE(host.Open());
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(host.Exchange(FRAME_PROBE, 19), ":006401590500003D\r\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    host.Timeouts(100);
+    EXPECT_EQ(host.Read(64), "");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "applink/frames.h"
 #include "sim/tcp_server.h"
 #include "tests/sim/hand_host.h"
 
@@ -23,7 +24,8 @@ struct Served {
     plcsim::ServeEnd end = plcsim::ServeEnd::Stopped;
     std::thread thread;
 
-    Served(const char* model, bool rfc2217, plcsim::StartMode start = plcsim::StartMode::App) {
+    Served(const char* model, bool rfc2217, plcsim::StartMode start = plcsim::StartMode::App,
+           bool pace = false) {
         plcsim::Config cfg;
         plcsim::DefaultConfig(model, &cfg);
         cfg.start = start;
@@ -31,6 +33,7 @@ struct Served {
         plcsim::TcpOptions opt;
         opt.rfc2217 = rfc2217;
         opt.lingerMs = 2000;
+        opt.pace = pace;
         server = std::make_unique<plcsim::TcpServer>(plc, opt);
         std::string error;
         EXPECT_TRUE(server->Start(&error)) << error;
@@ -51,6 +54,26 @@ struct Served {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 };
+
+// A host that leaves a backlog of replies unread on a line paced at 9600 baud and closes: the
+// next host's request is answered at once, not after the last one's replies would have gone.
+TEST(TcpServe, TheNextHostDoesNotWaitForTheLastOnesBacklog) {
+    Served s("RP200", false, plcsim::StartMode::App, true);
+    {
+        HandHost flood(s.server->LinkName());
+        ASSERT_TRUE(flood.Open());
+        std::string probes;
+        for (int i = 0; i < 100; ++i) probes += FRAME_PROBE;  // 2 s of replies at 9600 baud
+        ASSERT_EQ(flood.Write(probes), probes.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server sees the close
+    HandHost host(s.server->LinkName());
+    ASSERT_TRUE(host.Open());
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(host.Exchange(FRAME_PROBE, 19), ":006401590500003D\r\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+}
 
 TEST(TcpServe, WholeUpdatesOverBothKindsWithReplug) {
     struct Case {

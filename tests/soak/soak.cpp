@@ -473,6 +473,17 @@ int main(int argc, char** argv) {
         plc->RestartInto(r.startBoot ? plcsim::StartMode::Boot : plcsim::StartMode::App);
         plcsim::AttachVirtual(plc, "soak");
         sc.setup(r, *plc, rng);
+        // A quarter of the runs also have the line glitch at the speed switch that real UARTs
+        // make: a byte of any value within two block times of the ACK of "UPDATE". It must
+        // change no outcome.
+        if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) {
+            uint32_t blockTimeMs = (BlockDataBytes(r.idx) + 5) * 10 * 1000 / 115200;
+            uint32_t ms = std::uniform_int_distribution<uint32_t>(0, 2 * blockTimeMs)(rng);
+            char stray[40];
+            std::snprintf(stray, sizeof stray, "stray:update:%02X:%u",
+                          std::uniform_int_distribution<unsigned>(0, 255)(rng), ms);
+            plc->AddFault(stray);
+        }
 
         std::string label = std::string(plcList[r.idx]) + (r.startBoot ? " (boot) " : " (app) ") +
                             std::to_string(r.imageSize) + " bytes, " + sc.name +

@@ -355,6 +355,42 @@ TEST_F(SimRun, LateRepliesAreNeverTakenForFreshOnes) {
     }
 }
 
+// A UART that switches to the transfer speed leaves a stray byte on the line after its ACK of
+// "UPDATE". Whenever it comes within two block times, whatever the byte, the transfer neither
+// resends a block nor counts an error, against a PLC that acknowledges a block it already has
+// and one that refuses it.
+TEST_F(SimRun, AByteLeftByTheSpeedSwitchIsNoReply) {
+    struct Model {
+        const char* name;
+        uint32_t blockTimeUs;  // one block at 115200 baud, ten bits a byte
+    } models[] = {{"30TR2-AIO", 261u * 10 * 1000000 / 115200},
+                  {"QM2-E", 133u * 10 * 1000000 / 115200}};
+    for (const Model& m : models)
+        for (bool ackResent : {true, false})
+            for (uint32_t halves : {0u, 1u, 2u, 4u})
+                for (const char* byte : {"00", "FF", "15", "06"}) {
+                    uint32_t ms = halves * m.blockTimeUs / 2000;
+                    std::string fault = std::string("stray:update:") + byte + ":" +
+                                        std::to_string(ms);
+                    SCOPED_TRACE(std::string(m.name) + " " + fault + (ackResent ? "" : " nak"));
+                    Fresh(m.name, 8192);
+                    auto plc = Simulate(m.name, [&](plcsim::Config& cfg) {
+                        cfg.start = plcsim::StartMode::Boot;
+                        cfg.ackResentBlock = ackResent;
+                    });
+                    ASSERT_TRUE(plc->AddFault(fault));
+                    Run();
+                    EXPECT_EQ(LastMessage().text, SUCCESS_COM);
+                    ExpectFlashIsTheImage(*plc);
+                    EXPECT_EQ(plc->GetCounters().resendsSeen, 0u);
+                    // The errors the window showed when the final message came.
+                    size_t last = events.size();
+                    while (last > 0 && events[last - 1].kind != FrontEndEvent::MessageBox) --last;
+                    ASSERT_GT(last, 0u);
+                    EXPECT_EQ(states[last - 1].totalErrors, 0);
+                }
+}
+
 }  // namespace
 }  // namespace plctest
 
