@@ -4,8 +4,10 @@
 #include "platform/socket_calls.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 #include "platform/net.h"
 
@@ -71,24 +73,152 @@ void TcpClose(Link& link) {
 
 }  // namespace
 
-bool SplitHostPort(const std::string& hostPort, std::string* host, std::string* port) {
+NetName ParseNetName(const std::string& hostPort) {
+    NetName n;
     size_t colon = hostPort.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    std::string h = hostPort.substr(0, colon);
-    if (h.front() == '[') {
-        if (h.size() < 3 || h.back() != ']') return false;
-        h = h.substr(1, h.size() - 2);
-    } else if (h.find(':') != std::string::npos) {
-        return false;  // an IPv6 address needs its brackets
+    // "[::1]" has colons, but all of them inside its brackets.
+    size_t bracket = hostPort.rfind(']');
+    if (colon == std::string::npos || (bracket != std::string::npos && bracket > colon)) {
+        n.fault = NetNameFault::NoPort;
+        return n;
     }
-    std::string p = hostPort.substr(colon + 1);
-    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    long number = std::strtol(p.c_str(), nullptr, 10);
-    if (number < 1 || number > 65535) return false;
-    *host = h;
-    *port = p;
+    n.portText = hostPort.substr(colon + 1);
+    if (n.portText.empty() || n.portText.find_first_not_of("0123456789") != std::string::npos) {
+        n.fault = NetNameFault::NoPort;
+        return n;
+    }
+    // Decimal, leading zeros and all: 039825 is 39825. More than five digits is out of range.
+    size_t first = std::min(n.portText.find_first_not_of('0'), n.portText.size());
+    std::string digits = n.portText.substr(first);
+    n.port = digits.size() > 5 ? 65536 : digits.empty() ? 0 : std::stoul(digits);
+    if (n.port < 1 || n.port > 65535) {
+        n.fault = NetNameFault::PortRange;
+        return n;
+    }
+    n.host = hostPort.substr(0, colon);
+    if (!n.host.empty() && n.host.front() == '[') {
+        if (n.host.size() < 3 || n.host.back() != ']') n.fault = NetNameFault::Host;
+        n.host = n.host.substr(1, n.host.size() >= 2 ? n.host.size() - 2 : 0);
+    } else if (n.host.empty() || n.host.find(':') != std::string::npos) {
+        n.fault = NetNameFault::Host;  // none, or an IPv6 address without its brackets
+    }
+    return n;
+}
+
+bool SplitHostPort(const std::string& hostPort, std::string* host, std::string* port) {
+    NetName n = ParseNetName(hostPort);
+    if (n.fault != NetNameFault::None) return false;
+    *host = n.host;
+    *port = std::to_string(n.port);
     return true;
+}
+
+namespace {
+
+// The numbers of one address: an IPv4 address mapped into IPv6 as the IPv4 address it is.
+std::string AddressText(const sockaddr* address, size_t length) {
+    sockaddr_in v4{};
+    if (address->sa_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+        const uint8_t* b = v6->sin6_addr.s6_addr;
+        static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+        if (std::memcmp(b, kMapped, sizeof kMapped) == 0) {
+            v4.sin_family = AF_INET;
+            std::memcpy(&v4.sin_addr, b + 12, 4);
+            address = reinterpret_cast<const sockaddr*>(&v4);
+            length = sizeof v4;
+        }
+    }
+    char text[128] = {};
+    if (getnameinfo(address, static_cast<socklen_t>(length), text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) != 0)
+        return "";
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> NetworkLinkAddresses(const std::string& name) {
+    size_t scheme = name.find("://");
+    std::string hostPort = scheme == std::string::npos ? name : name.substr(scheme + 3);
+    NetName n = ParseNetName(hostPort);
+    std::string port = std::to_string(n.port);
+    std::vector<std::string> found;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    if (n.fault == NetNameFault::None && sys::SocketsReady() &&
+        getaddrinfo(n.host.c_str(), port.c_str(), &hints, &list) == 0) {
+        for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+            std::string text = AddressText(a->ai_addr, a->ai_addrlen);
+            if (!text.empty()) found.push_back(text + " " + port);
+        }
+        freeaddrinfo(list);
+    }
+    if (found.empty()) {
+        std::string text = n.fault == NetNameFault::None ? n.host + " " + port : hostPort;
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        found.push_back(text);
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+namespace {
+
+std::mutex gNoticeMutex;
+LinkPeerNotice gNotice;
+
+void RaisePeerEvent(uint32_t gone, uint32_t asked, uint32_t answered) {
+    LinkEvent event;
+    event.kind = LinkEventKind::Peer;
+    event.ok = false;
+    event.error = gone;
+    event.dcb.BaudRate = asked;
+    event.peerBaud = answered;
+    RaiseLinkEvent(event, MonotonicMs());
+}
+
+// The connection has ended: said once, as the first sign of it showed.
+void NoteGone(const Link& link, int error) {
+    DWORD code = error == 0 || error == EPIPE ? ERROR_CONNECTION_ABORTED
+                 : error == ECONNRESET        ? WSAECONNRESET
+                                              : 0;
+    if (code == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(gNoticeMutex);
+        if (gNotice.name != link.name || gNotice.gone != 0) return;
+        gNotice.gone = code;
+    }
+    RaisePeerEvent(code, 0, 0);
+}
+
+}  // namespace
+
+LinkPeerNotice LatestPeerNotice() {
+    std::lock_guard<std::mutex> lock(gNoticeMutex);
+    return gNotice;
+}
+
+void NoteBaudAnswered(const Link& link, uint32_t asked, uint32_t answered) {
+    {
+        std::lock_guard<std::mutex> lock(gNoticeMutex);
+        if (gNotice.name != link.name) return;
+        if (gNotice.baudAsked == asked && gNotice.baudAnswered == answered) return;
+        gNotice.baudAsked = asked;
+        gNotice.baudAnswered = answered;
+    }
+    RaisePeerEvent(0, asked, answered);
+}
+
+ssize_t NetRecv(Link& link, uint8_t* buf, size_t n) {
+    ssize_t r = sys::Recv(FdOf(link).fd, buf, n);
+    if (r == 0) NoteGone(link, 0);
+    if (r < 0) NoteGone(link, errno);
+    return r;
 }
 
 int ConnectTcp(const std::string& hostPort, DWORD* err) {
@@ -118,9 +248,13 @@ int ConnectTcp(const std::string& hostPort, DWORD* err) {
     return fd;
 }
 
-ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) { return sys::Send(FdOf(link).fd, buf, n); }
+ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) {
+    ssize_t w = sys::Send(FdOf(link).fd, buf, n);
+    if (w < 0) NoteGone(link, errno);
+    return w;
+}
 
-ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return sys::Recv(FdOf(link).fd, buf, n); }
+ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return NetRecv(link, buf, n); }
 
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n)) {
     // What has arrived by now, not what a peer that never stops keeps sending.
@@ -128,7 +262,7 @@ void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t
     if (!sys::PendingBytes(FdOf(link).fd, &pending)) return;
     uint8_t buf[4096];
     for (size_t left = pending; left > 0;) {
-        ssize_t r = sys::Recv(FdOf(link).fd, buf, std::min(left, sizeof buf));
+        ssize_t r = NetRecv(link, buf, std::min(left, sizeof buf));
         if (r <= 0) return;
         left -= static_cast<size_t>(r);
         if (take != nullptr) take(link, buf, static_cast<size_t>(r));
@@ -153,6 +287,10 @@ const LinkKind kTcpLink = {"tcp",          TcpRead,       TcpWrite, TcpSetLine,
 int ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err) {
     int fd = ConnectTcp(name.substr(name.find("://") + 3), err);
     if (fd < 0) return -1;
+    {
+        std::lock_guard<std::mutex> lock(gNoticeMutex);
+        gNotice = LinkPeerNotice{name};
+    }
     link.kind = &kind;
     // What GetCommState reports until the engine sets the line: the far end's is unknown.
     link.dcb.DCBlength = sizeof(DCB);
