@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <istream>
 #include <iterator>
@@ -28,8 +29,6 @@ namespace plccli {
 namespace {
 
 const char PROGRAM_NAME[] = "plcfwupdate";
-// No model takes more than 2028 KiB; a file far larger is no image of ours and is not read.
-const uint64_t MAX_IMAGE_FILE_BYTES = 64 * 1024 * 1024;
 
 int Usage(Io& io, const std::string& reason) {
     io.err << PROGRAM_NAME << ": " << reason << " (see --help)\n";
@@ -42,12 +41,23 @@ int Failed(Io& io, const std::string& reason) {
     return EXIT_FAILED;
 }
 
-// The image file's bytes; they stay behind the resource calls until the program ends. A FIFO
-// or a device is refused without waiting for a writer.
-bool LoadImageFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+// The image file's bytes; they stay behind the resource calls until the program ends. A file
+// larger than the model takes is refused by its size, unread; a FIFO or a device is refused
+// without waiting for a writer.
+bool LoadImageFile(const std::string& path, uint32_t row, std::vector<uint8_t>* data,
+                   std::string* error) {
+    std::error_code failed;
+    if (std::filesystem::is_regular_file(path, failed)) {
+        uint64_t size = std::filesystem::file_size(path, failed);
+        if (!failed && size > MaxImageBytes(row)) {
+            *error = ImageSizeLine(row, size);
+            return false;
+        }
+    }
     std::string reason;
-    if (plcrecord::ReadRegularFile(path, MAX_IMAGE_FILE_BYTES, "far larger than any model takes", data,
-                                  &reason)) return true;
+    std::string tooLarge = std::string("larger than ") + plcList[row] + " takes";
+    if (plcrecord::ReadRegularFile(path, MaxImageBytes(row), tooLarge.c_str(), data, &reason))
+        return true;
     *error = "cannot read the image file '" + path + "': " + reason;
     return false;
 }
@@ -242,7 +252,7 @@ bool SetUpImage(const CliOptions& options, uint32_t row, RecordFields* fields, s
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (options.image) {
-        if (!LoadImageFile(*options.image, &image, error)) return false;
+        if (!LoadImageFile(*options.image, row, &image, error)) return false;
         std::string doubt = ImageDoubt(image.data(), image.size(), row);
         if (!doubt.empty() && !options.force) {
             *error = "the image file '" + *options.image + "' is " + doubt +

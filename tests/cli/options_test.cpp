@@ -190,6 +190,7 @@ TEST(ImageDoubt, TextRecordsAndLessThanOneBlockAreNoImage) {
         {binary, ""},
         {binary.substr(0, 128), ""},
         {binary.substr(0, 100), "100 bytes, shorter than one block (128 bytes) of QM2-E"},
+        {binary.substr(0, 127), "127 bytes, shorter than one block"},
         {":10000000000102030405060708090A0B0C0D0E0F78\r\n:00000001FF\r\n" + std::string(200, '\n'),
          "an Intel HEX text file"},
         {"S00F000068656C6C6F202020202000003C\nS1130000285F245F2212226A000424290008237C2A\n"
