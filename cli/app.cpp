@@ -327,6 +327,13 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     std::string openFailure;
     if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
         notes << PROGRAM_NAME << ": " << openFailure << '\n';
+    // A server that ended the connection explains the silence the messages call no response.
+    std::string peerGone;
+    bool gone = status == EXIT_FAILED && options.port && LinkPeerGone(*options.port, &peerGone);
+    if (gone) notes << PROGRAM_NAME << ": " << peerGone << '\n';
+    std::string speed;
+    bool slow = options.port && LinkSpeedRefused(*options.port, &speed);
+    if (slow) io.err << PROGRAM_NAME << ": " << speed << '\n';
     std::string path;
     if (status == EXIT_FAILED && !options.port && ModelIn(row, USB_ATTACHED_MODELS) &&
         frontEnd.LastOutcome().text == LinkOpenFailureMessage("USB") && !FindUsbDevicePath(&path))
@@ -339,7 +346,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     // No image at all ends the run with a message of its own.
     if (status == EXIT_FAILED && !options.info && fields.imageBytes > 0 && !sizeLine.empty())
         notes << PROGRAM_NAME << ": " << sizeLine << '\n';
-    if (status == EXIT_FAILED && !options.info && !options.events)
+    if (status == EXIT_FAILED && !options.info && !options.events && !gone && !slow)
         PrintHint(io, row, fields.port, TakePlcSeen());
     // With --events the standard output holds event lines only.
     if (options.verbose && !options.info)
@@ -360,8 +367,9 @@ int RunStationOfPort(Io& io, const CliOptions& options, uint32_t row,
     std::string error;
     RunRecorder check;
     if (options.record && !check.Open(*options.record, &error)) return Failed(io, error);
-    // A USB-attached PLC's device is there only while one is plugged in.
-    if (options.port && !ModelIn(row, USB_ATTACHED_MODELS) && !CheckPortName(*options.port, &error))
+    // A USB-attached PLC's device is there only while one is plugged in: its absence is waited
+    // for, but a path that is there and is no device is refused before any look writes to it.
+    if (options.port && !CheckPortName(*options.port, &error, ModelIn(row, USB_ATTACHED_MODELS)))
         return Failed(io, error);
     SelectPLC(row);
     ChoosePort(options, row, engine);

@@ -34,6 +34,8 @@ std::string SystemText(DWORD error) {
 std::string OpenFailure(const std::string& port, DWORD error) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return port + ": no such port; " + LIST_HINT;
+    if (error == ERROR_BAD_DEVICE)  // the link calls refuse what is no device
+        return port + ": not a device, not a serial port; nothing was written to it; " + LIST_HINT;
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
         return port + ": " + SystemText(error) +
                "; the port is in use by another program (another plcfwupdate?); end that "
@@ -43,7 +45,7 @@ std::string OpenFailure(const std::string& port, DWORD error) {
 
 }  // namespace
 
-bool CheckPortName(const std::string& port, std::string* reason) {
+bool CheckPortName(const std::string& port, std::string* reason, bool absentIsFine) {
     if (IsNetworkLinkName(port)) return true;
     std::string path = DevicePath(port);
     DWORD attributes = GetFileAttributesA(path.c_str());
@@ -54,7 +56,10 @@ bool CheckPortName(const std::string& port, std::string* reason) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        *reason = OpenFailure(port, GetLastError());
+        DWORD error = GetLastError();
+        if (absentIsFine && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+            return true;
+        *reason = OpenFailure(port, error);
         return false;
     }
     DWORD type = GetFileType(h);

@@ -69,7 +69,8 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
         {{"--port", "--image=x_1.bin"}, "--port needs a value"},
         {{"--trace-data", "--yes"}, "--trace-data adds the blocks' bytes to a trace"},
         {{"--units", "5"}, "--units ends a station: give --station too"},
-        {{"--station", "--units", "0"}, "--units takes a number of PLCs from 1, not '0'"},
+        {{"--station", "--units", "0"}, "--units takes a number of PLCs from 1 to 999999, not '0'"},
+        {{"--station", "--units", "1000000"}, "from 1 to 999999, not '1000000'"},
         {{"--station", "--units", "-3"}, "not '-3'"},
         {{"--station", "--units", "1e3"}, "not '1e3'"},
         {{"--station", "--units", "99999999"}, "not '99999999'"},
@@ -218,6 +219,11 @@ TEST(ParseOptions, NetworkPortNumberCheckedWhenRead) {
         {"tcp://127.0.0.1", "no port number; write tcp://HOST:PORT"},
         {"tcp://[::1]", "no port number"},
         {"tcp://host:12ab", "no port number"},
+        {"tcp://127.0.0.1:039825", ""},  // decimal, as the link reads it
+        {"tcp://127.0.0.1:00000000023", ""},
+        {"tcp://127.0.0.1:0000", "the port number 0000 is out of range"},
+        {"tcp://127.0.0.1:065536", "the port number 065536 is out of range"},
+        {"tcp://::1:23", "no host name before the port number"},  // the brackets missing
     };
     for (const auto& [port, reason] : cases) {
         plccli::CliOptions options;
