@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <istream>
 #include <iterator>
@@ -28,8 +29,6 @@ namespace plccli {
 namespace {
 
 const char PROGRAM_NAME[] = "plcfwupdate";
-// No model takes more than 2028 KiB; a file far larger is no image of ours and is not read.
-const uint64_t MAX_IMAGE_FILE_BYTES = 64 * 1024 * 1024;
 
 int Usage(Io& io, const std::string& reason) {
     io.err << PROGRAM_NAME << ": " << reason << " (see --help)\n";
@@ -42,12 +41,23 @@ int Failed(Io& io, const std::string& reason) {
     return EXIT_FAILED;
 }
 
-// The image file's bytes; they stay behind the resource calls until the program ends. A FIFO
-// or a device is refused without waiting for a writer.
-bool LoadImageFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+// The image file's bytes; they stay behind the resource calls until the program ends. A file
+// larger than the model takes is refused by its size, unread; a FIFO or a device is refused
+// without waiting for a writer.
+bool LoadImageFile(const std::string& path, uint32_t row, std::vector<uint8_t>* data,
+                   std::string* error) {
+    std::error_code failed;
+    if (std::filesystem::is_regular_file(path, failed)) {
+        uint64_t size = std::filesystem::file_size(path, failed);
+        if (!failed && size > MaxImageBytes(row)) {
+            *error = ImageSizeLine(row, size);
+            return false;
+        }
+    }
     std::string reason;
-    if (plcrecord::ReadRegularFile(path, MAX_IMAGE_FILE_BYTES, "far larger than any model takes", data,
-                                  &reason)) return true;
+    std::string tooLarge = std::string("larger than ") + plcList[row] + " takes";
+    if (plcrecord::ReadRegularFile(path, MaxImageBytes(row), tooLarge.c_str(), data, &reason))
+        return true;
     *error = "cannot read the image file '" + path + "': " + reason;
     return false;
 }
@@ -242,7 +252,7 @@ bool SetUpImage(const CliOptions& options, uint32_t row, RecordFields* fields, s
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (options.image) {
-        if (!LoadImageFile(*options.image, &image, error)) return false;
+        if (!LoadImageFile(*options.image, row, &image, error)) return false;
         std::string doubt = ImageDoubt(image.data(), image.size(), row);
         if (!doubt.empty() && !options.force) {
             *error = "the image file '" + *options.image + "' is " + doubt +
@@ -317,6 +327,13 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     std::string openFailure;
     if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
         notes << PROGRAM_NAME << ": " << openFailure << '\n';
+    // A server that ended the connection explains the silence the messages call no response.
+    std::string peerGone;
+    bool gone = status == EXIT_FAILED && options.port && LinkPeerGone(*options.port, &peerGone);
+    if (gone) notes << PROGRAM_NAME << ": " << peerGone << '\n';
+    std::string speed;
+    bool slow = options.port && LinkSpeedRefused(*options.port, &speed);
+    if (slow) io.err << PROGRAM_NAME << ": " << speed << '\n';
     std::string path;
     if (status == EXIT_FAILED && !options.port && ModelIn(row, USB_ATTACHED_MODELS) &&
         frontEnd.LastOutcome().text == LinkOpenFailureMessage("USB") && !FindUsbDevicePath(&path))
@@ -329,7 +346,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     // No image at all ends the run with a message of its own.
     if (status == EXIT_FAILED && !options.info && fields.imageBytes > 0 && !sizeLine.empty())
         notes << PROGRAM_NAME << ": " << sizeLine << '\n';
-    if (status == EXIT_FAILED && !options.info && !options.events)
+    if (status == EXIT_FAILED && !options.info && !options.events && !gone && !slow)
         PrintHint(io, row, fields.port, TakePlcSeen());
     // With --events the standard output holds event lines only.
     if (options.verbose && !options.info)
@@ -350,8 +367,9 @@ int RunStationOfPort(Io& io, const CliOptions& options, uint32_t row,
     std::string error;
     RunRecorder check;
     if (options.record && !check.Open(*options.record, &error)) return Failed(io, error);
-    // A USB-attached PLC's device is there only while one is plugged in.
-    if (options.port && !ModelIn(row, USB_ATTACHED_MODELS) && !CheckPortName(*options.port, &error))
+    // A USB-attached PLC's device is there only while one is plugged in: its absence is waited
+    // for, but a path that is there and is no device is refused before any look writes to it.
+    if (options.port && !CheckPortName(*options.port, &error, ModelIn(row, USB_ATTACHED_MODELS)))
         return Failed(io, error);
     SelectPLC(row);
     ChoosePort(options, row, engine);

@@ -5,6 +5,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
+#include "platform/hooks.h"
 
 namespace plccli {
 
@@ -65,26 +66,36 @@ bool EqualNoCase(const char* a, const char* b) {
 }  // namespace
 
 std::string NetworkPortNumberProblem(const std::string& link) {
-    std::string hostPort = link.substr(link.find("://") + 3);
-    size_t colon = hostPort.rfind(':');
-    std::string number = colon == std::string::npos ? "" : hostPort.substr(colon + 1);
-    if (colon == std::string::npos || colon == 0 || hostPort[colon - 1] == ':' || number.empty() ||
-        number.find_first_not_of("0123456789") != std::string::npos)
-        return "no port number; write " + link.substr(0, link.find("://") + 3) + "HOST:PORT";
-    if (number.size() > 5 || std::stol(number) < 1 || std::stol(number) > 65535)
-        return "the port number " + number + " is out of range (1 to 65535)";
+    std::string scheme = link.substr(0, link.find("://") + 3);
+    // The links read the name as this does, so that what passes here also opens.
+    platform::NetName name = platform::ParseNetName(link.substr(scheme.size()));
+    switch (name.fault) {
+        case platform::NetNameFault::None:
+            return "";
+        case platform::NetNameFault::NoPort:
+            return "no port number; write " + scheme + "HOST:PORT";
+        case platform::NetNameFault::PortRange:
+            return "the port number " + name.portText + " is out of range (1 to 65535)";
+        case platform::NetNameFault::Host:
+            return "no host name before the port number; write " + scheme +
+                   "HOST:PORT (an IPv6 address in brackets: " + scheme + "[::1]:PORT)";
+    }
     return "";
 }
 
 namespace {
 
-// --units N: a whole number from 1, for a station only; what a station cannot do.
+// The most units a station can be told to end after: six digits.
+constexpr uint32_t UNITS_MAX = 999999;
+
+// --units N: a whole number from 1 to UNITS_MAX, for a station only; what a station cannot do.
 bool CheckStationOptions(CliOptions* options, std::string* error) {
     if (options->unitsText) {
         const std::string& text = *options->unitsText;
         if (text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos ||
             std::stoul(text) == 0) {
-            *error = "--units takes a number of PLCs from 1, not '" + text + "'";
+            *error = "--units takes a number of PLCs from 1 to " + std::to_string(UNITS_MAX) +
+                     ", not '" + text + "'";
             return false;
         }
         options->units = static_cast<uint32_t>(std::stoul(text));

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -54,23 +53,29 @@ bool TryOpen(const std::string& path, std::string* reason) {
     return ok;
 }
 
+// What a path that is no device is, as the operator calls it.
+const char* KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a device";
+}
+
 }  // namespace
 
-bool CheckPortName(const std::string& port, std::string* reason) {
+bool CheckPortName(const std::string& port, std::string* reason, bool absentIsFine) {
     if (IsNetworkLinkName(port) || platform::FindVirtualLink(port) != nullptr) return true;
     std::string path = DevicePath(port);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT && absentIsFine) return true;
         *reason =
             errno == ENOENT ? path + ": no such port; " + LIST_HINT : OpenFailure(path, errno);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        *reason = path + ": a directory, not a serial port; " + LIST_HINT;
-        return false;
-    }
     if (!S_ISCHR(st.st_mode)) {
-        *reason = path + ": " + (S_ISREG(st.st_mode) ? "a regular file" : "not a device") +
+        *reason = path + ": " + KindOf(st.st_mode) +
                   ", not a serial port; nothing was written to it; " + LIST_HINT;
         return false;
     }
@@ -78,11 +83,6 @@ bool CheckPortName(const std::string& port, std::string* reason) {
 }
 
 std::string PortIdentity(const std::string& port) {
-    if (IsNetworkLinkName(port)) {
-        std::string id = port;
-        for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return id;
-    }
     if (platform::FindVirtualLink(port) != nullptr) return "virtual " + port;
     std::string path = DevicePath(port);
     struct stat st {};

@@ -31,6 +31,10 @@ std::string SystemText(DWORD error) {
     return out.empty() ? "error " + std::to_string(error) : out;
 }
 
+std::string NoSerialPort(const std::string& port, const char* what) {
+    return port + ": " + what + ", not a serial port; nothing was written to it; " + LIST_HINT;
+}
+
 std::string OpenFailure(const std::string& port, DWORD error) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return port + ": no such port; " + LIST_HINT;
@@ -43,25 +47,37 @@ std::string OpenFailure(const std::string& port, DWORD error) {
 
 }  // namespace
 
-bool CheckPortName(const std::string& port, std::string* reason) {
+bool CheckPortName(const std::string& port, std::string* reason, bool absentIsFine) {
     if (IsNetworkLinkName(port)) return true;
     std::string path = DevicePath(port);
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        *reason = port + ": a directory, not a serial port; " + LIST_HINT;
+        *reason = NoSerialPort(port, "a directory");
         return false;
     }
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        *reason = OpenFailure(port, GetLastError());
+        DWORD error = GetLastError();
+        if (absentIsFine && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+            return true;
+        // The link calls refuse a file or a pipe (ERROR_BAD_DEVICE) as they refuse the engine's.
+        bool file = error == ERROR_BAD_DEVICE && attributes != INVALID_FILE_ATTRIBUTES;
+        *reason = file                        ? NoSerialPort(port, "a regular file")
+                  : error == ERROR_BAD_DEVICE ? NoSerialPort(port, "not a device")
+                                              : OpenFailure(port, error);
         return false;
     }
     DWORD type = GetFileType(h);
+    // NUL and the console are character devices too, but have no line to set.
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    bool serial = type == FILE_TYPE_CHAR && GetCommState(h, &dcb);
     CloseHandle(h);
-    if (type == FILE_TYPE_CHAR) return true;
-    *reason = port + ": " + (type == FILE_TYPE_DISK ? "a regular file" : "not a device") +
-              ", not a serial port; nothing was written to it; " + LIST_HINT;
+    if (serial) return true;
+    *reason = NoSerialPort(port, type == FILE_TYPE_DISK   ? "a regular file"
+                                 : type == FILE_TYPE_CHAR ? "a device without a serial line"
+                                                          : "not a device");
     return false;
 }
 

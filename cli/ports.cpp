@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "cli/cli.h"
+#include "platform/hooks.h"
 #include "record/files.h"
 
 namespace plccli {
@@ -19,6 +21,9 @@ struct NamedPort {
 };
 
 const char UTF8_BOM[] = "\xEF\xBB\xBF";
+// The longest port name taken: a path as long as the system allows one, or a network address.
+// A longer line is no port's name but lines run together, or no list of ports at all.
+constexpr size_t PORT_NAME_MAX_BYTES = 4096;
 
 std::string Quoted(const std::string& text) {
     return "'" + text + "'";
@@ -34,6 +39,9 @@ bool IsScheme(const std::string& text) {
 // Why a port given to a process of its own would not reach it as that port; "" when it may.
 // what: "the line" or "the name", for the bytes that are not shown.
 std::string PortNameProblem(const std::string& port, const std::string& what) {
+    if (port.size() > PORT_NAME_MAX_BYTES)
+        return what + " is " + std::to_string(port.size()) +
+               " bytes long; a port name has at most " + std::to_string(PORT_NAME_MAX_BYTES);
     for (char c : port) {
         auto byte = static_cast<unsigned char>(c);
         if (byte == 0) return what + " holds a NUL byte; it names no port";
@@ -94,13 +102,37 @@ bool ReadPortsFile(const std::string& file, std::vector<NamedPort>* ports, std::
     return true;
 }
 
+// The devices a port's name may reach: a network name every address it resolves to, whatever
+// its scheme; any other name the one device PortIdentity tells.
+std::vector<std::string> DeviceIdentities(const std::string& port) {
+    if (!IsNetworkLinkName(port)) return {PortIdentity(port)};
+    std::vector<std::string> ids;
+    for (const auto& address : platform::NetworkLinkAddresses(port))
+        ids.push_back("net " + address);
+    return ids;
+}
+
+// The index of an earlier port that may reach one of ids' devices, or none.
+std::optional<size_t> SeenBefore(const std::map<std::string, size_t>& seen,
+                                 const std::vector<std::string>& ids) {
+    for (const auto& id : ids) {
+        auto at = seen.find(id);
+        if (at != seen.end()) return at->second;
+    }
+    return std::nullopt;
+}
+
 // Two processes on one PLC would fight over its link: the second spelling of a device is refused.
 bool RefuseSameDevice(const std::vector<NamedPort>& ports, std::string* error) {
     std::map<std::string, size_t> seen;
     for (size_t i = 0; i < ports.size(); ++i) {
-        auto [at, fresh] = seen.emplace(PortIdentity(ports[i].name), i);
-        if (fresh) continue;
-        const NamedPort& first = ports[at->second];
+        std::vector<std::string> ids = DeviceIdentities(ports[i].name);
+        std::optional<size_t> earlier = SeenBefore(seen, ids);
+        if (!earlier) {
+            for (const auto& id : ids) seen.emplace(id, i);
+            continue;
+        }
+        const NamedPort& first = ports[*earlier];
         const NamedPort& again = ports[i];
         *error = first.name == again.name
                      ? "the port " + again.name + " is named twice (" + first.origin + ", " +

@@ -168,11 +168,13 @@ const struct {
     {ERROR_NOT_SUPPORTED,       "the server refused the COM-PORT-OPTION; for a raw TCP port use tcp://"},
     {ERROR_TIMEOUT,             "no answer from the server within 3 s"},
     {ERROR_CONNECTION_ABORTED,  "the server closed the connection"},
+    {WSAECONNRESET,             "the server reset the connection"},
     {ERROR_NETWORK_UNREACHABLE, "the network is unreachable"},
     {ERROR_HOST_UNREACHABLE,    "the host is unreachable"},
     {ERROR_FILE_NOT_FOUND,      "no such port"},
     {ERROR_ACCESS_DENIED,       "permission denied"},
     {ERROR_SHARING_VIOLATION,   "the port is in use by another program"},
+    {ERROR_BAD_DEVICE,          "not a serial port (a file, a directory, a pipe or a device that is no terminal); nothing was written to it"},
 };
 // clang-format on
 

@@ -168,6 +168,10 @@ std::string TraceEventText(const platform::LinkEvent& event) {
             break;
         case Kind::Pause:
             return std::string("pause ") + std::to_string(event.pauseMs) + " ms";
+        case Kind::Peer:
+            if (event.error != 0) return OpenErrorText(event.error);
+            return "the server did not take " + std::to_string(event.dcb.BaudRate) +
+                   " baud: its line is at " + std::to_string(event.peerBaud) + " baud";
     }
     return event.ok ? text : text + " refused";
 }

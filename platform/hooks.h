@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -33,13 +34,17 @@ void SetLinkTrace(LinkTrace trace);
 // What happens to a link besides its reads and writes, with the time on the same clock as the
 // link trace's; called after the call it reports, with whether that call succeeded (a pause:
 // before it starts).
-enum class LinkEventKind { Open, Close, Line, Timeouts, Purge, Pause };
+// Peer: what the far end of a network link did on its own (closed or reset the connection, or
+// set another speed than the one asked for), when it is seen.
+enum class LinkEventKind { Open, Close, Line, Timeouts, Purge, Pause, Peer };
 struct LinkEvent {
     LinkEventKind kind = LinkEventKind::Open;
     bool ok = true;
     std::string name;         // Open: the link's name as the engine gave it
-    uint32_t error = 0;       // Open: the system's error code when it failed
-    DCB dcb{};                // Line: the settings asked for
+    uint32_t error = 0;       // Open: the system's error code when it failed; Peer: the
+                              // connection's end (ERROR_CONNECTION_ABORTED, WSAECONNRESET), or 0
+    DCB dcb{};                // Line: the settings asked for; Peer: the speed asked for
+    uint32_t peerBaud = 0;    // Peer: the speed the server says its line has instead
     COMMTIMEOUTS timeouts{};  // Timeouts: the time-outs asked for
     uint32_t pauseMs = 0;     // Pause: how long the engine sleeps
 };
@@ -53,5 +58,32 @@ struct LinkOpenResult {
     uint32_t error = 0;
 };
 LinkOpenResult LatestLinkOpen();
+
+// What the far end of the latest network link did that the engine's messages cannot tell: it
+// closed (ERROR_CONNECTION_ABORTED) or reset (WSAECONNRESET) the connection, or, over RFC 2217,
+// answered the speed asked for with another. Kept from the link's connection until the next
+// network link connects, on any thread.
+struct LinkPeerNotice {
+    std::string name;        // the link's name as it was opened
+    uint32_t gone = 0;       // how the connection ended; 0 while it has not
+    uint32_t baudAsked = 0;  // the latest speed the server did not take, and what it answered
+    uint32_t baudAnswered = 0;
+};
+LinkPeerNotice LatestPeerNotice();
+
+// A network link's "HOST:PORT" as the links read it. HOST may be a bracketed IPv6 address; PORT is
+// decimal (leading zeros allowed) from 1 to 65535.
+enum class NetNameFault { None, NoPort, PortRange, Host };
+struct NetName {
+    NetNameFault fault = NetNameFault::None;
+    std::string host;
+    uint32_t port = 0;
+    std::string portText;  // the port as written
+};
+NetName ParseNetName(const std::string& hostPort);
+// The addresses that "SCHEME://HOST:PORT" reaches, as "ADDRESS PORT" in numbers (an IPv4 address
+// mapped into IPv6 written as IPv4): the same device whatever the scheme or the spelling of the
+// host. A host that does not resolve is its name, case aside.
+std::vector<std::string> NetworkLinkAddresses(const std::string& name);
 
 }  // namespace platform

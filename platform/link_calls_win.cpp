@@ -8,6 +8,7 @@
 #include "platform/socket_calls.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 #include "platform/hooks.h"
@@ -127,12 +128,43 @@ LinkOpenResult LatestLinkOpen() {
     return gLatestOpen;
 }
 
+// The console program traces the engine's calls at their import slots; what a network link finds
+// on its own reaches the front end through LatestPeerNotice only.
+void RaiseLinkEvent(const LinkEvent&, uint64_t) {}
+
+namespace {
+
+// "\\.\COM3" and "\\?\usb#..." name devices; other names with a separator or a drive are paths.
+bool IsPlainPath(LPCSTR name) {
+    if (std::strncmp(name, "\\\\.\\", 4) == 0 || std::strncmp(name, "\\\\?\\", 4) == 0)
+        return false;
+    return std::strpbrk(name, "/\\:") != nullptr;
+}
+
+// A handle that protocol bytes may go to: a character device (a serial port), or a device of a
+// type Windows does not tell (a USB device interface) where the name is a device's. A file, a
+// directory or a pipe never is.
+bool IsLinkHandle(HANDLE h, LPCSTR name) {
+    DWORD type = GetFileType(h);
+    return type == FILE_TYPE_CHAR || (type == FILE_TYPE_UNKNOWN && !IsPlainPath(name));
+}
+
+}  // namespace
+
 HANDLE WINAPI LinkCreateFileA(LPCSTR name, DWORD access, DWORD share,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile) {
     HANDLE h = INVALID_HANDLE_VALUE;
     if (OpenNetLink(name, &h)) return h;
-    return RealKernel32().createFileA(name, access, share, security, disposition, flags, templateFile);
+    h = RealKernel32().createFileA(name, access, share, security, disposition, flags, templateFile);
+    if (h == INVALID_HANDLE_VALUE || name == nullptr || IsLinkHandle(h, name)) return h;
+    RealKernel32().closeHandle(h);
+    {
+        std::lock_guard<std::mutex> lock(gLatestOpenMutex);
+        gLatestOpen = LinkOpenResult{name, ERROR_BAD_DEVICE};
+    }
+    SetLastError(ERROR_BAD_DEVICE);
+    return INVALID_HANDLE_VALUE;
 }
 
 BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPPED overlapped) {

@@ -21,6 +21,10 @@ int ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD
 // sends fail with EPIPE, never raise SIGPIPE.
 ssize_t NetPut(Link& link, const uint8_t* buf, size_t n);
 ssize_t NetFetch(Link& link, uint8_t* buf, size_t n);
+// recv() that notes a connection the peer closed or reset (LatestPeerNotice, a Peer event).
+ssize_t NetRecv(Link& link, uint8_t* buf, size_t n);
+// An RFC 2217 server answered the speed asked for with another: noted once for each pair.
+void NoteBaudAnswered(const Link& link, uint32_t asked, uint32_t answered);
 // A write with no write time-out on a network link still ends after this: a peer that never
 // reads must not hold the run for ever.
 constexpr uint64_t NET_WRITE_MAX_MS = 10000;

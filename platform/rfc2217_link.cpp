@@ -33,13 +33,17 @@ constexpr size_t PENDING_DATA_MAX_BYTES = 4096;
 // Control bytes not yet sent; answers beyond it are dropped (a peer that floods requests and
 // never reads gets no more of them).
 constexpr size_t CONTROL_QUEUE_MAX_BYTES = 4096;
+// Speeds asked for whose answers have not come yet; a server that never answers leaves only the
+// latest ones.
+constexpr size_t BAUD_ASKED_MAX = 8;
 
 struct Rfc2217State : FdState {
     tn::TelnetDecoder decoder;
     tn::TelnetOptions options{{tn::OPT_BINARY, tn::OPT_COM_PORT}, {tn::OPT_BINARY, tn::OPT_SGA}};
-    std::vector<uint8_t> pending;  // data received and not yet read
-    std::vector<uint8_t> control;  // control bytes to go out before any more data
-    std::vector<uint8_t> escaped;  // the bytes of one write as they travel
+    std::vector<uint8_t> pending;     // data received and not yet read
+    std::vector<uint8_t> control;     // control bytes to go out before any more data
+    std::vector<uint8_t> escaped;     // the bytes of one write as they travel
+    std::vector<uint32_t> baudAsked;  // SET-BAUDRATE sent, in order, not yet answered
 };
 
 Rfc2217State& StateOf(const Link& link) {
@@ -61,7 +65,7 @@ bool FlushControl(Link& link, uint64_t waitMs) {
     if (q.empty()) return true;
     DWORD sent = 0;
     if (waitMs == 0) {
-        ssize_t w = sys::Send(FdOf(link).fd, q.data(), q.size());
+        ssize_t w = NetPut(link, q.data(), q.size());
         if (w > 0) sent = static_cast<DWORD>(w);
     } else {
         sent = WriteWithin(link, q.data(), static_cast<DWORD>(q.size()), NetPut, waitMs);
@@ -75,8 +79,22 @@ bool SendControl(Link& link, const std::vector<uint8_t>& bytes) {
     return FlushControl(link, CONTROL_SEND_MS) && queued;
 }
 
+// The server's answer to a SET-BAUDRATE is the speed its line has now: one other than the one
+// asked for means the PLC is talked to at a speed it does not expect.
+void TakeBaudAnswer(Link& link, const tn::Command& c) {
+    const std::vector<uint8_t>& p = c.payload;
+    std::vector<uint32_t>& asked = StateOf(link).baudAsked;
+    if (c.option != tn::OPT_COM_PORT || p.size() < 5 ||
+        p[0] != tn::SET_BAUDRATE + tn::SERVER_REPLY_OFFSET || asked.empty())
+        return;
+    uint32_t baud = uint32_t{p[1]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 8 | p[4];
+    uint32_t wanted = asked.front();
+    asked.erase(asked.begin());
+    if (baud != 0 && baud != wanted) NoteBaudAnswered(link, wanted, baud);
+}
+
 // Raw bytes from the server: data to data (room for n), negotiations answered, the server's
-// subnegotiations (its answers to ours, line-state notices) dropped. Returns the data count.
+// subnegotiations (its answers to ours, line-state notices) taken out. Returns the data count.
 size_t TakeRaw(Link& link, const uint8_t* raw, size_t n, uint8_t* data) {
     Rfc2217State& s = StateOf(link);
     size_t dataLen = 0;
@@ -86,6 +104,7 @@ size_t TakeRaw(Link& link, const uint8_t* raw, size_t n, uint8_t* data) {
         size_t used = s.decoder.Decode(raw, n, data, &dataLen, &c, &have);
         raw += used;
         n -= used;
+        if (have && c.verb == tn::SB) TakeBaudAnswer(link, c);
         if (have && c.verb != tn::SB) Queue(link, s.options.Answer(c.verb, c.option));
     }
     FlushControl(link, 0);
@@ -104,7 +123,7 @@ void KeepPending(Link& link, const uint8_t* data, size_t n) {
 // data beyond n waits for the next read.
 ssize_t Rfc2217Fetch(Link& link, uint8_t* buf, size_t n) {
     uint8_t raw[PENDING_DATA_MAX_BYTES], data[PENDING_DATA_MAX_BYTES];
-    ssize_t r = sys::Recv(FdOf(link).fd, raw, sizeof raw);
+    ssize_t r = NetRecv(link, raw, sizeof raw);
     if (r <= 0) return r;
     size_t got = TakeRaw(link, raw, static_cast<size_t>(r), data);
     if (got == 0) {
@@ -156,7 +175,12 @@ DWORD Rfc2217Write(Link& link, const uint8_t* buf, DWORD n) {
 bool Rfc2217SetLine(Link& link, const DCB& dcb) {
     LineSettings s = LineFromDcb(dcb);
     std::vector<uint8_t> commands;
-    return tn::LineCommands(s, &commands) && SendControl(link, commands);
+    if (!tn::LineCommands(s, &commands)) return false;
+    bool queued = Queue(link, commands);
+    std::vector<uint32_t>& asked = StateOf(link).baudAsked;
+    if (queued && asked.size() == BAUD_ASKED_MAX) asked.erase(asked.begin());
+    if (queued) asked.push_back(s.baud);
+    return FlushControl(link, CONTROL_SEND_MS) && queued;
 }
 
 void Rfc2217Close(Link& link) {

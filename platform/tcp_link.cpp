@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <mutex>
 
 #include "platform/net.h"
 
@@ -69,26 +69,57 @@ void TcpClose(Link& link) {
     link.state = nullptr;
 }
 
+// What the far end of the latest network link did: see LatestPeerNotice.
+std::mutex gNoticeMutex;
+LinkPeerNotice gNotice;
+
+void RaisePeerEvent(uint32_t gone, uint32_t asked, uint32_t answered) {
+    LinkEvent event;
+    event.kind = LinkEventKind::Peer;
+    event.ok = false;
+    event.error = gone;
+    event.dcb.BaudRate = asked;
+    event.peerBaud = answered;
+    RaiseLinkEvent(event, MonotonicMs());
+}
+
+// The connection has ended: said once, as the first sign of it showed.
+void NoteGone(const Link& link, int error) {
+    DWORD code = error == 0 || error == EPIPE ? ERROR_CONNECTION_ABORTED
+                 : error == ECONNRESET        ? WSAECONNRESET
+                                              : 0;
+    if (code == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(gNoticeMutex);
+        if (gNotice.name != link.name || gNotice.gone != 0) return;
+        gNotice.gone = code;
+    }
+    RaisePeerEvent(code, 0, 0);
+}
+
 }  // namespace
 
-bool SplitHostPort(const std::string& hostPort, std::string* host, std::string* port) {
-    size_t colon = hostPort.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    std::string h = hostPort.substr(0, colon);
-    if (h.front() == '[') {
-        if (h.size() < 3 || h.back() != ']') return false;
-        h = h.substr(1, h.size() - 2);
-    } else if (h.find(':') != std::string::npos) {
-        return false;  // an IPv6 address needs its brackets
+LinkPeerNotice LatestPeerNotice() {
+    std::lock_guard<std::mutex> lock(gNoticeMutex);
+    return gNotice;
+}
+
+void NoteBaudAnswered(const Link& link, uint32_t asked, uint32_t answered) {
+    {
+        std::lock_guard<std::mutex> lock(gNoticeMutex);
+        if (gNotice.name != link.name) return;
+        if (gNotice.baudAsked == asked && gNotice.baudAnswered == answered) return;
+        gNotice.baudAsked = asked;
+        gNotice.baudAnswered = answered;
     }
-    std::string p = hostPort.substr(colon + 1);
-    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    long number = std::strtol(p.c_str(), nullptr, 10);
-    if (number < 1 || number > 65535) return false;
-    *host = h;
-    *port = p;
-    return true;
+    RaisePeerEvent(0, asked, answered);
+}
+
+ssize_t NetRecv(Link& link, uint8_t* buf, size_t n) {
+    ssize_t r = sys::Recv(FdOf(link).fd, buf, n);
+    if (r == 0) NoteGone(link, 0);
+    if (r < 0) NoteGone(link, errno);
+    return r;
 }
 
 int ConnectTcp(const std::string& hostPort, DWORD* err) {
@@ -118,9 +149,13 @@ int ConnectTcp(const std::string& hostPort, DWORD* err) {
     return fd;
 }
 
-ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) { return sys::Send(FdOf(link).fd, buf, n); }
+ssize_t NetPut(Link& link, const uint8_t* buf, size_t n) {
+    ssize_t w = sys::Send(FdOf(link).fd, buf, n);
+    if (w < 0) NoteGone(link, errno);
+    return w;
+}
 
-ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return sys::Recv(FdOf(link).fd, buf, n); }
+ssize_t NetFetch(Link& link, uint8_t* buf, size_t n) { return NetRecv(link, buf, n); }
 
 void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t n)) {
     // What has arrived by now, not what a peer that never stops keeps sending.
@@ -128,7 +163,7 @@ void DrainSocket(Link& link, void (*take)(Link& link, const uint8_t* raw, size_t
     if (!sys::PendingBytes(FdOf(link).fd, &pending)) return;
     uint8_t buf[4096];
     for (size_t left = pending; left > 0;) {
-        ssize_t r = sys::Recv(FdOf(link).fd, buf, std::min(left, sizeof buf));
+        ssize_t r = NetRecv(link, buf, std::min(left, sizeof buf));
         if (r <= 0) return;
         left -= static_cast<size_t>(r);
         if (take != nullptr) take(link, buf, static_cast<size_t>(r));
@@ -153,6 +188,10 @@ const LinkKind kTcpLink = {"tcp",          TcpRead,       TcpWrite, TcpSetLine,
 int ConnectLink(const std::string& name, const LinkKind& kind, Link& link, DWORD* err) {
     int fd = ConnectTcp(name.substr(name.find("://") + 3), err);
     if (fd < 0) return -1;
+    {
+        std::lock_guard<std::mutex> lock(gNoticeMutex);
+        gNotice = LinkPeerNotice{name};
+    }
     link.kind = &kind;
     // What GetCommState reports until the engine sets the line: the far end's is unknown.
     link.dcb.DCBlength = sizeof(DCB);

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -71,7 +72,17 @@ const LinkKind kTtyLink = {"tty",          TtyRead,       TtyWrite, TtySetLine,
 bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *err = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        *err = errno == ENOENT   ? ERROR_FILE_NOT_FOUND
+               : errno == EISDIR ? ERROR_BAD_DEVICE
+                                 : ERROR_ACCESS_DENIED;
+        return false;
+    }
+    // Whatever checked the name before, protocol bytes go to a terminal device only: never into
+    // a file, a FIFO or /dev/null that a mistyped path names.
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || isatty(fd) != 1) {
+        ::close(fd);
+        *err = ERROR_BAD_DEVICE;
         return false;
     }
     // Share mode 0: one opener at a time among the programs that open links this way. The

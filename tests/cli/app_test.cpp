@@ -148,12 +148,19 @@ TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
     std::filesystem::create_symlink(tree.Path("dev0"), tree.Path("alias0"));
     const std::string dev0 = tree.Path("dev0").string(), alias0 = tree.Path("alias0").string();
     const std::string file = tree.Path("ports.txt").string();
-    const std::string noYes = "add --yes";
+    const std::string noYes = "add --yes", same = ") are the same device; name each PLC once";
     struct Case {
         std::string file;  // the --ports-from file's content; none when empty
         std::vector<std::string> args;
         std::string said;
-    } cases[] = {
+    };
+    // A ports file of 1 MiB and extra bytes: a port, then comment lines.
+    auto OneMiB = [](size_t extra) {
+        std::string text = "a\n";
+        while (text.size() + 64 < (1u << 20)) text += std::string(63, '#') + "\n";
+        return text + std::string((1u << 20) - text.size() - 1 + extra, '#') + "\n";
+    };
+    std::vector<Case> cases = {
         {"a\n# b\n--trace=t.log\n", {}, file + ":3: '--trace=t.log' is an option"},
         {"a\nb\0c\n"s, {}, file + ":2: the line holds a NUL byte"},
         {"a\x1b[2J\n", {}, file + ":1: the line holds a control character (0x1b)"},
@@ -167,13 +174,30 @@ TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
         {"# PLC 2\n" + alias0 + "\n",
          {"--port", dev0},
          "the ports " + dev0 + " (--port) and " + alias0 + " (" + file + ":2) are the same device"},
-        {"a\ntcp://H:1\ntcp://h:1\n", {}, "the ports tcp://H:1 (" + file + ":2) and tcp://h:1"},
+        {"a\ntcp://LOCALHOST:1\ntcp://localhost:1\n",
+         {},
+         "the ports tcp://LOCALHOST:1 (" + file + ":2) and tcp://localhost:1"},
         {"a\n", {"--port", "a"}, "the port a is named twice (--port, " + file + ":1)"},
         {"", {"--ports-from", "/dev/zero"}, "the ports file '/dev/zero': not a regular file"},
         // What passes the checks: a Windows editor's byte order mark, distinct devices.
         {"\xEF\xBB\xBF/dev/zero\n", {"--port", "/dev/null"}, noYes},
-        {"", {"--port", dev0, "--port", "/dev/null", "--port", "tcp://h:1"}, noYes},
+        {"", {"--port", dev0, "--port", "/dev/null", "--port", "tcp://127.0.0.1:1"}, noYes},
+        {"a\n-q\n", {}, file + ":2: '-q' is an option"},
+        {"a\nttyS\x7f\n", {}, file + ":2: the line holds a control character (0x7f)"},
+        {"a\n" + std::string(900 * 1024, 'x') + "\n",
+         {},
+         file + ":2: the line is 921600 bytes long; a port name has at most 4096"},
+        {OneMiB(0), {}, noYes},
+        {OneMiB(1), {}, "the ports file '" + file + "': larger than 1 MiB"},
+        // One network device by any spelling of its address, over either scheme.
+        {"", {"--port", "tcp://127.0.0.1:39825", "--port", "tcp://localhost:39825"}, same},
+        {"", {"--port", "tcp://127.0.0.1:39825", "--port", "rfc2217://127.1:039825"}, same},
+        {"", {"--port", "tcp://[::ffff:127.0.0.1]:39825", "--port", "tcp://127.0.0.1:39825"}, same},
+        {"", {"--port", "tcp://127.0.0.1:39825", "--port", "tcp://127.0.0.1:39826"}, noYes},
     };
+    // Two device nodes of one device (two file systems' nodes of the pseudo-terminal master).
+    if (std::filesystem::exists("/dev/pts/ptmx"))
+        cases.push_back({"", {"--port", "/dev/ptmx", "--port", "/dev/pts/ptmx"}, same});
     for (auto& c : cases) {
         if (!c.file.empty()) {
             tree.File("ports.txt", c.file);
@@ -288,7 +312,8 @@ TEST_F(CliMainTest, APortThatIsNoFreeTerminalIsRefusedBeforeAnyByte) {
     const Case cases[] = {
         {tree.Path("QM2-E_1.bin").string(),
          ": a regular file, not a serial port; nothing was written to it" + list},
-        {tree.Path("dir").string(), ": a directory, not a serial port" + list},
+        {tree.Path("dir").string(),
+         ": a directory, not a serial port; nothing was written to it" + list},
         {tree.Path("missing").string(), ": no such port" + list},
         {"ttyNOSUCH9", ": no such port" + list},
         {"/dev/null", ": not a serial port (no terminal device)" + list},
@@ -349,7 +374,6 @@ TEST_F(CliMainTest, WithoutPortOnlyTheOnePortPresentIsTaken) {
 }
 
 TEST_F(CliMainTest, AFailureIsFollowedByWhatToDo) {
-    tree.File("QM2-E_big.bin", std::string(1048576, '\x5A'));
     SerialPort("ttyUSB0");
     struct Case {
         std::vector<std::string> args;
@@ -364,11 +388,6 @@ TEST_F(CliMainTest, AFailureIsFollowedByWhatToDo) {
          IDLE,
          "plcfwupdate: USB: no USB device with " + std::string(USB_MATCH_TEXT) +
              " is present; plug in the PLC's USB cable"},
-        {{"--image", tree.Path("QM2-E_big.bin").string()},
-         "The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)",
-         NOT_REPORTED,
-         IDLE,
-         "plcfwupdate: the image is 1048576 bytes; QM2-E takes at most 917504 bytes"},
         {{"--model", "QM2-E"},
          "NO RESPONSE @ State 1",
          ERR | NORESPONSE,
@@ -392,6 +411,53 @@ TEST_F(CliMainTest, AFailureIsFollowedByWhatToDo) {
         gSeen.flashStatus = c.flashStatus;
         EXPECT_EQ(Run(c.args), plccli::EXIT_FAILED) << c.finalText;
         EXPECT_EQ(out.str(), "[ERROR] " + std::string(c.finalText) + "\n" + c.next + "\n");
+    }
+}
+
+// The size comes from the file's metadata: a file larger than the model takes is never read.
+// One that is plainly no image (shorter than a block) is written only with --force.
+TEST_F(CliMainTest, AnImageIsCheckedBeforeItIsRead) {
+    SerialPort("ttyUSB0");
+    struct Case {
+        uint64_t bytes;
+        std::vector<std::string> args;
+        int status;
+        std::string said;  // the standard error's line; "" when the run starts
+    };
+    const std::string tooLarge =
+        "plcfwupdate: the image is 67108864 bytes; QM2-E takes at most "
+        "917504 bytes\n";
+    const Case cases[] = {
+        {917504, {}, 0, ""},
+        {917505,
+         {},
+         1,
+         "plcfwupdate: the image is 917505 bytes; QM2-E takes at most 917504 bytes\n"},
+        {64 << 20, {}, 1, tooLarge},
+        {64 << 20, {"--info"}, 1, tooLarge},
+        {64 << 20, {"--station", "--port", "ttyUSB0"}, 1, tooLarge},
+        {64 << 20, {"--port", "a", "--port", "b", "--yes"}, 1, tooLarge},
+        {127, {}, 1, "127 bytes, shorter than one block (128 bytes) of QM2-E"},
+        {127, {"--force"}, 0, ""},
+        {128, {}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bytes) + (c.args.empty() ? "" : " " + c.args[0]));
+        std::filesystem::remove(tree.Path("QM2-E_1.bin"));
+        tree.File("QM2-E_1.bin");
+        std::filesystem::resize_file(tree.Path("QM2-E_1.bin"), c.bytes);  // sparse: no disk
+        gSeen.runs = 0;
+        std::vector<std::string> args = {"--image", tree.Path("QM2-E_1.bin").string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(Run(args), c.status) << err.str();
+        EXPECT_EQ(gSeen.runs, c.status == 0 ? 1 : 0);
+        if (c.status == 0) {
+            EXPECT_EQ(gSeen.imageBytes, c.bytes);
+        } else if (c.said.back() == '\n') {
+            EXPECT_EQ(err.str(), c.said);
+        } else {
+            EXPECT_NE(err.str().find(c.said), std::string::npos) << err.str();
+        }
     }
 }
 

@@ -203,19 +203,8 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
         std::vector<std::string> faults;
         int status;
         std::vector<std::string> lines;
-        size_t imageBytes = 10000;
     };
     const Case cases[] = {
-        // The size is checked first, as an update checks it: the PLC is not asked.
-        {"QM2-E",
-         "QM2-E",
-         nullptr,
-         {},
-         1,
-         {"image:          the image is 1048576 bytes; QM2-E takes at most 917504 bytes",
-          "verdict:        the update would stop with [ERROR] The file size EXCEEDS the MAXIMUM "
-          "size (128 * 1024 * 7)"},
-         1048576},
         {"QM2-E",
          "QM2-E",
          nullptr,
@@ -285,7 +274,7 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
         for (const auto& f : c.faults) EXPECT_TRUE(plc->AddFault(f)) << f;
         plcsim::AttachVirtual(plc, LINK);
         plctest::FakeTree tree;
-        tree.File("image.bin", std::string(c.imageBytes, '\x5A'));
+        tree.File("image.bin", std::string(10000, '\x5A'));
         EXPECT_EQ(Run({"--info", "--model", c.selected, "--port", LINK, "--image",
                        tree.Path("image.bin").string()}),
                   c.status);

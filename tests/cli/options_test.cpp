@@ -69,7 +69,8 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
         {{"--port", "--image=x_1.bin"}, "--port needs a value"},
         {{"--trace-data", "--yes"}, "--trace-data adds the blocks' bytes to a trace"},
         {{"--units", "5"}, "--units ends a station: give --station too"},
-        {{"--station", "--units", "0"}, "--units takes a number of PLCs from 1, not '0'"},
+        {{"--station", "--units", "0"}, "--units takes a number of PLCs from 1 to 999999, not '0'"},
+        {{"--station", "--units", "1000000"}, "from 1 to 999999, not '1000000'"},
         {{"--station", "--units", "-3"}, "not '-3'"},
         {{"--station", "--units", "1e3"}, "not '1e3'"},
         {{"--station", "--units", "99999999"}, "not '99999999'"},
@@ -190,6 +191,7 @@ TEST(ImageDoubt, TextRecordsAndLessThanOneBlockAreNoImage) {
         {binary, ""},
         {binary.substr(0, 128), ""},
         {binary.substr(0, 100), "100 bytes, shorter than one block (128 bytes) of QM2-E"},
+        {binary.substr(0, 127), "127 bytes, shorter than one block"},
         {":10000000000102030405060708090A0B0C0D0E0F78\r\n:00000001FF\r\n" + std::string(200, '\n'),
          "an Intel HEX text file"},
         {"S00F000068656C6C6F202020202000003C\nS1130000285F245F2212226A000424290008237C2A\n"
@@ -217,6 +219,11 @@ TEST(ParseOptions, NetworkPortNumberCheckedWhenRead) {
         {"tcp://127.0.0.1", "no port number; write tcp://HOST:PORT"},
         {"tcp://[::1]", "no port number"},
         {"tcp://host:12ab", "no port number"},
+        {"tcp://127.0.0.1:039825", ""},  // decimal, as the link reads it
+        {"tcp://127.0.0.1:00000000023", ""},
+        {"tcp://127.0.0.1:0000", "the port number 0000 is out of range"},
+        {"tcp://127.0.0.1:065536", "the port number 065536 is out of range"},
+        {"tcp://::1:23", "no host name before the port number"},  // the brackets missing
     };
     for (const auto& [port, reason] : cases) {
         plccli::CliOptions options;

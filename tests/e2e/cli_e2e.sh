@@ -4,7 +4,7 @@
 #   cli_e2e.sh BINDIR EMBEDDED_IMAGE CASE
 # CASE: rp200 (embedded image), qm2e (a small --image, with --trace and --record), runmode,
 # silent, nok; tcp and rfc2217 (the embedded image over plcsim --tcp / --rfc2217), tcp-drop and
-# rfc2217-drop (the server killed in the middle of the transfer); sigint and sigterm (the signal
+# rfc2217-drop (the server killed in the middle of the transfer: said so after the run); sigint and sigterm (the signal
 # in the middle of the transfer); info and infoboot (--info on a PLC in its application firmware,
 # in its bootloader); denied (a port the user may not open, run as nobody; needs root).
 set -uo pipefail
@@ -154,6 +154,13 @@ took_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 [ "$status" -eq "$expect_status" ] || fail "plcfwupdate exited $status, expected $expect_status"
 grep -qxF "$expect_msg" "$tmp/out" || fail "no line '$expect_msg'"
 [[ "$case" == info* ]] || [ "$(grep -c '^\[' "$tmp/out")" -ge 1 ] || fail "no message printed"
+if [ "$drop" -eq 1 ]; then
+  # The notes say the server ended the connection, not to check a cable.
+  grep -qE "^plcfwupdate: $port: the server (closed|reset) the connection during the run" "$tmp/out" ||
+    fail "no line that the server ended the connection"
+  ! grep -q "hint: no answer" "$tmp/out" || fail "a cable hint for a connection the server ended"
+  grep "the server" "$tmp/out"
+fi
 
 if [ -n "$sent" ]; then
   # The simulator ends by itself once the update is done and the port closed.

@@ -3,6 +3,10 @@
   sb-endless    agrees to the COM-PORT-OPTION, then IAC SB 44 and data without end, no IAC SE
   nop-flood     agrees, then IAC NOP without end
   do-flood      agrees, then IAC DO 99 without end, and never reads
+  dodont-flood  agrees, then IAC DO 99 and IAC DONT 99 by turns without end, and never reads
+                (each pair is answered: what waits to be sent must stay capped)
+  speed-refused agrees, then answers every SET-BAUDRATE with 300 baud and says nothing else:
+                the speed it did not take is said on the standard error and in the trace
   early-flood   data without end before any answer to the negotiation
   sb-mid        a real plcsim behind it, until the transfer runs; then IAC SB 44 and data
                 without end in place of the PLC's answers
@@ -38,6 +42,9 @@ FLOODS = {
     "nop-flood": (bytes([IAC, DO, COM_PORT]), bytes([IAC, NOP]) * 2048, True, PROBE_BOUND_S, None),
     "do-flood": (bytes([IAC, DO, COM_PORT]), bytes([IAC, DO, 99]) * 1366, False, PROBE_BOUND_S,
                  None),
+    "dodont-flood": (bytes([IAC, DO, COM_PORT]), bytes([IAC, DO, 99, IAC, DONT, 99]) * 683, False,
+                     PROBE_BOUND_S, None),
+    "speed-refused": (None, b"", True, PROBE_BOUND_S, None),
     "early-flood": (b"", b"\x06" * 4096, True, OPEN_BOUND_S, "no answer from the server within 3 s"),
     "sb-mid": (None, b"\x55" * 4096, True, PROBE_BOUND_S, None),
     "option-refused": (bytes([IAC, DONT, COM_PORT]), b"", True, OPEN_BOUND_S,
@@ -68,6 +75,31 @@ def serve(listener, case, stop):
                 pass
     except OSError:
         pass  # the client has gone
+    finally:
+        conn.close()
+
+
+def serve_speed(listener, stop):
+    """Agrees to the option, then answers each SET-BAUDRATE with 300 baud; never any data."""
+    conn, _ = listener.accept()
+    conn.settimeout(0.2)
+    set_baud, answer_300 = bytes([IAC, SB, COM_PORT, 1]), bytes([IAC, SB, COM_PORT, 101, 0, 0, 1, 44, IAC, 240])
+    heard = b""
+    try:
+        conn.sendall(bytes([IAC, DO, COM_PORT]))
+        while not stop.is_set():
+            try:
+                data = conn.recv(4096)
+            except socket.timeout:
+                continue
+            if not data:
+                return
+            heard += data
+            while set_baud in heard and len(heard) >= heard.index(set_baud) + 8:
+                heard = heard[heard.index(set_baud) + 8:]
+                conn.sendall(answer_300)
+    except OSError:
+        pass
     finally:
         conn.close()
 
@@ -134,6 +166,14 @@ def start_plcsim(bindir, tmp):
     raise RuntimeError("plcsim named no port")
 
 
+def small_image(tmp):
+    """An image of QM2-E's, named so."""
+    image = os.path.join(tmp, "QM2-E_v3.00_e2e.bin")
+    with open(image, "wb") as f:
+        f.write(os.urandom(100000))
+    return image
+
+
 def rss_bound_kib(bindir):
     # An address-sanitizer build carries its shadow memory and quarantine: a looser bound that
     # still catches a buffer that grows with what the server sends.
@@ -168,10 +208,12 @@ def main():
         if case == "sb-mid":
             sim, sim_port = start_plcsim(bindir, tmp)
             threading.Thread(target=serve_mid, args=(listener, sim_port, stop), daemon=True).start()
-            image = os.path.join(tmp, "QM2-E_v3.00_e2e.bin")
-            with open(image, "wb") as f:
-                f.write(os.urandom(100000))
-            args += ["--image", image]
+            args += ["--image", small_image(tmp)]
+        elif case == "speed-refused":
+            # A model on a serial port: its run sets the line's speed before its first request.
+            threading.Thread(target=serve_speed, args=(listener, stop), daemon=True).start()
+            args += ["--model", "QM2-E", "--image", small_image(tmp),
+                     "--trace", os.path.join(tmp, "trace")]
         elif FLOODS[case][0] is None:
             listener.close()  # nothing listens there now
         else:
@@ -202,6 +244,10 @@ def main():
             sim.wait()
         with open(rss_file) as f:
             rss_kib = int(f.read().split()[-1])
+        trace = ""
+        if case == "speed-refused":
+            with open(os.path.join(tmp, "trace")) as f:
+                trace = f.read()
     print(out.rstrip())
     result = "%s: exit %d after %.1f s, peak RSS %d KiB" % (case, proc.returncode, took, rss_kib)
     if proc.returncode != 1:
@@ -213,6 +259,14 @@ def main():
     if "[ERROR]" not in out:
         print("FAIL %s: no error message" % result)
         return 1
+    if case == "speed-refused":
+        refused = r"the server did not take \d+ baud: its line is at 300 baud"
+        if not re.search(r"^plcfwupdate: %s: %s;" % (re.escape(port), refused), out, re.M):
+            print("FAIL %s: the speed the server did not take is not said" % result)
+            return 1
+        if not re.search(r"^\d+\.\d{3} %s$" % refused, trace, re.M):
+            print("FAIL %s: the trace does not show the speed the server did not take" % result)
+            return 1
     reason = FLOODS[case][4]
     if reason is not None:
         lines = out.splitlines()

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/hooks.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "platform/telnet.h"
@@ -135,6 +136,8 @@ TEST(NetNames, HostAndPortSplit) {
         {"127.0.0.1", false, "", ""},                 {":4001", false, "", ""},
         {"host:0", false, "", ""},                    {"host:65536", false, "", ""},
         {"host:12a", false, "", ""},                  {"[]:23", false, "", ""},
+        {"host:039825", true, "host", "39825"},       {"host:0000", false, "", ""},
+        {"host:0065535", true, "host", "65535"},      {"host:065536", false, "", ""},
     };
     for (const Case& c : cases) {
         std::string host, port;
@@ -386,6 +389,112 @@ TEST_F(NetLink, WritesToAPeerThatNeverReadsEndAtTheirDeadline) {
         close(peer);
         peer = -1;
     }
+}
+
+// A server whose backlog is full never completes the handshake: the open ends at its own
+// time-out (3 s), not at the system's (minutes).
+TEST_F(NetLink, AConnectThatIsNeverAnsweredEndsAtItsTimeOut) {
+    ASSERT_EQ(listen(listener, 0), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        (void)connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the queue fills
+    auto t0 = Clock::now();
+    EXPECT_EQ(Open("tcp"), INVALID_HANDLE_VALUE);
+    auto took = Clock::now() - t0;
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+    EXPECT_GE(took, std::chrono::milliseconds(2900));
+    EXPECT_LT(took, std::chrono::milliseconds(4500));
+    for (int fd : fillers) close(fd);
+}
+
+// The front end says why a run went silent: the server closed or reset the connection. It is
+// noted once, and told to the trace.
+TEST_F(NetLink, AServerThatEndsTheConnectionIsNoted) {
+    struct Case {
+        const char* scheme;
+        bool reset;  // an abortive close (RST) instead of an orderly one (FIN)
+        DWORD gone;
+    } cases[] = {
+        {"tcp", false, ERROR_CONNECTION_ABORTED},
+        {"tcp", true, WSAECONNRESET},
+        {"rfc2217", false, ERROR_CONNECTION_ABORTED},
+    };
+    std::vector<platform::LinkEvent> events;
+    platform::SetLinkEventTrace([&](const platform::LinkEvent& e, uint64_t) {
+        if (e.kind == platform::LinkEventKind::Peer) events.push_back(e);
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.scheme) + (c.reset ? " reset" : " closed"));
+        events.clear();
+        if (std::string(c.scheme) == "tcp") {
+            h = Open("tcp");
+            peer = accept(listener, nullptr, nullptr);
+        } else {
+            OpenRfc2217({tn::IAC, tn::DO, tn::OPT_COM_PORT});
+            Receive(9);  // the client's requests: a close with them unread would be a reset
+        }
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        std::string name = std::string(c.scheme) + "://127.0.0.1:" + port;
+        EXPECT_EQ(platform::LatestPeerNotice().name, name);
+        EXPECT_EQ(platform::LatestPeerNotice().gone, 0u);
+        Timeouts(30);
+        if (c.reset) {
+            linger abort{1, 0};
+            setsockopt(peer, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+        close(peer);
+        peer = -1;
+        Read(4);
+        Read(4);
+        EXPECT_EQ(platform::LatestPeerNotice().gone, c.gone);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].error, c.gone);
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+    platform::SetLinkEventTrace(nullptr);
+}
+
+// A server's answer to SET-BAUDRATE is the speed its line has: another than the one asked for is
+// noted (the latest pair) and told to the trace; the answers are matched to the requests in order.
+TEST_F(NetLink, Rfc2217SpeedTheServerDoesNotTakeIsNoted) {
+    std::vector<platform::LinkEvent> events;
+    platform::SetLinkEventTrace([&](const platform::LinkEvent& e, uint64_t) {
+        if (e.kind == platform::LinkEventKind::Peer) events.push_back(e);
+    });
+    OpenRfc2217({tn::IAC, tn::DO, tn::OPT_COM_PORT});
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    Timeouts(50);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    dcb.ByteSize = 8;
+    for (DWORD baud : {9600u, 115200u, 57600u}) {
+        dcb.BaudRate = baud;
+        ASSERT_TRUE(SetCommState(h, &dcb));
+    }
+    auto answer = [](uint32_t baud) {
+        return tn::ComPortCommand(
+            tn::SET_BAUDRATE + tn::SERVER_REPLY_OFFSET,
+            {uint8_t(baud >> 24), uint8_t(baud >> 16), uint8_t(baud >> 8), uint8_t(baud)});
+    };
+    for (uint32_t baud : {9600u, 300u, 57600u}) Send(answer(baud));
+    Read(4);
+    platform::LinkPeerNotice notice = platform::LatestPeerNotice();
+    EXPECT_EQ(notice.baudAsked, 115200u);
+    EXPECT_EQ(notice.baudAnswered, 300u);
+    EXPECT_EQ(notice.gone, 0u);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].dcb.BaudRate, 115200u);
+    EXPECT_EQ(events[0].peerBaud, 300u);
+    platform::SetLinkEventTrace(nullptr);
 }
 
 }  // namespace

@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -208,6 +212,57 @@ TEST_F(PtyLink, ReadAfterTheFarEndHungUpLastsItsTimeout) {
     ReadFile(h, buf, sizeof buf, &got, nullptr);
     EXPECT_EQ(got, 0u);
     EXPECT_GE(MsSince(t0), 70);
+}
+
+}  // namespace
+
+namespace {
+
+// MAXDWORD, 0, 0: take what is there and return; an empty line gives nothing at once. A read
+// that waited instead is ended by the far end's bytes after a second.
+TEST_F(PtyLink, AZeroTimeOutReadOfAnEmptyLinkReturnsAtOnce) {
+    Timeouts(0);
+    uint8_t buf[16];
+    DWORD got = 99;
+    std::atomic<bool> done{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 100 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done) (void)write(master, "0123456789abcdef", 16);
+    });
+    auto t0 = Clock::now();
+    EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &got, nullptr));
+    long took = MsSince(t0);
+    done = true;
+    rescue.join();
+    EXPECT_EQ(got, 0u);
+    EXPECT_LT(took, 200);
+}
+
+// Protocol bytes go to a terminal device only, whatever checked the name before: a file, a
+// directory, a FIFO or /dev/null does not open as a link, and gets nothing.
+TEST(TtyLinkOpen, WhatIsNoTerminalDeviceDoesNotOpen) {
+    char dirTemplate[] = "/tmp/plcttyXXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string file = dir + "/file", fifo = dir + "/fifo";
+    close(open(file.c_str(), O_CREAT | O_WRONLY, 0644));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    // Held open for reading, so that a write into the FIFO would neither block nor fail.
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const std::string& name : {file, dir, fifo, std::string("/dev/null")}) {
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(h, INVALID_HANDLE_VALUE) << name;
+        EXPECT_EQ(GetLastError(), ERROR_BAD_DEVICE) << name;
+        WriteFile(h, ":007F81\r\n", 9, nullptr, nullptr);
+    }
+    char buf[16];
+    EXPECT_LE(read(reader, buf, sizeof buf), 0);
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    close(reader);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
