@@ -236,11 +236,21 @@ int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
     std::_Exit(status);
 }
 
+// Where the interrupt's lines go: with --events the standard output holds event lines only.
+std::ostream& Say(const RunFiles& files) {
+    return files.events != nullptr ? TheProgramOutput().err : TheProgramOutput().out;
+}
+
+// Why a program that was interrupted ends with the status of its run, which had its outcome.
+void SayEnded(const RunFiles& files, int exitStatus, int status) {
+    Say(files) << PROGRAM_NAME << ": " << EndedRunLine(exitStatus, status) << '\n';
+}
+
 // An interrupt that has taken the end of the run: where the run stood, or, when it already had
 // its outcome, that outcome, which stands; the files, the outcome event, a station's tally.
 [[noreturn]] void EndRun(int exitStatus, const RunFiles& files, Station* station) {
     ProgramOutput& output = TheProgramOutput();
-    std::ostream& say = files.events != nullptr ? output.err : output.out;
+    std::ostream& say = Say(files);
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
     const bool ended = plcReport.outcome != OUTCOME_RUNNING;
     RunOutcome outcome;
@@ -260,9 +270,7 @@ int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
     }
     status = WriteFiles(output.err, files.trace, files.recorder, outcome, status,
                         INTERRUPT_TRACE_WAIT, INTERRUPT_RECORD_WAIT_MS);
-    if (ended)
-        say << PROGRAM_NAME << ": "
-            << EndedRunLine(exitStatus, plcReport.outcome == OUTCOME_SUCCESS, status) << '\n';
+    if (ended && station == nullptr) SayEnded(files, exitStatus, status);
     if (files.events != nullptr) files.events->Outcome(outcome, status, files.stationFields);
     // A station ends with the interrupt, after its tally.
     if (station != nullptr) station->Interrupt(exitStatus, true);
@@ -297,7 +305,9 @@ void OnInterrupt(int exitStatus) {
             bool done = TheRunEnd().WaitProgramDone(PROGRAM_END_WAIT);
             now = done ? nullptr : gStation.load();
             if (now != nullptr) now->Interrupt(exitStatus, true);
-            EndNow(station != nullptr || recorded < 0 ? exitStatus : recorded);
+            if (station != nullptr || recorded < 0) EndNow(exitStatus);
+            SayEnded(files, exitStatus, recorded);
+            EndNow(recorded);
         }
         case RunEnd::NO_RUN:
             if (station != nullptr) station->Interrupt(exitStatus, true);

@@ -185,9 +185,9 @@ struct RunPoint {
 };
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
-// An interrupt that came once the run had its outcome, which stands: "terminated after the
-// update had succeeded: its result stands, exit status 0".
-std::string EndedRunLine(int exitStatus, bool succeeded, int runStatus);
+// An interrupt that came once the run had its outcome, which stands: "terminated after the run
+// had ended: its outcome stands, exit status 0".
+std::string EndedRunLine(int exitStatus, int runStatus);
 // The same for a run that failed once the erase had begun; "" when it failed before.
 std::string FailedLine(const RunPoint& point);
 
@@ -539,6 +539,7 @@ class RunEnd {
     bool ClaimForRun();
     // The run's files are written; the program ends with exitStatus.
     void Recorded(int exitStatus);
+    // *files: those of the run, when there is one.
     Claim ClaimForInterrupt(RunFiles* files);
     // The exit status the run's files were written with, waiting for it at most wait; -1 until
     // then.

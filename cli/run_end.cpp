@@ -27,9 +27,9 @@ void RunEnd::Recorded(int exitStatus) {
 RunEnd::Claim RunEnd::ClaimForInterrupt(RunFiles* files) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_ == CLOSED) return NO_RUN;
+    *files = files_;
     if (state_ == BY_RUN) return RUN_ENDS_IT;
     state_ = BY_INTERRUPT;
-    *files = files_;
     return INTERRUPT_ENDS_IT;
 }
 

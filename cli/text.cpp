@@ -324,10 +324,9 @@ std::string InterruptedLine(int exitStatus, const RunPoint& point) {
     return WhereItStood(InterruptWord(exitStatus), point);
 }
 
-std::string EndedRunLine(int exitStatus, bool succeeded, int runStatus) {
-    return std::string(InterruptWord(exitStatus)) + " after the update had " +
-           (succeeded ? "succeeded" : "failed") + ": its result stands, exit status " +
-           std::to_string(runStatus);
+std::string EndedRunLine(int exitStatus, int runStatus) {
+    return std::string(InterruptWord(exitStatus)) +
+           " after the run had ended: its outcome stands, exit status " + std::to_string(runStatus);
 }
 
 std::string FailedLine(const RunPoint& point) {

@@ -215,8 +215,8 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
               "terminated after the transfer had ended: the PLC's flash holds the whole image, "
               "every block and the transfer's end acknowledged by its bootloader. Nothing needs "
               "writing again.");
-    EXPECT_EQ(plccli::EndedRunLine(130, true, 0),
-              "interrupted after the update had succeeded: its result stands, exit status 0");
+    EXPECT_EQ(plccli::EndedRunLine(130, 0),
+              "interrupted after the run had ended: its outcome stands, exit status 0");
 }
 
 TEST(Sha256, KnownVectors) {
