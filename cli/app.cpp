@@ -252,26 +252,17 @@ void SayEnded(const RunFiles& files, int exitStatus, int status) {
     ProgramOutput& output = TheProgramOutput();
     std::ostream& say = Say(files);
     CliFrontEnd* frontEnd = CliFrontEnd::Active();
-    const bool ended = plcReport.outcome != OUTCOME_RUNNING;
-    RunOutcome outcome;
-    int status = exitStatus;
-    if (ended) {
-        FinalMessage last = TakeFinalMessage();
-        outcome = RunOutcome{last.caption, last.text, last.errors, last.totalErrors};
-        status = plcReport.outcome == OUTCOME_SUCCESS ? EXIT_SUCCESSFUL : EXIT_FAILED;
-    } else if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
-        outcome = frontEnd->LastOutcome();
-    } else {
-        // Before the run's panel began, or after it ended without an outcome.
-        std::string line = InterruptedLine(exitStatus, TakeRunPoint());
-        say << PROGRAM_NAME << ": " << line << '\n';
-        PanelSnapshot now = TakeSnapshot();
-        outcome = RunOutcome{"", line, now.errors, now.totalErrors};
-    }
-    status = WriteFiles(output.err, files.trace, files.recorder, outcome, status,
-                        INTERRUPT_TRACE_WAIT, INTERRUPT_RECORD_WAIT_MS);
-    if (ended && station == nullptr) SayEnded(files, exitStatus, status);
-    if (files.events != nullptr) files.events->Outcome(outcome, status, files.stationFields);
+    InterruptEnd end = EndOfInterruptedRun(exitStatus);
+    // The front end says where the run stood after its status line; before its panel began, or
+    // after it ended without an outcome, the line is said here.
+    if (!end.hadOutcome && frontEnd != nullptr && frontEnd->Interrupt(exitStatus))
+        end.outcome = frontEnd->LastOutcome();
+    else if (!end.hadOutcome)
+        say << PROGRAM_NAME << ": " << end.outcome.text << '\n';
+    int status = WriteFiles(output.err, files.trace, files.recorder, end.outcome, end.exitStatus,
+                            INTERRUPT_TRACE_WAIT, INTERRUPT_RECORD_WAIT_MS);
+    if (end.hadOutcome && station == nullptr) SayEnded(files, exitStatus, status);
+    if (files.events != nullptr) files.events->Outcome(end.outcome, status, files.stationFields);
     // A station ends with the interrupt, after its tally.
     if (station != nullptr) station->Interrupt(exitStatus, true);
     say.flush();

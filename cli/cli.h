@@ -559,6 +559,16 @@ class RunEnd {
 };
 RunEnd& TheRunEnd();
 
+// What an interrupt that takes the end of the run records: a run that has its outcome keeps it
+// and its exit status (0 for a success, 1 for a failure); otherwise where the run stood, with
+// exitStatus.
+struct InterruptEnd {
+    RunOutcome outcome;
+    int exitStatus;
+    bool hadOutcome;
+};
+InterruptEnd EndOfInterruptedRun(int exitStatus);
+
 // ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
 // Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
 // place there).

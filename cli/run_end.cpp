@@ -1,5 +1,6 @@
 // The end of a run, written once: by the run when it has its result, or by an interrupt that
 // comes first and then ends the program.
+#include "catalogue/report.h"
 #include "cli/cli.h"
 
 namespace plccli {
@@ -48,6 +49,19 @@ void RunEnd::ProgramDone() {
 bool RunEnd::WaitProgramDone(std::chrono::milliseconds wait) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, wait, [this] { return done_; });
+}
+
+InterruptEnd EndOfInterruptedRun(int exitStatus) {
+    if (plcReport.outcome != OUTCOME_RUNNING) {
+        FinalMessage last = TakeFinalMessage();
+        return InterruptEnd{RunOutcome{last.caption, last.text, last.errors, last.totalErrors},
+                            plcReport.outcome == OUTCOME_SUCCESS ? EXIT_SUCCESSFUL : EXIT_FAILED,
+                            true};
+    }
+    PanelSnapshot now = TakeSnapshot();
+    return InterruptEnd{
+        RunOutcome{"", InterruptedLine(exitStatus, TakeRunPoint()), now.errors, now.totalErrors},
+        exitStatus, false};
 }
 
 RunEnd& TheRunEnd() {

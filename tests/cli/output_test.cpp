@@ -8,7 +8,10 @@
 #include <string>
 #include <thread>
 
+#include "catalogue/report.h"
+#include "catalogue/state.h"
 #include "cli/cli.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 
@@ -70,6 +73,27 @@ TEST(RunEnd, WrittenOnceByTheRunOrByAnInterrupt) {
     EXPECT_EQ(end.RecordedStatus(std::chrono::milliseconds(0)), -1);
     end.Recorded(plccli::EXIT_NOT_RECORDED);
     EXPECT_EQ(end.RecordedStatus(std::chrono::milliseconds(0)), plccli::EXIT_NOT_RECORDED);
+}
+
+// An interrupt that takes the end of a run that already has its outcome keeps it and its exit
+// status; before that, it tells where the run stood, with its own.
+TEST(RunEnd, AnOutcomeAlreadyReachedStands) {
+    plctest::ResetSharedState();
+    flashStatus = PROGRAM;
+    progress = 42;
+    plccli::InterruptEnd cut = plccli::EndOfInterruptedRun(143);
+    EXPECT_FALSE(cut.hadOutcome);
+    EXPECT_EQ(cut.exitStatus, 143);
+    EXPECT_EQ(cut.outcome.text.rfind("terminated during Programming at 42%", 0), 0u);
+    for (int32_t outcome : {OUTCOME_SUCCESS, OUTCOME_FAILURE}) {
+        SetRunOutcome(outcome, "INFORMATION", "Firmware update is SUCCESSFUL");
+        plccli::InterruptEnd kept = plccli::EndOfInterruptedRun(143);
+        EXPECT_TRUE(kept.hadOutcome);
+        EXPECT_EQ(kept.exitStatus, outcome == OUTCOME_SUCCESS ? 0 : 1);
+        EXPECT_EQ(kept.outcome.caption + " " + kept.outcome.text,
+                  "INFORMATION Firmware update is SUCCESSFUL");
+    }
+    plctest::ResetSharedState();
 }
 
 }  // namespace
