@@ -195,23 +195,31 @@ std::string LinkDescription(const CliOptions& options, uint32_t row) {
     return options.port ? port : port + " (the only serial port present)";
 }
 
-// The record, the trace and the --events stream of the run in progress, for an interrupt to
-// finish.
-std::atomic<RunRecorder*> gRecorder{nullptr};
-std::atomic<TraceFile*> gTrace{nullptr};
-std::atomic<EventWriter*> gEvents{nullptr};
 std::atomic<Station*> gStation{nullptr};
+std::atomic<bool> gInterrupted{false};
 
-// The trace and the record of a run that has ended: what could not be written is said on the
-// standard error, and a success that left either incomplete exits EXIT_NOT_RECORDED.
-int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
-                const RunOutcome& outcome, int status) {
+// What an interrupt gives the readers of the run's files and of its output: together about a
+// second at most.
+const std::chrono::milliseconds INTERRUPT_TRACE_WAIT{250};
+const int INTERRUPT_RECORD_WAIT_MS = 400;
+const std::chrono::milliseconds INTERRUPT_OUTPUT_WAIT{300};
+// How long an interrupt waits for the run's own end, which is writing its files, and then for
+// the program to end by itself.
+const std::chrono::milliseconds RUN_FILES_WAIT{5000};
+const std::chrono::milliseconds PROGRAM_END_WAIT{1000};
+
+// The trace and the record of a run that has ended: what could not be written is said on err,
+// and a success that left either incomplete exits EXIT_NOT_RECORDED.
+int WriteFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
+               const RunOutcome& outcome, int status,
+               std::chrono::milliseconds traceWait = TRACE_CLOSE_WAIT,
+               int recordWaitMs = plcrecord::RECORD_WAIT_MS) {
     std::string problem;
-    if (trace != nullptr && !trace->Close(&problem)) {
+    if (trace != nullptr && !trace->Close(&problem, traceWait)) {
         err << PROGRAM_NAME << ": " << problem << '\n';
         if (status == EXIT_SUCCESSFUL) status = EXIT_NOT_RECORDED;
     }
-    if (recorder != nullptr && !recorder->Finish(outcome, status, &problem)) {
+    if (recorder != nullptr && !recorder->Finish(outcome, status, &problem, recordWaitMs)) {
         err << PROGRAM_NAME << ": " << problem << '\n';
         if (status == EXIT_SUCCESSFUL) status = EXIT_NOT_RECORDED;
     }
@@ -219,29 +227,104 @@ int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
     return status;
 }
 
+// The run's own end: its files, unless an interrupt has taken the end, which then ends the
+// program (this thread waits for that).
+int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
+                const RunOutcome& outcome, int status) {
+    if (!TheRunEnd().ClaimForRun())
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    status = WriteFiles(err, trace, recorder, outcome, status);
+    TheRunEnd().Recorded(status);
+    return status;
+}
+
+// Ends the program once what it has handed over is written, or once the interrupt's wait for
+// the readers has passed.
+[[noreturn]] void EndNow(int status) {
+    TheProgramOutput().err.flush();
+    TheProgramOutput().Drain(INTERRUPT_OUTPUT_WAIT);
+    std::_Exit(status);
+}
+
+// Where the interrupt's lines go: with --events the standard output holds event lines only.
+std::ostream& Say(const RunFiles& files) {
+    return files.events != nullptr ? TheProgramOutput().err : TheProgramOutput().out;
+}
+
+// Why a program that was interrupted ends with the status of its run, which had its outcome.
+void SayEnded(const RunFiles& files, int exitStatus, int status) {
+    Say(files) << PROGRAM_NAME << ": " << EndedRunLine(exitStatus, status) << '\n';
+}
+
+// An interrupt that has taken the end of the run: where the run stood, or, when it already had
+// its outcome, that outcome, which stands; the files, the outcome event, a station's tally.
+[[noreturn]] void EndRun(int exitStatus, const RunFiles& files, Station* station) {
+    ProgramOutput& output = TheProgramOutput();
+    std::ostream& say = Say(files);
+    CliFrontEnd* frontEnd = CliFrontEnd::Active();
+    InterruptEnd end = EndOfInterruptedRun(exitStatus);
+    // The front end says where the run stood after its status line; before its panel began, or
+    // after it ended without an outcome, the line is said here.
+    if (!end.hadOutcome && frontEnd != nullptr && frontEnd->Interrupt(exitStatus))
+        end.outcome = frontEnd->LastOutcome();
+    else if (!end.hadOutcome)
+        say << PROGRAM_NAME << ": " << end.outcome.text << '\n';
+    int status = WriteFiles(output.err, files.trace, files.recorder, end.outcome, end.exitStatus,
+                            INTERRUPT_TRACE_WAIT, INTERRUPT_RECORD_WAIT_MS);
+    if (end.hadOutcome && station == nullptr) SayEnded(files, exitStatus, status);
+    if (files.events != nullptr) files.events->Outcome(end.outcome, status, files.stationFields);
+    // A station ends with the interrupt, after its tally.
+    if (station != nullptr) station->Interrupt(exitStatus, true);
+    say.flush();
+    EndNow(station != nullptr ? exitStatus : status);
+}
+
 }  // namespace
 
+bool Interrupted() {
+    return gInterrupted.load();
+}
+
 void OnInterrupt(int exitStatus) {
+    gInterrupted = true;
     if (ForwardToWorkers(exitStatus)) return;
-    // One interrupt after the run has ended by itself lets the program write the run's trace
-    // and record and end with the run's status; a second one ends it at once.
-    static std::atomic<bool> endingAlone{false};
-    CliFrontEnd* frontEnd = CliFrontEnd::Active();
+    // The first interrupt ends the program within a bounded time; a second adds nothing.
+    static std::atomic<bool> taken{false};
+    if (taken.exchange(true)) return;
     Station* station = gStation.load();
-    if (frontEnd != nullptr && frontEnd->Interrupt(exitStatus)) {
-        CliFrontEnd::Outcome outcome = frontEnd->LastOutcome();
-        FinishFiles(std::cerr, gTrace.load(), gRecorder.load(), outcome, exitStatus);
-        EventWriter* events = gEvents.load();
-        if (events != nullptr) events->Outcome(outcome, exitStatus);
-    } else if (frontEnd != nullptr && !endingAlone.exchange(true)) {
-        // A station reports the unit in hand, then its tally, and ends with the interrupt.
-        if (station != nullptr) station->Interrupt(exitStatus, false);
-        return;
+    RunFiles files;
+    switch (TheRunEnd().ClaimForInterrupt(&files)) {
+        case RunEnd::INTERRUPT_ENDS_IT:
+            EndRun(exitStatus, files, station);
+        case RunEnd::RUN_ENDS_IT: {
+            // The run is writing its end: the program ends with the status it records, once it
+            // has, and a station once the unit in hand is reported. The station is looked up
+            // anew each time: it ends with the program's work.
+            int recorded = TheRunEnd().RecordedStatus(RUN_FILES_WAIT);
+            Station* now = gStation.load();
+            if (now != nullptr) now->Interrupt(exitStatus, false);
+            bool done = TheRunEnd().WaitProgramDone(PROGRAM_END_WAIT);
+            now = done ? nullptr : gStation.load();
+            if (now != nullptr) now->Interrupt(exitStatus, true);
+            if (station != nullptr || recorded < 0) EndNow(exitStatus);
+            SayEnded(files, exitStatus, recorded);
+            EndNow(recorded);
+        }
+        case RunEnd::NO_RUN:
+            if (station != nullptr) station->Interrupt(exitStatus, true);
+            EndNow(exitStatus);
     }
-    if (station != nullptr) station->Interrupt(exitStatus, true);
-    std::cout.flush();
-    std::cerr.flush();
-    std::_Exit(exitStatus);
+}
+
+int EndProgram(int status) {
+    TheRunEnd().ProgramDone();
+    ProgramOutput& output = TheProgramOutput();
+    // After an interrupt the readers of the output get a bounded time.
+    if (!Interrupted())
+        output.Drain();
+    else if (!output.Drain(INTERRUPT_OUTPUT_WAIT))
+        std::_Exit(status);
+    return status;
 }
 
 namespace {
@@ -290,6 +373,8 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
               Engine& engine, RunRecorder* recorder, TraceFile* trace, const RecordFields& fields) {
     ClearPlcReport();
     EventWriter events(options.events ? &io.out : nullptr);
+    TheRunEnd().Open(
+        RunFiles{recorder, trace, events.On() ? &events : nullptr, StationFields(fields)});
     events.Write(WithStationFields(
         StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes), fields));
     // A mistyped --port must not get protocol frames written into a file.
@@ -318,9 +403,6 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     config.steps = options.verbose;
     config.events = events.On() ? &events : nullptr;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
-    gRecorder = recorder;
-    gTrace = trace;
-    gEvents = config.events;
     int status =
         options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
     std::ostream& notes = events.On() ? io.err : io.out;
@@ -352,12 +434,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     if (options.verbose && !options.info)
         notes << PROGRAM_NAME << ": "
                << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
-    // An interrupt from here on finds the run ended and leaves the files to this thread.
+    // An interrupt from here on finds the run writing its end, and ends with its status.
     status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
     events.Outcome(frontEnd.LastOutcome(), status, StationFields(fields));
-    gRecorder = nullptr;
-    gTrace = nullptr;
-    gEvents = nullptr;
     return status;
 }
 

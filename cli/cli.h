@@ -28,14 +28,16 @@
 
 namespace plccli {
 
-// Exit status of the program; an interrupted run ends with 128 + the signal's number.
+// Exit status of the program.
 enum ExitStatus {
     EXIT_SUCCESSFUL = 0,
     EXIT_FAILED = 1,
     EXIT_USAGE = 2,
     // The update succeeded, but its --record line or its --trace could not be written whole.
     EXIT_NOT_RECORDED = 3,
-    EXIT_HANGUP = 129,       // SIGHUP: the terminal or the remote session went away
+    // A run ended by a signal: 128 + the signal's number (Windows: Ctrl-C as SIGINT, the console
+    // closed as SIGTERM).
+    EXIT_SIGNAL_BASE = 128,
     EXIT_INTERRUPTED = 130,  // Ctrl-C (SIGINT)
     EXIT_TERMINATED = 143,   // SIGTERM, or the console closed
 };
@@ -183,6 +185,9 @@ struct RunPoint {
 };
 RunPoint TakeRunPoint();
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
+// An interrupt that came once the run had its outcome, which stands: "terminated after the run
+// had ended: its outcome stands, exit status 0".
+std::string EndedRunLine(int exitStatus, int runStatus);
 // The same for a run that failed once the erase had begun; "" when it failed before.
 std::string FailedLine(const RunPoint& point);
 
@@ -292,13 +297,17 @@ class LineQueue {
     std::thread thread_;
 };
 
+// How long the reader of a trace FIFO may take nothing once the run has ended.
+constexpr std::chrono::milliseconds TRACE_CLOSE_WAIT{2000};
+
 // The open --trace file: the link's calls hand their lines to a LineQueue. Destroying it stops
 // the trace and writes what is pending.
 class TraceFile {
   public:
     ~TraceFile();
-    // Stops the trace and writes what is pending. False with what the file lacks, in one line.
-    bool Close(std::string* problem);
+    // Stops the trace and writes what is pending, giving a reader that takes nothing at most
+    // wait. False with what the file lacks, in one line.
+    bool Close(std::string* problem, std::chrono::milliseconds wait = TRACE_CLOSE_WAIT);
 
   private:
     friend bool OpenTrace(const CliOptions&, const RecordFields&, std::unique_ptr<TraceFile>*,
@@ -354,6 +363,76 @@ class EventWriter {
     std::chrono::steady_clock::time_point lastProgress_;
 };
 
+// ---- The program's standard output and error (output.cpp) ----
+// Text handed over by any thread and written, in the order it came, by a thread of its own: a
+// reader that takes nothing (a full pipe, a terminal stopped with Ctrl-S) holds up that thread
+// alone, never the update, the status line, the ports' pipes or an interrupt.
+class OutputQueue {
+  public:
+    OutputQueue();
+    // Writes what waits, however long that takes.
+    ~OutputQueue();
+    OutputQueue(const OutputQueue&) = delete;
+    OutputQueue& operator=(const OutputQueue&) = delete;
+    void Put(std::ostream& to, const char* text, size_t len);
+    // Until everything handed over is written and flushed; false when wait passed first.
+    bool Drain(std::chrono::milliseconds wait);
+    void Drain();
+
+  private:
+    struct Item {
+        std::ostream* to;
+        std::string text;
+    };
+    void Loop();
+
+    std::mutex mutex_;
+    std::condition_variable wake_, written_;
+    std::deque<Item> items_;
+    bool writing_ = false;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// A stream that hands each piece written to it over to an OutputQueue, for `to`.
+class QueuedStream : public std::ostream {
+  public:
+    QueuedStream(OutputQueue& queue, std::ostream& to);
+
+  private:
+    class Buffer : public std::streambuf {
+      public:
+        Buffer(OutputQueue& queue, std::ostream& to) : queue_(queue), to_(to) {}
+
+      protected:
+        int overflow(int c) override;
+        std::streamsize xsputn(const char* text, std::streamsize len) override;
+
+      private:
+        OutputQueue& queue_;
+        std::ostream& to_;
+    };
+    Buffer buffer_;
+};
+
+// The standard output and error as the program writes them: through one queue when they are
+// one file (a terminal, 2>&1), so that their lines stay in order; otherwise through one each, so
+// that a reader who stalls one of them does not hold up the other.
+class ProgramOutput {
+  public:
+    ProgramOutput();
+    // Until everything handed over to either is written; false when wait passed first.
+    bool Drain(std::chrono::milliseconds wait);
+    void Drain();
+
+  private:
+    std::unique_ptr<OutputQueue> outQueue_, errQueue_;
+
+  public:
+    QueuedStream out, err;
+};
+ProgramOutput& TheProgramOutput();
+
 struct FrontEndConfig {
     EventWriter* events = nullptr;  // --events: the run as JSON lines instead of text
     bool terminal = false;          // redraw one line with \r; otherwise print plain lines
@@ -368,7 +447,9 @@ struct FrontEndConfig {
 
 // The window's side of a run: installs the front-end hooks, starts the one-second timer and the
 // worker on its own thread (as "Start Burn" does), redraws the status line on every tick until
-// the worker has re-enabled the button and returned.
+// the worker has re-enabled the button and returned. What it writes, it writes under its lock:
+// the program gives it streams that take text without waiting for a reader (ProgramOutput), so
+// that an interrupt never waits for one.
 class CliFrontEnd {
   public:
     // Results (the messages the run ends with) go to out; the status line and the prompts to
@@ -390,8 +471,9 @@ class CliFrontEnd {
     // Where the last run stood when it showed its final message.
     RunPoint EndPoint() const;
 
-    // The operator interrupted the run: ends the status line and prints InterruptedLine. Returns
-    // false, printing nothing, when no run is in progress or its final message has been shown.
+    // The operator interrupted the run: ends the status line and prints InterruptedLine (on err
+    // with --events), and the run shows nothing more. Returns false, printing nothing, when no run
+    // is in progress or it has its outcome (its final message is on its way).
     bool Interrupt(int exitStatus);
     // The front end whose run is in progress, or nullptr.
     static CliFrontEnd* Active();
@@ -434,6 +516,59 @@ class CliFrontEnd {
     std::vector<std::string> messages_;
 };
 
+// ---- The end of a run (run_end.cpp) ----
+// What the end of the run in progress writes: its record and trace, and its --events outcome.
+struct RunFiles {
+    RunRecorder* recorder = nullptr;
+    TraceFile* trace = nullptr;
+    EventWriter* events = nullptr;
+    std::string stationFields;  // StationFields of the run's record, for its outcome event
+};
+
+// The end of the run in progress is written once: by the run when it has its result, or by an
+// interrupt that comes first, which then ends the program with the run's record written.
+class RunEnd {
+  public:
+    enum Claim {
+        NO_RUN,             // none has begun
+        INTERRUPT_ENDS_IT,  // the interrupt writes the run's end
+        RUN_ENDS_IT,        // the run writes its end (RecordedStatus tells its exit status)
+    };
+    void Open(const RunFiles& files);
+    // False when an interrupt has taken the end: the interrupt ends the program.
+    bool ClaimForRun();
+    // The run's files are written; the program ends with exitStatus.
+    void Recorded(int exitStatus);
+    // *files: those of the run, when there is one.
+    Claim ClaimForInterrupt(RunFiles* files);
+    // The exit status the run's files were written with, waiting for it at most wait; -1 until
+    // then.
+    int RecordedStatus(std::chrono::milliseconds wait);
+    // The program has done its work and writes only what waits for its readers.
+    void ProgramDone();
+    bool WaitProgramDone(std::chrono::milliseconds wait);
+
+  private:
+    enum State { CLOSED, OPEN, BY_RUN, BY_INTERRUPT };
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    State state_ = CLOSED;
+    RunFiles files_;
+    int status_ = -1;
+    bool done_ = false;
+};
+RunEnd& TheRunEnd();
+
+// What an interrupt that takes the end of the run records: a run that has its outcome keeps it
+// and its exit status (0 for a success, 1 for a failure); otherwise where the run stood, with
+// exitStatus.
+struct InterruptEnd {
+    RunOutcome outcome;
+    int exitStatus;
+    bool hadOutcome;
+};
+InterruptEnd EndOfInterruptedRun(int exitStatus);
+
 // ---- What differs between the platforms (console_posix.cpp, console_win.cpp) ----
 // Whether the standard error, where the status line goes, is a terminal (the line is redrawn in
 // place there).
@@ -441,21 +576,30 @@ bool ProgressIsTerminal();
 // The columns of the terminal on the standard error, read again on every call so that a resized
 // window is followed; the COLUMNS variable where the terminal does not say; 80 when neither does.
 size_t TerminalWidth();
+// Whether the standard output and error are one file (the same terminal, pipe or file).
+bool OutputAndErrorShareAFile();
 // Call first: the standard descriptors (0 to 2) that are closed are opened on the null device,
 // so that no link, record or trace takes one of them; a write into a pipe whose reader has gone
 // fails instead of ending the process.
 void KeepStandardStreams();
-// From now on Ctrl-C, a request to end the process and a hangup call onInterrupt
-// (EXIT_INTERRUPTED, EXIT_TERMINATED or EXIT_HANGUP) on a thread of its own; onInterrupt ends
-// the process. Call it before any other thread starts. Returns false with the reason when the
-// interrupts cannot be watched.
+// From now on Ctrl-C, a request to end the process, a hangup and the other signals that would
+// end it call onInterrupt (EXIT_SIGNAL_BASE + the signal's number) on a thread of its own;
+// onInterrupt ends the process. Call it before any other thread starts. Returns false with the
+// reason when the interrupts cannot be watched.
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error);
-// The process's end on an interrupt: the run's last line, then the exit status. During an update
-// of several ports it only passes the interrupt on to their processes and returns: the program
-// ends once they have, with the table of how each ended.
+// The process's end on an interrupt, within about a second whatever the readers of its output
+// do: the run's last line, its record and its outcome event, then the exit status (that of a run
+// that already had its outcome, else exitStatus). During an update of several ports it only
+// passes the interrupt on to their processes and returns: the program ends once they have, with
+// the table of how each ended.
 void OnInterrupt(int exitStatus);
-// Sends the interrupt to the processes of an update of several ports; false when none runs. A
-// hangup is not passed on: the ports' processes finish their PLCs.
+// Whether an interrupt has come.
+bool Interrupted();
+// The end of main: the program's output written (after an interrupt, as far as its readers take
+// it within a bounded time), then status.
+int EndProgram(int status);
+// Sends the interrupt to the processes of an update of several ports (the same signal); false
+// when none runs. A hangup is not passed on: the ports' processes finish their PLCs.
 bool ForwardToWorkers(int exitStatus);
 // Whether --port names a link that the run may open: a terminal device that no other program
 // holds, a network link, or a test's virtual link. Otherwise false with the system's reason and

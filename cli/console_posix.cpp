@@ -1,11 +1,13 @@
-// Terminal detection and the operator's interrupts on POSIX: SIGINT, SIGTERM and SIGHUP are
-// blocked in every thread and taken by one thread in sigwait, so that no work runs in a signal
-// handler. A hangup that was ignored when the program started (nohup, or the process of one port
-// of several) stays ignored.
+// Terminal detection and the operator's interrupts on POSIX: the signals that end a process
+// unless it takes them (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM) are blocked
+// in every thread and taken by one thread in sigwait, so that no work runs in a signal handler.
+// A hangup that was ignored when the program started (nohup, or the process of one port of
+// several) stays ignored.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +32,13 @@ size_t TerminalWidth() {
     return value > 0 && value < 10000 ? static_cast<size_t>(value) : 80;
 }
 
+bool OutputAndErrorShareAFile() {
+    struct stat out {};
+    struct stat err {};
+    return fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0 ||
+           (out.st_dev == err.st_dev && out.st_ino == err.st_ino);
+}
+
 void KeepStandardStreams() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
@@ -44,8 +53,8 @@ void KeepStandardStreams() {
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int signal : {SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM})
+        sigaddset(&set, signal);
     struct sigaction hangup {};
     if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN)
         sigaddset(&set, SIGHUP);
@@ -60,9 +69,7 @@ bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {
             for (;;) {
                 int signal = 0;
                 if (sigwait(&set, &signal) != 0) continue;
-                onInterrupt(signal == SIGINT   ? EXIT_INTERRUPTED
-                            : signal == SIGHUP ? EXIT_HANGUP
-                                               : EXIT_TERMINATED);
+                onInterrupt(EXIT_SIGNAL_BASE + signal);
             }
         }).detach();
     } catch (const std::system_error& e) {

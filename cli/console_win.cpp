@@ -37,6 +37,11 @@ size_t TerminalWidth() {
     return 80;
 }
 
+// A console, where the two meet, is the common case; their order is kept.
+bool OutputAndErrorShareAFile() {
+    return true;
+}
+
 void KeepStandardStreams() {}
 
 bool WatchInterrupts(void (*onInterrupt)(int exitStatus), std::string* error) {

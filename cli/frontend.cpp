@@ -46,14 +46,18 @@ CliFrontEnd* CliFrontEnd::Active() {
 
 bool CliFrontEnd::Interrupt(int exitStatus) {
     std::lock_guard<std::mutex> lock(mutex_);
-    // Once the final message is out the run has said how it ended.
+    // Once the run has its outcome, its final message says how it ended.
     bool finalShown = !timerRunning_ && !finalMessage_.empty();
-    if (interrupted_ || ended_ || workerReturned_ || finalShown) return false;
-    interrupted_ = true;
+    if (interrupted_ || ended_ || workerReturned_ || finalShown ||
+        plcReport.outcome != OUTCOME_RUNNING)
+        return false;
     EndStatusLineLocked();
+    interrupted_ = true;
     std::string line = InterruptedLine(exitStatus, TakeRunPoint());
-    out_ << PROGRAM_NAME << ": " << line << '\n';
-    out_.flush();
+    // With --events the standard output holds event lines only.
+    std::ostream& to = config_.events ? err_ : out_;
+    to << PROGRAM_NAME << ": " << line << '\n';
+    to.flush();
     PanelSnapshot now = TakeSnapshot();
     outcome_ = Outcome{"", line, now.errors, now.totalErrors};
     return true;
@@ -171,7 +175,8 @@ void CliFrontEnd::EndStatusLineLocked() {
 }
 
 void CliFrontEnd::DrawLocked(bool finishLine) {
-    if (config_.quiet || !config_.progress) return;
+    // After an interrupt's line the run shows nothing more.
+    if (config_.quiet || !config_.progress || interrupted_) return;
     PanelSnapshot now = TakeSnapshot();
     TransferFigures transfer = TakeTransfer();
     transfer.bytesPerSecond = meter_.Rate();
@@ -194,7 +199,7 @@ void CliFrontEnd::SampleLocked() {
 }
 
 void CliFrontEnd::PrintStepsLocked() {
-    if (!config_.steps || config_.quiet || !config_.progress) return;
+    if (!config_.steps || config_.quiet || !config_.progress || interrupted_) return;
     uint32_t begun = RunStepsBegun();
     // The run cleared its log after this front end last looked: its steps start again.
     if (begun < stepsShown_) stepsShown_ = 0;
@@ -214,7 +219,7 @@ void CliFrontEnd::PrintStepsLocked() {
 }
 
 void CliFrontEnd::PrintSummaryLocked() {
-    if (config_.quiet || !config_.progress || meter_.DoneBytes() == 0) return;
+    if (config_.quiet || !config_.progress || meter_.DoneBytes() == 0 || interrupted_) return;
     err_ << PROGRAM_NAME << ": " << TransferSummary(meter_.DoneBytes(), meter_.Seconds()) << '\n';
     err_.flush();
 }
@@ -226,7 +231,7 @@ void CliFrontEnd::PanelLoop() {
     while (!stopPanel_) {
         // Until the worker begins its first step there is nothing to tell but "Idle".
         bool begun = plcReport.step != STEP_NONE || flashStatus != IDLE;
-        if (timerRunning_ && !ended_) {
+        if (timerRunning_ && !ended_ && !interrupted_) {
             SampleLocked();
             PrintStepsLocked();
             if (begun) DrawLocked(false);
@@ -249,6 +254,11 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
     bool prompt = plcReport.outcome == OUTCOME_RUNNING;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (interrupted_) {
+            // The interrupt has said where the run stood and ends the program.
+            messages_.push_back(line);
+            return IDOK;
+        }
         PrintStepsLocked();
         // The line left above the message shows the step the message belongs to.
         if (lineOpen_)
@@ -290,7 +300,7 @@ void CliFrontEnd::OnKillTimer(UINT_PTR id) {
     if (id != ONESECONDTIMER) return;
     std::lock_guard<std::mutex> lock(mutex_);
     SampleLocked();
-    if (timerRunning_ && !ended_) {
+    if (timerRunning_ && !ended_ && !interrupted_) {
         PrintStepsLocked();
         DrawLocked(true);
         if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent, true);

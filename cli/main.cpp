@@ -10,6 +10,9 @@ int main(int argc, char** argv) {
     if (!plccli::WatchInterrupts(&plccli::OnInterrupt, &why))
         std::cerr << "plcfwupdate: " << why << "; an interrupt ends the program silently\n";
     std::vector<std::string> args(argv + 1, argv + argc);
-    plccli::Io io{std::cout, std::cerr, std::cin, plccli::ProgressIsTerminal()};
-    return plccli::Main(args, PLC_FW_FILE_TEXT, io, plccli::Engine{&StartBurn, &SetLinkOverride});
+    // Its thread starts once the interrupts are watched, with their signals blocked.
+    plccli::ProgramOutput& output = plccli::TheProgramOutput();
+    plccli::Io io{output.out, output.err, std::cin, plccli::ProgressIsTerminal()};
+    return plccli::EndProgram(
+        plccli::Main(args, PLC_FW_FILE_TEXT, io, plccli::Engine{&StartBurn, &SetLinkOverride}));
 }

@@ -24,9 +24,8 @@ bool Succeeded(const PortRow& w) {
 
 std::string OutcomeWord(const PortRow& w) {
     if (Succeeded(w)) return "succeeded";
-    if (w.exitStatus == EXIT_INTERRUPTED || w.exitStatus == EXIT_TERMINATED ||
-        w.exitStatus == EXIT_HANGUP)
-        return "interrupted";
+    // Only a run that said where it stood was interrupted; one that just ended failed.
+    if (w.exitStatus > EXIT_SIGNAL_BASE && w.outcomeSeen) return "interrupted";
     return "FAILED";
 }
 

@@ -35,13 +35,14 @@ std::atomic<int> gInterrupted{0};
 // The child's side: the pipe as its standard output, nothing to read, its text discarded. It
 // runs in a session of its own, so that neither the terminal's Ctrl-C (which this process passes
 // on) nor its hangup reaches it, and it ignores a hangup: a port's process finishes its PLC and
-// writes its record line even when this process dies. Its output never waits for this process:
-// once the pipe is full or this process has gone, the output is lost, not the run.
+// writes its record line even when this process dies. Its writes into the pipe wait while the
+// pipe is full, so that no line, its outcome least of all, is lost: this process reads every
+// pipe without pause, and the port's run hands its output to a writer thread, so that the wait
+// never holds up its PLC. Once this process has gone the writes fail, and the run goes on.
 [[noreturn]] void ExecWorker(int writeFd, const std::vector<std::string>& args) {
     setsid();
     signal(SIGHUP, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
-    fcntl(writeFd, F_SETFL, fcntl(writeFd, F_GETFL) | O_NONBLOCK);
     dup2(writeFd, STDOUT_FILENO);
     int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
@@ -146,9 +147,9 @@ void Follow(std::vector<Worker>& workers, const SeveralOutput& o) {
 bool ForwardToWorkers(int exitStatus) {
     int count = gWorkerCount.load();
     if (count == 0) return false;
-    if (exitStatus == EXIT_HANGUP) return true;
+    int signal = exitStatus - EXIT_SIGNAL_BASE;
+    if (signal == SIGHUP) return true;
     gInterrupted = exitStatus;
-    int signal = exitStatus == EXIT_INTERRUPTED ? SIGINT : SIGTERM;
     for (int i = 0; i < count; ++i) {
         pid_t pid = gWorkerPids[i].load();
         if (pid > 0) kill(pid, signal);

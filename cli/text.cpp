@@ -136,6 +136,7 @@ enum PlcState {
     PLC_PARTLY_ERASED,
     PLC_ERASED,  // every page erased, no block written yet
     PLC_PARTLY_WRITTEN,
+    PLC_WRITTEN,  // every block and the transfer's end acknowledged
 };
 
 // State                what the operator is told about the PLC
@@ -146,10 +147,13 @@ const char* const PLC_STATE_TEXTS[] = {
     "the PLC's flash is partly erased and the PLC stays in its bootloader",
     "the PLC's flash is erased and the PLC stays in its bootloader",
     "the PLC's flash is erased and partly written, and the PLC stays in its bootloader",
+    "the PLC's flash holds the whole image, every block and the transfer's end acknowledged by "
+    "its bootloader",
 };
 
 PlcState StateOf(const RunPoint& p) {
-    if (p.status == PROGRAM) return PLC_PARTLY_WRITTEN;
+    // The transfer shows 100 % only once its end is acknowledged.
+    if (p.status == PROGRAM) return p.progress >= 100 ? PLC_WRITTEN : PLC_PARTLY_WRITTEN;
     if (p.status == ERASE) return p.progress >= 100 ? PLC_ERASED : PLC_PARTLY_ERASED;
     if (p.enteredBootloader || p.probeResult == ACK) return PLC_IN_BOOTLOADER;
     if (p.probeResult == ENQ) return PLC_APP_UNCHANGED;
@@ -297,6 +301,10 @@ RunPoint TakeRunPoint() {
 namespace {
 
 std::string WhereItStood(std::string line, const RunPoint& point) {
+    PlcState state = StateOf(point);
+    if (state == PLC_WRITTEN)
+        return line + " after the transfer had ended: " + PLC_STATE_TEXTS[state] +
+               ". Nothing needs writing again.";
     if (point.status == ERASE || point.status == PROGRAM)
         line += std::string(" during ") + PhaseName(point.status) + " at " +
                 std::to_string(point.progress) + "%";
@@ -304,14 +312,23 @@ std::string WhereItStood(std::string line, const RunPoint& point) {
         line += std::string(" while ") + StepName(point.step) + ", before erasing began";
     else
         line += " before erasing began";
-    return line + ": " + PLC_STATE_TEXTS[StateOf(point)] +
+    return line + ": " + PLC_STATE_TEXTS[state] +
            ". Running the same command again completes the update.";
+}
+
+const char* InterruptWord(int exitStatus) {
+    return exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated";
 }
 
 }  // namespace
 
 std::string InterruptedLine(int exitStatus, const RunPoint& point) {
-    return WhereItStood(exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated", point);
+    return WhereItStood(InterruptWord(exitStatus), point);
+}
+
+std::string EndedRunLine(int exitStatus, int runStatus) {
+    return std::string(InterruptWord(exitStatus)) +
+           " after the run had ended: its outcome stands, exit status " + std::to_string(runStatus);
 }
 
 std::string FailedLine(const RunPoint& point) {

@@ -14,8 +14,6 @@ namespace {
 const size_t TRACE_QUEUE_BYTES = 1024 * 1024;
 // How often the writer looks whether the queue is being closed while a pipe takes nothing.
 const int STALL_POLL_MS = 100;
-// How long the reader of a trace FIFO may take nothing once the run has ended.
-const std::chrono::milliseconds TRACE_CLOSE_WAIT{2000};
 
 uint64_t LinesIn(const std::string& text, size_t from = 0) {
     return static_cast<uint64_t>(
@@ -124,7 +122,7 @@ void TraceFile::HandOver() {
     queue_->Push(text);
 }
 
-bool TraceFile::Close(std::string* problem) {
+bool TraceFile::Close(std::string* problem, std::chrono::milliseconds wait) {
     platform::SetLinkTrace(nullptr);
     platform::SetLinkEventTrace(nullptr);
     SetRequestNameWatcher(nullptr);
@@ -135,7 +133,7 @@ bool TraceFile::Close(std::string* problem) {
         HandOver();
         std::string failure;
         uint64_t leftOut = 0;
-        whole_ = queue_->Close(TRACE_CLOSE_WAIT, &failure, &leftOut);
+        whole_ = queue_->Close(wait, &failure, &leftOut);
         if (!failure.empty())
             problem_ = "cannot write the trace file '" + path_ + "': " + failure;
         else if (leftOut > 0)

@@ -13,8 +13,9 @@ namespace plcrecord {
 
 namespace {
 
-// How long the reader of a record FIFO may take nothing before the line counts as lost.
-const int RECORD_WAIT_MS = 2000;
+std::string WaitText(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
 
 #ifdef _WIN32
 // The C runtime's append mode seeks to the end and then writes, so the processes of several
@@ -41,18 +42,19 @@ class AppendLock {
 };
 #endif
 
-bool WriteLine(int fd, const std::string& path, const std::string& line, std::string* error) {
+bool WriteLine(int fd, const std::string& path, const std::string& line, std::string* error,
+               int waitMs = RECORD_WAIT_MS) {
 #ifdef _WIN32
     AppendLock lock(fd);
 #endif
     const std::string whole = (AtLineStart(fd) ? "" : "\n") + line + '\n';
     size_t done = 0;
     std::string reason;
-    switch (WriteFrom(fd, whole, &done, RECORD_WAIT_MS, &reason)) {
+    switch (WriteFrom(fd, whole, &done, waitMs, &reason)) {
         case WriteResult::Whole:
             return true;
         case WriteResult::Stalled:
-            reason = "its reader took nothing for " + std::to_string(RECORD_WAIT_MS / 1000) + " s";
+            reason = "its reader took nothing for " + WaitText(waitMs);
             break;
         case WriteResult::Failed:
             break;
@@ -100,7 +102,25 @@ void RunRecorder::Start(const RecordFields& fields) {
     failure_.clear();
 }
 
-bool RunRecorder::Finish(const RunOutcome& outcome, int exitStatus, std::string* error) {
+// A file removed or replaced during the run: the line goes to the file at the path now, made
+// anew when there is none.
+bool RunRecorder::FollowPathLocked() {
+    if (StillAt(fd_, path_)) return true;
+    std::string reason;
+    int fd = OpenOutputFile(path_, true, &reason);
+    if (fd < 0) {
+        failure_ =
+            "cannot write the record file '" + path_ +
+            "': it was removed or replaced during the run and cannot be made again: " + reason;
+        return false;
+    }
+    CloseFile(fd_);
+    fd_ = fd;
+    return true;
+}
+
+bool RunRecorder::Finish(const RunOutcome& outcome, int exitStatus, std::string* error,
+                         int waitMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (fd_ < 0) return true;
     if (!written_) {
@@ -113,7 +133,7 @@ bool RunRecorder::Finish(const RunOutcome& outcome, int exitStatus, std::string*
         fields_.exitStatus = exitStatus;
         fields_.durationSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-        WriteLine(fd_, path_, RecordLine(fields_), &failure_);
+        if (FollowPathLocked()) WriteLine(fd_, path_, RecordLine(fields_), &failure_, waitMs);
     }
     if (error != nullptr) *error = failure_;
     return failure_.empty();

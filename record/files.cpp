@@ -80,6 +80,19 @@ int OpenOutputFile(const std::string& path, bool append, std::string* reason) {
     return fd;
 }
 
+bool StillAt(int fd, const std::string& path) {
+    struct stat opened, named;
+    if (stat(path.c_str(), &named) != 0) return false;
+#ifdef _WIN32
+    // A file open here can be neither removed nor replaced, and the C runtime gives no inode.
+    (void)fd;
+    (void)opened;
+    return true;
+#else
+    return fstat(fd, &opened) == 0 && SameFile(opened, named);
+#endif
+}
+
 void CloseFile(int fd) {
     if (fd >= 0) close(fd);
 }

@@ -1,6 +1,7 @@
 // The files the tool writes lines to (record, trace) and the image it reads, opened so that the
 // open never blocks and written so that a slow or gone reader is noticed, never waited for.
 //   - OpenOutputFile: a file, device or FIFO to write; a FIFO that no program reads is refused
+//   - StillAt: whether a path still names the file that was opened
 //   - AtLineStart: whether the file ends in a line end, so that a torn line is never continued
 //   - WriteFrom: writes what is left of a text, waiting a bounded time for a full pipe
 //   - ReadRegularFile: the bytes of a regular file; a FIFO or a device is refused unread
@@ -18,6 +19,9 @@ namespace plcrecord {
 // blocking, and one that no program reads is refused at once.
 int OpenOutputFile(const std::string& path, bool append, std::string* reason);
 void CloseFile(int fd);
+
+// Whether path still names the file that fd has open (neither removed nor replaced since).
+bool StillAt(int fd, const std::string& path);
 
 // False only when fd is a regular file whose last byte is no line end: a line that an earlier
 // write left torn.

@@ -81,10 +81,14 @@ void FinishFromReport(RecordFields* fields, std::chrono::steady_clock::time_poin
 // ends in a torn line. False with the reason when the file cannot be opened or written whole.
 bool AppendRecordLine(const std::string& path, const std::string& line, std::string* error);
 
+// How long the reader of a record FIFO may take nothing before the line counts as lost.
+constexpr int RECORD_WAIT_MS = 2000;
+
 // The record file of one run: opened (for appending) before the link is, written once, when the
 // run ends or is interrupted, from whichever thread gets there first.
-// A FIFO that no program reads is refused when opened; a reader that takes nothing for a while
-// loses the line, which Finish reports.
+// A FIFO that no program reads is refused when opened; a reader that takes nothing for waitMs
+// loses the line, which Finish reports. A file removed or replaced during the run: the line goes
+// to the file at the path then, made anew when there is none.
 class RunRecorder {
   public:
     RunRecorder() = default;
@@ -95,9 +99,12 @@ class RunRecorder {
     void Start(const RecordFields& fields);
     // Writes the line once; false with the reason (here and on every later call) when it could
     // not be written whole. True when no file was opened.
-    bool Finish(const RunOutcome& outcome, int exitStatus, std::string* error = nullptr);
+    bool Finish(const RunOutcome& outcome, int exitStatus, std::string* error = nullptr,
+                int waitMs = RECORD_WAIT_MS);
 
   private:
+    bool FollowPathLocked();
+
     std::mutex mutex_;
     int fd_ = -1;
     std::string path_;

@@ -502,4 +502,16 @@ TEST_F(CliMainTest, TheRunsOutcomeGivesTheExitStatus) {
     }
 }
 
+// A success whose record line or trace is not written whole exits 3, each on its own.
+TEST_F(CliMainTest, ASuccessThatIsNotRecordedWholeExitsThree) {
+    SerialPort("ttyUSB0");
+    for (std::string file : {"record", "trace"}) {
+        EXPECT_EQ(Run({"--" + file, "/dev/full"}), plccli::EXIT_NOT_RECORDED) << file;
+        EXPECT_NE(err.str().find("plcfwupdate: cannot write the " + file +
+                                 " file '/dev/full': No space left on device"),
+                  std::string::npos)
+            << err.str();
+    }
+}
+
 }  // namespace

@@ -253,6 +253,7 @@ TEST_F(FrontEndTest, AnInterruptEndsTheStatusLineWithWhereTheRunStood) {
         "is erased and partly written");
     ASSERT_NE(at, std::string::npos) << text;
     EXPECT_TRUE(at == 0 || text[at - 1] == '\n') << "the status line is ended first: " << text;
+    EXPECT_EQ(text.find("FAILED"), std::string::npos) << "nothing after the interrupt: " << text;
 }
 
 // Writes and reads on the link while a --trace file is open.

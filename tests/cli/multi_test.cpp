@@ -146,18 +146,22 @@ TEST(SeveralPorts, RowsAndTableFromEachPortsEvents) {
     // --events: every line of every port, each naming its port, and nothing else; every port
     // ends in one outcome, also one that never started or never said how it ended.
     std::istringstream jsonLines(events.str());
-    std::vector<std::string> outcomes;
+    std::vector<std::string> outcomes, statuses;
     while (std::getline(jsonLines, line)) {
         EXPECT_EQ(line.rfind(R"({"event":")", 0), 0u) << line;
         EXPECT_NE(plccli::EventField(line, "port"), "") << line;
         if (plccli::EventField(line, "event") == "outcome") {
             EXPECT_EQ(line.rfind(R"({"event":"outcome","port":")", 0), 0u) << line;
             outcomes.push_back(plccli::EventField(line, "port"));
+            statuses.push_back(plccli::EventField(line, "exit_status"));
         }
     }
     std::vector<std::string> ports;
     for (const auto& c : cases) ports.emplace_back(c.port);
     EXPECT_EQ(outcomes, ports);
+    // A process ended by a signal: 128 + the signal's number, as a shell tells it.
+    EXPECT_EQ(statuses, (std::vector<std::string>{"0", "1", "1", "130", "143", "129", "0", "137",
+                                                  "127", "1"}));
     EXPECT_EQ(eventsErr.str(), "");
 }
 

@@ -209,6 +209,14 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
                                              : plccli::InterruptedLine(c.exitStatus, c.point);
         EXPECT_EQ(line, c.line.empty() ? "" : c.line + again);
     }
+    // The transfer shows 100 % once its end is acknowledged: the whole image is in, whatever the
+    // run did not get to show; and an outcome already shown stands.
+    EXPECT_EQ(plccli::InterruptedLine(131, {PROGRAM, 100, ACK, true, STEP_FINISHING}),
+              "terminated after the transfer had ended: the PLC's flash holds the whole image, "
+              "every block and the transfer's end acknowledged by its bootloader. Nothing needs "
+              "writing again.");
+    EXPECT_EQ(plccli::EndedRunLine(130, 0),
+              "interrupted after the run had ended: its outcome stands, exit status 0");
 }
 
 TEST(Sha256, KnownVectors) {

@@ -1,7 +1,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <future>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -216,16 +219,76 @@ TEST(LineQueue, AStalledReaderCostsLinesThatTheFileCounts) {
     EXPECT_EQ(blocks + static_cast<int>(counted), PUSHED);
 }
 
+// The lines after a write that failed are left out too, and counted.
 TEST(LineQueue, AFailedWriteIsReported) {
     int fd = open("/dev/full", O_WRONLY);
     ASSERT_GE(fd, 0);
     plccli::LineQueue queue(fd, 1024);
     queue.Push("0.000 open COM3\n0.001 close\n");
+    queue.Push("0.002 open COM3\n0.003 W 2 ID\n0.004 close\n");
     std::string failure;
     uint64_t leftOut = 0;
     EXPECT_FALSE(queue.Close(std::chrono::seconds(10), &failure, &leftOut));
     EXPECT_EQ(failure, "No space left on device");
-    EXPECT_EQ(leftOut, 2u);
+    EXPECT_EQ(leftOut, 5u);
+}
+
+// A pipe with its write end as the trace opens a FIFO: without blocking.
+struct TracePipe {
+    TracePipe() {
+        EXPECT_EQ(pipe(fds), 0);
+        fcntl(fds[1], F_SETFL, O_NONBLOCK);
+        fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    }
+    ~TracePipe() { close(fds[0]); }
+    // The next bytes of the pipe, waiting at most five seconds for them.
+    std::string Read(size_t bytes) {
+        std::string got;
+        pollfd p{fds[0], POLLIN, 0};
+        char buffer[4096];
+        while (got.size() < bytes && poll(&p, 1, 5000) == 1) {
+            ssize_t n = ::read(fds[0], buffer, std::min(sizeof buffer, bytes - got.size()));
+            if (n <= 0) break;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        return got;
+    }
+    int fds[2];
+};
+
+// Through a reader that keeps up, any number of lines pass a queue far smaller than they are.
+TEST(LineQueue, AReaderThatKeepsUpGetsEveryLine) {
+    TracePipe pipe;
+    plccli::LineQueue queue(pipe.fds[1], 256);
+    for (int i = 0; i < 64; ++i) {
+        std::string line = "0.000 block " + std::to_string(i) + " ";
+        line += std::string(63 - line.size(), '.') + "\n";
+        queue.Push(line);
+        ASSERT_EQ(pipe.Read(line.size()), line) << "line " << i;
+    }
+    std::string failure;
+    uint64_t leftOut = 0;
+    EXPECT_TRUE(queue.Close(std::chrono::seconds(10), &failure, &leftOut)) << failure;
+    EXPECT_EQ(leftOut, 0u);
+}
+
+// A reader that never reads holds the close up no longer than its wait, and costs the lines.
+TEST(LineQueue, AReaderThatNeverReadsCostsTheLinesAfterTheWait) {
+    TracePipe pipe;
+    plccli::LineQueue queue(pipe.fds[1], 64 * 1024);
+    for (int i = 0; i < 256; ++i) queue.Push(std::string(63, '.') + "\n");
+    std::string failure;
+    uint64_t leftOut = 0;
+    auto closing = std::async(std::launch::async, [&] {
+        return queue.Close(std::chrono::milliseconds(50), &failure, &leftOut);
+    });
+    bool bounded = closing.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    // Unstuck, so that the test ends either way.
+    while (closing.wait_for(std::chrono::seconds(0)) != std::future_status::ready) pipe.Read(4096);
+    EXPECT_TRUE(bounded) << "the close waited for the reader";
+    EXPECT_FALSE(closing.get());
+    EXPECT_EQ(failure, "its reader took nothing");
+    EXPECT_GT(leftOut, 0u);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 // The record of a finished run, taken from what the run left in its report.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "catalogue/report.h"
 #include "catalogue/state.h"
@@ -112,6 +116,97 @@ TEST(RecordFile, WholeLinesOrAReason) {
         content << std::ifstream(path, std::ios::binary).rdbuf();
         EXPECT_EQ(content.str().substr(0, c.after.size()), c.after);
         EXPECT_EQ(content.str().back(), '\n');
+    }
+}
+
+// A record file removed or replaced during the run: the line goes to the file at the path at the
+// end, made anew when there is none, or its loss is said.
+TEST(RecordFile, TheLineGoesToTheFileThePathNamesAtTheEnd) {
+    struct Case {
+        const char* name;
+        void (*change)(const std::string& path, const std::string& other);
+        bool written;
+        std::string before;  // what the file at the path held before the line
+    } cases[] = {
+        {"removed", [](const std::string& path, const std::string&) { unlink(path.c_str()); }, true,
+         ""},
+        {"replaced",
+         [](const std::string& path, const std::string& other) {
+             std::ofstream(other) << "{\"n\":1}\n";
+             rename(other.c_str(), path.c_str());
+         },
+         true, "{\"n\":1}\n"},
+        {"replaced by a directory",
+         [](const std::string& path, const std::string&) {
+             unlink(path.c_str());
+             mkdir(path.c_str(), 0700);
+         },
+         false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        plctest::FakeTree tree;
+        std::string path = tree.Path("runs.jsonl").string();
+        std::string error;
+        plcrecord::RunRecorder recorder;
+        ASSERT_TRUE(recorder.Open(path, &error)) << error;
+        recorder.Start(plcrecord::RecordFields{});
+        c.change(path, tree.Path("other").string());
+        EXPECT_EQ(recorder.Finish(plcrecord::RunOutcome{}, 0, &error), c.written) << error;
+        if (!c.written) {
+            EXPECT_NE(error.find("'" + path + "': it was removed or replaced during the run"),
+                      std::string::npos)
+                << error;
+            continue;
+        }
+        std::ostringstream content;
+        content << std::ifstream(path).rdbuf();
+        EXPECT_EQ(content.str().substr(0, c.before.size()), c.before);
+        EXPECT_EQ(content.str().substr(c.before.size(), 10), "{\"start\":\"");
+    }
+}
+
+// A record FIFO full when the run ends: a reader that takes it late still gets the whole line;
+// one that takes nothing costs the line, and Finish says so.
+TEST(RecordFile, AFullFifoTakenLateOrNever) {
+    for (bool reads : {true, false}) {
+        SCOPED_TRACE(reads ? "read late" : "never read");
+        plctest::FakeTree tree;
+        std::string path = tree.Path("fifo").string();
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        int filler = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        ASSERT_GE(filler, 0);
+        fcntl(filler, F_SETPIPE_SZ, 4096);
+        size_t filled = 0;
+        for (ssize_t n; (n = write(filler, "################", 16)) > 0;) filled += n;
+        std::string error;
+        plcrecord::RunRecorder recorder;
+        ASSERT_TRUE(recorder.Open(path, &error)) << error;
+        recorder.Start(plcrecord::RecordFields{});
+        std::string got;
+        std::thread late;
+        if (reads)
+            late = std::thread([&] {
+                pollfd p{reader, POLLIN, 0};
+                char buffer[4096];
+                while (got.find('}') == std::string::npos && poll(&p, 1, 5000) == 1) {
+                    ssize_t n = read(reader, buffer, sizeof buffer);
+                    if (n <= 0) break;
+                    got.append(buffer, static_cast<size_t>(n));
+                }
+            });
+        bool written = recorder.Finish(plcrecord::RunOutcome{}, 0, &error, reads ? 5000 : 50);
+        if (late.joinable()) late.join();
+        close(filler);
+        close(reader);
+        EXPECT_EQ(written, reads) << error;
+        if (reads) {
+            EXPECT_EQ(got.size() > filled ? got.substr(filled, 10) : got, "{\"start\":\"");
+            EXPECT_EQ(got.back(), '\n');
+        } else {
+            EXPECT_NE(error.find("its reader took nothing for 50 ms"), std::string::npos) << error;
+        }
     }
 }
 
