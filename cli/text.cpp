@@ -147,8 +147,7 @@ const char* const PLC_STATE_TEXTS[] = {
     "the PLC's flash is partly erased and the PLC stays in its bootloader",
     "the PLC's flash is erased and the PLC stays in its bootloader",
     "the PLC's flash is erased and partly written, and the PLC stays in its bootloader",
-    "the PLC's flash holds the whole image, every block and the transfer's end acknowledged by "
-    "its bootloader",
+    "the PLC's flash holds the whole image, every block and the transfer's end acknowledged by its bootloader",
 };
 
 PlcState StateOf(const RunPoint& p) {
