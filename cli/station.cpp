@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/cli.h"
+#include "usb/usb.h"
 
 namespace plccli {
 
@@ -109,6 +110,34 @@ void Station::EndLive() {
     liveOpen_ = false;
 }
 
+LinkPresence Station::Look(uint64_t* endMs) {
+    tickStart_ = hooks_.nowMs();
+    LinkPresence seen = hooks_.look();
+    *endMs = hooks_.nowMs();
+    return seen;
+}
+
+void Station::RestOfTick() {
+    uint64_t spent = hooks_.nowMs() - tickStart_;
+    if (spent < STATION_TICK_MS) hooks_.pause(static_cast<uint32_t>(STATION_TICK_MS - spent));
+}
+
+bool Station::NothingFrom(LinkPresence seen) const {
+    // A serial port that does not open says nothing of the PLC behind it.
+    if (seen == PRESENCE_NO_LINK) return config_.usbAttached;
+    return seen == PRESENCE_SILENT;
+}
+
+std::string Station::WaitingNote(LinkPresence seen, uint64_t absentMs) const {
+    if (seen != PRESENCE_NO_LINK) return "";
+    // A serial port that does not open (an adapter unplugged, another program on it) is said at
+    // once, so that nobody waits in front of it for nothing.
+    if (!config_.usbAttached) return ": the port does not open";
+    if (absentMs < STATION_ABSENT_SAY_MS) return "";
+    return ": no USB device with " + std::string(USB_MATCH_TEXT) +
+           " there; plug in a PLC's USB cable";
+}
+
 void Station::WaitForPlc(uint32_t unit) {
     Event(StationEvent(unit, "waiting"));
     StationTally t = Tally();
@@ -116,30 +145,49 @@ void Station::WaitForPlc(uint32_t unit) {
                           config_.port + " (" + std::to_string(t.done) + " done, " +
                           std::to_string(t.failed) + " failed)";
     Live(waiting);
-    // A serial port that does not open at all (an adapter unplugged, another program on it) is
-    // said, so that nobody waits in front of it for nothing.
-    LinkPresence shown = PRESENCE_SILENT;
+    std::string shown = waiting;
+    uint64_t absentSince = hooks_.nowMs();
     while (interrupted_ == 0) {
-        LinkPresence seen = hooks_.look();
+        uint64_t at = 0;
+        LinkPresence seen = Look(&at);
+        // Only a whole probe reply is a PLC: noise on an empty line never starts an update.
         if (seen == PRESENCE_ANSWERED) return;
-        if (!config_.usbAttached && seen != shown) {
-            Live(waiting + (seen == PRESENCE_NO_LINK ? ": the port does not open" : ""));
-            shown = seen;
-        }
-        hooks_.pause(STATION_PAUSE_MS);
+        if (seen != PRESENCE_NO_LINK) absentSince = at;
+        std::string line = waiting + WaitingNote(seen, at - absentSince);
+        if (line != shown) Live(line);
+        shown = line;
+        RestOfTick();
     }
 }
 
 void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
     Event(StationEvent(unit, succeeded ? "done, unplug" : "failed, unplug"));
-    Live("unit " + std::to_string(unit) + ": " + (succeeded ? "done" : "FAILED") + ", unplug it");
-    uint32_t silent = 0;
+    std::string name = "unit " + std::to_string(unit);
+    Live(name + ": " + (succeeded ? "done" : "FAILED") + ", unplug it");
+    uint64_t told = hooks_.nowMs();
+    uint64_t heardAt = told;
+    uint32_t silentLooks = 0;
+    bool toldAgain = false;
     while (interrupted_ == 0) {
-        LinkPresence seen = hooks_.look();
-        if (seen == PRESENCE_NO_LINK && config_.usbAttached) return;
-        silent = seen == PRESENCE_ANSWERED ? 0 : silent + 1;
-        if (silent >= STATION_GONE_LOOKS) return;
-        hooks_.pause(STATION_PAUSE_MS);
+        uint64_t at = 0;
+        LinkPresence seen = Look(&at);
+        if (NothingFrom(seen)) {
+            ++silentLooks;
+            if (silentLooks >= STATION_GONE_LOOKS && at - heardAt >= STATION_GONE_SILENCE_MS)
+                return;
+        } else {
+            silentLooks = 0;
+            heardAt = at;
+        }
+        bool heard = seen == PRESENCE_HEARD || seen == PRESENCE_ANSWERED;
+        if (!toldAgain && heard && at - told >= STATION_STILL_ANSWERS_MS) {
+            Event(StationEvent(unit, "still answers"));
+            Live(name +
+                 " still answers: unplug it; a new unit is not written until the line "
+                 "has been silent");
+            toldAgain = true;
+        }
+        RestOfTick();
     }
 }
 
@@ -195,6 +243,7 @@ void Station::Interrupt(int exitStatus, bool endsNow) {
 int Station::Run() {
     for (uint32_t unit = 1; interrupted_ == 0; ++unit) {
         WaitForPlc(unit);
+        hooks_.release();
         if (interrupted_ != 0) break;
         EndLive();
         Event(StationEvent(unit, "updating"));
@@ -208,6 +257,7 @@ int Station::Run() {
         if (config_.units != 0 && unit >= config_.units) break;
         WaitUntilGone(unit, Succeeded(status));
     }
+    hooks_.release();
     int status = ExitStatus();
     PrintTally(status);
     return status;

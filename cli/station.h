@@ -16,16 +16,28 @@
 
 namespace plccli {
 
-// Pause between two looks at the link. A look is the wake-up burst (2 s on a silent line, about
-// 1 s when a PLC answers) and one probe (PRESENCE_READ_TIMEOUT_MS): about 3 s a look while the
-// line is silent.
-constexpr uint32_t STATION_PAUSE_MS = 500;
-// Looks in a row that found the line silent before a COM-port PLC counts as gone; a USB-attached
-// PLC has gone at the first look that finds its device absent.
-constexpr uint32_t STATION_GONE_LOOKS = 2;
+// A station looks at the link every STATION_TICK_MS: one wake-up frame and one mode probe, then
+// LOOK_READ_MS for what comes back, then a pause for the rest of the tick. It keeps the link
+// open and throws nothing away, so every byte the PLC sends is heard by one look or another.
+constexpr uint32_t STATION_TICK_MS = 100;
+// A unit has gone once nothing at all has come from it (not a byte, or for a USB-attached unit
+// neither a byte nor its device) for STATION_GONE_SILENCE_MS, over STATION_GONE_LOOKS looks in
+// a row or more. Lost replies cannot fake that: with five lost in a row and the next one 200 ms
+// late, the longest stretch without a byte that the looks can see is 6 x 100 + 200 - 90 =
+// 710 ms; and an unplug of 1 s (960 ms) always shows. The looks count as well as the time, so
+// that a host that stalled between two looks, and so asked nothing, is not taken for silence.
+constexpr uint32_t STATION_GONE_SILENCE_MS = 850;
+constexpr uint32_t STATION_GONE_LOOKS = 6;
+// A unit still heard this long after it was told to go is told again, plainly: a unit swapped in
+// now would be taken for it and not written.
+constexpr uint32_t STATION_STILL_ANSWERS_MS = 3000;
+// A USB-attached unit's device absent this long: the waiting line says what it looks for.
+constexpr uint32_t STATION_ABSENT_SAY_MS = 3000;
 
 struct StationHooks {
-    std::function<LinkPresence()> look;
+    std::function<LinkPresence()> look;  // one look (LookForPlc)
+    // Lets the link the looks hold go, before a unit's update opens it and at the end.
+    std::function<void()> release = EndLook;
     std::function<int(uint32_t unit)> update;  // a whole run on the unit; its exit status
     std::function<void(uint32_t ms)> pause;
     std::function<uint64_t()> nowMs;
@@ -72,6 +84,12 @@ class Station {
   private:
     void WaitForPlc(uint32_t unit);
     void WaitUntilGone(uint32_t unit, bool succeeded);
+    // One look; *endMs: when it ended. RestOfTick pauses until the tick is over.
+    LinkPresence Look(uint64_t* endMs);
+    void RestOfTick();
+    // Nothing came from the unit: no byte, or for a USB-attached unit no device either.
+    bool NothingFrom(LinkPresence seen) const;
+    std::string WaitingNote(LinkPresence seen, uint64_t absentMs) const;
     void Event(const std::string& line);  // --events only
     void Live(const std::string& text);
     void EndLive();
@@ -87,6 +105,7 @@ class Station {
     StationTally tally_;
     bool liveOpen_ = false;
     bool tallyShown_ = false;
+    uint64_t tickStart_ = 0;
     std::atomic<int> interrupted_{0};
 };
 

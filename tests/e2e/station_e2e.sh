@@ -12,7 +12,7 @@ bindir=$1 case=$2
 . "$(dirname "$0")/../../scripts/lib/plcsim.sh"
 plcsim_scratch
 fail() { echo "FAIL (station $case): $*" >&2
-  for f in out err sim-a.err sim-b.err; do [ -f "$tmp/$f" ] && sed "s/^/  $f: /" "$tmp/$f" >&2; done
+  for f in out err sim-a.err sim-b.err sim.log; do [ -f "$tmp/$f" ] && sed "s/^/  $f: /" "$tmp/$f" >&2; done
   exit 1; }
 
 image=$tmp/QM2-E_v3.00_station.bin
@@ -117,7 +117,7 @@ PY
   usb)
     # The link is there only while a unit is: the simulator has started once it names it.
     mkdir -p "$tmp/a.d"
-    "$bindir/plcsim" --model RP100 --latency 0 --arrive-every 3000 --leave-after 2000 --link "$tmp/a" \
+    "$bindir/plcsim" --model RP100 --latency 0 --arrive-every 3000 --leave-after 2000 --link "$tmp/a" --log "$tmp/sim.log" \
       --units 2 --flash-dir "$tmp/a.d" >"$tmp/sim-a.err" 2>&1 &
     PLCSIM_PIDS+=($!)
     for _ in $(seq 100); do grep -q "on $tmp/a ->" "$tmp/sim-a.err" && break; sleep 0.05; done
