@@ -110,11 +110,13 @@ void Station::EndLive() {
     liveOpen_ = false;
 }
 
-LinkPresence Station::Look(uint64_t* endMs) {
+LinkPresence Station::Look(uint64_t* atMs) {
+    // A look hears what arrived since the end of the one before, ten milliseconds before it
+    // began and during its reply window: it counts as of its start, so that a look that found no
+    // link, over at once, counts as one that waited in vain.
     tickStart_ = hooks_.nowMs();
-    LinkPresence seen = hooks_.look();
-    *endMs = hooks_.nowMs();
-    return seen;
+    *atMs = tickStart_;
+    return hooks_.look();
 }
 
 void Station::RestOfTick() {
@@ -123,8 +125,10 @@ void Station::RestOfTick() {
 }
 
 bool Station::NothingFrom(LinkPresence seen) const {
-    // A serial port that does not open says nothing of the PLC behind it.
-    if (seen == PRESENCE_NO_LINK) return config_.usbAttached;
+    // A USB-attached unit is there as long as its device is: its line does not lose replies,
+    // and a look that opens the device again after silence drops what was still on its way. A
+    // serial port that does not open says nothing of the PLC behind it.
+    if (config_.usbAttached) return seen == PRESENCE_NO_LINK;
     return seen == PRESENCE_SILENT;
 }
 

@@ -20,12 +20,12 @@ namespace plccli {
 // LOOK_READ_MS for what comes back, then a pause for the rest of the tick. It keeps the link
 // open and throws nothing away, so every byte the PLC sends is heard by one look or another.
 constexpr uint32_t STATION_TICK_MS = 100;
-// A unit has gone once nothing at all has come from it (not a byte, or for a USB-attached unit
-// neither a byte nor its device) for STATION_GONE_SILENCE_MS, over STATION_GONE_LOOKS looks in
-// a row or more. Lost replies cannot fake that: with five lost in a row and the next one 200 ms
-// late, the longest stretch without a byte that the looks can see is 6 x 100 + 200 - 90 =
-// 710 ms; and an unplug of 1 s (960 ms) always shows. The looks count as well as the time, so
-// that a host that stalled between two looks, and so asked nothing, is not taken for silence.
+// A unit has gone once nothing at all has come from it (not a byte; for a USB-attached unit, its
+// device absent) for STATION_GONE_SILENCE_MS, over STATION_GONE_LOOKS looks in a row or more. Lost
+// replies cannot fake that: with five lost in a row and the next one 200 ms late, the longest
+// stretch without a byte that the looks can see is 6 x 100 + 200 - 90 = 710 ms; and an unplug of 1
+// s (960 ms) always shows. The looks count as well as the time, so that a host that stalled between
+// two looks, and so asked nothing, is not taken for silence.
 constexpr uint32_t STATION_GONE_SILENCE_MS = 850;
 constexpr uint32_t STATION_GONE_LOOKS = 6;
 // A unit still heard this long after it was told to go is told again, plainly: a unit swapped in
@@ -84,10 +84,10 @@ class Station {
   private:
     void WaitForPlc(uint32_t unit);
     void WaitUntilGone(uint32_t unit, bool succeeded);
-    // One look; *endMs: when it ended. RestOfTick pauses until the tick is over.
-    LinkPresence Look(uint64_t* endMs);
+    // One look; *atMs: the time it counts as of. RestOfTick pauses until the tick is over.
+    LinkPresence Look(uint64_t* atMs);
     void RestOfTick();
-    // Nothing came from the unit: no byte, or for a USB-attached unit no device either.
+    // Nothing came from the unit: no byte, or for a USB-attached unit no device.
     bool NothingFrom(LinkPresence seen) const;
     std::string WaitingNote(LinkPresence seen, uint64_t absentMs) const;
     void Event(const std::string& line);  // --events only

@@ -180,18 +180,20 @@ TEST(Station, GoneOnlyAfterSilenceThatLossCannotMake) {
     } cases[] = {
         {"answered, silent once, answered", {A, S, A, A}, false, LOOK_READ_MS, 1},
         {"one silent look in two, for a minute", then({A}, times(S, 1)), false, LOOK_READ_MS, 1},
-        {"eight silent looks, 800 ms", then(then({A}, times(S, 8)), {A}), false, LOOK_READ_MS, 1},
-        {"nine silent looks, 900 ms", then(then({A}, times(S, 9)), {A}), false, LOOK_READ_MS, 2},
-        {"gone, then only noise", then(then({A}, times(S, 9)), times(H, 50)), false, LOOK_READ_MS,
+        {"nine silent looks, 800 ms", then(then({A}, times(S, 9)), {A}), false, LOOK_READ_MS, 1},
+        {"ten silent looks, 900 ms", then(then({A}, times(S, 10)), {A}), false, LOOK_READ_MS, 2},
+        {"gone, then only noise", then(then({A}, times(S, 10)), times(H, 50)), false, LOOK_READ_MS,
          1},
         {"a reply broken up between silent looks", then({A}, times(H, 1)), false, LOOK_READ_MS, 1},
         // A host that stalled asked nothing: two long looks are not six.
         {"two silent looks of 2 s", {A, S, S, A}, false, 2000, 1},
         {"a serial port that stops opening", then(then({A}, times(N, 30)), {A}), false,
          LOOK_READ_MS, 1},
-        {"a USB device absent for 900 ms", then(then({A}, times(N, 9)), {A}), true, LOOK_READ_MS,
+        {"a USB device absent for 900 ms", then(then({A}, times(N, 10)), {A}), true, LOOK_READ_MS,
          2},
         {"a USB device absent for 500 ms", then(then({A}, times(N, 5)), {A}), true, LOOK_READ_MS,
+         1},
+        {"a USB device there but silent", then(then({A}, times(S, 50)), {A}), true, LOOK_READ_MS,
          1},
     };
     // Cases with a repeated pattern play it for a minute.
