@@ -2,6 +2,8 @@
 #include "cli/station.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ostream>
 
 #include "cli/cli.h"
@@ -13,6 +15,18 @@ namespace {
 
 const char PROGRAM_NAME[] = "plcfwupdate";
 const char CLEAR_TO_LINE_END[] = "\033[K";
+const char GREEN[] = "\033[32m";
+const char RED[] = "\033[31m";
+const char PLAIN[] = "\033[0m";
+const char SUCCESSFUL[] = "SUCCESSFUL";
+const char FAILED[] = "FAILED";
+
+bool ColourWanted(bool terminal) {
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return terminal && (noColour == nullptr || *noColour == '\0') &&
+           (term == nullptr || std::strcmp(term, "dumb") != 0);
+}
 
 std::string Seconds(uint64_t ms) {
     char text[32];
@@ -77,7 +91,11 @@ std::string TallyEvent(const StationTally& t, const std::string& started, int ex
 }
 
 Station::Station(StationConfig config, StationHooks hooks, std::ostream& out, std::ostream& err)
-    : config_(std::move(config)), hooks_(std::move(hooks)), out_(out), err_(err) {}
+    : config_(std::move(config)),
+      hooks_(std::move(hooks)),
+      out_(out),
+      err_(err),
+      colour_(ColourWanted(config_.terminal)) {}
 
 StationTally Station::Tally() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -90,14 +108,24 @@ void Station::Event(const std::string& line) {
     out_ << line << '\n' << std::flush;
 }
 
-void Station::Live(const std::string& text) {
+void Station::Live(const std::string& text, const char* status) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (config_.terminal) {
-        err_ << '\r' << PROGRAM_NAME << ": " << text << CLEAR_TO_LINE_END;
-        liveOpen_ = true;
-    } else {
+    if (!config_.terminal) {
         err_ << PROGRAM_NAME << ": " << text << '\n';
+        err_.flush();
+        return;
     }
+    // Redrawn in place, the line must not wrap: one column short of the width, so that the
+    // cursor stays on it.
+    std::string line = std::string(PROGRAM_NAME) + ": " + text;
+    size_t width = config_.width ? config_.width() : 0;
+    if (width > 1 && line.size() > width - 1) line.resize(width - 1);
+    size_t at = status != nullptr ? line.find(status) : std::string::npos;
+    if (colour_ && at != std::string::npos && at + std::strlen(status) <= line.size())
+        line = line.substr(0, at) + (std::strcmp(status, FAILED) == 0 ? RED : GREEN) + status +
+               PLAIN + line.substr(at + std::strlen(status));
+    err_ << '\r' << line << CLEAR_TO_LINE_END;
+    liveOpen_ = true;
     err_.flush();
 }
 
@@ -167,7 +195,12 @@ void Station::WaitForPlc(uint32_t unit) {
 void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
     Event(StationEvent(unit, succeeded ? "done, unplug" : "failed, unplug"));
     std::string name = "unit " + std::to_string(unit);
-    Live(name + ": " + (succeeded ? "done" : "FAILED") + ", unplug it");
+    // A failed unit is not tried again here, nor should it be run again by hand on the line.
+    if (succeeded)
+        Live(name + ": " + SUCCESSFUL + ", unplug it", SUCCESSFUL);
+    else
+        Live(name + ": " + FAILED + ", unplug it and set it aside; it is not written again",
+             FAILED);
     uint64_t told = hooks_.nowMs();
     uint64_t heardAt = told;
     uint32_t silentLooks = 0;
@@ -213,7 +246,8 @@ void Station::Result(uint32_t unit, int status, uint64_t ms) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (config_.terminal) err_ << '\a' << std::flush;
+        // One bell for a unit done, three for one that failed.
+        if (config_.terminal) err_ << (succeeded ? "\a" : "\a\a\a") << std::flush;
         (config_.events ? err_ : out_) << UnitResultLine(unit, succeeded, ms, t) << '\n'
                                        << std::flush;
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "update/update.h"
 
 namespace plccli {
@@ -48,8 +49,11 @@ struct StationConfig {
     std::string started;  // the station's start, UTC, ISO 8601
     uint32_t units = 0;   // end after this many units; 0: until interrupted
     bool usbAttached = false;
-    bool terminal = false;  // the live line redrawn in place on err, and a bell per result
-    bool events = false;    // out carries JSON lines: the texts go to err
+    // The live line redrawn in place on err, as wide as the terminal, its result in colour
+    // (unless NO_COLOR is set or TERM is dumb), and bells with each result.
+    bool terminal = false;
+    std::function<size_t()> width = TerminalWidth;
+    bool events = false;  // out carries JSON lines: the texts go to err
 };
 
 struct StationTally {
@@ -91,7 +95,8 @@ class Station {
     bool NothingFrom(LinkPresence seen) const;
     std::string WaitingNote(LinkPresence seen, uint64_t absentMs) const;
     void Event(const std::string& line);  // --events only
-    void Live(const std::string& text);
+    // The live line; the word status, when given, is in colour on a terminal.
+    void Live(const std::string& text, const char* status = nullptr);
     void EndLive();
     void Result(uint32_t unit, int status, uint64_t ms);
     void PrintTally(int exitStatus);
@@ -106,6 +111,7 @@ class Station {
     bool liveOpen_ = false;
     bool tallyShown_ = false;
     uint64_t tickStart_ = 0;
+    bool colour_ = false;
     std::atomic<int> interrupted_{0};
 };
 

@@ -74,8 +74,7 @@ StationRun Drive(plccli::StationHooks hooks, plccli::StationConfig config, uint3
     return r;
 }
 
-StationRun RunStation(Bench& b, uint32_t units) {
-    plccli::StationConfig config;
+StationRun RunStation(Bench& b, uint32_t units, plccli::StationConfig config = {}) {
     config.usbAttached = b.usb;
     Station* self = nullptr;
     plccli::StationHooks hooks;
@@ -236,12 +235,48 @@ TEST(Station, SaysWhatItWaitsForAndEachResult) {
               "plcfwupdate: station: 1 done, 1 failed (unit 2); 4.0 s a unit on average\n");
     EXPECT_EQ(r.err,
               "plcfwupdate: unit 1: waiting for a PLC on plc (0 done, 0 failed)\n"
-              "plcfwupdate: unit 1: done, unplug it\n"
+              "plcfwupdate: unit 1: SUCCESSFUL, unplug it\n"
               "plcfwupdate: unit 2: waiting for a PLC on plc (1 done, 0 failed)\n"
-              "plcfwupdate: unit 2: FAILED, unplug it\n"
+              "plcfwupdate: unit 2: FAILED, unplug it and set it aside; it is not written "
+              "again\n"
               "plcfwupdate: unit 2 still answers: unplug it; a new unit is not written until the "
               "line has been silent\n"
               "plcfwupdate: unit 3: waiting for a PLC on plc (1 done, 1 failed)\n");
+}
+
+// On a terminal: a bell for a unit done, three for one failed; the result in colour unless the
+// environment says no; the live line one column short of the terminal's width.
+TEST(Station, OnATerminalRingsColoursAndFitsTheWidth) {
+    struct Case {
+        const char* name;
+        const char* noColor;  // nullptr: unset
+        const char* term;
+        bool colour;
+    } cases[] = {
+        {"colour", nullptr, "xterm", true},
+        {"NO_COLOR set", "1", "xterm", false},
+        {"NO_COLOR empty", "", "xterm", true},
+        {"a dumb terminal", nullptr, "dumb", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.noColor != nullptr)
+            setenv("NO_COLOR", c.noColor, 1);
+        else
+            unsetenv("NO_COLOR");
+        setenv("TERM", c.term, 1);
+        Bench b(std::vector<Unit>{{}, Unit{plccli::EXIT_FAILED}});
+        plccli::StationConfig config;
+        config.terminal = true;
+        config.width = [] { return size_t{40}; };
+        StationRun r = RunStation(b, 3, config);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\a'), 4);
+        const std::string red = "\033[31mFAILED\033[0m", green = "\033[32mSUCCESSFUL\033[0m";
+        EXPECT_EQ(r.err.find(red) != std::string::npos, c.colour) << r.err;
+        EXPECT_EQ(r.err.find(green) != std::string::npos, c.colour) << r.err;
+        EXPECT_NE(r.err.find("\rplcfwupdate: unit 2: waiting for a PLC \033[K"), std::string::npos);
+    }
+    unsetenv("NO_COLOR");
 }
 
 TEST(Station, SaysOnceThatTheSerialPortDoesNotOpen) {
