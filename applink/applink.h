@@ -4,7 +4,9 @@
 //   - the fixed request frames (frames.h); line settings and time-outs come from link/
 //   - DummyComm: the wake-up burst before every mode probe
 //   - ConfirmComm: the mode probe (ENQ = application firmware, ACK = bootloader)
-//   - ProbeOnce: one mode probe without retries, to look for a PLC
+//   - SendWakeupFrame, SendProbeFrame, IsProbeReply: the pieces of a station's look, which
+//     writes requests without waiting for their replies and recognises a probe reply in
+//     whatever the line brings
 //   - CheckID_A, READ_D1386, READ_D1001, READ_D1148, read_fu_version_A, read_0x67_PLCID
 //   - SendErase_A: the request that sends the PLC into its bootloader
 #pragma once
@@ -22,9 +24,12 @@ uint8_t CheckLRC(uint8_t* buf, uint8_t len);
 
 void DummyComm(HANDLE hSerial);
 uint8_t ConfirmComm(HANDLE hSerial);
-// One probe attempt whose read waits timeoutMs; the result as ConfirmComm gives it, no error
-// counted.
-uint8_t ProbeOnce(HANDLE hSerial, DWORD timeoutMs);
+// One wake-up frame, one mode probe of the selected model: false when the link took less.
+bool SendWakeupFrame(HANDLE hSerial);
+bool SendProbeFrame(HANDLE hSerial);
+// Whether the REPLY_CHARS characters at text (':' to LF) are a whole reply to the mode probe, as
+// either firmware gives it: the LRC holds, and the status is ENQ, ACK or a refusal (NAK).
+bool IsProbeReply(const uint8_t* text);
 uint8_t CheckID_A(HANDLE hSerial);
 uint16_t READ_D1386(HANDLE hSerial);
 uint16_t READ_D1001(HANDLE hSerial);

@@ -53,11 +53,6 @@ bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]) {
     return ExchangeWith(h, x, rules, rxBuf);
 }
 
-bool RunExchangeOnce(HANDLE h, const Exchange& x, DWORD timeoutMs, uint8_t rxBuf[RX_BUF_BYTES]) {
-    const RetryRules rules = {0, false, true, timeoutMs, nullptr, nullptr};
-    return ExchangeWith(h, x, rules, rxBuf);
-}
-
 bool ReplyRefuses(const uint8_t rxBuf[RX_BUF_BYTES], uint8_t replyChars) {
     return replyChars == REPLY_CHARS && Decoded(rxBuf, 1) == STATUS_FUNCTION &&
            Decoded(rxBuf, 4) == NAK;

@@ -36,8 +36,6 @@ struct Exchange {
 // rxBuf) or one failure counter passes the limit (false, rxBuf holding what the last read left).
 // Sets no line settings; the caller sets the READ_TIMEOUT_MS time-outs first.
 bool RunExchange(HANDLE h, const Exchange& x, uint8_t rxBuf[RX_BUF_BYTES]);
-// One attempt with timeoutMs, for looking without retrying: no settle, no error counted.
-bool RunExchangeOnce(HANDLE h, const Exchange& x, DWORD timeoutMs, uint8_t rxBuf[RX_BUF_BYTES]);
 
 // Writes a whole fixed frame; false when the link took fewer bytes.
 bool WriteFrame(HANDLE h, const char* frame);

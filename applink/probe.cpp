@@ -1,3 +1,4 @@
+#include <cstring>
 #include <iterator>
 
 #include "applink/applink.h"
@@ -37,12 +38,15 @@ uint8_t ConfirmComm(HANDLE hSerial) {
     return ClassifyLastReply(rxBuf, PROBE_NAK_RULES, std::size(PROBE_NAK_RULES));
 }
 
-uint8_t ProbeOnce(HANDLE hSerial, DWORD timeoutMs) {
-    uint8_t rxBuf[RX_BUF_BYTES] = {};
-    if (SelectedPLCIn(COM_PORT_MODELS)) SetupComLine(hSerial);
-    SetLinkTimeouts(hSerial, timeoutMs);
-    const Exchange probe = {SelectedPLCIn(AIO_MODELS) ? FRAME_PROBE_AIO : FRAME_PROBE, REPLY_CHARS,
-                            IsModeAnswer, 0, false};
-    if (RunExchangeOnce(hSerial, probe, timeoutMs, rxBuf)) return Decoded(rxBuf, 4);
-    return ClassifyLastReply(rxBuf, PROBE_NAK_RULES, std::size(PROBE_NAK_RULES));
+bool SendProbeFrame(HANDLE hSerial) {
+    return WriteFrame(hSerial, SelectedPLCIn(AIO_MODELS) ? FRAME_PROBE_AIO : FRAME_PROBE);
+}
+
+bool IsProbeReply(const uint8_t* text) {
+    uint8_t rxBuf[RX_BUF_BYTES];
+    std::memcpy(rxBuf, text, REPLY_CHARS);
+    if (!ReplyIntact(rxBuf, REPLY_CHARS, REPLY_CHARS)) return false;
+    uint8_t status = Decoded(rxBuf, 4);
+    return Decoded(rxBuf, 1) == STATUS_FUNCTION &&
+           (status == ENQ || status == ACK || status == NAK);
 }

@@ -1,4 +1,5 @@
 #include "applink/applink.h"
+#include "applink/exchange.h"
 #include "applink/frames.h"
 #include "catalogue/catalogue.h"
 
@@ -19,4 +20,8 @@ void DummyComm(HANDLE hSerial) {
     }
     for (int i = 0; i < WAKEUP_TRAILING_READS; ++i)
         ReadFile(hSerial, rxBuf, sizeof rxBuf, &rxtxBytes, nullptr);
+}
+
+bool SendWakeupFrame(HANDLE hSerial) {
+    return WriteFrame(hSerial, FRAME_WAKEUP);
 }

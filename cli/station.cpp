@@ -2,9 +2,12 @@
 #include "cli/station.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ostream>
 
 #include "cli/cli.h"
+#include "usb/usb.h"
 
 namespace plccli {
 
@@ -12,6 +15,18 @@ namespace {
 
 const char PROGRAM_NAME[] = "plcfwupdate";
 const char CLEAR_TO_LINE_END[] = "\033[K";
+const char GREEN[] = "\033[32m";
+const char RED[] = "\033[31m";
+const char PLAIN[] = "\033[0m";
+const char SUCCESSFUL[] = "SUCCESSFUL";
+const char FAILED[] = "FAILED";
+
+bool ColourWanted(bool terminal) {
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return terminal && (noColour == nullptr || *noColour == '\0') &&
+           (term == nullptr || std::strcmp(term, "dumb") != 0);
+}
 
 std::string Seconds(uint64_t ms) {
     char text[32];
@@ -76,7 +91,11 @@ std::string TallyEvent(const StationTally& t, const std::string& started, int ex
 }
 
 Station::Station(StationConfig config, StationHooks hooks, std::ostream& out, std::ostream& err)
-    : config_(std::move(config)), hooks_(std::move(hooks)), out_(out), err_(err) {}
+    : config_(std::move(config)),
+      hooks_(std::move(hooks)),
+      out_(out),
+      err_(err),
+      colour_(ColourWanted(config_.terminal)) {}
 
 StationTally Station::Tally() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -89,14 +108,24 @@ void Station::Event(const std::string& line) {
     out_ << line << '\n' << std::flush;
 }
 
-void Station::Live(const std::string& text) {
+void Station::Live(const std::string& text, const char* status) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (config_.terminal) {
-        err_ << '\r' << PROGRAM_NAME << ": " << text << CLEAR_TO_LINE_END;
-        liveOpen_ = true;
-    } else {
+    if (!config_.terminal) {
         err_ << PROGRAM_NAME << ": " << text << '\n';
+        err_.flush();
+        return;
     }
+    // Redrawn in place, the line must not wrap: one column short of the width, so that the
+    // cursor stays on it.
+    std::string line = std::string(PROGRAM_NAME) + ": " + text;
+    size_t width = config_.width ? config_.width() : 0;
+    if (width > 1 && line.size() > width - 1) line.resize(width - 1);
+    size_t at = status != nullptr ? line.find(status) : std::string::npos;
+    if (colour_ && at != std::string::npos && at + std::strlen(status) <= line.size())
+        line = line.substr(0, at) + (std::strcmp(status, FAILED) == 0 ? RED : GREEN) + status +
+               PLAIN + line.substr(at + std::strlen(status));
+    err_ << '\r' << line << CLEAR_TO_LINE_END;
+    liveOpen_ = true;
     err_.flush();
 }
 
@@ -109,6 +138,38 @@ void Station::EndLive() {
     liveOpen_ = false;
 }
 
+LinkPresence Station::Look(uint64_t* atMs) {
+    // A look hears what arrived since the end of the one before, ten milliseconds before it
+    // began and during its reply window: it counts as of its start, so that a look that found no
+    // link, over at once, counts as one that waited in vain.
+    tickStart_ = hooks_.nowMs();
+    *atMs = tickStart_;
+    return hooks_.look();
+}
+
+void Station::RestOfTick() {
+    uint64_t spent = hooks_.nowMs() - tickStart_;
+    if (spent < STATION_TICK_MS) hooks_.pause(static_cast<uint32_t>(STATION_TICK_MS - spent));
+}
+
+bool Station::NothingFrom(LinkPresence seen) const {
+    // A USB-attached unit is there as long as its device is: its line does not lose replies,
+    // and a look that opens the device again after silence drops what was still on its way. A
+    // serial port that does not open says nothing of the PLC behind it.
+    if (config_.usbAttached) return seen == PRESENCE_NO_LINK;
+    return seen == PRESENCE_SILENT;
+}
+
+std::string Station::WaitingNote(LinkPresence seen, uint64_t absentMs) const {
+    if (seen != PRESENCE_NO_LINK) return "";
+    // A serial port that does not open (an adapter unplugged, another program on it) is said at
+    // once, so that nobody waits in front of it for nothing.
+    if (!config_.usbAttached) return ": the port does not open";
+    if (absentMs < STATION_ABSENT_SAY_MS) return "";
+    return ": no USB device with " + std::string(USB_MATCH_TEXT) +
+           " there; plug in a PLC's USB cable";
+}
+
 void Station::WaitForPlc(uint32_t unit) {
     Event(StationEvent(unit, "waiting"));
     StationTally t = Tally();
@@ -116,30 +177,54 @@ void Station::WaitForPlc(uint32_t unit) {
                           config_.port + " (" + std::to_string(t.done) + " done, " +
                           std::to_string(t.failed) + " failed)";
     Live(waiting);
-    // A serial port that does not open at all (an adapter unplugged, another program on it) is
-    // said, so that nobody waits in front of it for nothing.
-    LinkPresence shown = PRESENCE_SILENT;
+    std::string shown = waiting;
+    uint64_t absentSince = hooks_.nowMs();
     while (interrupted_ == 0) {
-        LinkPresence seen = hooks_.look();
+        uint64_t at = 0;
+        LinkPresence seen = Look(&at);
+        // Only a whole probe reply is a PLC: noise on an empty line never starts an update.
         if (seen == PRESENCE_ANSWERED) return;
-        if (!config_.usbAttached && seen != shown) {
-            Live(waiting + (seen == PRESENCE_NO_LINK ? ": the port does not open" : ""));
-            shown = seen;
-        }
-        hooks_.pause(STATION_PAUSE_MS);
+        if (seen != PRESENCE_NO_LINK) absentSince = at;
+        std::string line = waiting + WaitingNote(seen, at - absentSince);
+        if (line != shown) Live(line);
+        shown = line;
+        RestOfTick();
     }
 }
 
 void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
     Event(StationEvent(unit, succeeded ? "done, unplug" : "failed, unplug"));
-    Live("unit " + std::to_string(unit) + ": " + (succeeded ? "done" : "FAILED") + ", unplug it");
-    uint32_t silent = 0;
+    std::string name = "unit " + std::to_string(unit);
+    // A failed unit is not tried again here, nor should it be run again by hand on the line.
+    if (succeeded)
+        Live(name + ": " + SUCCESSFUL + ", unplug it", SUCCESSFUL);
+    else
+        Live(name + ": " + FAILED + ", unplug it and set it aside; it is not written again",
+             FAILED);
+    uint64_t told = hooks_.nowMs();
+    uint64_t heardAt = told;
+    uint32_t silentLooks = 0;
+    bool toldAgain = false;
     while (interrupted_ == 0) {
-        LinkPresence seen = hooks_.look();
-        if (seen == PRESENCE_NO_LINK && config_.usbAttached) return;
-        silent = seen == PRESENCE_ANSWERED ? 0 : silent + 1;
-        if (silent >= STATION_GONE_LOOKS) return;
-        hooks_.pause(STATION_PAUSE_MS);
+        uint64_t at = 0;
+        LinkPresence seen = Look(&at);
+        if (NothingFrom(seen)) {
+            ++silentLooks;
+            if (silentLooks >= STATION_GONE_LOOKS && at - heardAt >= STATION_GONE_SILENCE_MS)
+                return;
+        } else {
+            silentLooks = 0;
+            heardAt = at;
+        }
+        bool heard = seen == PRESENCE_HEARD || seen == PRESENCE_ANSWERED;
+        if (!toldAgain && heard && at - told >= STATION_STILL_ANSWERS_MS) {
+            Event(StationEvent(unit, "still answers"));
+            Live(name +
+                 " still answers: unplug it; a new unit is not written until the line "
+                 "has been silent");
+            toldAgain = true;
+        }
+        RestOfTick();
     }
 }
 
@@ -161,7 +246,8 @@ void Station::Result(uint32_t unit, int status, uint64_t ms) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (config_.terminal) err_ << '\a' << std::flush;
+        // One bell for a unit done, three for one that failed.
+        if (config_.terminal) err_ << (succeeded ? "\a" : "\a\a\a") << std::flush;
         (config_.events ? err_ : out_) << UnitResultLine(unit, succeeded, ms, t) << '\n'
                                        << std::flush;
     }
@@ -195,6 +281,7 @@ void Station::Interrupt(int exitStatus, bool endsNow) {
 int Station::Run() {
     for (uint32_t unit = 1; interrupted_ == 0; ++unit) {
         WaitForPlc(unit);
+        hooks_.release();
         if (interrupted_ != 0) break;
         EndLive();
         Event(StationEvent(unit, "updating"));
@@ -208,6 +295,7 @@ int Station::Run() {
         if (config_.units != 0 && unit >= config_.units) break;
         WaitUntilGone(unit, Succeeded(status));
     }
+    hooks_.release();
     int status = ExitStatus();
     PrintTally(status);
     return status;

@@ -12,20 +12,33 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "update/update.h"
 
 namespace plccli {
 
-// Pause between two looks at the link. A look is the wake-up burst (2 s on a silent line, about
-// 1 s when a PLC answers) and one probe (PRESENCE_READ_TIMEOUT_MS): about 3 s a look while the
-// line is silent.
-constexpr uint32_t STATION_PAUSE_MS = 500;
-// Looks in a row that found the line silent before a COM-port PLC counts as gone; a USB-attached
-// PLC has gone at the first look that finds its device absent.
-constexpr uint32_t STATION_GONE_LOOKS = 2;
+// A station looks at the link every STATION_TICK_MS: one wake-up frame and one mode probe, then
+// LOOK_READ_MS for what comes back, then a pause for the rest of the tick. It keeps the link
+// open and throws nothing away, so every byte the PLC sends is heard by one look or another.
+constexpr uint32_t STATION_TICK_MS = 100;
+// A unit has gone once nothing at all has come from it (not a byte; for a USB-attached unit, its
+// device absent) for STATION_GONE_SILENCE_MS, over STATION_GONE_LOOKS looks in a row or more. Lost
+// replies cannot fake that: with five lost in a row and the next one 200 ms late, the longest
+// stretch without a byte that the looks can see is 6 x 100 + 200 - 90 = 710 ms; and an unplug of 1
+// s (960 ms) always shows. The looks count as well as the time, so that a host that stalled between
+// two looks, and so asked nothing, is not taken for silence.
+constexpr uint32_t STATION_GONE_SILENCE_MS = 850;
+constexpr uint32_t STATION_GONE_LOOKS = 6;
+// A unit still heard this long after it was told to go is told again, plainly: a unit swapped in
+// now would be taken for it and not written.
+constexpr uint32_t STATION_STILL_ANSWERS_MS = 3000;
+// A USB-attached unit's device absent this long: the waiting line says what it looks for.
+constexpr uint32_t STATION_ABSENT_SAY_MS = 3000;
 
 struct StationHooks {
-    std::function<LinkPresence()> look;
+    std::function<LinkPresence()> look;  // one look (LookForPlc)
+    // Lets the link the looks hold go, before a unit's update opens it and at the end.
+    std::function<void()> release = EndLook;
     std::function<int(uint32_t unit)> update;  // a whole run on the unit; its exit status
     std::function<void(uint32_t ms)> pause;
     std::function<uint64_t()> nowMs;
@@ -36,8 +49,11 @@ struct StationConfig {
     std::string started;  // the station's start, UTC, ISO 8601
     uint32_t units = 0;   // end after this many units; 0: until interrupted
     bool usbAttached = false;
-    bool terminal = false;  // the live line redrawn in place on err, and a bell per result
-    bool events = false;    // out carries JSON lines: the texts go to err
+    // The live line redrawn in place on err, as wide as the terminal, its result in colour
+    // (unless NO_COLOR is set or TERM is dumb), and bells with each result.
+    bool terminal = false;
+    std::function<size_t()> width = TerminalWidth;
+    bool events = false;  // out carries JSON lines: the texts go to err
 };
 
 struct StationTally {
@@ -72,8 +88,15 @@ class Station {
   private:
     void WaitForPlc(uint32_t unit);
     void WaitUntilGone(uint32_t unit, bool succeeded);
+    // One look; *atMs: the time it counts as of. RestOfTick pauses until the tick is over.
+    LinkPresence Look(uint64_t* atMs);
+    void RestOfTick();
+    // Nothing came from the unit: no byte, or for a USB-attached unit no device.
+    bool NothingFrom(LinkPresence seen) const;
+    std::string WaitingNote(LinkPresence seen, uint64_t absentMs) const;
     void Event(const std::string& line);  // --events only
-    void Live(const std::string& text);
+    // The live line; the word status, when given, is in colour on a terminal.
+    void Live(const std::string& text, const char* status = nullptr);
     void EndLive();
     void Result(uint32_t unit, int status, uint64_t ms);
     void PrintTally(int exitStatus);
@@ -87,6 +110,8 @@ class Station {
     StationTally tally_;
     bool liveOpen_ = false;
     bool tallyShown_ = false;
+    uint64_t tickStart_ = 0;
+    bool colour_ = false;
     std::atomic<int> interrupted_{0};
 };
 

@@ -7,11 +7,13 @@ namespace plcsim {
 
 namespace {
 
-// Requests beyond looking for the PLC: everything but the wake-up frames and the mode probes.
+// Requests beyond looking for the PLC: everything but the wake-up frames and the mode probes,
+// and the bytes of a request that the unit got only part of as it arrived.
 uint64_t WorkRequests(const Counters& k) {
     uint64_t sum = 0;
     for (size_t i = 0; i < KIND_COUNT; ++i)
-        if (i != static_cast<size_t>(Kind::Wakeup) && i != static_cast<size_t>(Kind::Probe))
+        if (i != static_cast<size_t>(Kind::Wakeup) && i != static_cast<size_t>(Kind::Probe) &&
+            i != static_cast<size_t>(Kind::Junk))
             sum += k.requests[i];
     return sum;
 }
@@ -67,6 +69,7 @@ bool Bench::Turn(uint64_t nowMs, RealTimePlc& rt) {
         arrivedAtMs_ = nowMs;
         workSeen_ = 0;
         closesSeen_ = 0;
+        looksSeen_ = 0;
         restartsSeen_ = 0;
         worked_ = false;
         leftAloneMs_ = 0;
@@ -83,11 +86,13 @@ bool Bench::Turn(uint64_t nowMs, RealTimePlc& rt) {
     // middle of its update.
     bool replug = k.restartsToBoot != restartsSeen_;
     restartsSeen_ = k.restartsToBoot;
-    if (k.closes != closesSeen_ && !replug) {
+    // The end of its update run: the host closed the link, or went back to looking.
+    if ((k.closes != closesSeen_ && !replug) || k.looks != looksSeen_) {
         if (worked_) leftAloneMs_ = nowMs;
         worked_ = false;
     }
     closesSeen_ = k.closes;
+    looksSeen_ = k.looks;
     if (leftAloneMs_ == 0 || nowMs - leftAloneMs_ < LeaveAfterMs(unit_)) return false;
     rt.Replace(empty_, nowMs);
     rt.Note("unit " + std::to_string(unit_) + " left");

@@ -6,10 +6,11 @@
 //
 // A unit arrives arriveEveryMs after the start, and each next one arriveEveryMs after the one
 // before it left. A unit leaves leaveAfterMs after the host has sent it more than wake-up frames
-// and mode probes and then closed the link (the end of its update run, successful or not; not
-// the close that is its replug or power cycle), unless the host works on it again meanwhile. A
-// station only looks for a PLC with wake-up frames and probes, so its looks keep no unit there;
-// a unit the host never works on stays. A unit left plugged in is one with a longer leave-after.
+// and mode probes and then closed the link or gone back to looking (a wake-up frame right after a
+// probe): the end of its update run, successful or not; not the close that is its replug or
+// power cycle. It stays when the host works on it again meanwhile. A station only looks for a
+// PLC with wake-up frames and probes, so its looks keep no unit there; a unit the host never
+// works on stays. A unit left plugged in is one with a longer leave-after.
 // While no unit is there a COM line is silent and a USB device gone.
 #pragma once
 
@@ -69,6 +70,7 @@ class Bench {
     uint64_t arrivedAtMs_ = 0;
     uint64_t workSeen_ = 0;
     uint32_t closesSeen_ = 0;
+    uint32_t looksSeen_ = 0;
     uint32_t restartsSeen_ = 0;
     bool worked_ = false;       // worked on since the host last closed the link
     uint64_t leftAloneMs_ = 0;  // when the host closed the link after working on it; 0: not yet

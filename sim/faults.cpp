@@ -44,6 +44,9 @@ const char* const FAULT_SYNTAX =
     "                          link is closed and opened again (a bootloader that was in a\n"
     "                          transfer then takes commands again)\n"
     "  drop:P[:KIND]           random: each reply (of KIND) is lost with probability P\n"
+    "  drop:PxK[:KIND]         random runs: with probability P a reply (of KIND) is the first\n"
+    "                          of K lost in a row, and the one after the run gets through\n"
+    "                          (drop:0.1x5:probe); also corrupt:PxK and nak:PxK\n"
     "  corrupt:P[:KIND]        random: each reply (of KIND) is damaged with probability P\n"
     "  nak:P[:KIND]            random: each request (of KIND) is refused with NAK with\n"
     "                          probability P, as if it arrived damaged: a refused block is not\n"
@@ -177,7 +180,15 @@ bool IsRandom(const std::string& act) {
     return act == "drop" || act == "corrupt" || act == "nak";
 }
 
-// drop|corrupt|nak:P[:KIND], its probability already in f.
+// "P" or "PxK" (a run of K from 1): the chance of a random fault and its run.
+bool ParseChance(const std::string& s, Fault* f) {
+    size_t x = s.find('x');
+    if (!ParseProbability(s.substr(0, x), &f->probability)) return false;
+    if (x == std::string::npos) return true;
+    return ParseUint(s.substr(x + 1), &f->run) && f->run >= 1;
+}
+
+// drop|corrupt|nak:P[xK][:KIND], its chance already in f.
 bool ParseRandomFault(const Fields& p, Fault* f, std::string* why) {
     f->action = p[0] == "drop"    ? FaultAction::Drop
                 : p[0] == "nak"   ? FaultAction::Nak
@@ -280,8 +291,7 @@ bool ParseFault(const std::string& rawSpec, Fault* out, std::string* error) {
     bool ok = false;
     if (IsSilentPhase(p))
         ok = ParseSilentPhase(p, &f, &why);
-    else if (IsRandom(act) && p.size() >= 2 &&
-             ParseProbability(p[1], &f.probability))
+    else if (IsRandom(act) && p.size() >= 2 && ParseChance(p[1], &f))
         ok = ParseRandomFault(p, &f, &why);
     else if (targeted != nullptr)
         ok = ParseTargetedFault(p, *targeted, &f, &why);
@@ -309,6 +319,7 @@ std::string DescribeFault(const Fault& f) {
     if (f.action == FaultAction::Flow || f.action == FaultAction::UnknownClass)
         s += ":" + std::to_string(f.value);
     if (f.probability > 0) s += ":" + std::to_string(f.probability);
+    if (f.run > 1) s += "x" + std::to_string(f.run);
     if (!f.anyKind) {
         s += std::string(":") + KindName(f.kind);
         if (f.first) s += "@" + std::to_string(f.first) + "x" + std::to_string(f.count);
@@ -342,6 +353,25 @@ bool Hit(Fault& f, Kind kind, uint32_t blockPos) {
     }
     ++f.seen;
     return f.first == 0 || (f.seen >= f.first && f.seen - f.first < f.count);
+}
+
+// A random fault: a draw for each occurrence of its target; a run, once begun, hits the
+// occurrences that follow without a draw and lets the one after it pass.
+bool RandomHit(Fault& f, Kind kind, std::mt19937& rng) {
+    if (!f.anyKind && f.kind != kind) return false;
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    if (f.run <= 1) return chance(rng) < f.probability;
+    if (f.runLeft > 0) {
+        f.resting = --f.runLeft == 0;
+        return true;
+    }
+    if (f.resting) {
+        f.resting = false;
+        return false;
+    }
+    if (chance(rng) >= f.probability) return false;
+    f.runLeft = f.run - 1;
+    return true;
 }
 
 }  // namespace
@@ -413,16 +443,13 @@ bool StandingFault(const Fault& f) {
 
 ReplyPlan FaultSet::Plan(Kind kind, Phase phase, uint32_t blockPos) {
     ReplyPlan plan;
-    std::uniform_real_distribution<double> chance(0.0, 1.0);
     for (Fault& f : faults_) {
         if (f.action == FaultAction::SilentPhase &&
             (f.allPhases || f.phase == phase ||
              (f.phase == Phase::Boot && phase == Phase::Transfer)))
             plan.silent = true;
         if (StandingFault(f)) continue;
-        bool hit = f.probability > 0
-                       ? (f.anyKind || f.kind == kind) && chance(rng_) < f.probability
-                       : Hit(f, kind, blockPos);
+        bool hit = f.probability > 0 ? RandomHit(f, kind, rng_) : Hit(f, kind, blockPos);
         if (hit) ApplyAction(f, &plan);
     }
     return plan;

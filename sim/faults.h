@@ -40,10 +40,13 @@ struct Fault {
     uint32_t value = 0;      // Delay, Split, Twice, Stray: ms; Flow: state; UnknownClass: class
     uint8_t byte = 0;        // Stray: the byte
     double probability = 0;  // > 0: a random fault
+    uint32_t run = 1;        // random: a hit begins a run of this many in a row; one then passes
     bool comesBack = false;  // Vanish: the link returns after it is closed and opened again
     bool allPhases = true;   // SilentPhase
     Phase phase = Phase::App;
     uint32_t seen = 0;  // occurrences of the target counted so far
+    uint32_t runLeft = 0;    // random runs: hits still due in the current run
+    bool resting = false;    // random runs: the next occurrence passes
 };
 
 // Parses one fault as FAULT_SYNTAX describes it. False, with a one-line reason, on bad text.

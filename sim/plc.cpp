@@ -502,6 +502,8 @@ void Plc::Handle(const Unit& u, uint64_t now, const HostLine& line, std::vector<
     FrameError ferr = FrameError::None;
     const Kind kind = Classify(u, &frame, &ferr);
     ++counters_.requests[static_cast<size_t>(kind)];
+    if (kind == Kind::Wakeup && lastKind_ == Kind::Probe) ++counters_.looks;
+    lastKind_ = kind;
 
     LogLine log;
     log.atMs = now;

@@ -564,6 +564,8 @@ int main(int argc, char** argv) {
     pty.blockingReads = o.bench.units == 0;
 
     auto plc = std::make_shared<plcsim::Plc>(cfg);
+    // A bench starts with no unit on the link.
+    if (o.bench.units > 0) plc->Unplug();
     plc->SetSeed(o.seed);
     for (const std::string& f : o.faults)
         if (!plc->AddFault(f, &error)) return Usage(error);

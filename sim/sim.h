@@ -113,6 +113,9 @@ struct Counters {
     uint32_t restartsToBoot = 0;   // times the PLC entered its bootloader
     uint32_t updatesCompleted = 0; // transfers closed by an acknowledged EOT
     uint32_t opens = 0, closes = 0;
+    // Wake-up frames right after a mode probe: a host looking for a PLC (an update run's passes
+    // begin with wake-up frames after other requests, never after a probe).
+    uint32_t looks = 0;
     uint32_t errorsDropped = 0;    // protocol errors past the MAX_ERRORS_KEPT listed, counted only
     uint32_t Seen(Kind k) const { return requests[static_cast<size_t>(k)]; }
 };
@@ -227,6 +230,7 @@ private:
     std::function<void(const LogLine&)> sink_;
 
     Phase phase_ = Phase::App;
+    Kind lastKind_ = Kind::Junk;  // the request before this one
     LinkState link_ = LinkState::Present;
     bool vanishComesBack_ = false;
     bool dropPending_ = false;

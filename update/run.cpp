@@ -68,15 +68,6 @@ void SetRequestNameWatcher(std::function<void(const char* name)> watcher) {
     SetRequestNamer(std::move(watcher));
 }
 
-LinkPresence LookForPlc() {
-    HANDLE h = OpenRunLink();
-    if (h == INVALID_HANDLE_VALUE) return PRESENCE_NO_LINK;
-    DummyComm(h);
-    uint8_t result = ProbeOnce(h, PRESENCE_READ_TIMEOUT_MS);
-    CloseHandle(h);
-    return result == (ERR | NORESPONSE) ? PRESENCE_SILENT : PRESENCE_ANSWERED;
-}
-
 void SetLinkOverride(const char* path) {
     std::lock_guard<std::mutex> lock(gOverrideMutex);
     gLinkOverride = path != nullptr ? path : "";

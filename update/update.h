@@ -6,7 +6,7 @@
 //   - SetCheckOnly, OpenRunLink, ReadValuesNotSeen: runs that only identify the PLC, the link
 //     they use and the values they leave unread
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
-//   - LookForPlc: whether a PLC answers on the run's link, without changing it (a station)
+//   - LookForPlc, EndLook: what answers on the run's link, without changing it (a station)
 //   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
 
@@ -51,15 +51,23 @@ void ReadValuesNotSeen();
 // end, on the worker's thread, before the first of them is written. nullptr: no watcher.
 void SetRequestNameWatcher(std::function<void(const char* name)> watcher);
 
-// What a look at the run's link found: no link to open (a USB device that is absent), a silent
-// line, or a PLC that answered the mode probe (from either firmware, or with a refusal such as
-// RUN mode).
-enum LinkPresence { PRESENCE_NO_LINK, PRESENCE_SILENT, PRESENCE_ANSWERED };
-// A look's single probe waits this long for its reply.
-#define PRESENCE_READ_TIMEOUT_MS 500
-// Opens the link as the next run would, sends the wake-up burst and one mode probe, nothing else,
-// and closes it again. Selects nothing and counts no error.
+// What one look at the run's link found: no link (it does not open: a USB device that is
+// absent, a serial port missing or taken), not a byte, bytes but no whole probe reply, or a
+// whole reply to the mode probe from either firmware (a refusal such as RUN mode too).
+enum LinkPresence { PRESENCE_NO_LINK, PRESENCE_SILENT, PRESENCE_HEARD, PRESENCE_ANSWERED };
+// A look waits this long for what comes back; a station looks every 100 ms.
+#define LOOK_READ_MS 90
+// A USB-attached PLC's link is closed after this many silent looks in a row and opened again by
+// the next look, whose open tells whether the device is still there.
+#define LOOK_REOPEN_SILENT_LOOKS 3
+// One look at the run's link: opens it as the next run would unless the looks hold it already,
+// writes one wake-up frame and one mode probe, nothing else, and reads what arrives within
+// LOOK_READ_MS. The link stays open from look to look and nothing read is thrown away, so a
+// reply that comes a look or two late still counts and a reply split between looks is put
+// together. Selects nothing and counts no error.
 LinkPresence LookForPlc();
+// Closes the link the looks hold, for the run that follows.
+void EndLook();
 
 // "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
 std::string LinkOpenFailureMessage(const char* linkName);

@@ -2,6 +2,7 @@
 // waited out; which unit each update reached, and what the station said.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <sstream>
 #include <string>
@@ -16,9 +17,10 @@ namespace {
 using plccli::Station;
 
 // Units come one at a time: each arrives gapMs after the one before left (the first gapMs after
-// the start) and leaves stayMs after its update ended. Looks and updates take their time.
+// the start) and leaves stayMs after its update ended. A look takes LOOK_READ_MS and hears a unit
+// that is there for the whole look; an update takes 4 s.
 struct Unit {
-    bool fails = false;
+    int status = plccli::EXIT_SUCCESSFUL;  // what its update returns
     uint64_t stayMs = 2000;
 };
 
@@ -38,7 +40,8 @@ struct Bench {
     uint64_t now = 0;
     size_t index = 0;  // the unit that is or will be next on the link
     uint64_t arrivesAt, leavesAt = UINT64_MAX;
-    std::vector<int> updates;  // per unit, how often the station updated it
+    std::vector<int> updates;   // per unit, how often the station updated it
+    uint64_t slowestStart = 0;  // the longest from a unit's arrival to its update
 
     void Advance(uint64_t ms) {
         now += ms;
@@ -48,7 +51,7 @@ struct Bench {
             ++index;
         }
     }
-    bool Present() const { return index < units.size() && now >= arrivesAt; }
+    bool Present() const { return index < units.size() && now >= arrivesAt && now < leavesAt; }
 };
 
 struct StationRun {
@@ -56,20 +59,31 @@ struct StationRun {
     std::string out, err;
 };
 
-StationRun RunStation(Bench& b, uint32_t units) {
-    plccli::StationConfig config;
+StationRun Drive(plccli::StationHooks hooks, plccli::StationConfig config, uint32_t units,
+                 Station** self) {
     config.port = "plc";
     config.started = "2026-12-07T12:00:00Z";
     config.units = units;
-    config.usbAttached = b.usb;
     std::ostringstream out, err;
+    Station station(config, std::move(hooks), out, err);
+    *self = &station;
+    StationRun r;
+    r.status = station.Run();
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+StationRun RunStation(Bench& b, uint32_t units, plccli::StationConfig config = {}) {
+    config.usbAttached = b.usb;
     Station* self = nullptr;
     plccli::StationHooks hooks;
     hooks.look = [&] {
         if (b.now > b.endMs) self->Interrupt(plccli::EXIT_INTERRUPTED, false);
         bool present = b.Present();
-        b.Advance(present ? 1000 : 2500);
-        if (present) return PRESENCE_ANSWERED;
+        b.Advance(LOOK_READ_MS);
+        if (present && b.Present()) return PRESENCE_ANSWERED;
+        if (present || b.Present()) return PRESENCE_HEARD;
         return b.usb ? PRESENCE_NO_LINK : PRESENCE_SILENT;
     };
     hooks.pause = [&](uint32_t ms) { b.Advance(ms); };
@@ -78,20 +92,16 @@ StationRun RunStation(Bench& b, uint32_t units) {
         EXPECT_TRUE(b.Present()) << "an update with no unit on the link";
         size_t unit = b.index;
         ++b.updates.at(unit);
+        b.slowestStart = std::max(b.slowestStart, b.now - b.arrivesAt);
         b.Advance(4000);
         b.leavesAt = b.now + b.units[unit].stayMs;
-        return b.units[unit].fails ? plccli::EXIT_FAILED : plccli::EXIT_SUCCESSFUL;
+        return b.units[unit].status;
     };
-    Station station(config, hooks, out, err);
-    self = &station;
-    StationRun r;
-    r.status = station.Run();
-    r.out = out.str();
-    r.err = err.str();
-    return r;
+    return Drive(hooks, config, units, &self);
 }
 
 TEST(Station, EachUnitIsUpdatedOnceAndTheTallyAddsUp) {
+    const int failed = plccli::EXIT_FAILED;
     struct Case {
         const char* name;
         Bench bench;
@@ -101,53 +111,172 @@ TEST(Station, EachUnitIsUpdatedOnceAndTheTallyAddsUp) {
         const char* tally;
     } cases[] = {
         {"five, the third failing",
-         Bench({{}, {}, {true}, {}, {}}),
+         Bench({{}, {}, Unit{failed}, {}, {}}),
          5,
          plccli::EXIT_FAILED,
          {1, 1, 1, 1, 1},
          "station: 4 done, 1 failed (unit 3); 4.0 s a unit on average"},
         {"the second left plugged in for a minute",
-         Bench({{}, {false, 60000}, {}}),
+         Bench({{}, Unit{plccli::EXIT_SUCCESSFUL, 60000}, {}}),
          3,
          plccli::EXIT_SUCCESSFUL,
          {1, 1, 1},
          "station: 3 done, 0 failed; 4.0 s a unit on average"},
-        // Swapped faster than two silent looks: taken for the unit before, never written.
-        {"swapped within a second",
-         Bench({{}, {}}, 1000, false, 120000),
+        {"swapped after a second",
+         Bench({{}, {}, {}}, 1000),
+         3,
+         plccli::EXIT_SUCCESSFUL,
+         {1, 1, 1},
+         "station: 3 done, 0 failed; 4.0 s a unit on average"},
+        // Swapped faster than the line can show: taken for the unit before, never written.
+        {"swapped within half a second",
+         Bench({{}, {}}, 500, false, 120000),
          2,
          plccli::EXIT_INTERRUPTED,
          {1, 0},
          "station: 1 done, 0 failed; 4.0 s a unit on average"},
-        // A USB device that one look finds absent has gone.
-        {"USB, swapped within three seconds",
-         Bench({{}, {true}, {}}, 3000, true),
+        {"USB, swapped after a second",
+         Bench({{}, Unit{failed}, {}}, 1000, true),
          3,
          plccli::EXIT_FAILED,
          {1, 1, 1},
          "station: 2 done, 1 failed (unit 2); 4.0 s a unit on average"},
+        // Updated, but its record line was not written: done, and the exit status says so.
+        {"a unit whose record failed",
+         Bench({{}, Unit{plccli::EXIT_NOT_RECORDED}, {}}),
+         3,
+         plccli::EXIT_NOT_RECORDED,
+         {1, 1, 1},
+         "station: 3 done, 0 failed; 4.0 s a unit on average"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
         StationRun r = RunStation(c.bench, c.units);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(c.bench.updates, c.updates);
+        EXPECT_LE(c.bench.slowestStart, 1500u);
         EXPECT_NE(r.out.find("plcfwupdate: " + std::string(c.tally) + "\n"), std::string::npos)
             << r.out;
     }
 }
 
+// What the looks found, one a look, and how many updates that makes: a unit has gone only after
+// 850 ms without a byte over six looks or more, and only a whole probe reply is a new one.
+TEST(Station, GoneOnlyAfterSilenceThatLossCannotMake) {
+    const LinkPresence A = PRESENCE_ANSWERED, H = PRESENCE_HEARD, S = PRESENCE_SILENT,
+                       N = PRESENCE_NO_LINK;
+    auto times = [](LinkPresence p, size_t n) { return std::vector<LinkPresence>(n, p); };
+    auto then = [](std::vector<LinkPresence> a, const std::vector<LinkPresence>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* name;
+        std::vector<LinkPresence> looks;  // after them an interrupt
+        bool usb;
+        uint32_t lookMs;  // how long each look takes
+        int updates;
+    } cases[] = {
+        {"answered, silent once, answered", {A, S, A, A}, false, LOOK_READ_MS, 1},
+        {"one silent look in two, for a minute", then({A}, times(S, 1)), false, LOOK_READ_MS, 1},
+        {"nine silent looks, 800 ms", then(then({A}, times(S, 9)), {A}), false, LOOK_READ_MS, 1},
+        {"ten silent looks, 900 ms", then(then({A}, times(S, 10)), {A}), false, LOOK_READ_MS, 2},
+        {"gone, then only noise", then(then({A}, times(S, 10)), times(H, 50)), false, LOOK_READ_MS,
+         1},
+        {"a reply broken up between silent looks", then({A}, times(H, 1)), false, LOOK_READ_MS, 1},
+        // A host that stalled asked nothing: two long looks are not six.
+        {"two silent looks of 2 s", {A, S, S, A}, false, 2000, 1},
+        {"a serial port that stops opening", then(then({A}, times(N, 30)), {A}), false,
+         LOOK_READ_MS, 1},
+        {"a USB device absent for 900 ms", then(then({A}, times(N, 10)), {A}), true, LOOK_READ_MS,
+         2},
+        {"a USB device absent for 500 ms", then(then({A}, times(N, 5)), {A}), true, LOOK_READ_MS,
+         1},
+        {"a USB device there but silent", then(then({A}, times(S, 50)), {A}), true, LOOK_READ_MS,
+         1},
+    };
+    // Cases with a repeated pattern play it for a minute.
+    for (auto& c : cases)
+        if (c.looks.size() == 2)
+            for (int i = 0; i < 300; ++i) c.looks.insert(c.looks.end(), {A, c.looks[1]});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint64_t now = 0;
+        size_t next = 0;
+        int updates = 0;
+        Station* self = nullptr;
+        plccli::StationConfig config;
+        config.usbAttached = c.usb;
+        plccli::StationHooks hooks;
+        hooks.look = [&] {
+            now += c.lookMs;
+            if (next < c.looks.size()) return c.looks[next++];
+            self->Interrupt(plccli::EXIT_INTERRUPTED, false);
+            return S;
+        };
+        hooks.pause = [&](uint32_t ms) { now += ms; };
+        hooks.nowMs = [&] { return now; };
+        hooks.update = [&](uint32_t) {
+            ++updates;
+            now += 4000;
+            return plccli::EXIT_SUCCESSFUL;
+        };
+        Drive(hooks, config, 0, &self);
+        EXPECT_EQ(updates, c.updates);
+    }
+}
+
 TEST(Station, SaysWhatItWaitsForAndEachResult) {
-    Bench b(std::vector<Unit>{{}, {true}});
-    StationRun r = RunStation(b, 2);
+    Bench b(std::vector<Unit>{{}, Unit{plccli::EXIT_FAILED, 5000}});
+    StationRun r = RunStation(b, 3);
     EXPECT_EQ(r.out,
               "unit 1: SUCCESSFUL in 4 s; 1 done, 0 failed\n"
               "unit 2: FAILED in 4 s; 1 done, 1 failed\n"
               "plcfwupdate: station: 1 done, 1 failed (unit 2); 4.0 s a unit on average\n");
     EXPECT_EQ(r.err,
               "plcfwupdate: unit 1: waiting for a PLC on plc (0 done, 0 failed)\n"
-              "plcfwupdate: unit 1: done, unplug it\n"
-              "plcfwupdate: unit 2: waiting for a PLC on plc (1 done, 0 failed)\n");
+              "plcfwupdate: unit 1: SUCCESSFUL, unplug it\n"
+              "plcfwupdate: unit 2: waiting for a PLC on plc (1 done, 0 failed)\n"
+              "plcfwupdate: unit 2: FAILED, unplug it and set it aside; it is not written "
+              "again\n"
+              "plcfwupdate: unit 2 still answers: unplug it; a new unit is not written until the "
+              "line has been silent\n"
+              "plcfwupdate: unit 3: waiting for a PLC on plc (1 done, 1 failed)\n");
+}
+
+// On a terminal: a bell for a unit done, three for one failed; the result in colour unless the
+// environment says no; the live line one column short of the terminal's width.
+TEST(Station, OnATerminalRingsColoursAndFitsTheWidth) {
+    struct Case {
+        const char* name;
+        const char* noColor;  // nullptr: unset
+        const char* term;
+        bool colour;
+    } cases[] = {
+        {"colour", nullptr, "xterm", true},
+        {"NO_COLOR set", "1", "xterm", false},
+        {"NO_COLOR empty", "", "xterm", true},
+        {"a dumb terminal", nullptr, "dumb", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.noColor != nullptr)
+            setenv("NO_COLOR", c.noColor, 1);
+        else
+            unsetenv("NO_COLOR");
+        setenv("TERM", c.term, 1);
+        Bench b(std::vector<Unit>{{}, Unit{plccli::EXIT_FAILED}});
+        plccli::StationConfig config;
+        config.terminal = true;
+        config.width = [] { return size_t{40}; };
+        StationRun r = RunStation(b, 3, config);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\a'), 4);
+        const std::string red = "\033[31mFAILED\033[0m", green = "\033[32mSUCCESSFUL\033[0m";
+        EXPECT_EQ(r.err.find(red) != std::string::npos, c.colour) << r.err;
+        EXPECT_EQ(r.err.find(green) != std::string::npos, c.colour) << r.err;
+        EXPECT_NE(r.err.find("\rplcfwupdate: unit 2: waiting for a PLC \033[K"), std::string::npos);
+    }
+    unsetenv("NO_COLOR");
 }
 
 TEST(Station, SaysOnceThatTheSerialPortDoesNotOpen) {

@@ -3,22 +3,24 @@
 #   station_e2e.sh BINDIR CASE
 # CASE: five (5 units, the third's flash write-protected: 4 done, 1 failed, none written twice,
 # the failed one not retried), stay (the second unit left plugged in for 12 s after its update:
-# not written again), two (two ports at once, a station each), sigint (Ctrl-C while waiting:
-# the tally, exit 130), usb (RP100 units, whose device is there only while they are, swapped in
-# 3 s: each found gone at once and the next written).
+# not written again), swap (bootloaders swapped a second apart on a line that loses 30 % of the
+# probe replies in runs of five, the second left in for 10 s: each written once), two (two ports
+# at once, a station each), sigint (Ctrl-C while waiting: the tally, exit 130), usb (RP100 units,
+# whose device is there only while they are, swapped in 3 s: each found gone and the next
+# written).
 set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
 . "$(dirname "$0")/../../scripts/lib/plcsim.sh"
 plcsim_scratch
 fail() { echo "FAIL (station $case): $*" >&2
-  for f in out err sim-a.err sim-b.err; do [ -f "$tmp/$f" ] && sed "s/^/  $f: /" "$tmp/$f" >&2; done
+  for f in out err sim-a.err sim-b.err sim.log; do [ -f "$tmp/$f" ] && sed "s/^/  $f: /" "$tmp/$f" >&2; done
   exit 1; }
 
 image=$tmp/QM2-E_v3.00_station.bin
 head -c 65536 /dev/urandom >"$image"
-# A unit is swapped more slowly than the station's two silent looks (about 6 s) take.
-bench=(--model QM2-E --latency 0 --arrive-every 7000 --leave-after 2000)
+# Units swapped in 2 s: the station sees a second's silence.
+bench=(--model QM2-E --latency 0 --arrive-every 2000 --leave-after 2000)
 
 # bench NAME UNITS ARGS...: plcsim playing UNITS units on $tmp/NAME, flashes in $tmp/NAME.d.
 bench() {
@@ -62,7 +64,8 @@ case $case in
     grep -q '^unit 5: SUCCESSFUL in [0-9]* s; 4 done, 1 failed$' "$tmp/out" || fail "no result line for unit 5"
     grep -q '^plcfwupdate: station: 4 done, 1 failed (unit 3); [0-9.]* s a unit on average$' "$tmp/out" ||
       fail "no tally"
-    grep -q '^plcfwupdate: unit 3: FAILED, unplug it$' "$tmp/err" || fail "no unplug line for unit 3"
+    grep -q '^plcfwupdate: unit 3: FAILED, unplug it and set it aside; it is not written again$' \
+      "$tmp/err" || fail "no unplug line for unit 3"
     python3 - "$tmp/runs.jsonl" <<'PY' || fail "the record lines"
 import json, sys
 runs = [json.loads(l) for l in open(sys.argv[1])]
@@ -84,6 +87,16 @@ PY
     [ "${secs%%.*}" -ge 12 ] || fail "unit 2 stayed only $secs"
     grep -q '^plcfwupdate: station: 3 done, 0 failed; ' "$tmp/out" || fail "no tally"
     echo "station stay: unit 2 stayed ${secs%%:*} plugged in and was written once" ;;
+  swap)
+    bench a 3 --arrive-every 1000 --pace --start boot --fault drop:30%x5:probe --unit-stay 2:10000
+    station --port "$tmp/a" --units 3
+    status=$?
+    [ $status -eq 0 ] || fail "exit status $status, not 0"
+    plcsim_ended "$PLCSIM_PID" 15 || fail "the bench did not end"
+    for n in 1 2 3; do expect_written a $n 1; done
+    grep -q '^plcfwupdate: unit 2 still answers: unplug it; a new unit is not written until the line has been silent$' \
+      "$tmp/err" || fail "unit 2 left in: no line that says it still answers"
+    echo "station swap: units swapped a second apart on a lossy line, each written once" ;;
   two)
     bench a 2
     pida=$PLCSIM_PID
@@ -117,7 +130,7 @@ PY
   usb)
     # The link is there only while a unit is: the simulator has started once it names it.
     mkdir -p "$tmp/a.d"
-    "$bindir/plcsim" --model RP100 --latency 0 --arrive-every 3000 --leave-after 2000 --link "$tmp/a" \
+    "$bindir/plcsim" --model RP100 --latency 0 --arrive-every 3000 --leave-after 2000 --link "$tmp/a" --log "$tmp/sim.log" \
       --units 2 --flash-dir "$tmp/a.d" >"$tmp/sim-a.err" 2>&1 &
     PLCSIM_PIDS+=($!)
     for _ in $(seq 100); do grep -q "on $tmp/a ->" "$tmp/sim-a.err" && break; sleep 0.05; done

@@ -77,6 +77,9 @@ TEST(SimFaultSyntax, ParsesEveryForm) {
         {"stray:update:100:20",     false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
         {"stray:update:00",         false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
         {"stray:update:g0:5",       false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
+        {"drop:0.3x5:probe",        true,  FaultAction::Drop,         Kind::Probe,  0,  1, 0},
+        {"drop:0.3x0",              false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
+        {"drop:0.3x:probe",         false, FaultAction::Drop,         Kind::Probe,  0,  0, 0},
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.faultText);
@@ -95,6 +98,25 @@ TEST(SimFaultSyntax, ParsesEveryForm) {
         EXPECT_EQ(f.count, c.count);
         EXPECT_EQ(f.value, c.value);
     }
+}
+
+// Random runs: every run of lost replies is exactly as long as asked, and one reply gets through
+// after it; the other kinds are not touched.
+TEST(SimFaultSyntax, RandomRunsAreWhole) {
+    plcsim::FaultSet faults;
+    ASSERT_TRUE(faults.Add("drop:0.5x5:probe", nullptr));
+    EXPECT_EQ(plcsim::DescribeFault(faults.List()[0]), "drop:0.500000x5:probe");
+    std::string lost;
+    for (int i = 0; i < 2000; ++i) {
+        EXPECT_FALSE(faults.Plan(Kind::Wakeup, plcsim::Phase::App, 0).drop);
+        lost += faults.Plan(Kind::Probe, plcsim::Phase::App, 0).drop ? 'x' : '.';
+    }
+    size_t runs = 0;
+    for (size_t at = lost.find('x'); at != std::string::npos; at = lost.find('x', at + 5)) {
+        ++runs;
+        EXPECT_EQ(lost.substr(at, 6), at + 5 < lost.size() ? "xxxxx." : lost.substr(at)) << at;
+    }
+    EXPECT_GT(runs, 100u);
 }
 
 // A request sequence and the replies it must get, with one fault set.
