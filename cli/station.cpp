@@ -139,9 +139,9 @@ void Station::EndLive() {
 }
 
 LinkPresence Station::Look(uint64_t* atMs) {
-    // A look hears what arrived since the end of the one before, ten milliseconds before it
-    // began and during its reply window: it counts as of its start, so that a look that found no
-    // link, over at once, counts as one that waited in vain.
+    // A look hears what came in the pause before it and in its own reply window. It counts as of
+    // its start, so that a look that found no link, over at once, counts as one that waited in
+    // vain.
     tickStart_ = hooks_.nowMs();
     *atMs = tickStart_;
     return hooks_.look();

@@ -30,6 +30,8 @@ namespace {
 const char* const LINE = "line";
 // A unit the station never updates leaves after this long.
 constexpr uint64_t UNWRITTEN_STAY_MS = 30000;
+// A station still running this long after its start has lost its way.
+constexpr uint64_t STATION_LIMIT_MS = 30 * 60 * 1000;
 // Gaps from this on must be seen; the station's promise.
 constexpr uint64_t SEEN_GAP_MS = 1000;
 constexpr uint64_t ARRIVAL_TO_START_MS = 1500;
@@ -62,9 +64,14 @@ class Line : public platform::VirtualPeer {
     Unit* Present() { return present_ ? &units_[index_] : nullptr; }
     bool Over() const { return index_ >= units_.size(); }
     uint64_t LastLeftMs() const { return lastLeftMs_; }
-    // The unit on the line stays while it is updated, and stayMs after.
-    void Updating() { nextMs_ = UINT64_MAX; }
-    void Updated(uint64_t nowMs) { nextMs_ = nowMs + units_[index_].stayMs; }
+    // The unit on the line stays while it is updated, and stayMs after its first update: one
+    // written again is not kept there longer.
+    void Updating() {
+        if (units_[index_].updates == 1) nextMs_ = UINT64_MAX;
+    }
+    void Updated(uint64_t nowMs) {
+        if (units_[index_].updates == 1) nextMs_ = nowMs + units_[index_].stayMs;
+    }
 
     // Arrivals and departures up to nowMs.
     void Advance(uint64_t nowMs, platform::VirtualLink* link) {
@@ -322,8 +329,13 @@ void Soak::RunStation(int n, std::mt19937& rng) {
     plccli::Station* self = nullptr;
     plccli::StationHooks hooks;
     hooks.look = [&] {
-        if (line->Over() && platform::VirtualNowMs() > line->LastLeftMs() + 3000)
+        uint64_t now = platform::VirtualNowMs();
+        if (line->Over() && now > line->LastLeftMs() + 3000)
             self->Interrupt(plccli::EXIT_INTERRUPTED, false);
+        if (now > startMs + STATION_LIMIT_MS) {
+            Violation(n, label, "the station still runs after 30 minutes");
+            self->Interrupt(plccli::EXIT_INTERRUPTED, false);
+        }
         LinkPresence seen = LookForPlc();
         ++fig.looks;
         if (totalErrCounter != 0) Violation(n, label, "a look counted an error");

@@ -35,6 +35,7 @@ TEST_F(Look, HearsEveryByteAndAnswersOnlyToAWholeProbeReply) {
         bool boot;
         bool unplugged;
         const char* want;
+        uint32_t latencyMs = 0;  // 0: the simulator's default
     } cases[] = {
         {"application firmware", "QM2-E", {}, false, false, "AAAAAAAAAA"},
         {"bootloader", "QM2-E", {}, true, false, "AAAAAAAAAA"},
@@ -43,6 +44,9 @@ TEST_F(Look, HearsEveryByteAndAnswersOnlyToAWholeProbeReply) {
         {"USB-attached model", "RP100", {}, true, false, "AAAAAAAAAA"},
         // One request at a time: a PLC that takes 200 ms for each answers every other look.
         {"replies 200 ms late", "QM2-E", {"late:probe:200"}, true, false, "SSASASASAS"},
+        // A reply as long in coming as a paced 9600 7E1 line takes for both of a look's (57 ms)
+        // is heard by the look that asked.
+        {"a reply after 60 ms", "QM2-E", {}, true, false, "AAAAAAAAAA", 60},
         {"five replies lost in a row", "QM2-E", {"drop:probe@3x5"}, true, false, "AASSSSSAAA"},
         {"a reply split between two looks",
          "QM2-E",
@@ -64,6 +68,7 @@ TEST_F(Look, HearsEveryByteAndAnswersOnlyToAWholeProbeReply) {
         plcsim::Config cfg;
         ASSERT_TRUE(plcsim::DefaultConfig(c.model, &cfg));
         if (c.boot) cfg.start = plcsim::StartMode::Boot;
+        if (c.latencyMs != 0) cfg.replyLatencyMs = c.latencyMs;
         auto plc = std::make_shared<plcsim::Plc>(cfg);
         for (const char* f : c.faults) ASSERT_TRUE(plc->AddFault(f));
         if (c.unplugged) plc->Unplug();
