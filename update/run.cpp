@@ -74,7 +74,13 @@ void SetLinkOverride(const char* path) {
 }
 
 HANDLE OpenUsbLink(const BurnRun* run) {
-    if (!run->linkOverride.empty()) return OpenPath(OverrideDeviceName(run->linkOverride).c_str());
+    // "usb:LOCATION": the PLC at that physical port, found anew on every open, so that after a
+    // replug or a restart it is the same PLC and never one that appeared at another port.
+    const std::string& link = run->linkOverride;
+    const size_t prefixChars = sizeof USB_PORT_PREFIX - 1;
+    if (link.compare(0, prefixChars, USB_PORT_PREFIX) == 0)
+        return OpenUsbPlcAt(link.substr(prefixChars));
+    if (!link.empty()) return OpenPath(OverrideDeviceName(link).c_str());
     return OpenMyDevPipe("");
 }
 

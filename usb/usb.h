@@ -4,9 +4,13 @@
 //   - UsbPathMatches: the match on "vid_<vendor>&pid_0001" (case-sensitive)
 //   - Windows: the USB device interfaces of SetupAPI; Linux: the USB devices of sysfs and the
 //     tty node bound to the matching one (SetUsbSysfsRoot for tests)
+//   - ListUsbPlcs / OpenUsbPlcAt: every matching PLC by the physical port it is plugged into, and
+//     the one at a given port ("usb:LOCATION" on the command line)
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -21,6 +25,42 @@ extern const char USB_MATCH_TEXT[];
 
 // Whether a device path names the PLC: it contains USB_MATCH_TEXT, case-sensitive.
 bool UsbPathMatches(const char* devicePath);
+
+// A PLC on the USB, named by the physical port it hangs on. The location stays the same when the
+// PLC re-enumerates (restarts into its bootloader, is replugged); its device name does not.
+//   Linux: the kernel's port path, the sysfs device name ("1-2.3"); device: its tty node.
+//   Windows: the device's first location path ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)"),
+//   or its location information where it has none; device: the device interface's path.
+struct UsbPlc {
+    std::string location;
+    std::string device;  // "" while no tty node is bound yet (Linux)
+};
+
+// "usb:" before a location names that PLC as a port.
+extern const char USB_PORT_PREFIX[5];
+
+// Every matching PLC present, sorted by location.
+std::vector<UsbPlc> ListUsbPlcs();
+// Opens the matching PLC at a location; INVALID_HANDLE_VALUE when none is there (a device of
+// another kind at that port, or nothing).
+HANDLE OpenUsbPlcAt(const std::string& location);
+// What is wrong with a location as written on the command line; "" when nothing is.
+std::string UsbLocationProblem(const std::string& location);
+// Whether two locations name one port (Windows: case-insensitive).
+bool SameUsbLocation(const std::string& a, const std::string& b);
+
+// One interface of a SetupAPI enumeration: its path, its device's SPDRP_LOCATION_PATHS (the
+// REG_MULTI_SZ bytes as read) and SPDRP_LOCATION_INFORMATION. Portable, so that a recorded
+// enumeration can be checked on any machine.
+struct UsbInterfaceRecord {
+    std::string devicePath;
+    std::string locationPaths;
+    std::string locationInformation;
+};
+// The location of one interface: the first location path, else the location information.
+std::string UsbLocationOf(const UsbInterfaceRecord& record);
+// The matching PLCs of an enumeration, sorted by location; one with no location is left out.
+std::vector<UsbPlc> UsbPlcsOf(const std::vector<UsbInterfaceRecord>& records);
 
 // Opens the PLC's device with PipeName appended to its path (the worker passes ""). On Linux
 // the device is its tty node: an empty pipe name opens the node itself.

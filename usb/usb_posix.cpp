@@ -62,6 +62,23 @@ bool IsTtyNodeName(const std::string& name) {
     return false;
 }
 
+// The name a tty node is opened by: its uevent's DEVNAME, which is relative to /dev, or else
+// its sysfs name. A bare name is a port under /dev; a DEVNAME in a subdirectory gets /dev/.
+std::string NodeName(const fs::path& nodeDir) {
+    std::string name = nodeDir.filename().string();
+    for (const fs::path& uevent : {nodeDir / "uevent", nodeDir / "tty" / name / "uevent"}) {
+        std::ifstream in(uevent);
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("DEVNAME=", 0) != 0) continue;
+            std::string devName = line.substr(8);
+            if (devName.empty() || devName.find("..") != std::string::npos || devName[0] == '/')
+                break;
+            return devName.find('/') == std::string::npos ? devName : "/dev/" + devName;
+        }
+    }
+    return name;
+}
+
 // The tty nodes bound to a device: ttyACMn appears as <interface>/tty/ttyACMn, ttyUSBn as
 // <interface>/ttyUSBn. Interfaces are the subdirectories named "<device>:<config>.<n>".
 std::vector<std::string> TtyNodesOf(const fs::path& deviceDir) {
@@ -72,12 +89,29 @@ std::vector<std::string> TtyNodesOf(const fs::path& deviceDir) {
         std::vector<fs::path> under = SortedEntries(iface / "tty");
         candidates.insert(candidates.end(), under.begin(), under.end());
         for (const fs::path& c : candidates) {
-            std::string name = c.filename().string();
-            if (IsTtyNodeName(name) && std::find(nodes.begin(), nodes.end(), name) == nodes.end())
-                nodes.push_back(name);
+            if (!IsTtyNodeName(c.filename().string())) continue;
+            std::string name = NodeName(c);
+            if (std::find(nodes.begin(), nodes.end(), name) == nodes.end()) nodes.push_back(name);
         }
     }
     return nodes;
+}
+
+fs::path DevicesDir() {
+    return fs::path(SysfsRoot()) / "bus" / "usb" / "devices";
+}
+
+// A USB device's directory, not an interface ("1-1:1.0"), a root hub ("usb1") or an entry
+// being made or removed (a dot-name).
+bool IsDeviceEntry(const std::string& name) {
+    return !name.empty() && name[0] != '.' && name.find(':') == std::string::npos &&
+           name.find('-') != std::string::npos;
+}
+
+bool CarriesThePlcIds(const fs::path& dir) {
+    std::string idText =
+        "vid_" + ReadAttribute(dir / "idVendor") + "&pid_" + ReadAttribute(dir / "idProduct");
+    return UsbPathMatches(idText.c_str());
 }
 
 }  // namespace
@@ -90,10 +124,8 @@ void SetUsbSysfsRoot(const char* root) {
 HANDLE OpenOneDevice(const char* deviceDir, char* sDevNameBuf, size_t suffixBytes) {
     HANDLE hOut = INVALID_HANDLE_VALUE;
     fs::path dir(deviceDir);
-    // The text that Windows would see in the device path, so that both match alike.
-    std::string idText =
-        "vid_" + ReadAttribute(dir / "idVendor") + "&pid_" + ReadAttribute(dir / "idProduct");
-    if (!UsbPathMatches(idText.c_str())) return hOut;
+    // Matched as the text that Windows would see in the device path, so that both match alike.
+    if (!CarriesThePlcIds(dir)) return hOut;
     for (const std::string& node : TtyNodesOf(dir)) {
         std::memset(sDevNameBuf, 0, MAXPATH);
         if (node.size() + suffixBytes + 1 > MAXPATH) continue;
@@ -106,8 +138,7 @@ HANDLE OpenOneDevice(const char* deviceDir, char* sDevNameBuf, size_t suffixByte
 
 HANDLE OpenUsbDevice(char* sDevNameBuf, size_t suffixBytes) {
     HANDLE hOut = INVALID_HANDLE_VALUE;
-    for (const fs::path& device :
-         SortedEntries(fs::path(SysfsRoot()) / "bus" / "usb" / "devices")) {
+    for (const fs::path& device : SortedEntries(DevicesDir())) {
         // Interfaces ("1-1:1.0") carry no ids; only devices are examined.
         if (device.filename().string().find(':') != std::string::npos) continue;
         hOut = OpenOneDevice(device.c_str(), sDevNameBuf, suffixBytes);
@@ -136,4 +167,21 @@ HANDLE OpenMyDevPipe(const char* PipeName) {
         std::strcat(DeviceName, PipeName);
     }
     return OpenShared(DeviceName);
+}
+
+std::vector<UsbPlc> ListUsbPlcs() {
+    std::vector<UsbPlc> plcs;
+    for (const fs::path& device : SortedEntries(DevicesDir())) {
+        std::string location = device.filename().string();
+        if (!IsDeviceEntry(location) || !CarriesThePlcIds(device)) continue;
+        std::vector<std::string> nodes = TtyNodesOf(device);
+        plcs.push_back({location, nodes.empty() ? "" : nodes.front()});
+    }
+    return plcs;
+}
+
+HANDLE OpenUsbPlcAt(const std::string& location) {
+    if (!UsbLocationProblem(location).empty()) return INVALID_HANDLE_VALUE;
+    char name[MAXPATH];
+    return OpenOneDevice((DevicesDir() / location).c_str(), name, 0);
 }

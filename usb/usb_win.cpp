@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "usb/usb.h"
 
@@ -25,7 +27,79 @@ HANDLE OpenShared(const char* path) {
                        OPEN_EXISTING, 0, NULL);
 }
 
+// A device's registry property as raw bytes ("" when it has none).
+std::string DeviceProperty(HDEVINFO hDvcInfo, SP_DEVINFO_DATA* devInfo, DWORD property) {
+    DWORD type = 0;
+    DWORD need = 0;
+    SetupDiGetDeviceRegistryPropertyA(hDvcInfo, devInfo, property, &type, NULL, 0, &need);
+    if (need == 0 || need > 64 * 1024) return "";
+    std::string bytes(need, '\0');
+    if (!SetupDiGetDeviceRegistryPropertyA(hDvcInfo, devInfo, property, &type,
+                                           reinterpret_cast<BYTE*>(&bytes[0]), need, &need))
+        return "";
+    bytes.resize(need);
+    return bytes;
+}
+
+// One interface's path and its device's location properties.
+bool ReadInterface(HDEVINFO hDvcInfo, PSP_DEVICE_INTERFACE_DATA DvcInfoData,
+                   UsbInterfaceRecord* record) {
+    DWORD iReqLen = 0;
+    SetupDiGetDeviceInterfaceDetailA(hDvcInfo, DvcInfoData, NULL, 0, &iReqLen, NULL);
+    if (iReqLen < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) || iReqLen > 64 * 1024) return false;
+    std::vector<char> buffer(iReqLen);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    SP_DEVINFO_DATA devInfo;
+    std::memset(&devInfo, 0, sizeof devInfo);
+    devInfo.cbSize = sizeof devInfo;
+    if (!SetupDiGetDeviceInterfaceDetailA(hDvcInfo, DvcInfoData, detail, iReqLen, &iReqLen,
+                                          &devInfo))
+        return false;
+    size_t room = buffer.size() - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    record->devicePath.assign(detail->DevicePath, strnlen(detail->DevicePath, room));
+    record->locationPaths = DeviceProperty(hDvcInfo, &devInfo, SPDRP_LOCATION_PATHS);
+    record->locationInformation = DeviceProperty(hDvcInfo, &devInfo, SPDRP_LOCATION_INFORMATION);
+    return true;
+}
+
+// The present interfaces of the USB device class with what locates them.
+std::vector<UsbInterfaceRecord> EnumerateUsbInterfaces() {
+    std::vector<UsbInterfaceRecord> records;
+    HDEVINFO hDevInfo =
+        SetupDiGetClassDevsA(&USB_DRIVER_GUID, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (hDevInfo == INVALID_HANDLE_VALUE) return records;
+    SP_DEVICE_INTERFACE_DATA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = sizeof data;
+    for (DWORD i = 0; i < GUESS_COUNT; ++i) {
+        if (!SetupDiEnumDeviceInterfaces(hDevInfo, NULL, &USB_DRIVER_GUID, i, &data)) {
+            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
+            continue;
+        }
+        UsbInterfaceRecord record;
+        if (ReadInterface(hDevInfo, &data, &record)) records.push_back(std::move(record));
+    }
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    return records;
+}
+
 }  // namespace
+
+std::vector<UsbPlc> ListUsbPlcs() {
+    return UsbPlcsOf(EnumerateUsbInterfaces());
+}
+
+HANDLE OpenUsbPlcAt(const std::string& location) {
+    if (!UsbLocationProblem(location).empty()) return INVALID_HANDLE_VALUE;
+    for (const UsbPlc& plc : ListUsbPlcs()) {
+        if (!SameUsbLocation(plc.location, location)) continue;
+        // As the worker opens the device: its path, a backslash and the (empty) pipe name.
+        HANDLE h = OpenShared((plc.device + "\\").c_str());
+        if (h != INVALID_HANDLE_VALUE) return h;
+    }
+    return INVALID_HANDLE_VALUE;
+}
 
 HANDLE OpenOneDevice(HDEVINFO hDvcInfo, PSP_DEVICE_INTERFACE_DATA DvcInfoData, char* sDevNameBuf,
                      size_t suffixBytes) {

@@ -34,6 +34,40 @@ TEST(UsbPathMatches, LowerCaseVendorAndProductOnly) {
     EXPECT_FALSE(UsbPathMatches(nullptr));
 }
 
+// A SetupAPI enumeration as recorded on a machine with a hub, a mouse and three PLCs: two behind
+// the hub's ports 2 and 3, one whose driver reports no location paths. Each location path list
+// is REG_MULTI_SZ: NUL-ended strings and an empty one.
+TEST(UsbLocations, ARecordedEnumerationNamesEachPlcByItsPort) {
+    const std::string v = std::string(USB_MATCH_TEXT).substr(4, 4);
+    const std::string g = "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    using namespace std::string_literals;
+    const std::vector<UsbInterfaceRecord> recorded = {
+        {"\\\\?\\usb#vid_05e3&pid_0610#5&2f1e9c3&0&4" + g,
+         "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)\0ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)\0\0"s,
+         "Port_#0004.Hub_#0001"},
+        {"\\\\?\\usb#vid_" + v + "&pid_0001#6&11aa22bb&0&3" + g,
+         "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(3)\0ACPI(_SB_)#ACPI(PCI0)\0\0"s,
+         "Port_#0003.Hub_#0005"},
+        {"\\\\?\\usb#vid_046d&pid_c077#5&3a4b5c6&0&1" + g,
+         "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)\0\0"s, "Port_#0001.Hub_#0001"},
+        {"\\\\?\\usb#vid_" + v + "&pid_0001#6&11aa22bb&0&2" + g,
+         "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)\0\0"s, "Port_#0002.Hub_#0005"},
+        {"\\\\?\\usb#vid_" + v + "&pid_0001#5&99&0&7" + g, "", "Port_#0007.Hub_#0002\0"s},
+        // The PLC's second interface: the same port, listed once.
+        {"\\\\?\\usb#vid_" + v + "&pid_0001#6&11aa22bb&0&2&mi_01" + g,
+         "pciroot(0)#pci(1400)#usbroot(0)#usb(4)#usb(2)\0\0"s, ""},
+        {"\\\\?\\usb#vid_" + v + "&pid_0001#5&77&0&9" + g, "", ""},  // no location at all
+    };
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const UsbPlc& p : UsbPlcsOf(recorded)) got.push_back({p.location, p.device});
+    const std::vector<std::pair<std::string, std::string>> want = {
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)", recorded[3].devicePath},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(3)", recorded[1].devicePath},
+        {"Port_#0007.Hub_#0002", recorded[4].devicePath},
+    };
+    EXPECT_EQ(got, want);
+}
+
 #ifndef _WIN32
 
 class UsbSysfsTest : public ::testing::Test {
@@ -140,6 +174,60 @@ TEST_F(UsbSysfsTest, OpensTheDeviceTwiceAndReturnsTheSecondHandle) {
     EXPECT_EQ(peer->closes, 1);
     EXPECT_EQ(platform::OpenHandleCount(), 1);
     CloseHandle(h);
+}
+
+TEST(UsbLocations, OnlyAKernelPortPathIsALocation) {
+    struct Case {
+        const char* location;
+        bool fine;
+    };
+    const Case cases[] = {{"1-2", true},   {"3-1.4.2", true},  {"10-12.3", true}, {"", false},
+                          {"usb1", false}, {"1-", false},      {"-2", false},     {"1-2.", false},
+                          {"1-.2", false}, {"1-2:1.0", false}, {"1-2/..", false}, {"a-1", false},
+                          {"1-2 ", false}, {"../1-2", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(UsbLocationProblem(c.location).empty(), c.fine) << '"' << c.location << '"';
+}
+
+// Each PLC by the port it hangs on: the device at that port or nothing, never another PLC.
+TEST_F(UsbSysfsTest, APlcIsFoundAtItsPortOnly) {
+    const std::string v = Vendor();
+    Device("1-1", v, "0001", "ttyACM7");
+    Device("1-2.3", v, "0001", "ttyACM8");
+    Device("1-4", "0403", "6001", "ttyUSB0");     // an adapter of another maker
+    Device("1-5", v, "0001", "");                 // its tty not bound yet
+    tree.Dir("sys/bus/usb/devices/.1-6.new-42");  // being made by a simulator
+    tree.File("sys/bus/usb/devices/.1-6.new-42/idVendor", v + "\n");
+    tree.File("sys/bus/usb/devices/.1-6.new-42/idProduct", "0001\n");
+    // A node whose uevent names it under a /dev subdirectory.
+    tree.File("sys/bus/usb/devices/1-2.3/1-2.3:1.0/tty/ttyACM8/uevent",
+              "MAJOR=136\nMINOR=5\nDEVNAME=pts/5\n");
+    Plug("ttyACM7");
+    Plug("/dev/pts/5");
+    Plug("ttyUSB0");
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (const UsbPlc& p : ListUsbPlcs()) listed.push_back({p.location, p.device});
+    const std::vector<std::pair<std::string, std::string>> want = {
+        {"1-1", "ttyACM7"}, {"1-2.3", "/dev/pts/5"}, {"1-5", ""}};
+    EXPECT_EQ(listed, want);
+    struct Case {
+        const char* location;
+        std::string opened;
+    };
+    const Case cases[] = {
+        {"1-1", "ttyACM7"}, {"1-2.3", "/dev/pts/5"}, {"1-4", ""}, {"1-5", ""}, {"1-6", ""},
+        {"1-9", ""},        {"../1-1", ""},          {"1-2", ""}};
+    for (const auto& c : cases) {
+        HANDLE h = OpenUsbPlcAt(c.location);
+        std::string opened;
+        for (const char* name : {"ttyACM7", "/dev/pts/5", "ttyUSB0"}) {
+            auto* link = platform::FindVirtualLink(name);
+            if (h != INVALID_HANDLE_VALUE && link != nullptr && link->IsOpen()) opened = name;
+        }
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        EXPECT_EQ(opened, c.opened) << c.location;
+        EXPECT_EQ(platform::OpenHandleCount(), 0);
+    }
 }
 
 TEST_F(UsbSysfsTest, NothingIsCachedBetweenCalls) {
