@@ -76,7 +76,8 @@ HANDLE OpenUsbDevice(const GUID* pGuid, char* sDevNameBuf, size_t suffixBytes = 
 HANDLE OpenOneDevice(HDEVINFO hDvcInfo, PSP_DEVICE_INTERFACE_DATA DvcInfoData, char* sDevNameBuf,
                      size_t suffixBytes = 1);
 #else
-// The USB devices live in <root>/bus/usb/devices; nullptr or "" restores "/sys".
+// The USB devices live in <root>/bus/usb/devices; nullptr or "" restores the default:
+// $PLCFW_SYSFS_ROOT when set, else "/sys".
 void SetUsbSysfsRoot(const char* root);
 int GetUsbDeviceFileName(char* sDevNameBuf, size_t suffixBytes = 0);
 HANDLE OpenUsbDevice(char* sDevNameBuf, size_t suffixBytes = 0);

@@ -1,6 +1,7 @@
 // The PLC's USB device on Linux: the USB devices of sysfs, the first whose idVendor/idProduct
 // carry the PLC's ids and whose tty node (ttyACM*, ttyUSB* under one of its interfaces) opens.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,8 +19,14 @@ namespace {
 const char DEFAULT_SYSFS_ROOT[] = "/sys";
 const char* const TTY_NODE_PREFIXES[] = {"ttyACM", "ttyUSB"};
 
+// PLCFW_SYSFS_ROOT names another root, such as the one a simulator of USB PLCs builds.
+std::string DefaultRoot() {
+    const char* env = std::getenv("PLCFW_SYSFS_ROOT");
+    return env != nullptr && *env != '\0' ? env : DEFAULT_SYSFS_ROOT;
+}
+
 std::mutex gRootMutex;
-std::string gSysfsRoot = DEFAULT_SYSFS_ROOT;
+std::string gSysfsRoot = DefaultRoot();
 
 std::string SysfsRoot() {
     std::lock_guard<std::mutex> lock(gRootMutex);
@@ -118,7 +125,7 @@ bool CarriesThePlcIds(const fs::path& dir) {
 
 void SetUsbSysfsRoot(const char* root) {
     std::lock_guard<std::mutex> lock(gRootMutex);
-    gSysfsRoot = root != nullptr && *root != '\0' ? root : DEFAULT_SYSFS_ROOT;
+    gSysfsRoot = root != nullptr && *root != '\0' ? root : DefaultRoot();
 }
 
 HANDLE OpenOneDevice(const char* deviceDir, char* sDevNameBuf, size_t suffixBytes) {
