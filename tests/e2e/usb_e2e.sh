@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# USB-attached PLCs named by the physical port they hang on, against plcsim presenting each as a
+# USB device in a sysfs tree of its own (PLCFW_SYSFS_ROOT).
+#   usb_e2e.sh BINDIR CASE
+# CASE: three (three RP100s at three ports in one command, one faulted: its row FAILED, the
+# others' flashes the image), ambiguous (two present: --port USB and no --port refused, exit 2,
+# both named; one present: updated as before), station (a station on two ports, two units each:
+# each written once), reenum (the PLC at 1-2 re-enumerates during the replug while another
+# appears at 1-1, which sorts first: the run goes on with the one at 1-2).
+set -uo pipefail
+bindir=$1 case=$2
+# shellcheck source=scripts/lib/plcsim.sh
+. "$(dirname "$0")/../../scripts/lib/plcsim.sh"
+plcsim_scratch
+fail() { echo "FAIL (usb $case): $*" >&2
+  for f in "$tmp"/out "$tmp"/err "$tmp"/sim-*.err; do [ -f "$f" ] && sed "s|^|  ${f##*/}: |" "$f" >&2; done
+  exit 1; }
+
+export PLCFW_SYSFS_ROOT=$tmp/sys
+image=$tmp/RP100_v1.0_usb.bin
+head -c 65536 /dev/urandom >"$image"
+# RP100 keeps its last 4 KiB back: the flash holds the image's first 61440 bytes.
+kept=61440
+
+# usbsim NAME LOCATION ARGS...: an RP100 on $tmp/NAME, plugged into LOCATION.
+usbsim() {
+  local name=$1 location=$2
+  shift 2
+  plcsim_start "$bindir/plcsim" "$tmp/sim-$name.err" --model RP100 --latency 0 \
+    --usb-root "$tmp/sys" --usb-location "$location" --link "$tmp/$name" "$@" ||
+    fail "plcsim $name did not start"
+  for _ in $(seq 100); do [ -d "$tmp/sys/bus/usb/devices/$location" ] && return 0; sleep 0.05; done
+  fail "plcsim $name made no device at $location"
+}
+
+flash_is_image() { cmp -s <(head -c $kept "$1") <(head -c $kept "$image"); }
+
+case $case in
+  three)
+    usbsim a 1-1 --flash-out "$tmp/flash-a"
+    a=$PLCSIM_PID
+    usbsim b 1-2 --flash-out "$tmp/flash-b" --fault nok-block:5
+    b=$PLCSIM_PID
+    usbsim c 1-3.2 --flash-out "$tmp/flash-c"
+    c=$PLCSIM_PID
+    timeout 90 "$bindir/plcfwupdate" --port usb:1-1 --port usb:1-2 --port usb:1-3.2 --image "$image" \
+      --yes --record "$tmp/runs.jsonl" >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 1 ] || fail "exit status $status, not 1"
+    for p in $a $b $c; do plcsim_ended "$p" 15 || fail "a simulator did not end"; done
+    grep -q '^usb:1-1  *RP100  *succeeded ' "$tmp/out" || fail "no succeeded row for usb:1-1"
+    grep -q '^usb:1-2  *RP100  *FAILED ' "$tmp/out" || fail "no FAILED row for usb:1-2"
+    grep -q '^usb:1-3.2  *RP100  *succeeded ' "$tmp/out" || fail "no succeeded row for usb:1-3.2"
+    flash_is_image "$tmp/flash-a" || fail "the flash at 1-1 is not the image"
+    flash_is_image "$tmp/flash-c" || fail "the flash at 1-3.2 is not the image"
+    for l in 1-1 1-2 1-3.2; do
+      grep -q "\"port\":\"usb:$l\"" "$tmp/runs.jsonl" || fail "no record line for usb:$l"
+    done
+    echo "usb three: two PLCs updated, the faulted one failed, each by its port" ;;
+  ambiguous)
+    usbsim a 1-1
+    usbsim b 1-4
+    for args in "--port USB" ""; do
+      # shellcheck disable=SC2086
+      timeout 30 "$bindir/plcfwupdate" $args --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+      status=$?
+      [ $status -eq 2 ] || fail "'$args': exit status $status, not 2"
+      grep -q 'usb:1-1' "$tmp/err" && grep -q 'usb:1-4' "$tmp/err" || fail "'$args': not both named"
+    done
+    "$bindir/plcfwupdate" --list-ports --model RP100 >"$tmp/out" 2>"$tmp/err"
+    grep -q "^usb:1-1	$(readlink -f "$tmp/a")$" "$tmp/out" || fail "--list-ports: no usb:1-1 line"
+    grep -q "^usb:1-4	" "$tmp/out" || fail "--list-ports: no usb:1-4 line"
+    plcsim_kill "$PLCSIM_PID"
+    for _ in $(seq 100); do [ -d "$tmp/sys/bus/usb/devices/1-4" ] || break; sleep 0.05; done
+    timeout 60 "$bindir/plcfwupdate" --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 0 ] || fail "with one present: exit status $status, not 0"
+    echo "usb ambiguous: two present refused naming both, one present updated" ;;
+  station)
+    for n in a b; do
+      mkdir -p "$tmp/$n.d"
+      loc=1-1; [ $n = b ] && loc=1-2
+      usbsim $n $loc --units 2 --arrive-every 2000 --leave-after 2000 --flash-dir "$tmp/$n.d"
+      eval "pid_$n=\$PLCSIM_PID"
+    done
+    timeout 140 "$bindir/plcfwupdate" --station --units 2 --port usb:1-1 --port usb:1-2 \
+      --image "$image" --yes --record "$tmp/runs.jsonl" >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 0 ] || fail "exit status $status, not 0"
+    # shellcheck disable=SC2154
+    plcsim_ended "$pid_a" 15 && plcsim_ended "$pid_b" 15 || fail "a bench did not end"
+    for n in a b; do
+      for u in 1 2; do
+        line=$(grep "^plcsim: unit $u left" "$tmp/sim-$n.err") || fail "$n: unit $u never left"
+        [[ $line == *": 1 transfers, 1 completed,"* ]] || fail "$n unit $u: $line"
+        flash_is_image "$tmp/$n.d/unit-$u.bin" || fail "$n unit $u: its flash"
+      done
+    done
+    [ "$(wc -l <"$tmp/runs.jsonl")" -eq 4 ] || fail "$(wc -l <"$tmp/runs.jsonl") record lines, not 4"
+    echo "usb station: two ports, two units each, each written once" ;;
+  reenum)
+    usbsim a 1-2 --flash-out "$tmp/flash-a"
+    a=$PLCSIM_PID
+    timeout 60 "$bindir/plcfwupdate" --port usb:1-2 --image "$image" --yes >"$tmp/out" 2>"$tmp/err" &
+    run=$!
+    # The PLC at 1-2 leaves for its bootloader: another is plugged into 1-1 meanwhile.
+    for _ in $(seq 200); do
+      grep -q 'REPLUG' "$tmp/out" "$tmp/err" 2>/dev/null && break
+      sleep 0.05
+    done
+    usbsim b 1-1 --flash-out "$tmp/flash-b"
+    wait $run
+    status=$?
+    [ $status -eq 0 ] || fail "exit status $status, not 0"
+    plcsim_ended "$a" 15 || fail "the PLC at 1-2 did not end"
+    flash_is_image "$tmp/flash-a" || fail "the flash at 1-2 is not the image"
+    grep -q 'plcsim: host' "$tmp/sim-b.err" && fail "the PLC at 1-1 was opened"
+    plcsim_kill "$PLCSIM_PID"
+    [ ! -s "$tmp/flash-b" ] || cmp -s <(head -c $kept "$tmp/flash-b") <(head -c $kept "$image") &&
+      fail "the PLC at 1-1 was written"
+    echo "usb reenum: the run went on with the PLC at its port" ;;
+  *) fail "unknown case" ;;
+esac
