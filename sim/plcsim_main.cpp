@@ -20,6 +20,14 @@
 #include "sim/pty_server.h"
 #include "sim/sim.h"
 #include "sim/tcp_server.h"
+#include "sim/usb_sysfs.h"
+
+#ifndef PLC_VERSION_TEXT
+#error "PLC_VERSION_TEXT comes from the build"
+#endif
+#ifndef PLC_USB_VENDOR_ID_TEXT
+#error "PLC_USB_VENDOR_ID_TEXT (four lower-case hex digits) comes from the build"
+#endif
 
 namespace {
 
@@ -43,6 +51,7 @@ void OnKick(int) {}
 
 const char* const kUsage =
     "Usage: plcsim --model NAME (--link PATH | --tcp PORT | --rfc2217 PORT) [options]\n"
+    "       plcsim --model NAME --link PATH --usb-root DIR --usb-location LOC [options]\n"
     "\n"
     "Plays one PLC of the catalogue model NAME (application firmware and bootloader) on a\n"
     "pseudo-terminal and links PATH to it; a host opens PATH as its serial port. Or serves it\n"
@@ -55,6 +64,14 @@ const char* const kUsage =
     "Options:\n"
     "  --model NAME          catalogue model, e.g. RP200, QM2-E, 30TR2-AIO (required)\n"
     "  --link PATH           symbolic link to create (a stale link is replaced)\n"
+    "  --usb-root DIR        USB-attached models, with --link: also show the PLC as a USB\n"
+    "                        device in the sysfs tree DIR (DIR/bus/usb/devices/LOC, with\n"
+    "                        idVendor, idProduct and a ttyACM node naming the pseudo-terminal)\n"
+    "                        while it is plugged in: gone while it re-enumerates into its\n"
+    "                        bootloader and while no bench unit is there; a host that sets\n"
+    "                        PLCFW_SYSFS_ROOT=DIR finds it there\n"
+    "  --usb-location LOC    the USB port it hangs on, a kernel port path such as 1-2 or\n"
+    "                        3-1.4.2 (with --usb-root; one plcsim a location)\n"
     "  --tcp PORT            serve on 127.0.0.1:PORT (0: a free port; stderr names it): the\n"
     "                        line's bytes as they are, for hosts that open tcp://HOST:PORT;\n"
     "                        no line settings travel, the PLC takes the line it expects\n"
@@ -108,6 +125,7 @@ const char* const kUsage =
     "                        it took)\n"
     "  --list-models         one line per catalogue model: name, id, link, page and block bytes,\n"
     "                        image bytes kept back, largest image, how it comes back\n"
+    "  --version             show the version and exit\n"
     "  --help                this text\n"
     "\n"
     "Numbers are decimal or 0x-prefixed hex (ids: 0x3010). A USB-attached model leaves the link\n"
@@ -142,6 +160,7 @@ int Usage(const std::string& why) {
 // Where the PLC is served: a pseudo-terminal behind a link, or a TCP port.
 struct Where {
     std::string link;
+    std::string usbRoot, usbLocation;
     bool tcp = false, rfc2217 = false;
     uint32_t port = 0;
 };
@@ -155,34 +174,73 @@ bool StartFailed(const std::string& error) {
     return false;
 }
 
+// The USB device follows the PLC: there while it is on the link. A plug that fails is said
+// once and tried again on the next turns.
+void FollowOnUsb(plcsim::PtyServer& server, plcsim::UsbSysfsEntry& usb,
+                 const plcsim::PtyOptions& pty) {
+    server.SetPresenceHook([&usb, &pty, failing = false](bool present) mutable {
+        bool was = usb.Plugged();
+        std::string why;
+        if (!usb.Follow(present, &why)) {
+            if (!failing) std::fprintf(stderr, "plcsim: %s\n", why.c_str());
+            failing = true;
+            return;
+        }
+        failing = false;
+        if (pty.note && was != usb.Plugged())
+            pty.note("USB device " + std::string(was ? "vanished from " : "appeared at ") +
+                     usb.EntryPath());
+    });
+}
+
+// A bench's USB-attached unit: the link path is there only while the unit is.
+void FollowBenchOnLink(plcsim::PtyServer& server, const plcsim::Bench* bench,
+                       const plcsim::TurnHook& turn) {
+    server.SetTurnHook([&server, bench, &turn](uint64_t nowMs, plcsim::RealTimePlc& rt) {
+        bool over = turn(nowMs, rt);
+        bool present = bench->Present() != 0;
+        std::string why;
+        if (present && !server.Linked() && !server.Link(&why))
+            std::fprintf(stderr, "plcsim: %s\n", why.c_str());
+        if (!present && server.Linked()) server.RemoveLink();
+        return over;
+    });
+}
+
+bool ServePty(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
+              const plcsim::PtyOptions& pty, const Where& where, const plcsim::Bench* bench,
+              const plcsim::TurnHook& turn, plcsim::ServeEnd* end) {
+    std::string error;
+    // Taken before the link is made: a second simulator at the same location takes nothing over.
+    std::optional<plcsim::UsbSysfsEntry> usb;
+    if (!where.usbRoot.empty()) {
+        usb.emplace(plcsim::UsbDevice{where.usbRoot, where.usbLocation, PLC_USB_VENDOR_ID_TEXT});
+        if (!usb->Claim(&error)) return StartFailed(error);
+    }
+    plcsim::PtyOptions options = pty;
+    options.linkPath = where.link;
+    plcsim::PtyServer server(plc, options);
+    if (turn) server.SetTurnHook(turn);
+    if (bench != nullptr && plc->Model().usb) FollowBenchOnLink(server, bench, turn);
+    if (!server.Start(&error)) return StartFailed(error);
+    if (usb &&
+        (!usb->SetTty(server.SlavePath(), &error) || !usb->Follow(plc->LinkPresent(), &error)))
+        return StartFailed(error);
+    if (usb) FollowOnUsb(server, *usb, pty);
+    std::fprintf(stderr, "plcsim: %s %s on %s -> %s%s\n", cfg.model.c_str(), StartName(cfg),
+                 where.link.c_str(), server.SlavePath().c_str(),
+                 usb ? (", USB device at " + usb->EntryPath()).c_str() : "");
+    *end = server.Run(gStop);
+    server.RemoveLink();
+    return true;
+}
+
 // Serves until the update is over or a signal; false (the reason printed) when it cannot start.
 bool Serve(const std::shared_ptr<plcsim::Plc>& plc, const plcsim::Config& cfg,
            const plcsim::PtyOptions& pty, const Where& where, const plcsim::Bench* bench,
            const plcsim::TurnHook& turn, plcsim::ServeEnd* end) {
+    if (!where.tcp) return ServePty(plc, cfg, pty, where, bench, turn, end);
     std::string error;
-    if (!where.tcp) {
-        plcsim::PtyOptions options = pty;
-        options.linkPath = where.link;
-        plcsim::PtyServer server(plc, options);
-        if (turn) server.SetTurnHook(turn);
-        // A USB-attached unit's device node is there only while the unit is.
-        if (bench != nullptr && plc->Model().usb)
-            server.SetTurnHook([&server, bench, &turn](uint64_t nowMs, plcsim::RealTimePlc& rt) {
-                bool over = turn(nowMs, rt);
-                bool present = bench->Present() != 0;
-                std::string why;
-                if (present && !server.Linked() && !server.Link(&why))
-                    std::fprintf(stderr, "plcsim: %s\n", why.c_str());
-                if (!present && server.Linked()) server.RemoveLink();
-                return over;
-            });
-        if (!server.Start(&error)) return StartFailed(error);
-        std::fprintf(stderr, "plcsim: %s %s on %s -> %s\n", cfg.model.c_str(), StartName(cfg),
-                     where.link.c_str(), server.SlavePath().c_str());
-        *end = server.Run(gStop);
-        server.RemoveLink();
-        return true;
-    }
     plcsim::TcpOptions options;
     static_cast<plcsim::ServeOptions&>(options) = pty;
     options.port = static_cast<uint16_t>(where.port);
@@ -261,6 +319,8 @@ struct TextOption {
 const TextOption kTextOptions[] = {
     {"--model", "a name", [](Options& o) { return &o.model; }},
     {"--link", "a path", [](Options& o) { return &o.where.link; }},
+    {"--usb-root", "a directory", [](Options& o) { return &o.where.usbRoot; }},
+    {"--usb-location", "a port path", [](Options& o) { return &o.where.usbLocation; }},
     {"--fault", "a fault", [](Options& o) { return &o.faults.emplace_back(); }},
     {"--flash-out", "a file", [](Options& o) { return &o.flashOut; }},
     {"--log", "a file", [](Options& o) { return &o.logPath; }},
@@ -397,6 +457,10 @@ int ParseArgs(int argc, char** argv, Options* o) {
             PrintHelp();
             return 0;
         }
+        if (a == "--version") {
+            std::printf("plcsim %s\n", PLC_VERSION_TEXT);
+            return 0;
+        }
         int status = a == "--register"                           ? TakeRegister(args, o)
                      : a == "--unit-fault" || a == "--unit-stay" ? TakeUnitOption(a, args, o)
                                                                  : TakeNumber(a, args, o);
@@ -407,6 +471,10 @@ int ParseArgs(int argc, char** argv, Options* o) {
     if (o->model.empty()) return Usage("--model is required");
     if (o->where.link.empty() == !o->where.tcp)
         return Usage("name one of --link, --tcp and --rfc2217");
+    if (o->where.usbRoot.empty() != o->where.usbLocation.empty())
+        return Usage("--usb-root and --usb-location go together");
+    if (!o->where.usbRoot.empty() && o->where.tcp)
+        return Usage("--usb-root shows a pseudo-terminal as a USB device: give --link, not a port");
     bool unitOptions =
         !o->bench.faults.empty() || !o->bench.leaveAfterOf.empty() || !o->flashDir.empty();
     if (o->bench.units == 0 && unitOptions)
@@ -559,6 +627,8 @@ int main(int argc, char** argv) {
     plcsim::Config cfg;
     std::string error;
     if (!MakeConfig(o, &cfg, &error)) return Usage(error);
+    if (!o.where.usbRoot.empty() && !plcsim::UsbPresentable(cfg.model, o.where.usbLocation, &error))
+        return Usage(error);
     plcsim::PtyOptions pty = o.pty;
     // SIGTERM and SIGINT end its waits; a bench turns on its own clock, never in a read.
     pty.blockingReads = o.bench.units == 0;

@@ -202,7 +202,9 @@ PtyServer::End PtyServer::Run(const std::atomic<bool>& stop) {
         } else if (!WaitAndServe()) {
             break;
         }
-        if (rt_.UpdateOver(MonotonicNowMs())) return End::UpdateDone;
+        bool over = rt_.UpdateOver(MonotonicNowMs());
+        if (presence_) presence_(rt_.Sim().LinkPresent());
+        if (over) return End::UpdateDone;
     }
     return End::Stopped;
 }

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,9 @@ public:
     size_t Backlog() const { return rt_.QueuedReplyBytes(); }
     // A bench of units instead of one PLC's update (RealTimePlc::SetTurnHook).
     void SetTurnHook(TurnHook hook) { rt_.SetTurnHook(std::move(hook)); }
+    // Told after each turn whether the PLC is on the link, for what must appear and vanish
+    // with it (its USB device).
+    void SetPresenceHook(std::function<void(bool present)> hook) { presence_ = std::move(hook); }
     // Removes the symbolic link (also done by the destructor).
     void RemoveLink();
     // Links the path to the pseudo-terminal again, as a USB device that comes back; false with
@@ -69,6 +73,7 @@ private:
 
     RealTimePlc rt_;
     PtyOptions opt_;
+    std::function<void(bool present)> presence_;
     int master_ = -1;
     std::string slavePath_;
     bool linked_ = false;
