@@ -1,5 +1,6 @@
 # cmake --install and CPack. Natively: two Debian packages, plcfwupdate (the tool, its manual
-# page, completion, copyright and changelog) and plcfwupdate-sim (the same for plcsim). Windows:
+# page, completion, copyright and changelog) and plcfwupdate-sim (the same for plcsim, and
+# plcsim-image, the synthetic image generator). Windows:
 # the window program, the console program and a short read-me, which scripts/package makes into
 # a zip and an MSI.
 set(CPACK_PACKAGE_NAME plcfwupdate)
@@ -75,6 +76,9 @@ while(PLC_PACKAGES)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${PLC_DOC_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endwhile()
+# The simulator's users make their test images with the build's own generator.
+install(PROGRAMS $<TARGET_FILE:genimage> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME plcsim-image
+  COMPONENT sim)
 add_custom_target(man_pages ALL DEPENDS ${PLC_MAN_PAGES})
 add_custom_target(package_docs ALL DEPENDS ${PLC_DOC_DIR}/changelog.Debian.gz)
 

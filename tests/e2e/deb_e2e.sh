@@ -27,7 +27,7 @@ relations() { dpkg-deb --field "$1" "$2" | tr ',|' '\n' | awk 'NF { print $1 }';
 packages=(
   "plcfwupdate     usr/bin/plcfwupdate usr/share/man/man1/plcfwupdate.1.gz
                    usr/share/bash-completion/completions/plcfwupdate"
-  "plcfwupdate-sim usr/bin/plcsim usr/share/man/man1/plcsim.1.gz
+  "plcfwupdate-sim usr/bin/plcsim usr/bin/plcsim-image usr/share/man/man1/plcsim.1.gz
                    usr/share/bash-completion/completions/plcsim"
 )
 for row in "${packages[@]}"; do
