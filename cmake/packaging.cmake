@@ -26,7 +26,15 @@ if(WIN32)
   # The window program and the console program; scripts/package stages them from here (signed
   # when a certificate is given) into the zip and the MSI (packaging/plcfwupdate.wxs).
   install(TARGETS plcfwupdate_gui plcfwupdate_cli RUNTIME DESTINATION .)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/README-windows.txt DESTINATION . RENAME README.txt)
+  # The read-me with CRLF line ends: Notepad before Windows 10 shows a file of bare LFs as one
+  # line.
+  set(PLC_README_WINDOWS ${CMAKE_SOURCE_DIR}/packaging/README-windows.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PLC_README_WINDOWS})
+  file(READ ${PLC_README_WINDOWS} PLC_README_TEXT)
+  string(REPLACE "\r\n" "\n" PLC_README_TEXT "${PLC_README_TEXT}")
+  string(REPLACE "\n" "\r\n" PLC_README_TEXT "${PLC_README_TEXT}")
+  file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${PLC_README_TEXT}")
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
   return()
 endif()
 
