@@ -1,8 +1,8 @@
 # cmake --install and CPack. Natively: two Debian packages, plcfwupdate (the tool, its manual
-# page, completion, copyright and changelog) and plcfwupdate-sim (the same for plcsim, and
+# page, completion for bash, zsh and PowerShell, copyright and changelog) and plcfwupdate-sim (the same for plcsim, and
 # plcsim-image, the synthetic image generator). Windows:
-# the window program, the console program and a short read-me, which scripts/package makes into
-# a zip and an MSI.
+# the window program, the console program, a short read-me and the PowerShell completion, which
+# scripts/package makes into a zip and an MSI.
 set(CPACK_PACKAGE_NAME plcfwupdate)
 set(CPACK_PACKAGE_VENDOR "Korvel")
 set(CPACK_PACKAGE_CONTACT "Korvel PLC tools <plc-tools@korvel.invalid>")
@@ -34,7 +34,8 @@ if(WIN32)
   string(REPLACE "\r\n" "\n" PLC_README_TEXT "${PLC_README_TEXT}")
   string(REPLACE "\n" "\r\n" PLC_README_TEXT "${PLC_README_TEXT}")
   file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${PLC_README_TEXT}")
-  install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_SOURCE_DIR}/packaging/completion.ps1
+    DESTINATION .)
   return()
 endif()
 
@@ -81,6 +82,13 @@ while(PLC_PACKAGES)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program}
     COMPONENT ${component})
+  # zsh's compinit reads the "#compdef" line of each file in Debian's vendor directory.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.zsh
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _${program}
+    COMPONENT ${component})
+  # PowerShell has no directory it loads completions from: the profile dot-sources the file.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.ps1
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/${package} COMPONENT ${component})
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${PLC_DOC_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endwhile()
