@@ -1,7 +1,8 @@
 # cmake --install and CPack. Natively: two Debian packages, plcfwupdate (the tool, its manual
-# page, completion, copyright and changelog) and plcfwupdate-sim (the same for plcsim). Windows:
-# the window program, the console program and a short read-me, which scripts/package makes into
-# a zip and an MSI.
+# page, completion for bash, zsh and PowerShell, copyright and changelog) and plcfwupdate-sim (the same for plcsim, and
+# plcsim-image, the synthetic image generator). Windows:
+# the window program, the console program, a short read-me and the PowerShell completion, which
+# scripts/package makes into a zip and an MSI.
 set(CPACK_PACKAGE_NAME plcfwupdate)
 set(CPACK_PACKAGE_VENDOR "Korvel")
 set(CPACK_PACKAGE_CONTACT "Korvel PLC tools <plc-tools@korvel.invalid>")
@@ -25,7 +26,16 @@ if(WIN32)
   # The window program and the console program; scripts/package stages them from here (signed
   # when a certificate is given) into the zip and the MSI (packaging/plcfwupdate.wxs).
   install(TARGETS plcfwupdate_gui plcfwupdate_cli RUNTIME DESTINATION .)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/README-windows.txt DESTINATION . RENAME README.txt)
+  # The read-me with CRLF line ends: Notepad before Windows 10 shows a file of bare LFs as one
+  # line.
+  set(PLC_README_WINDOWS ${CMAKE_SOURCE_DIR}/packaging/README-windows.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PLC_README_WINDOWS})
+  file(READ ${PLC_README_WINDOWS} PLC_README_TEXT)
+  string(REPLACE "\r\n" "\n" PLC_README_TEXT "${PLC_README_TEXT}")
+  string(REPLACE "\n" "\r\n" PLC_README_TEXT "${PLC_README_TEXT}")
+  file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${PLC_README_TEXT}")
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_SOURCE_DIR}/packaging/completion.ps1
+    DESTINATION .)
   return()
 endif()
 
@@ -72,9 +82,19 @@ while(PLC_PACKAGES)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program}
     COMPONENT ${component})
+  # zsh's compinit reads the "#compdef" line of each file in Debian's vendor directory.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.zsh
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _${program}
+    COMPONENT ${component})
+  # PowerShell has no directory it loads completions from: the profile dot-sources the file.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion.ps1
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/${package} COMPONENT ${component})
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${PLC_DOC_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endwhile()
+# The simulator's users make their test images with the build's own generator.
+install(PROGRAMS $<TARGET_FILE:genimage> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME plcsim-image
+  COMPONENT sim)
 add_custom_target(man_pages ALL DEPENDS ${PLC_MAN_PAGES})
 add_custom_target(package_docs ALL DEPENDS ${PLC_DOC_DIR}/changelog.Debian.gz)
 

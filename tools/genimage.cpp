@@ -4,17 +4,30 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv) {
+    // Installed as plcsim-image: the usage names the program as it was called.
+    const char* name =
+        std::strrchr(argv[0], '/') != nullptr ? std::strrchr(argv[0], '/') + 1 : argv[0];
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf(
+            "Usage: %s SIZE FILE\n"
+            "Writes a synthetic firmware image of SIZE bytes to FILE, the same bytes on\n"
+            "every run. Its file name names the model for plcfwupdate --image:\n"
+            "QM2-E_v3.00.bin is an image for QM2-E.\n",
+            name);
+        return 0;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: genimage SIZE FILE\n");
+        std::fprintf(stderr, "usage: %s SIZE FILE (see --help)\n", name);
         return 2;
     }
     char* end = nullptr;
     unsigned long size = std::strtoul(argv[1], &end, 10);
     if (*argv[1] == '\0' || *end != '\0') {
-        std::fprintf(stderr, "genimage: bad size '%s'\n", argv[1]);
+        std::fprintf(stderr, "%s: bad size '%s'\n", name, argv[1]);
         return 2;
     }
     std::vector<unsigned char> image(size);
@@ -28,7 +41,7 @@ int main(int argc, char** argv) {
     FILE* f = std::fopen(argv[2], "wb");
     if (f == nullptr || std::fwrite(image.data(), 1, image.size(), f) != image.size() ||
         std::fclose(f) != 0) {
-        std::fprintf(stderr, "genimage: cannot write '%s'\n", argv[2]);
+        std::fprintf(stderr, "%s: cannot write '%s'\n", name, argv[2]);
         return 1;
     }
     return 0;

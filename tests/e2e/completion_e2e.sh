@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The bash completion, sourced as bash does: what it offers for a command line typed so far.
+# The bash and zsh completions, sourced as each shell does: what they offer for a command line
+# typed so far. The PowerShell completion runs under pwsh where it is installed (Debian has
+# none); otherwise only its brackets are checked.
 # completion_e2e.sh BINDIR
 set -euo pipefail
 bindir=$1
@@ -35,6 +37,65 @@ plcfwupdate --model = qm2-e --port |_plcfwupdate|tcp://|USB
 plcfwupdate --model RP200 --port |_plcfwupdate|USB tcp://|
 plcfwupdate --model rp200 --port u|_plcfwupdate|USB|tcp://
 plcsim --model qm2-e|_plcsim|QM2-E|RP200
+plcsim --fault nak-b|_plcsim|nak-block:|nak:block
+plcsim --fault la|_plcsim|late:|late:block --link
+plcsim --fault late : bl|_plcsim|block|late:block blockx
+plcsim --fault run|_plcsim|runmode runmode:|
 TABLE
+
+# zsh matches what a function offers against the word typed; compadd here prints all it is given.
+zsh_offered() {
+  zsh -f -c 'compadd() { local -a a; a=("$@"); print -rl -- "${(@)a[${a[(i)--]}+1,-1]}"; }
+    _files() { print -r -- "<files>"; }
+    words=(${=1}); [[ $1 == *" " ]] && words+=(""); CURRENT=${#words}; PREFIX=$words[CURRENT]
+    source $2' _ "$1" "$here/../../packaging/completion.zsh" | tr '\n' ' ' | sed 's/^/ /'
+}
+if command -v zsh >/dev/null; then
+  # line                                  offered                       not offered
+  while IFS='|' read -r line want unwanted; do
+    got=$(PATH=$bindir:$PATH zsh_offered "$line")
+    for w in $want; do
+      [[ $got == *" $w "* ]] || { echo "FAIL: zsh: '$line' does not offer $w:$got"; failures=$((failures + 1)); }
+    done
+    for w in $unwanted; do
+      [[ $got != *" $w "* ]] || { echo "FAIL: zsh: '$line' offers $w:$got"; failures=$((failures + 1)); }
+    done
+  done <<'TABLE'
+plcfwupdate -|--port --yes -q --events|QM2-E <files>
+plcfwupdate --model |QM2-E RP200|--port
+plcfwupdate --model RP200 --port |USB tcp:// rfc2217:// <files>|--yes
+plcfwupdate --model QM2-E --port |tcp://|USB
+plcfwupdate --image |<files>|--port
+plcsim --fault n|nak: nok-block: runmode silent|nak:block --link
+plcsim --fault nak:b|nak:block late:probe|--link
+plcsim --start |app boot|--link
+TABLE
+else
+  echo "completion: zsh is not installed (scripts/bootstrap test installs it): its cases skipped"
+fi
+
+ps1=$here/../../packaging/completion.ps1
+if command -v pwsh >/dev/null; then
+  got=$(PATH=$bindir:$PATH pwsh -NoProfile -Command ". '$ps1'
+    (TabExpansion2 'plcsim --fault nak-b' 19).CompletionMatches.CompletionText
+    (TabExpansion2 'plcfwupdate --model RP200 --port ' 33).CompletionMatches.CompletionText" | tr '\n' ' ')
+  for w in nak-block: USB tcp://; do
+    [[ " $got " == *" $w "* ]] || { echo "FAIL: pwsh does not offer $w: $got"; failures=$((failures + 1)); }
+  done
+else
+  # Without pwsh: the brackets of the script outside its strings and comments pair up.
+  python3 - "$ps1" <<'PY' || failures=$((failures + 1))
+import re, sys
+text = re.sub(r"#.*|'[^']*'|\"(`.|[^\"`])*\"", "", open(sys.argv[1]).read())
+stack = []
+for c in text:
+    if c in "({[":
+        stack.append(")}]"["({[".index(c)])
+    elif c in ")}]" and (not stack or stack.pop() != c):
+        sys.exit("FAIL: completion.ps1: an unpaired '%s'" % c)
+if stack:
+    sys.exit("FAIL: completion.ps1: '%s' left open" % stack[-1])
+PY
+fi
 [ "$failures" -eq 0 ] && echo "completion: every case passed"
 exit "$failures"

@@ -26,9 +26,11 @@ relations() { dpkg-deb --field "$1" "$2" | tr ',|' '\n' | awk 'NF { print $1 }';
 # package          its files beside /usr/share/doc/PACKAGE/copyright and changelog.Debian.gz
 packages=(
   "plcfwupdate     usr/bin/plcfwupdate usr/share/man/man1/plcfwupdate.1.gz
-                   usr/share/bash-completion/completions/plcfwupdate"
-  "plcfwupdate-sim usr/bin/plcsim usr/share/man/man1/plcsim.1.gz
-                   usr/share/bash-completion/completions/plcsim"
+                   usr/share/bash-completion/completions/plcfwupdate
+                   usr/share/zsh/vendor-completions/_plcfwupdate usr/share/plcfwupdate/completion.ps1"
+  "plcfwupdate-sim usr/bin/plcsim usr/bin/plcsim-image usr/share/man/man1/plcsim.1.gz
+                   usr/share/bash-completion/completions/plcsim
+                   usr/share/zsh/vendor-completions/_plcsim usr/share/plcfwupdate-sim/completion.ps1"
 )
 for row in "${packages[@]}"; do
   read -r -d '' name files <<<"$row"

@@ -52,6 +52,12 @@ ZIP=$ROOT/build/packages/plcfwupdate-$VERSION-windows-x86_64.zip
 mkdir -p "$WORK/msi" "$WORK/zip"
 (cd "$WORK/msi" && msiextract "$MSI" >/dev/null) || fail "msiextract cannot read $MSI"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$ZIP" "$WORK/zip"
+mapfile -t readmes < <(find "$WORK/msi" "$WORK/zip" -name README.txt)
+[ ${#readmes[@]} -eq 2 ] || fail "the MSI and the zip do not hold the read-me once each"
+for f in "${readmes[@]}"; do
+  # Notepad before Windows 10 shows a read-me of bare LF line ends as one line.
+  [ -s "$f" ] && [ "$(grep -c $'\r$' "$f")" -eq "$(wc -l <"$f")" ] || fail "$f has lines not ended by CRLF"
+done
 mapfile -t signed < <(echo "$MSI"; find "$WORK/msi" "$WORK/zip" -name '*.exe')
 [ ${#signed[@]} -eq 5 ] || fail "the MSI and the zip do not hold both programs once each"
 for f in "${signed[@]}"; do
