@@ -136,11 +136,15 @@ void PtyServer::Serve(uint64_t now) {
 }
 
 void PtyServer::Take(const uint8_t* buf, size_t len, uint64_t now) {
-    // The host's speed, read again whenever the PLC has changed phase (the host switches the
-    // line right after "UPDATE") and otherwise every LINE_RECHECK_US: one system call less
-    // for most of the blocks of a transfer.
+    // The host's speed, read for every request outside a transfer and for a frame within one
+    // (a host that closed and reopened at once may have passed unseen, and its new line must
+    // not be taken for the transfer's); otherwise again whenever the PLC has changed phase
+    // (the host switches the line right after "UPDATE") and every LINE_RECHECK_US: one system
+    // call less for most of the blocks of a transfer.
     Phase phase = rt_.Sim().CurrentPhase();
-    if (!lineKnown_ || phase != linePhase_ || now - lineReadUs_ >= LINE_RECHECK_US) {
+    bool frame = len > 0 && buf[0] == ':';
+    if (!lineKnown_ || phase != Phase::Transfer || frame || phase != linePhase_ ||
+        now - lineReadUs_ >= LINE_RECHECK_US) {
         line_ = CurrentLine();
         lineKnown_ = true;
         linePhase_ = phase;
