@@ -1,35 +1,14 @@
-// What the program says about a run: the names of its phases and steps, its messages, and where
-// the PLC stood when a run was interrupted or failed.
+// What the program says about a run: its messages, and where the PLC stood when a run was
+// interrupted or failed.
 #include "cli/command/texts.h"
 
 #include "catalogue/catalogue.h"
 #include "cli/command/exit_status.h"
+#include "cli/run/status_line.h"
 
 namespace plccli {
 
 namespace {
-
-struct StepText {
-    const char* name;      // in the status line
-    const char* sentence;  // a line of its own, for -v
-};
-
-// clang-format off
-// Step                      status line                sentence
-const StepText STEP_TEXTS[STEP_COUNT] = {
-    /* STEP_NONE */          {"",                        ""},
-    /* CONNECTING */         {"connecting",              "connecting to the PLC"},
-    /* IDENTIFYING */        {"identifying",             "identifying the PLC"},
-    /* ENTERING_BOOTLOADER */{"entering bootloader",     "sending the PLC into its bootloader"},
-    /* WAITING_FOR_REPLUG */ {"waiting for replug",      "waiting for the USB cable to be replugged"},
-    /* WAITING_FOR_POWER_CYCLE */
-                             {"waiting for power cycle", "waiting for the PLC to be powered off and on"},
-    /* WAITING_FOR_RESTART */{"waiting for restart",     "waiting for the PLC to restart into its bootloader"},
-    /* ERASING */            {"erasing",                 "erasing the flash"},
-    /* PROGRAMMING */        {"programming",             "writing the image"},
-    /* FINISHING */          {"finishing",               "every block written; finishing"},
-};
-// clang-format on
 
 // Where a run can stand, from the PLC's side.
 enum PlcState {
@@ -63,19 +42,6 @@ PlcState StateOf(const RunPoint& p) {
 }
 
 }  // namespace
-
-const char* PhaseName(int32_t status) {
-    const char* word = StatusWord(status);
-    return word != nullptr ? word : "";
-}
-
-const char* StepName(int32_t step) {
-    return step > STEP_NONE && step < STEP_COUNT ? STEP_TEXTS[step].name : "";
-}
-
-const char* StepSentence(int32_t step) {
-    return step > STEP_NONE && step < STEP_COUNT ? STEP_TEXTS[step].sentence : "";
-}
 
 std::string ImageSizeLine(uint32_t row, uint64_t imageBytes) {
     uint64_t most = MaxImageBytes(row), least = MinImageBytes(row);

@@ -1,5 +1,5 @@
-// What the program says about a run: the names of its phases and steps, its messages, where it
-// stood when it was interrupted or failed, and what the PLC reported.
+// What the program says about a run: its messages, where it stood when it was interrupted or
+// failed, and what the PLC reported.
 #pragma once
 
 #include <cstdint>
@@ -8,13 +8,6 @@
 #include "cli/record_names.h"
 
 namespace plccli {
-
-// "Idle", "Erasing", "Programming", or "" for any other value (the panel draws no word then).
-const char* PhaseName(int32_t status);
-// A step as the status line names it ("identifying", "waiting for replug"), and as -v tells it
-// ("identifying the PLC"); "" for STEP_NONE or any other value.
-const char* StepName(int32_t step);
-const char* StepSentence(int32_t step);
 
 // The figures of an image outside the model's size limits: "the image is 1048576 bytes; QM2-E
 // takes at most 917504 bytes"; "" when the size is within them.

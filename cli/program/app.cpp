@@ -1,11 +1,9 @@
-// The program: options, model and port, the image and the trace, then one run.
-#include <atomic>
+// The program: options, model and port, the image and the trace, then one run, several ports
+// or a station.
 #include <cctype>
-#include <cstdlib>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
-#include <iostream>
-#include <istream>
-#include <iterator>
 #include <memory>
 #include <ostream>
 #include <thread>
@@ -17,18 +15,11 @@
 #include "cli/command/texts.h"
 #include "cli/multi/processes.h"
 #include "cli/port/port.h"
-#include "cli/program/interrupt.h"
-#include "cli/program/output.h"
+#include "cli/program/parts.h"
 #include "cli/program/program.h"
-#include "cli/program/run_end.h"
-#include "cli/run/console.h"
-#include "cli/run/events.h"
-#include "cli/run/frontend.h"
-#include "cli/run/info.h"
 #include "cli/station/station.h"
 #include "cli/trace/trace.h"
 #include "device/device.h"
-#include "platform/hooks.h"
 #include "platform/resource_image.h"
 #include "record/files.h"
 #include "update/update.h"
@@ -41,8 +32,6 @@
 namespace plccli {
 
 namespace {
-
-const char PROGRAM_NAME[] = "plcfwupdate";
 
 int Usage(Io& io, const std::string& reason) {
     io.err << PROGRAM_NAME << ": " << reason << " (see --help)\n";
@@ -93,6 +82,8 @@ PortList PortsOf(uint32_t row) {
     return list;
 }
 
+}  // namespace
+
 // The link of the run, chosen as the window chooses it, or as --port names it.
 void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
     bool usb = ModelIn(row, USB_ATTACHED_MODELS);
@@ -113,6 +104,8 @@ void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
         SetSelectedComPort(last.size() < PORT_NAME_BYTES ? last.c_str() : "");
     }
 }
+
+namespace {
 
 // With no --port a COM-port model takes the only serial port present; with none or several
 // there is no guess: the operator names the PLC's. "--port USB" is the PLC's USB device, which a
@@ -171,30 +164,6 @@ int ListModels(Io& io) {
     return EXIT_SUCCESSFUL;
 }
 
-// One line after a failed run where what the PLC reported says what to do.
-void PrintHint(Io& io, uint32_t row, const std::string& port, const PlcSeen& plc) {
-    if (plc.probeResult != NOT_REPORTED && plc.probeResult != ENQ && plc.probeResult != ACK &&
-        (plc.probeResult & 0x0F) == RUNMODE) {
-        io.out << PROGRAM_NAME
-               << ": hint: the PLC runs its program (RUN mode); switch it to STOP and run the "
-                  "same command again\n";
-        return;
-    }
-    if (plc.probeResult != NOT_REPORTED && (plc.probeResult & 0x0F) == NORESPONSE) {
-        io.out << PROGRAM_NAME << ": hint: no answer from the PLC on " << port
-               << ": check the cable, that the PLC is powered, that this is its port (see "
-                  "--list-ports), and that "
-               << plcList[row] << " is reached through "
-               << (ModelIn(row, USB_ATTACHED_MODELS) ? "its USB cable" : "a serial port") << '\n';
-        return;
-    }
-    int32_t id = plc.probeResult == ACK ? plc.bootId : plc.appId;
-    if (plc.checksPassed != CHECKS_NONE || id == NOT_REPORTED || id == plcID[row]) return;
-    io.out << PROGRAM_NAME << ": hint: the PLC reports the id " << IdText(id) << ", that of "
-           << ModelsWithId(id) << ", not that of " << plcList[row] << " (" << IdText(plcID[row])
-           << "); use the image for the PLC's model\n";
-}
-
 // The port as the record names it: --port, "USB", or the listed COM port.
 std::string RecordedPort(const CliOptions& options, uint32_t row) {
     if (options.port) return *options.port;
@@ -203,142 +172,12 @@ std::string RecordedPort(const CliOptions& options, uint32_t row) {
     return ports.count > 0 ? ports.names[0] : "";
 }
 
+}  // namespace
+
 std::string LinkDescription(const CliOptions& options, uint32_t row) {
     if (!options.port && ModelIn(row, USB_ATTACHED_MODELS)) return "the PLC's USB device";
     std::string port = RecordedPort(options, row);
     return options.port ? port : port + " (the only serial port present)";
-}
-
-std::atomic<Station*> gStation{nullptr};
-std::atomic<bool> gInterrupted{false};
-
-// What an interrupt gives the readers of the run's files and of its output: together about a
-// second at most.
-const std::chrono::milliseconds INTERRUPT_TRACE_WAIT{250};
-const int INTERRUPT_RECORD_WAIT_MS = 400;
-const std::chrono::milliseconds INTERRUPT_OUTPUT_WAIT{300};
-// How long an interrupt waits for the run's own end, which is writing its files, and then for
-// the program to end by itself.
-const std::chrono::milliseconds RUN_FILES_WAIT{5000};
-const std::chrono::milliseconds PROGRAM_END_WAIT{1000};
-
-// The trace and the record of a run that has ended: what could not be written is said on err,
-// and a success that left either incomplete exits EXIT_NOT_RECORDED.
-int WriteFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
-               const RunOutcome& outcome, int status,
-               std::chrono::milliseconds traceWait = TRACE_CLOSE_WAIT,
-               int recordWaitMs = plcrecord::RECORD_WAIT_MS) {
-    std::string problem;
-    if (trace != nullptr && !trace->Close(&problem, traceWait)) {
-        err << PROGRAM_NAME << ": " << problem << '\n';
-        if (status == EXIT_SUCCESSFUL) status = EXIT_NOT_RECORDED;
-    }
-    if (recorder != nullptr && !recorder->Finish(outcome, status, &problem, recordWaitMs)) {
-        err << PROGRAM_NAME << ": " << problem << '\n';
-        if (status == EXIT_SUCCESSFUL) status = EXIT_NOT_RECORDED;
-    }
-    err.flush();
-    return status;
-}
-
-// The run's own end: its files, unless an interrupt has taken the end, which then ends the
-// program (this thread waits for that).
-int FinishFiles(std::ostream& err, TraceFile* trace, RunRecorder* recorder,
-                const RunOutcome& outcome, int status) {
-    if (!TheRunEnd().ClaimForRun())
-        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-    status = WriteFiles(err, trace, recorder, outcome, status);
-    TheRunEnd().Recorded(status);
-    return status;
-}
-
-// Ends the program once what it has handed over is written, or once the interrupt's wait for
-// the readers has passed.
-[[noreturn]] void EndNow(int status) {
-    TheProgramOutput().err.flush();
-    TheProgramOutput().Drain(INTERRUPT_OUTPUT_WAIT);
-    std::_Exit(status);
-}
-
-// Where the interrupt's lines go: with --events the standard output holds event lines only.
-std::ostream& Say(const RunFiles& files) {
-    return files.events != nullptr ? TheProgramOutput().err : TheProgramOutput().out;
-}
-
-// Why a program that was interrupted ends with the status of its run, which had its outcome.
-void SayEnded(const RunFiles& files, int exitStatus, int status) {
-    Say(files) << PROGRAM_NAME << ": " << EndedRunLine(exitStatus, status) << '\n';
-}
-
-// An interrupt that has taken the end of the run: where the run stood, or, when it already had
-// its outcome, that outcome, which stands; the files, the outcome event, a station's tally.
-[[noreturn]] void EndRun(int exitStatus, const RunFiles& files, Station* station) {
-    ProgramOutput& output = TheProgramOutput();
-    std::ostream& say = Say(files);
-    CliFrontEnd* frontEnd = CliFrontEnd::Active();
-    InterruptEnd end = EndOfInterruptedRun(exitStatus);
-    // The front end says where the run stood after its status line; before its panel began, or
-    // after it ended without an outcome, the line is said here.
-    if (!end.hadOutcome && frontEnd != nullptr && frontEnd->Interrupt(exitStatus))
-        end.outcome = frontEnd->LastOutcome();
-    else if (!end.hadOutcome)
-        say << PROGRAM_NAME << ": " << end.outcome.text << '\n';
-    int status = WriteFiles(output.err, files.trace, files.recorder, end.outcome, end.exitStatus,
-                            INTERRUPT_TRACE_WAIT, INTERRUPT_RECORD_WAIT_MS);
-    if (end.hadOutcome && station == nullptr) SayEnded(files, exitStatus, status);
-    if (files.events != nullptr) files.events->Outcome(end.outcome, status, files.stationFields);
-    // A station ends with the interrupt, after its tally.
-    if (station != nullptr) station->Interrupt(exitStatus, true);
-    say.flush();
-    EndNow(station != nullptr ? exitStatus : status);
-}
-
-}  // namespace
-
-bool Interrupted() {
-    return gInterrupted.load();
-}
-
-void OnInterrupt(int exitStatus) {
-    gInterrupted = true;
-    if (ForwardToWorkers(exitStatus)) return;
-    // The first interrupt ends the program within a bounded time; a second adds nothing.
-    static std::atomic<bool> taken{false};
-    if (taken.exchange(true)) return;
-    Station* station = gStation.load();
-    RunFiles files;
-    switch (TheRunEnd().ClaimForInterrupt(&files)) {
-        case RunEnd::INTERRUPT_ENDS_IT:
-            EndRun(exitStatus, files, station);
-        case RunEnd::RUN_ENDS_IT: {
-            // The run is writing its end: the program ends with the status it records, once it
-            // has, and a station once the unit in hand is reported. The station is looked up
-            // anew each time: it ends with the program's work.
-            int recorded = TheRunEnd().RecordedStatus(RUN_FILES_WAIT);
-            Station* now = gStation.load();
-            if (now != nullptr) now->Interrupt(exitStatus, false);
-            bool done = TheRunEnd().WaitProgramDone(PROGRAM_END_WAIT);
-            now = done ? nullptr : gStation.load();
-            if (now != nullptr) now->Interrupt(exitStatus, true);
-            if (station != nullptr || recorded < 0) EndNow(exitStatus);
-            SayEnded(files, exitStatus, recorded);
-            EndNow(recorded);
-        }
-        case RunEnd::NO_RUN:
-            if (station != nullptr) station->Interrupt(exitStatus, true);
-            EndNow(exitStatus);
-    }
-}
-
-int EndProgram(int status) {
-    TheRunEnd().ProgramDone();
-    ProgramOutput& output = TheProgramOutput();
-    // After an interrupt the readers of the output get a bounded time.
-    if (!Interrupted())
-        output.Drain();
-    else if (!output.Drain(INTERRUPT_OUTPUT_WAIT))
-        std::_Exit(status);
-    return status;
 }
 
 namespace {
@@ -380,78 +219,6 @@ int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>
     RunRecorder recorder;
     if (options.record && !recorder.Open(*options.record, &error)) return Failed(io, error);
     return RunMany(io, options, args, ports);
-}
-
-// The update run itself, once everything it needs is in place.
-int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
-              Engine& engine, RunRecorder* recorder, TraceFile* trace, const RecordFields& fields) {
-    ClearPlcReport();
-    EventWriter events(options.events ? &io.out : nullptr);
-    TheRunEnd().Open(
-        RunFiles{recorder, trace, events.On() ? &events : nullptr, StationFields(fields)});
-    events.Write(WithStationFields(
-        StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes), fields));
-    // A mistyped --port must not get protocol frames written into a file.
-    std::string error;
-    if (options.port && !CheckPortName(*options.port, &error)) {
-        std::string message = LinkOpenFailureMessage(options.port->c_str());
-        (events.On() ? io.err : io.out) << MessageLine(CAPTION_ERROR, message.c_str()) << '\n'
-                                        << PROGRAM_NAME << ": " << error << '\n';
-        CliFrontEnd::Outcome outcome{CAPTION_ERROR, message, 0, 0};
-        FinishFiles(io.err, trace, recorder, outcome, EXIT_FAILED);
-        events.Outcome(outcome, EXIT_FAILED, StationFields(fields));
-        return EXIT_FAILED;
-    }
-    if (!options.quiet)
-        io.err << PROGRAM_NAME << ": " << plcList[row] << ", image "
-               << (options.image ? *options.image : embeddedFile) << ", link "
-               << LinkDescription(options, row) << '\n';
-    SelectPLC(row);
-    ChoosePort(options, row, engine);
-    FrontEndConfig config;
-    config.terminal = io.terminal;
-    if (io.terminal) config.width = TerminalWidth;
-    config.yes = options.yes;
-    config.quiet = options.info || options.events;
-    config.progress = !options.quiet && !options.events;
-    config.steps = options.verbose;
-    config.events = events.On() ? &events : nullptr;
-    CliFrontEnd frontEnd(io.out, io.err, io.in, config);
-    int status =
-        options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
-    std::ostream& notes = events.On() ? io.err : io.out;
-    std::string openFailure;
-    if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
-        notes << PROGRAM_NAME << ": " << openFailure << '\n';
-    // A server that ended the connection explains the silence the messages call no response.
-    std::string peerGone;
-    bool gone = status == EXIT_FAILED && options.port && LinkPeerGone(*options.port, &peerGone);
-    if (gone) notes << PROGRAM_NAME << ": " << peerGone << '\n';
-    std::string speed;
-    bool slow = options.port && LinkSpeedRefused(*options.port, &speed);
-    if (slow) io.err << PROGRAM_NAME << ": " << speed << '\n';
-    std::string path;
-    if (status == EXIT_FAILED && !options.port && ModelIn(row, USB_ATTACHED_MODELS) &&
-        frontEnd.LastOutcome().text == LinkOpenFailureMessage("USB") && !FindUsbDevicePath(&path))
-        notes << PROGRAM_NAME << ": USB: no USB device with " << USB_MATCH_TEXT
-              << " is present; plug in the PLC's USB cable\n";
-    std::string failedLine = FailedLine(frontEnd.EndPoint());
-    if (status == EXIT_FAILED && !failedLine.empty())
-        notes << PROGRAM_NAME << ": " << failedLine << '\n';
-    std::string sizeLine = ImageSizeLine(row, fields.imageBytes);
-    // No image at all ends the run with a message of its own.
-    if (status == EXIT_FAILED && !options.info && fields.imageBytes > 0 && !sizeLine.empty())
-        notes << PROGRAM_NAME << ": " << sizeLine << '\n';
-    if (status == EXIT_FAILED && !options.info && !options.events && !gone && !slow)
-        PrintHint(io, row, fields.port, TakePlcSeen());
-    // With --events the standard output holds event lines only.
-    if (options.verbose && !options.info)
-        notes << PROGRAM_NAME << ": "
-               << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
-    // An interrupt from here on finds the run writing its end, and ends with its status.
-    status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
-    events.Outcome(frontEnd.LastOutcome(), status, StationFields(fields));
-    return status;
 }
 
 // A station on the port: each PLC plugged in gets a run of its own, with its own record line.

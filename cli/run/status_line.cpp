@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "cli/command/texts.h"
 
 namespace plccli {
 
@@ -21,6 +20,28 @@ const std::chrono::duration<double> MIN_RATE_SPAN = std::chrono::seconds(1);
 const uint64_t KIB = 1024;
 const uint64_t MIB = 1024 * KIB;
 const int64_t MAX_SHOWN_SECONDS_LEFT = 100 * 3600 - 1;
+
+struct StepText {
+    const char* name;      // in the status line
+    const char* sentence;  // a line of its own, for -v
+};
+
+// clang-format off
+// Step                      status line                sentence
+const StepText STEP_TEXTS[STEP_COUNT] = {
+    /* STEP_NONE */          {"",                        ""},
+    /* CONNECTING */         {"connecting",              "connecting to the PLC"},
+    /* IDENTIFYING */        {"identifying",             "identifying the PLC"},
+    /* ENTERING_BOOTLOADER */{"entering bootloader",     "sending the PLC into its bootloader"},
+    /* WAITING_FOR_REPLUG */ {"waiting for replug",      "waiting for the USB cable to be replugged"},
+    /* WAITING_FOR_POWER_CYCLE */
+                             {"waiting for power cycle", "waiting for the PLC to be powered off and on"},
+    /* WAITING_FOR_RESTART */{"waiting for restart",     "waiting for the PLC to restart into its bootloader"},
+    /* ERASING */            {"erasing",                 "erasing the flash"},
+    /* PROGRAMMING */        {"programming",             "writing the image"},
+    /* FINISHING */          {"finishing",               "every block written; finishing"},
+};
+// clang-format on
 
 std::string RateText(double bytesPerSecond) {
     char text[32];
@@ -120,6 +141,19 @@ PanelSnapshot TakeSnapshot() {
     s.totalErrors = totalErrCounter;
     s.step = plcReport.step;
     return s;
+}
+
+const char* PhaseName(int32_t status) {
+    const char* word = StatusWord(status);
+    return word != nullptr ? word : "";
+}
+
+const char* StepName(int32_t step) {
+    return step > STEP_NONE && step < STEP_COUNT ? STEP_TEXTS[step].name : "";
+}
+
+const char* StepSentence(int32_t step) {
+    return step > STEP_NONE && step < STEP_COUNT ? STEP_TEXTS[step].sentence : "";
 }
 
 TransferFigures TakeTransfer() {

@@ -1,5 +1,6 @@
 // The status panel as one line of text.
 //   - TakeSnapshot / TakeTransfer: what the panel shows, from the shared run state
+//   - PhaseName / StepName / StepSentence: the words for the phase and the step
 //   - TransferMeter: the transfer's rate as the front end sees it
 //   - StatusLine / PlainLineDue / TransferSummary: the lines printed
 #pragma once
@@ -22,6 +23,12 @@ struct PanelSnapshot {
     bool operator==(const PanelSnapshot&) const = default;
 };
 PanelSnapshot TakeSnapshot();
+// "Idle", "Erasing", "Programming", or "" for any other value (the panel draws no word then).
+const char* PhaseName(int32_t status);
+// A step as the status line names it ("identifying", "waiting for replug"), and as -v tells it
+// ("identifying the PLC"); "" for STEP_NONE or any other value.
+const char* StepName(int32_t step);
+const char* StepSentence(int32_t step);
 
 // The transfer as the status line shows it. totalBytes 0: not known, nothing shown;
 // bytesPerSecond 0: no rate yet that means anything.
