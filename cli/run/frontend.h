@@ -95,7 +95,7 @@ class CliFrontEnd {
     TransferMeter meter_;
     uint32_t stepsShown_ = 0;  // steps of the run printed for -v
     std::string finalMessage_;
-    Outcome outcome_;
+    Outcome outcome_{};
     RunPoint endPoint_;
     bool ended_ = false;
     bool interrupted_ = false;
