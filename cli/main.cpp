@@ -1,7 +1,10 @@
 // plcfwupdate: the headless front end.
 #include <iostream>
 
-#include "cli/cli.h"
+#include "cli/program/interrupt.h"
+#include "cli/program/output.h"
+#include "cli/program/program.h"
+#include "cli/run/console.h"
 #include "update/update.h"
 
 int main(int argc, char** argv) {

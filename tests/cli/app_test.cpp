@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "cli/cli.h"
+#include "cli/command/exit_status.h"
+#include "cli/program/program.h"
 #include "device/device.h"
 #include "platform/resource_image.h"
 #include "tests/device/fake_tree.h"

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
+#include "cli/command/exit_status.h"
+#include "cli/command/texts.h"
+#include "cli/program/program.h"
+#include "cli/run/events.h"
 #include "platform/resource_image.h"
 #include "platform/virtual.h"
 #include "sim/sim.h"

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
+#include "cli/multi/processes.h"
+#include "cli/run/events.h"
 
 namespace {
 

@@ -10,7 +10,10 @@
 #include <thread>
 
 #include "catalogue/catalogue.h"
-#include "cli/cli.h"
+#include "cli/command/exit_status.h"
+#include "cli/command/texts.h"
+#include "cli/program/program.h"
+#include "cli/run/frontend.h"
 #include "platform/virtual.h"
 #include "tests/device/fake_tree.h"
 #include "tests/support/engine_fixture.h"

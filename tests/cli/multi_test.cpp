@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
-#include "cli/multi.h"
+#include "cli/command/exit_status.h"
+#include "cli/multi/multi.h"
+#include "cli/multi/processes.h"
+#include "cli/run/events.h"
 
 namespace {
 

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "cli/cli.h"
+#include "cli/command/image_check.h"
+#include "cli/command/options.h"
+#include "cli/port/port.h"
 
 namespace {
 

@@ -10,7 +10,9 @@
 
 #include "catalogue/report.h"
 #include "catalogue/state.h"
-#include "cli/cli.h"
+#include "cli/command/exit_status.h"
+#include "cli/program/output.h"
+#include "cli/program/run_end.h"
 #include "tests/support/engine_fixture.h"
 
 namespace {

@@ -9,8 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "cli/cli.h"
-#include "cli/station.h"
+#include "cli/command/exit_status.h"
+#include "cli/run/events.h"
+#include "cli/station/station.h"
 
 namespace {
 

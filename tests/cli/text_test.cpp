@@ -3,7 +3,8 @@
 #include <string>
 
 #include "catalogue/catalogue.h"
-#include "cli/cli.h"
+#include "cli/command/texts.h"
+#include "cli/run/status_line.h"
 
 namespace {
 

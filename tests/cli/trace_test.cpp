@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/cli.h"
+#include "cli/trace/trace.h"
 
 namespace {
 

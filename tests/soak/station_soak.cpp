@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
-#include "cli/station.h"
+#include "cli/command/exit_status.h"
+#include "cli/station/station.h"
 #include "platform/hooks.h"
 #include "platform/resource_image.h"
 #include "platform/virtual.h"

@@ -1,0 +1,334 @@
+// The command line and the model of the run.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "cli/command/options.h"
+#include "platform/hooks.h"
+
+namespace plccli {
+
+namespace {
+
+// Option          takes a value   where it goes
+struct OptionRow {
+    const char* name;
+    bool hasValue;
+    std::optional<std::string> CliOptions::*value;
+    bool CliOptions::*flag;
+};
+
+const OptionRow OPTIONS[] = {
+    {"--port", true, &CliOptions::port, nullptr},
+    {"--image", true, &CliOptions::image, nullptr},
+    {"--model", true, &CliOptions::model, nullptr},
+    {"--trace", true, &CliOptions::trace, nullptr},
+    {"--record", true, &CliOptions::record, nullptr},
+    {"--ports-from", true, &CliOptions::portsFrom, nullptr},
+    {"--units", true, &CliOptions::unitsText, nullptr},
+    {"--station", false, nullptr, &CliOptions::station},
+    {"--trace-data", false, nullptr, &CliOptions::traceData},
+    {"--events", false, nullptr, &CliOptions::events},
+    {"--yes", false, nullptr, &CliOptions::yes},
+    {"--force", false, nullptr, &CliOptions::force},
+    {"--list-ports", false, nullptr, &CliOptions::listPorts},
+    {"--info", false, nullptr, &CliOptions::info},
+    {"--list-models", false, nullptr, &CliOptions::listModels},
+    {"--help", false, nullptr, &CliOptions::help},
+    {"-h", false, nullptr, &CliOptions::help},
+    {"--version", false, nullptr, &CliOptions::version},
+    {"--quiet", false, nullptr, &CliOptions::quiet},
+    {"-q", false, nullptr, &CliOptions::quiet},
+    {"--verbose", false, nullptr, &CliOptions::verbose},
+    {"-v", false, nullptr, &CliOptions::verbose},
+};
+
+const OptionRow* FindOption(const std::string& arg) {
+    for (const auto& r : OPTIONS)
+        if (arg == r.name) return &r;
+    return nullptr;
+}
+
+// "--yes" after "--port" is the next option, not a port of that name.
+bool IsOption(const std::string& arg) {
+    return FindOption(arg.substr(0, arg.find('='))) != nullptr;
+}
+
+bool EqualNoCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+}  // namespace
+
+std::string NetworkPortNumberProblem(const std::string& link) {
+    std::string scheme = link.substr(0, link.find("://") + 3);
+    // The links read the name as this does, so that what passes here also opens.
+    platform::NetName name = platform::ParseNetName(link.substr(scheme.size()));
+    switch (name.fault) {
+        case platform::NetNameFault::None:
+            return "";
+        case platform::NetNameFault::NoPort:
+            return "no port number; write " + scheme + "HOST:PORT";
+        case platform::NetNameFault::PortRange:
+            return "the port number " + name.portText + " is out of range (1 to 65535)";
+        case platform::NetNameFault::Host:
+            return "no host name before the port number; write " + scheme +
+                   "HOST:PORT (an IPv6 address in brackets: " + scheme + "[::1]:PORT)";
+    }
+    return "";
+}
+
+namespace {
+
+// The most units a station can be told to end after: six digits.
+constexpr uint32_t UNITS_MAX = 999999;
+
+// --units N: a whole number from 1 to UNITS_MAX, for a station only; what a station cannot do.
+bool CheckStationOptions(CliOptions* options, std::string* error) {
+    if (options->unitsText) {
+        const std::string& text = *options->unitsText;
+        if (text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(text) == 0) {
+            *error = "--units takes a number of PLCs from 1 to " + std::to_string(UNITS_MAX) +
+                     ", not '" + text + "'";
+            return false;
+        }
+        options->units = static_cast<uint32_t>(std::stoul(text));
+        if (!options->station) {
+            *error = "--units ends a station: give --station too";
+            return false;
+        }
+    }
+    if (options->station && (options->info || options->trace)) {
+        *error = std::string(options->info ? "--info" : "--trace") +
+                 " follows one run: not with --station";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
+    *options = CliOptions{};
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+        }
+        const OptionRow* row = FindOption(arg);
+        if (row == nullptr) {
+            *error = arg.rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
+                                            : "unexpected argument '" + args[i] + "'";
+            return false;
+        }
+        if (!row->hasValue) {
+            if (inlineValue) {
+                *error = "option " + arg + " takes no value";
+                return false;
+            }
+            options->*(row->flag) = true;
+            continue;
+        }
+        std::string value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size() && !IsOption(args[i + 1])) {
+            value = args[++i];
+        } else {
+            *error = "option " + arg + " needs a value";
+            return false;
+        }
+        if (value.empty()) {
+            *error = "option " + arg + " needs a value";
+            return false;
+        }
+        options->*(row->value) = value;
+        if (row->value == &CliOptions::port && IsNetworkLinkName(value)) {
+            std::string problem = NetworkPortNumberProblem(value);
+            if (!problem.empty()) {
+                *error = "--port " + value + ": " + problem;
+                return false;
+            }
+        }
+        if (row->value == &CliOptions::port) options->ports.push_back(value);
+    }
+    if (options->traceData && !options->trace) {
+        *error = "--trace-data adds the blocks' bytes to a trace: give --trace FILE too";
+        return false;
+    }
+    return CheckStationOptions(options, error);
+}
+
+bool IsNetworkLinkName(const std::string& port) {
+    for (const char* scheme : {"tcp://", "rfc2217://"})
+        if (port.rfind(scheme, 0) == 0 && port.size() > std::strlen(scheme)) return true;
+    return false;
+}
+
+std::string UsageText() {
+    return "Usage: plcfwupdate [OPTION]...\n"
+           "Writes the firmware image into the PLC, as the window's \"Start Burn\" does.\n"
+           "\n"
+#ifdef _WIN32
+           "  --port NAME|PATH  the link: a serial port by name (COM3, COM10), the path of a\n"
+#else
+           "  --port NAME|PATH  the link: a serial port by name (ttyUSB0, ttyS0), the path of a\n"
+#endif
+           "                    terminal device (a pseudo-terminal), or tcp://HOST:PORT or\n"
+           "                    rfc2217://HOST:PORT; for a USB-attached model the link to use\n"
+           "                    instead of the PLC's USB device (USB: that device). Default:\n"
+           "                    the PLC's USB device, or the only serial port present\n"
+           "  --image FILE      write this image instead of the embedded one; its file name\n"
+           "                    names the model (the text before the first \"_\")\n"
+           "  --model NAME      the PLC model (wins over the image's file name)\n"
+           "  --yes             answer the replug and power-cycle prompts without waiting\n"
+           "  --force           write an image that does not look like a binary image (shorter\n"
+           "                    than one block, or Intel HEX or S-record text)\n"
+           "  --list-ports      list the ports of the model, one a line, and exit\n"
+           "  --list-models     list the models of the catalogue with their ids and links\n"
+           "  --info            identify the PLC and tell whether the image would pass its\n"
+           "                    checks, changing nothing; exit 0 when the PLC answered\n"
+           "  --trace FILE      write what passed on the link to FILE for support: a header\n"
+           "                    (version, time, port, model, image and its SHA-256), then each\n"
+           "                    read, write and link event with its time, one line per block\n"
+           "  --trace-data      keep the bytes of every block in the --trace file as well\n"
+           "  --record FILE     append one JSON line about the run to FILE: time, version, port,\n"
+           "                    model, image and its SHA-256, what the PLC reported, blocks,\n"
+           "                    errors, the final message, exit status and duration\n"
+           "  --ports-from FILE the ports to update at once, one a line ('#' starts a comment);\n"
+           "                    with --port given more than once, each PLC is updated at once by\n"
+           "                    a process of its own, then a table tells how each ended (needs\n"
+           "                    --yes; exit 0 only when every port succeeded). A line that is no\n"
+           "                    port name (an option, a control character) and a PLC named\n"
+           "                    twice (a link and its device too) are refused with exit 2\n"
+           "  --events          print the run as JSON lines on the standard output: start,\n"
+           "                    phase, progress, prompt and outcome (with several ports each\n"
+           "                    line has a \"port\" field, every port ends with an outcome,\n"
+           "                    and nothing else is printed: no table)\n"
+           "  -q, --quiet       no status line: only the messages of the run (several ports:\n"
+           "                    only the table)\n"
+           "  --station         a station: wait until a PLC answers on the port, update it as\n"
+           "                    a run does, wait until it has gone (unplugged: its USB device\n"
+           "                    absent, or its COM line silent for two looks), and again for\n"
+           "                    the next; a PLC still there after its update is not written\n"
+           "                    again; a result line per PLC, a tally at the end or on Ctrl-C\n"
+           "                    (exit 0 when every PLC succeeded, 1 when any failed)\n"
+           "  --units N         end the station after N PLCs\n"
+           "  -v, --verbose     each step of the run as it begins, and after the run what the\n"
+           "                    PLC reported\n"
+           "  --help            show this text and exit\n"
+           "  --version         show the version and the embedded image, and exit\n"
+           "\n"
+           "The status line and the prompts go to the standard error, the results to the standard\n"
+           "output.\n"
+           "Exit status: 0 when the update succeeded, 1 when it failed (an image or port that\n"
+           "cannot be used too), 2 on a usage error, 3\n"
+           "when it succeeded but its --record line or --trace could not be written whole, 129,\n"
+           "130 or 143 when ended by a hangup, Ctrl-C or SIGTERM.\n"
+           "On Windows (plcfwupdate-cli.exe) a serial port is named as Windows names it (COM3);\n"
+           "several ports at once work as described, Ctrl-C included.\n";
+}
+
+std::string ModelFromFileName(const std::string& path) {
+    // A Windows path separates its parts with either slash.
+    size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t underscore = name.find('_');
+    return underscore == std::string::npos ? std::string() : name.substr(0, underscore);
+}
+
+std::optional<uint32_t> FindModel(const std::string& name) {
+    uint32_t row = 0;
+    if (LookupPLC(name.c_str(), &row, nullptr)) return row;
+    for (uint32_t i = 0; i < PLC_COUNT; ++i)
+        if (EqualNoCase(plcList[i], name.c_str())) return i;
+    return std::nullopt;
+}
+
+namespace {
+
+// Edits (insert, delete, replace) that turn one name into the other, case aside.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) ==
+                        std::toupper(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string WithoutDashes(const std::string& name) {
+    std::string out;
+    for (char c : name)
+        if (c != '-' && c != '_') out += c;
+    return out;
+}
+
+}  // namespace
+
+std::string NearModels(const std::string& name) {
+    // Compared without their dashes: the models whose names start with the typed one, else the
+    // nearest ones, with at most a third of the name mistyped.
+    std::string typed = WithoutDashes(name);
+    if (typed.size() < 2) return "";
+    size_t distance[PLC_COUNT];
+    bool anyPrefix = false;
+    size_t nearest = std::max<size_t>(1, typed.size() / 3);
+    for (uint32_t i = 0; i < PLC_COUNT; ++i) {
+        std::string model = WithoutDashes(plcList[i]);
+        bool prefix = EditDistance(model.substr(0, typed.size()), typed) == 0;
+        anyPrefix = anyPrefix || prefix;
+        distance[i] = prefix ? 0 : EditDistance(model, typed);
+        if (!prefix) nearest = std::min(nearest, distance[i]);
+    }
+    std::string found;
+    for (uint32_t i = 0; i < PLC_COUNT; ++i)
+        if (anyPrefix ? distance[i] == 0 : distance[i] == nearest)
+            found += (found.empty() ? "" : ", ") + std::string(plcList[i]);
+    return found;
+}
+
+bool ResolveModel(const CliOptions& options, const std::string& embeddedFile, uint32_t* row,
+                  std::string* error) {
+    std::string name;
+    std::string source;
+    if (options.model) {
+        name = *options.model;
+        source = "unknown model '" + name + "'";
+    } else {
+        std::string file = options.image ? *options.image : embeddedFile;
+        name = ModelFromFileName(file);
+        source = name.empty()
+                     ? "the image file name '" + file + "' names no model"
+                     : "the image file name '" + file + "' names the unknown model '" + name + "'";
+        source += "; name it with --model";
+    }
+    std::optional<uint32_t> found = name.empty() ? std::nullopt : FindModel(name);
+    if (!found) {
+        std::string similar = NearModels(name);
+        *error = source + (similar.empty() ? "; --list-models lists them"
+                                           : "; did you mean " + similar + "?");
+        return false;
+    }
+    *row = *found;
+    return true;
+}
+
+}  // namespace plccli

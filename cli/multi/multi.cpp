@@ -1,0 +1,203 @@
+// Several ports at once: the rows, the live lines and the table that both platforms show.
+#include "cli/multi/multi.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+
+#include "cli/command/exit_status.h"
+#include "cli/command/texts.h"
+#include "cli/run/events.h"
+#include "update/update.h"
+
+namespace plccli {
+
+namespace {
+
+std::string Seconds(PortRow::Clock::duration d) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(d).count());
+    return text;
+}
+
+bool Succeeded(const PortRow& w) {
+    return w.exitStatus == EXIT_SUCCESSFUL || w.exitStatus == EXIT_NOT_RECORDED;
+}
+
+std::string OutcomeWord(const PortRow& w) {
+    if (Succeeded(w)) return "succeeded";
+    // Only a run that said where it stood was interrupted; one that just ended failed.
+    if (w.exitStatus > EXIT_SIGNAL_BASE && w.outcomeSeen) return "interrupted";
+    return "FAILED";
+}
+
+bool Flashing(const PortRow& w) {
+    return w.phase == PhaseName(ERASE) || w.phase == PhaseName(PROGRAM);
+}
+
+// What a running port does: the phase while it erases or writes, before that the step it is in
+// (connecting, waiting for the replug...), which the phase word "Idle" does not tell.
+std::string RunningState(const PortRow& w) {
+    return Flashing(w) || w.step.empty() ? w.phase : w.step;
+}
+
+std::string LiveLine(const PortRow& w) {
+    char text[256];
+    std::string state = w.exitStatus >= 0 ? OutcomeWord(w) : RunningState(w);
+    std::snprintf(text, sizeof text, "%-24s %-10s %-23s %3d%%  errors %d", w.port.c_str(),
+                  w.model.c_str(), state.c_str(), w.percent, w.errors);
+    return text;
+}
+
+// A station's events in a port's process: its state as the row's step, each unit's result line
+// (on a plain output, after the port), and the tally as the row's message.
+void TakeStationEvent(PortRow* w, const std::string& line, const std::string& event,
+                      std::ostream* plain) {
+    std::string unit = "unit " + EventField(line, "unit") + ": ";
+    std::string counts =
+        EventField(line, "done") + " done, " + EventField(line, "failed") + " failed";
+    if (event == "station") {
+        w->step = unit + EventField(line, "state");
+        w->phase = "";
+    } else if (event == "unit" && plain != nullptr) {
+        *plain << w->port << ": " << unit << EventField(line, "result") << " in "
+               << EventField(line, "seconds") << " s; " << counts << '\n';
+    } else if (event == "tally") {
+        w->outcomeSeen = true;
+        w->caption.clear();
+        w->message = "station: " + counts;
+    }
+}
+
+// One event line of a port's process: its row, and on a plain output the line it prints.
+void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
+    std::string event = EventField(line, "event");
+    bool plain = !o.terminal && !o.events && !o.quiet;
+    std::string tag = w->port + ": ";
+    if (o.events && !event.empty()) o.out << WithPort(line, w->port) << '\n';
+    if (event == "start") {
+        w->model = EventField(line, "model");
+    } else if (event == "phase") {
+        w->phase = EventField(line, "status");
+        // "Idle" says less than the steps that follow it.
+        if (plain && !w->phase.empty() && w->phase != PhaseName(IDLE))
+            o.err << tag << w->phase << '\n';
+    } else if (event == "progress") {
+        w->percent = std::atoi(EventField(line, "percent").c_str());
+        w->blocks = std::atoi(EventField(line, "blocks").c_str());
+        w->errors = std::atoi(EventField(line, "errors").c_str());
+        std::string step = EventField(line, "step");
+        if (plain && !step.empty() && step != w->step && !Flashing(*w)) o.err << tag << step << '\n';
+        w->step = step;
+        if (plain && w->percent / 10 != w->lastTens)
+            o.err << tag << w->percent << "% (" << w->blocks << " blocks, errors " << w->errors
+                  << ")\n";
+        w->lastTens = w->percent / 10;
+    } else if (event == "prompt") {
+        if (plain)
+            o.err << tag << "[" << EventField(line, "caption") << "] "
+                  << EventField(line, "message") << " (answered)\n";
+    } else if (event == "station" || event == "unit" || event == "tally") {
+        TakeStationEvent(w, line, event, plain ? &o.out : nullptr);
+    } else if (event == "outcome") {
+        w->outcomeSeen = true;
+        w->caption = EventField(line, "caption");
+        w->message = EventField(line, "message");
+        w->errors = std::atoi(EventField(line, "errors").c_str());
+        if (plain)
+            o.out << tag
+                  << (w->caption.empty() ? w->message
+                                         : MessageLine(w->caption.c_str(), w->message.c_str()))
+                  << '\n';
+    }
+}
+
+}  // namespace
+
+std::string WithPort(const std::string& eventLine, const std::string& port) {
+    if (eventLine.find("\"port\":") != std::string::npos) return eventLine;
+    size_t comma = eventLine.find(',');
+    size_t at = comma != std::string::npos ? comma : eventLine.rfind('}');
+    if (eventLine.empty() || eventLine[0] != '{' || at == std::string::npos) return eventLine;
+    return eventLine.substr(0, at) + ",\"port\":" + JsonString(port) + eventLine.substr(at);
+}
+
+void TakeOutput(PortRow* row, const char* data, size_t len, const SeveralOutput& o) {
+    row->pending.append(data, len);
+    size_t end;
+    while ((end = row->pending.find('\n')) != std::string::npos) {
+        std::string line = row->pending.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        TakeEvent(row, line, o);
+        row->pending.erase(0, end + 1);
+    }
+}
+
+void TakeExit(PortRow* w, int exitStatus, int signal, const SeveralOutput& o) {
+    w->ended = PortRow::Clock::now();
+    w->exitStatus = signal != 0 ? 128 + signal : exitStatus;
+    if (w->outcomeSeen) return;
+    w->caption = CAPTION_ERROR;
+    w->message = exitStatus == 127 && signal == 0
+                     ? "the worker process could not start"
+                 : signal != 0 ? "the worker process was ended by signal " + std::to_string(signal)
+                               : "the worker process ended without an outcome";
+    if (Succeeded(*w)) w->exitStatus = EXIT_FAILED;
+    if (o.events)
+        o.out << WithPort(OutcomeEvent(RunOutcome{w->caption, w->message, w->errors, 0},
+                                       w->exitStatus),
+                          w->port)
+              << '\n';
+}
+
+void StartFailed(PortRow* w, const std::string& error, const SeveralOutput& o) {
+    w->started = w->ended = PortRow::Clock::now();
+    w->exitStatus = EXIT_FAILED;
+    w->caption = CAPTION_ERROR;
+    w->message = error;
+    if (o.events)
+        o.out << WithPort(OutcomeEvent(RunOutcome{w->caption, error, 0, 0}, EXIT_FAILED), w->port)
+              << '\n';
+}
+
+void DrawLive(const std::vector<PortRow>& rows, bool* drawn, std::ostream& err) {
+    if (*drawn) err << "\033[" << rows.size() << "A";
+    for (const auto& w : rows) err << '\r' << LiveLine(w) << "\033[K\n";
+    err.flush();
+    *drawn = true;
+}
+
+void PrintSummary(const std::vector<PortRow>& rows, const SeveralOutput& o) {
+    if (o.events) {
+        o.out.flush();
+        return;
+    }
+    char text[512];
+    std::snprintf(text, sizeof text, "%-24s %-10s %-11s %9s %6s  %s\n", "PORT", "MODEL", "OUTCOME",
+                  "DURATION", "ERRORS", "MESSAGE");
+    o.out << text;
+    for (const auto& w : rows) {
+        std::string message = w.caption.empty() ? w.message : "[" + w.caption + "] " + w.message;
+        std::snprintf(text, sizeof text, "%-24s %-10s %-11s %9s %6d  %s\n", w.port.c_str(),
+                      w.model.c_str(), OutcomeWord(w).c_str(),
+                      Seconds(w.ended - w.started).c_str(), w.errors, message.c_str());
+        o.out << text;
+    }
+    o.out.flush();
+}
+
+int SeveralExitStatus(const std::vector<PortRow>& rows, int interruptStatus, std::ostream& err) {
+    if (interruptStatus != 0) return interruptStatus;
+    bool unrecorded = false;
+    for (const auto& w : rows) {
+        if (!Succeeded(w)) return EXIT_FAILED;
+        if (w.exitStatus == EXIT_NOT_RECORDED) {
+            err << "plcfwupdate: " << w.port
+                << ": the update succeeded, but its record line could not be written\n";
+            unrecorded = true;
+        }
+    }
+    return unrecorded ? EXIT_NOT_RECORDED : EXIT_SUCCESSFUL;
+}
+
+}  // namespace plccli

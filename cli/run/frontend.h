@@ -1,0 +1,105 @@
+// One run driven from a terminal or a script: the front-end hooks, the panel and the
+// one-second timer thread, the status line, the prompts and the messages.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/command/texts.h"
+#include "cli/record_names.h"
+#include "cli/run/status_line.h"
+#include "platform/platform.h"
+
+namespace plccli {
+
+class EventWriter;
+
+struct FrontEndConfig {
+    EventWriter* events = nullptr;  // --events: the run as JSON lines instead of text
+    bool terminal = false;          // redraw one line with \r; otherwise print plain lines
+    bool yes = false;               // answer the reconnect prompts without waiting for Enter
+    bool progress = true;           // the status line (-q: none)
+    bool quiet = false;             // neither the status line nor the messages: the caller reports
+    bool steps = false;             // -v: each step of the run as a line when it begins
+    size_t (*width)() = nullptr;    // the terminal's columns, for the status line to fit
+    std::chrono::milliseconds tick{100};
+    std::chrono::milliseconds second{1000};
+};
+
+// The window's side of a run: installs the front-end hooks, starts the one-second timer and the
+// worker on its own thread (as "Start Burn" does), redraws the status line on every tick until
+// the worker has re-enabled the button and returned. What it writes, it writes under its lock:
+// the program gives it streams that take text without waiting for a reader (ProgramOutput), so
+// that an interrupt never waits for one.
+class CliFrontEnd {
+  public:
+    // Results (the messages the run ends with) go to out; the status line and the prompts to
+    // err.
+    CliFrontEnd(std::ostream& out, std::ostream& err, std::istream& in, FrontEndConfig config);
+    ~CliFrontEnd();
+    CliFrontEnd(const CliFrontEnd&) = delete;
+    CliFrontEnd& operator=(const CliFrontEnd&) = delete;
+
+    // Runs worker(&paramStruct) on a thread of its own; returns the exit status that the final
+    // message gives.
+    int Run(void (*worker)(void*));
+
+    // The messages shown during the last run, as printed.
+    std::vector<std::string> Messages() const;
+
+    using Outcome = RunOutcome;
+    Outcome LastOutcome() const;
+    // Where the last run stood when it showed its final message.
+    RunPoint EndPoint() const;
+
+    // The operator interrupted the run: ends the status line and prints InterruptedLine (on err
+    // with --events), and the run shows nothing more. Returns false, printing nothing, when no run
+    // is in progress or it has its outcome (its final message is on its way).
+    bool Interrupt(int exitStatus);
+    // The front end whose run is in progress, or nullptr.
+    static CliFrontEnd* Active();
+
+  private:
+    static void WorkerThunk(void* param);
+    void StartLocked(void (*worker)(void*));
+    void InstallHooks();
+    int OnMessageBox(const char* text, const char* caption);
+    void OnKillTimer(UINT_PTR id);
+    void OnEnableWindow(HWND hwnd, BOOL enable);
+    void PanelLoop();
+    void DrawLocked(bool finishLine);
+    void EndStatusLineLocked();
+    void SampleLocked();
+    void PrintStepsLocked();
+    void PrintSummaryLocked();
+
+    std::ostream& out_;
+    std::ostream& err_;
+    std::istream& in_;
+    FrontEndConfig config_;
+    void (*worker_)(void*) = nullptr;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool timerRunning_ = false;
+    bool stopPanel_ = false;
+    bool workerReturned_ = false;
+    bool lineOpen_ = false;  // a status line drawn on a terminal without its line end
+    bool anyLine_ = false;
+    PanelSnapshot lastDrawn_;
+    TransferMeter meter_;
+    uint32_t stepsShown_ = 0;  // steps of the run printed for -v
+    std::string finalMessage_;
+    Outcome outcome_{};
+    RunPoint endPoint_;
+    bool ended_ = false;
+    bool interrupted_ = false;
+    std::vector<std::string> messages_;
+};
+
+}  // namespace plccli
