@@ -33,6 +33,9 @@ struct CliOptions {
     bool verbose = false;  // -v: what the PLC reported, after the run
     bool help = false;
     bool version = false;
+    // Not an option: with no port named, the usb: port of the only USB-attached PLC present when
+    // the run began, so that after its replug the run opens that PLC and no other.
+    std::string usbPinned;
 };
 
 // tcp://HOST:PORT and rfc2217://HOST:PORT: links over the network, opened by the platform.

@@ -39,6 +39,25 @@ bool LinkSpeedRefused(const std::string& port, std::string* note);
 // Where the PLC's USB device is (its tty node, or its device path on Windows): false when no
 // device of the build's vendor and product id is present and opens.
 bool FindUsbDevicePath(std::string* path);
+// "usb:LOCATION" names the USB-attached PLC plugged into that physical port (the prefix in any
+// case); the location is the kernel's port path on Linux ("1-2.3"), a location path on Windows.
+bool IsUsbPortName(const std::string& port);
+std::string UsbPortLocation(const std::string& port);  // "" when port is no usb: name
+std::string UsbPortName(const std::string& location);  // "usb:" + location
+// What is wrong with a usb: name as written ("usb:1-: a location is ..."); "" when nothing is.
+std::string UsbPortProblem(const std::string& port);
+// Whether a PLC is plugged into the port a usb: name gives; *device (when given) becomes the
+// node it is opened by ("" while none is bound yet).
+bool UsbPlcIsAt(const std::string& port, std::string* device);
+// CheckPortName for a usb: name: its location well-formed and a PLC there (unless absentIsFine).
+bool CheckUsbPortName(const std::string& port, std::string* reason, bool absentIsFine);
+// What tells two usb: names of one port apart from others: the location (Windows: any case).
+std::string UsbPortIdentity(const std::string& port);
+// One line per USB-attached PLC present, as --list-ports shows it: "usb:LOCATION<TAB>node".
+std::vector<std::string> UsbPlcLines();
+// With more than one USB-attached PLC present, why none is taken without a name (listing them);
+// "" otherwise. *onlyPort (when given) becomes the usb: name of the only one present, or "".
+std::string UsbPlcChoiceProblem(std::string* onlyPort);
 // Why a link did not open, in the operator's words, from the error code the platform gives.
 std::string OpenErrorText(uint32_t code);
 

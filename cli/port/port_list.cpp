@@ -54,6 +54,7 @@ std::string PortNameProblem(const std::string& port, const std::string& what) {
     }
     if (port[0] == '-')
         return Quoted(port) + " is an option, not a port name; options go on the command line";
+    if (IsUsbPortName(port)) return UsbPortProblem(port);
     size_t scheme = port.find("://");
     if (IsNetworkLinkName(port)) {
         std::string problem = NetworkPortNumberProblem(port);
@@ -106,6 +107,13 @@ bool ReadPortsFile(const std::string& file, std::vector<NamedPort>* ports, std::
 // The devices a port's name may reach: a network name every address it resolves to, whatever
 // its scheme; any other name the one device PortIdentity tells.
 std::vector<std::string> DeviceIdentities(const std::string& port) {
+    // A usb: name reaches the port it names, and the node of the PLC plugged in there.
+    if (IsUsbPortName(port)) {
+        std::vector<std::string> ids = {UsbPortIdentity(port)};
+        std::string node;
+        if (UsbPlcIsAt(port, &node) && !node.empty()) ids.push_back(PortIdentity(node));
+        return ids;
+    }
     if (!IsNetworkLinkName(port)) return {PortIdentity(port)};
     std::vector<std::string> ids;
     for (const auto& address : platform::NetworkLinkAddresses(port))

@@ -67,6 +67,7 @@ const char* KindOf(mode_t mode) {
 
 bool CheckPortName(const std::string& port, std::string* reason, bool absentIsFine) {
     if (IsNetworkLinkName(port) || platform::FindVirtualLink(port) != nullptr) return true;
+    if (IsUsbPortName(port)) return CheckUsbPortName(port, reason, absentIsFine);
     std::string path = DevicePath(port);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

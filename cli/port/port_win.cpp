@@ -50,6 +50,7 @@ std::string OpenFailure(const std::string& port, DWORD error) {
 
 bool CheckPortName(const std::string& port, std::string* reason, bool absentIsFine) {
     if (IsNetworkLinkName(port)) return true;
+    if (IsUsbPortName(port)) return CheckUsbPortName(port, reason, absentIsFine);
     std::string path = DevicePath(port);
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

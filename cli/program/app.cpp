@@ -90,7 +90,10 @@ void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
     PortList ports = PortsOf(row);
     engine.setLinkOverride(nullptr);
     SetSelectedComPort(ports.count > 0 ? ports.names[0] : "");
-    if (!options.port) return;
+    if (!options.port) {
+        if (usb && !options.usbPinned.empty()) engine.setLinkOverride(options.usbPinned.c_str());
+        return;
+    }
     const std::string& port = *options.port;
     bool isName = port.find('/') == std::string::npos && port.size() < PORT_NAME_BYTES;
     if (isName && !usb) {
@@ -107,11 +110,48 @@ void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
 
 namespace {
 
+// "usb:LOCATION" names a USB-attached PLC: a model reached through a serial port has none.
+bool UsbPortsFitModel(const std::vector<std::string>& ports, uint32_t row, std::string* error) {
+    if (ModelIn(row, USB_ATTACHED_MODELS)) return true;
+    for (const auto& port : ports) {
+        if (!IsUsbPortName(port)) continue;
+        *error = "--port " + port + ": " + plcList[row] +
+                 " is reached through a serial port, not USB; see --list-ports";
+        return false;
+    }
+    return true;
+}
+
+// The PLC's USB device with no port named: the only USB-attached PLC present, never a guess
+// among several. A single run holds on to its port across the replug; a station follows
+// whichever PLC is plugged in.
+bool SettleUsbDevice(CliOptions* options, std::string* error) {
+    std::string only;
+    std::string problem = UsbPlcChoiceProblem(&only);
+    if (!problem.empty()) {
+        *error = problem;
+        return false;
+    }
+    if (!options->station) options->usbPinned = only;
+    return true;
+}
+
 // With no --port a COM-port model takes the only serial port present; with none or several
 // there is no guess: the operator names the PLC's. "--port USB" is the PLC's USB device, which a
-// USB-attached model uses anyway. False with the reason when the port is not settled.
+// USB-attached model uses anyway; "usb:LOCATION" the one plugged into that port. False with the
+// reason when the port is not settled.
 bool SettlePort(CliOptions* options, uint32_t row, std::string* error) {
     bool usb = ModelIn(row, USB_ATTACHED_MODELS);
+    if (options->port && IsUsbPortName(*options->port)) {
+        if (!UsbPortsFitModel({*options->port}, row, error)) return false;
+        std::string problem = UsbPortProblem(*options->port);
+        if (!problem.empty()) {
+            *error = "--port " + problem;
+            return false;
+        }
+        options->port = UsbPortName(UsbPortLocation(*options->port));
+        return true;
+    }
     std::string upper = options->port.value_or("");
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (options->ports.size() == 1 && upper == "USB") {
@@ -123,7 +163,8 @@ bool SettlePort(CliOptions* options, uint32_t row, std::string* error) {
         options->port.reset();
         options->ports.clear();
     }
-    if (options->port || options->portsFrom || usb) return true;
+    if (options->port || options->portsFrom) return true;
+    if (usb) return SettleUsbDevice(options, error);
     PortList ports = PortsOf(row);
     if (ports.count == 1) return true;
     if (ports.count == 0) {
@@ -136,20 +177,25 @@ bool SettlePort(CliOptions* options, uint32_t row, std::string* error) {
     return false;
 }
 
-// The ports of the model's link, one a line; the USB entry with where the device is.
+// The ports of the model's link, one a line; the USB entry with where the device is, then each
+// USB-attached PLC present by the port it is plugged into.
 int ListPorts(Io& io, uint32_t row) {
     PortList ports = PortsOf(row);
     bool usb = ModelIn(row, USB_ATTACHED_MODELS);
+    std::vector<std::string> usbLines = usb ? UsbPlcLines() : std::vector<std::string>{};
     for (int i = 0; i < ports.count; ++i) {
         io.out << ports.names[i];
         std::string path;
-        if (usb && FindUsbDevicePath(&path))
+        if (usbLines.size() > 1)
+            io.out << '\t' << usbLines.size() << " PLCs present: name one by its usb: port below";
+        else if (usb && FindUsbDevicePath(&path))
             io.out << '\t' << path;
         else if (usb)
             io.out << "\tabsent: no USB device with " << USB_MATCH_TEXT
                    << " is present; plug in the PLC's USB cable";
         io.out << '\n';
     }
+    for (const auto& line : usbLines) io.out << line << '\n';
     if (ports.count == 0) io.err << PROGRAM_NAME << ": no serial port found\n";
     return EXIT_SUCCESSFUL;
 }
@@ -314,6 +360,7 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!SetUpImage(options, row, &fields, &error)) return Failed(io, error);
     std::vector<std::string> ports;
     if (!AllPorts(options, &ports, &error)) return Usage(io, error);
+    if (!UsbPortsFitModel(ports, row, &error)) return Usage(io, error);
     if (ports.size() > 1 || options.portsFrom) return RunSeveral(io, options, args, ports);
     if (!SettlePort(&options, row, &error)) return Usage(io, error);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));

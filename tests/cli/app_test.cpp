@@ -195,6 +195,12 @@ TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
         {"", {"--port", "tcp://127.0.0.1:39825", "--port", "rfc2217://127.1:039825"}, same},
         {"", {"--port", "tcp://[::ffff:127.0.0.1]:39825", "--port", "tcp://127.0.0.1:39825"}, same},
         {"", {"--port", "tcp://127.0.0.1:39825", "--port", "tcp://127.0.0.1:39826"}, noYes},
+        // A USB-attached PLC by the port it is plugged into: one port in any case of its prefix.
+        {"", {"--port", "usb:1-1", "--port", "USB:1-1"}, same},
+        {"usb:1-2.\n", {"--port", "a"}, file + ":1: usb:1-2.: a location is a USB port path"},
+        {"",
+         {"--port", "usb:1-1", "--port", "usb:1-2"},
+         "--port usb:1-1: QM2-E is reached through a serial port, not USB"},
     };
     // Two device nodes of one device (two file systems' nodes of the pseudo-terminal master).
     if (std::filesystem::exists("/dev/pts/ptmx"))
@@ -245,7 +251,21 @@ TEST_F(CliMainTest, ListPortsFollowsTheModelsLink) {
     tree.Dir(device + "/1-2:1.0/tty/ttyACM7");
     platform::RegisterVirtualLink("ttyACM7", std::make_shared<plctest::ScriptedPeer>());
     EXPECT_EQ(Run({"--list-ports"}), 0);
-    EXPECT_EQ(out.str(), "USB\t/dev/ttyACM7\n");
+    EXPECT_EQ(out.str(), "USB\t/dev/ttyACM7\nusb:1-2\t/dev/ttyACM7\n");
+    // A second one plugged in: each by its port, and USB alone names neither.
+    device = "sys/bus/usb/devices/1-1.4";
+    tree.File(device + "/idVendor", std::string(USB_MATCH_TEXT).substr(4, 4) + "\n");
+    tree.File(device + "/idProduct", "0001\n");
+    tree.Dir(device + "/1-1.4:1.0/tty/ttyACM8");
+    EXPECT_EQ(Run({"--list-ports"}), 0);
+    EXPECT_EQ(out.str(),
+              "USB\t2 PLCs present: name one by its usb: port below\nusb:1-1.4\t/dev/ttyACM8\n"
+              "usb:1-2\t/dev/ttyACM7\n");
+    EXPECT_EQ(Run({"--yes"}), plccli::EXIT_USAGE);
+    EXPECT_NE(err.str().find("2 PLCs are plugged in by USB: usb:1-1.4 (/dev/ttyACM8), usb:1-2 "
+                             "(/dev/ttyACM7); name one with --port usb:LOCATION"),
+              std::string::npos)
+        << err.str();
     EXPECT_EQ(gSeen.runs, 0);
 }
 

@@ -6,7 +6,8 @@
 # others' flashes the image), ambiguous (two present: --port USB and no --port refused, exit 2,
 # both named; one present: updated as before), station (a station on two ports, two units each:
 # each written once), reenum (the PLC at 1-2 re-enumerates during the replug while another
-# appears at 1-1, which sorts first: the run goes on with the one at 1-2).
+# appears at 1-1, which sorts first: the run goes on with the one at 1-2, named by its port or
+# the only one present when the run began).
 set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
@@ -47,7 +48,9 @@ case $case in
       --yes --record "$tmp/runs.jsonl" >"$tmp/out" 2>"$tmp/err"
     status=$?
     [ $status -eq 1 ] || fail "exit status $status, not 1"
-    for p in $a $b $c; do plcsim_ended "$p" 15 || fail "a simulator did not end"; done
+    # The simulators write their flash once the update into them has ended.
+    for p in $a $c; do plcsim_ended "$p" 15 || fail "a simulator did not end"; done
+    plcsim_kill "$b"
     grep -q '^usb:1-1  *RP100  *succeeded ' "$tmp/out" || fail "no succeeded row for usb:1-1"
     grep -q '^usb:1-2  *RP100  *FAILED ' "$tmp/out" || fail "no FAILED row for usb:1-2"
     grep -q '^usb:1-3.2  *RP100  *succeeded ' "$tmp/out" || fail "no succeeded row for usb:1-3.2"
@@ -99,25 +102,30 @@ case $case in
     [ "$(wc -l <"$tmp/runs.jsonl")" -eq 4 ] || fail "$(wc -l <"$tmp/runs.jsonl") record lines, not 4"
     echo "usb station: two ports, two units each, each written once" ;;
   reenum)
-    usbsim a 1-2 --flash-out "$tmp/flash-a"
-    a=$PLCSIM_PID
-    timeout 60 "$bindir/plcfwupdate" --port usb:1-2 --image "$image" --yes >"$tmp/out" 2>"$tmp/err" &
-    run=$!
-    # The PLC at 1-2 leaves for its bootloader: another is plugged into 1-1 meanwhile.
-    for _ in $(seq 200); do
-      grep -q 'REPLUG' "$tmp/out" "$tmp/err" 2>/dev/null && break
-      sleep 0.05
+    # Named by its port, and the only one present when no port is named: held on to either way.
+    for portargs in "--port usb:1-2" ""; do
+      usbsim a 1-2 --flash-out "$tmp/flash-a"
+      a=$PLCSIM_PID
+      # shellcheck disable=SC2086
+      timeout 60 "$bindir/plcfwupdate" $portargs --image "$image" --yes >"$tmp/out" 2>"$tmp/err" &
+      run=$!
+      # The PLC at 1-2 leaves for its bootloader: another is plugged into 1-1 meanwhile.
+      for _ in $(seq 200); do
+        grep -q 'waiting for replug' "$tmp/err" 2>/dev/null && break
+        sleep 0.05
+      done
+      usbsim b 1-1 --flash-out "$tmp/flash-b"
+      wait $run
+      status=$?
+      [ $status -eq 0 ] || fail "'$portargs': exit status $status, not 0"
+      plcsim_ended "$a" 15 || fail "'$portargs': the PLC at 1-2 did not end"
+      flash_is_image "$tmp/flash-a" || fail "'$portargs': the flash at 1-2 is not the image"
+      [ -d "$tmp/sys/bus/usb/devices/1-1" ] || fail "'$portargs': the PLC at 1-1 was not there at the end"
+      plcsim_kill "$PLCSIM_PID"
+      grep -q ' 0 pages erased, 0 blocks, 0 bytes received' "$tmp/sim-b.err" ||
+        fail "'$portargs': the PLC at 1-1 was written"
+      rm -f "$tmp/flash-a" "$tmp/flash-b"
     done
-    usbsim b 1-1 --flash-out "$tmp/flash-b"
-    wait $run
-    status=$?
-    [ $status -eq 0 ] || fail "exit status $status, not 0"
-    plcsim_ended "$a" 15 || fail "the PLC at 1-2 did not end"
-    flash_is_image "$tmp/flash-a" || fail "the flash at 1-2 is not the image"
-    grep -q 'plcsim: host' "$tmp/sim-b.err" && fail "the PLC at 1-1 was opened"
-    plcsim_kill "$PLCSIM_PID"
-    [ ! -s "$tmp/flash-b" ] || cmp -s <(head -c $kept "$tmp/flash-b") <(head -c $kept "$image") &&
-      fail "the PLC at 1-1 was written"
-    echo "usb reenum: the run went on with the PLC at its port" ;;
+    echo "usb reenum: the run went on with the PLC at its port, named or the only one" ;;
   *) fail "unknown case" ;;
 esac
