@@ -56,6 +56,18 @@ _plcfwupdate() {
     local cur prev
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD - 1]}
+    # bash splits "usb:1-4" at the colon into "usb" ":" "1-4": the port is those words joined, and
+    # the reply replaces only what follows the last colon.
+    local i=$COMP_CWORD
+    while ((i > 1)) && [[ ${COMP_WORDS[i]} == : || ${COMP_WORDS[i - 1]} == : ]]; do ((i--)); done
+    if ((i < COMP_CWORD)) && [ "${COMP_WORDS[i - 1]}" = --port ]; then
+        local port model
+        port=$(IFS=; echo "${COMP_WORDS[*]:i:COMP_CWORD-i+1}")
+        mapfile -t model < <(_plc_model_args)
+        mapfile -t COMPREPLY < <(compgen -W "$("$1" "${model[@]}" --list-ports 2>/dev/null | cut -f1)" -- "$port")
+        mapfile -t COMPREPLY < <(printf '%s\n' "${COMPREPLY[@]#"${port%:*}:"}" | grep .)
+        return
+    fi
     case $prev in
         --model)
             mapfile -t COMPREPLY < <(_plc_match "$1" "$("$1" --list-models 2>/dev/null | awk '{ print $1 }')" "$cur")

@@ -19,6 +19,15 @@ offered() {
   printf ' %s ' "${COMPREPLY[@]}"
 }
 
+# A USB-attached PLC plugged into port 1-4.2, as sysfs shows it; the ids are the program's own.
+sys=$(mktemp -d)
+trap 'rm -rf "$sys"' EXIT
+vendor=$("$bindir/plcfwupdate" --list-ports --model RP200 | grep -o 'vid_[0-9a-f]*' | cut -c5-)
+mkdir -p "$sys/bus/usb/devices/1-4.2/1-4.2:1.0/tty/ttyACM5"
+echo "$vendor" >"$sys/bus/usb/devices/1-4.2/idVendor"
+echo 0001 >"$sys/bus/usb/devices/1-4.2/idProduct"
+export PLCFW_SYSFS_ROOT=$sys
+
 # line                                        function        offered   not offered
 while IFS='|' read -r line fn want unwanted; do
   got=$(offered "$line" "$fn")
@@ -35,7 +44,8 @@ plcfwupdate --model rp2|_plcfwupdate|RP200 RP200-AIO|QM2-E
 plcfwupdate --model QM2-E --port |_plcfwupdate|tcp:// rfc2217://|USB
 plcfwupdate --model = qm2-e --port |_plcfwupdate|tcp://|USB
 plcfwupdate --model RP200 --port |_plcfwupdate|USB tcp://|
-plcfwupdate --model rp200 --port u|_plcfwupdate|USB|tcp://
+plcfwupdate --model rp200 --port u|_plcfwupdate|USB usb:1-4.2|tcp://
+plcfwupdate --model RP200 --port usb : 1-|_plcfwupdate|1-4.2|usb:1-4.2 USB
 plcsim --model qm2-e|_plcsim|QM2-E|RP200
 plcsim --fault nak-b|_plcsim|nak-block:|nak:block
 plcsim --fault la|_plcsim|late:|late:block --link
@@ -63,7 +73,7 @@ if command -v zsh >/dev/null; then
   done <<'TABLE'
 plcfwupdate -|--port --yes -q --events|QM2-E <files>
 plcfwupdate --model |QM2-E RP200|--port
-plcfwupdate --model RP200 --port |USB tcp:// rfc2217:// <files>|--yes
+plcfwupdate --model RP200 --port |USB usb:1-4.2 tcp:// rfc2217:// <files>|--yes
 plcfwupdate --model QM2-E --port |tcp://|USB
 plcfwupdate --image |<files>|--port
 plcsim --fault n|nak: nok-block: runmode silent|nak:block --link
