@@ -48,6 +48,12 @@ bool TakeBytes(const uint8_t* bytes, DWORD n) {
 }  // namespace
 
 LinkPresence LookForPlc() {
+    // A PLC named by its USB port has gone the moment its device is no longer there, whatever a
+    // handle held on its old node still does.
+    if (!RunLinkDeviceThere()) {
+        CloseLookLink();
+        return PRESENCE_NO_LINK;
+    }
     if (gLookLink == INVALID_HANDLE_VALUE && !OpenLookLink()) return PRESENCE_NO_LINK;
     if (!SendWakeupFrame(gLookLink) || !SendProbeFrame(gLookLink)) {
         // A device that no longer takes bytes has left; the next look opens the link again.

@@ -64,6 +64,17 @@ HANDLE OpenRunLink() {
     return OpenComLink(&run, portName);
 }
 
+bool RunLinkDeviceThere() {
+    std::string link;
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        link = gLinkOverride;
+    }
+    const size_t prefixChars = sizeof USB_PORT_PREFIX - 1;
+    if (link.compare(0, prefixChars, USB_PORT_PREFIX) != 0) return true;
+    return UsbPlcPresentAt(link.substr(prefixChars));
+}
+
 void SetRequestNameWatcher(std::function<void(const char* name)> watcher) {
     SetRequestNamer(std::move(watcher));
 }

@@ -41,6 +41,9 @@ void SetCheckOnly(bool checkOnly);
 // The link as the next run opens it: the front end's path, the PLC's USB device or the selected
 // COM port; INVALID_HANDLE_VALUE when it does not open.
 HANDLE OpenRunLink();
+// False when the run's link names a USB port ("usb:LOCATION") and no PLC is plugged in there; a
+// held handle may outlive the device it reached. True for every other link.
+bool RunLinkDeviceThere();
 // After a check-only run: the registers and the bootloader version that it did not read, read
 // into the PLC's report with the read-only requests of the mode the PLC answered in. Nothing is
 // asked of a PLC that did not answer.

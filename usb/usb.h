@@ -44,6 +44,8 @@ std::vector<UsbPlc> ListUsbPlcs();
 // Opens the matching PLC at a location; INVALID_HANDLE_VALUE when none is there (a device of
 // another kind at that port, or nothing).
 HANDLE OpenUsbPlcAt(const std::string& location);
+// Whether a matching PLC is plugged in at a location (nothing is opened).
+bool UsbPlcPresentAt(const std::string& location);
 // What is wrong with a location as written on the command line; "" when nothing is.
 std::string UsbLocationProblem(const std::string& location);
 // Whether two locations name one port (Windows: case-insensitive).

@@ -70,6 +70,12 @@ bool SameUsbLocation(const std::string& a, const std::string& b) {
 #endif
 }
 
+bool UsbPlcPresentAt(const std::string& location) {
+    std::vector<UsbPlc> plcs = ListUsbPlcs();
+    return std::any_of(plcs.begin(), plcs.end(),
+                       [&](const UsbPlc& p) { return SameUsbLocation(p.location, location); });
+}
+
 std::string UsbLocationOf(const UsbInterfaceRecord& record) {
     // REG_MULTI_SZ: strings each ended by a NUL, the list by an empty one; the first is the
     // path from the root, which names the physical port.

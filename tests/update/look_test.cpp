@@ -1,8 +1,12 @@
 // A station's looks at the link: each one wake-up frame and one probe, nothing that changes the
 // PLC, no error counted; every byte that comes back is heard by one look or another, and only a
 // whole probe reply is a PLC answering.
+#include <filesystem>
+
 #include "sim/sim.h"
+#include "tests/device/fake_tree.h"
 #include "tests/update/update_fixture.h"
+#include "usb/usb.h"
 
 namespace plctest {
 namespace {
@@ -105,6 +109,30 @@ TEST_F(Look, FindsAUsbDeviceGoneFromTheLinkItHolds) {
     EXPECT_EQ(Looks(3), "AAA");
     plc->Unplug();
     EXPECT_EQ(Looks(3), "NNN");
+}
+
+// A PLC named by its USB port: gone at the first look after its device left that port, though
+// the link held on its node still answers, and back once a device is there again.
+TEST_F(Look, APlcByItsUsbPortHasGoneTheMomentItsDeviceHas) {
+    FakeTree tree;
+    SetUsbSysfsRoot(tree.Path("sys").c_str());
+    const std::string device = "sys/bus/usb/devices/1-2";
+    auto Plug = [&] {
+        tree.File(device + "/idVendor", std::string(USB_MATCH_TEXT).substr(4, 4) + "\n");
+        tree.File(device + "/idProduct", "0001\n");
+        tree.Dir(device + "/1-2:1.0/tty/ttyACM7");
+    };
+    Select("RP100");
+    plcsim::AttachVirtual(plcsim::Plc::Create("RP100"), "ttyACM7");
+    SetLinkOverride("usb:1-2");
+    Plug();
+    EXPECT_EQ(Looks(3), "AAA");
+    std::filesystem::remove_all(tree.Path(device));
+    EXPECT_EQ(Looks(2), "NN");
+    EXPECT_EQ(platform::OpenHandleCount(), 0);
+    Plug();
+    EXPECT_EQ(Looks(2), "AA");
+    SetUsbSysfsRoot(nullptr);
 }
 
 }  // namespace
