@@ -152,6 +152,7 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_0001\\0001]
 "ClassGUID"="{88BAE032-5A81-49F0-BC3D-A4FF138216D6}"
 "DeviceDesc"="Korvel PLC"
+"LocationInformation"="Port_#0002.Hub_#0001"
 REG
   [ -z "${1:-}" ] || ln -sfn "$(readlink -f "$1")" "$WINEPREFIX/dosdevices/$WINE_USB_IFACE"
 }
