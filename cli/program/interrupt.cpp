@@ -151,6 +151,11 @@ void OnInterrupt(int exitStatus) {
 int EndProgram(int status) {
     TheRunEnd().ProgramDone();
     ProgramOutput& output = TheProgramOutput();
+    uint64_t leftOut = output.LeftOutBytes();
+    if (leftOut > 0)
+        output.err << PROGRAM_NAME << ": " << leftOut
+                   << " bytes of output were left out while nothing read them\n"
+                   << std::flush;
     // After an interrupt the readers of the output get a bounded time.
     if (!Interrupted())
         output.Drain();

@@ -9,7 +9,7 @@
 
 namespace plccli {
 
-OutputQueue::OutputQueue() {
+OutputQueue::OutputQueue(size_t capacityBytes) : capacityBytes_(capacityBytes) {
     try {
         thread_ = std::thread(&OutputQueue::Loop, this);
     } catch (const std::system_error&) {
@@ -40,7 +40,42 @@ void OutputQueue::Put(std::ostream& to, const char* text, size_t len) {
         items_.back().text.append(text, len);
     else
         items_.push_back(Item{&to, std::string(text, len)});
+    queuedBytes_ += len;
+    DropOverwritten();
+    if (queuedBytes_ > capacityBytes_) DropOldest();
     wake_.notify_all();
+}
+
+void OutputQueue::DropOverwritten() {
+    std::string& text = items_.back().text;
+    size_t lineStart = text.rfind('\n');
+    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+    // The last carriage return with text after it on the same line: everything from the line's
+    // start up to it is drawn over. A return right before a line end is part of that line end.
+    size_t cr = text.rfind('\r');
+    if (cr == std::string::npos || cr <= lineStart || cr + 1 >= text.size() || text[cr + 1] == '\n')
+        return;
+    text.erase(lineStart, cr - lineStart);
+    queuedBytes_ -= cr - lineStart;
+}
+
+void OutputQueue::DropOldest() {
+    while (queuedBytes_ > capacityBytes_ && !items_.empty()) {
+        std::string& text = items_.front().text;
+        size_t excess = queuedBytes_ - capacityBytes_;
+        // Whole lines where there are any, so that what follows still starts a line.
+        size_t cut = text.size() <= excess ? text.size() : text.find('\n', excess - 1);
+        cut = cut == std::string::npos ? text.size() : std::min(cut + 1, text.size());
+        text.erase(0, cut);
+        queuedBytes_ -= cut;
+        leftOut_ += cut;
+        if (text.empty()) items_.pop_front();
+    }
+}
+
+uint64_t OutputQueue::LeftOutBytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return leftOut_;
 }
 
 void OutputQueue::Loop() {
@@ -50,6 +85,7 @@ void OutputQueue::Loop() {
         if (items_.empty()) return;
         Item item = std::move(items_.front());
         items_.pop_front();
+        queuedBytes_ -= item.text.size();
         writing_ = true;
         lock.unlock();
         item.to->write(item.text.data(), static_cast<std::streamsize>(item.text.size()));
@@ -106,6 +142,10 @@ bool ProgramOutput::Drain(std::chrono::milliseconds wait) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now());
     return errQueue_->Drain(std::max(left, std::chrono::milliseconds(0))) && written;
+}
+
+uint64_t ProgramOutput::LeftOutBytes() {
+    return outQueue_->LeftOutBytes() + (errQueue_ ? errQueue_->LeftOutBytes() : 0);
 }
 
 void ProgramOutput::Drain() {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -16,10 +17,14 @@ namespace plccli {
 
 // Text handed over by any thread and written, in the order it came, by a thread of its own: a
 // reader that takes nothing (a full pipe, a terminal stopped with Ctrl-S) holds up that thread
-// alone, never the update, the status line, the ports' pipes or an interrupt.
+// alone, never the update, the status line, the ports' pipes or an interrupt. What waits stays
+// bounded: a live line redrawn over itself ("\r" and new text, no line end between) keeps only
+// its latest text, which is all a terminal would show; beyond capacityBytes the oldest lines
+// are left out and counted.
 class OutputQueue {
   public:
-    OutputQueue();
+    static constexpr size_t DEFAULT_CAPACITY_BYTES = 4u << 20;
+    explicit OutputQueue(size_t capacityBytes = DEFAULT_CAPACITY_BYTES);
     // Writes what waits, however long that takes.
     ~OutputQueue();
     OutputQueue(const OutputQueue&) = delete;
@@ -28,6 +33,8 @@ class OutputQueue {
     // Until everything handed over is written and flushed; false when wait passed first.
     bool Drain(std::chrono::milliseconds wait);
     void Drain();
+    // Bytes left out so far because the reader took nothing while the capacity was full.
+    uint64_t LeftOutBytes();
 
   private:
     struct Item {
@@ -35,10 +42,17 @@ class OutputQueue {
         std::string text;
     };
     void Loop();
+    // The redraws that the back item's last one overwrites, dropped.
+    void DropOverwritten();
+    // The oldest waiting lines, dropped until what waits fits the capacity.
+    void DropOldest();
 
     std::mutex mutex_;
     std::condition_variable wake_, written_;
     std::deque<Item> items_;
+    size_t capacityBytes_;
+    size_t queuedBytes_ = 0;
+    uint64_t leftOut_ = 0;
     bool writing_ = false;
     bool stop_ = false;
     std::thread thread_;
@@ -74,6 +88,7 @@ class ProgramOutput {
     // Until everything handed over to either is written; false when wait passed first.
     bool Drain(std::chrono::milliseconds wait);
     void Drain();
+    uint64_t LeftOutBytes();
 
   private:
     std::unique_ptr<OutputQueue> outQueue_, errQueue_;

@@ -59,6 +59,46 @@ TEST(OutputQueue, AStalledReaderHoldsUpTheWriterThreadOnly) {
     EXPECT_EQ(fast.str(), "two\n");
 }
 
+// While the reader takes nothing, what waits stays bounded: a live line redrawn over itself keeps
+// its latest text, every whole line stays, and beyond the capacity the oldest lines are left out
+// and counted.
+TEST(OutputQueue, WhatWaitsForAStalledReaderStaysBounded) {
+    struct Case {
+        const char* name;
+        size_t capacity;
+        int redraws;  // live-line redraws between two lines
+        int lines;
+        size_t maxWritten;
+        bool leftOut;
+    } cases[] = {
+        {"redraws of a live line", 1u << 20, 20000, 3, 400, false},
+        {"lines beyond the capacity", 2000, 0, 500, 2000 + 64, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StalledReader stalled;
+        std::ostream slow(&stalled);
+        plccli::OutputQueue queue(c.capacity);
+        plccli::QueuedStream out(queue, slow);
+        out << "first\n" << std::flush;  // taken by the writer, which then stalls on it
+        for (int l = 0; l < c.lines; ++l) {
+            for (int r = 0; r < c.redraws; ++r) out << '\r' << r << "% \x1b[K";
+            out << '\r' << "line " << l << '\n';
+        }
+        out << '\r' << "live 100%" << std::flush;
+        stalled.Let();
+        queue.Drain();
+        const std::string written = stalled.str();
+        EXPECT_LE(written.size(), c.maxWritten);
+        const std::string end = "\rline " + std::to_string(c.lines - 1) + "\n\rlive 100%";
+        ASSERT_GE(written.size(), end.size());
+        EXPECT_EQ(written.substr(written.size() - end.size()), end);
+        EXPECT_EQ(queue.LeftOutBytes() > 0, c.leftOut);
+        for (int l = 0; l < c.lines && !c.leftOut; ++l)
+            EXPECT_NE(written.find("\rline " + std::to_string(l) + "\n"), std::string::npos);
+    }
+}
+
 // Whichever of the run and an interrupt comes first writes the run's end; the other learns so.
 TEST(RunEnd, WrittenOnceByTheRunOrByAnInterrupt) {
     using plccli::RunEnd;
