@@ -12,6 +12,7 @@
 #include "cli/run/events.h"
 #include "cli/run/frontend.h"
 #include "cli/run/info.h"
+#include "cli/run/redraw.h"
 #include "update/update.h"
 #include "usb/usb.h"
 
@@ -74,6 +75,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     FrontEndConfig config;
     config.terminal = io.terminal;
     if (io.terminal) config.width = TerminalWidth;
+    config.controls = TerminalTakesControls();
     config.yes = options.yes;
     config.quiet = options.info || options.events;
     config.progress = !options.quiet && !options.events;

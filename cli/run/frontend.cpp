@@ -14,6 +14,7 @@
 #include "cli/command/texts.h"
 #include "cli/run/events.h"
 #include "cli/run/frontend.h"
+#include "cli/run/redraw.h"
 #include "platform/hooks.h"
 #include "update/update.h"
 
@@ -25,7 +26,6 @@ namespace {
 HWND const MAIN_WINDOW = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x100));
 HWND const START_BURN_BUTTON = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x200));
 
-const char CLEAR_TO_LINE_END[] = "\033[K";
 const char PROMPT_HINT[] = "(press Enter to continue)";
 const char PROGRAM_NAME[] = "plcfwupdate";
 
@@ -96,6 +96,7 @@ void CliFrontEnd::StartLocked(void (*worker)(void*)) {
     workerReturned_ = false;
     ended_ = false;
     lineOpen_ = false;
+    drawnChars_ = 0;
     anyLine_ = false;
     interrupted_ = false;
     finalMessage_.clear();
@@ -175,6 +176,7 @@ void CliFrontEnd::EndStatusLineLocked() {
     err_ << '\n';
     err_.flush();
     lineOpen_ = false;
+    drawnChars_ = 0;
 }
 
 void CliFrontEnd::DrawLocked(bool finishLine) {
@@ -185,7 +187,7 @@ void CliFrontEnd::DrawLocked(bool finishLine) {
     transfer.bytesPerSecond = meter_.Rate();
     if (config_.terminal) {
         size_t width = config_.width != nullptr ? config_.width() : 0;
-        err_ << '\r' << StatusLine(now, transfer, width) << CLEAR_TO_LINE_END;
+        err_ << Redrawn(StatusLine(now, transfer, width), &drawnChars_, config_.controls);
         lineOpen_ = true;
         if (finishLine) EndStatusLineLocked();
     } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {
@@ -213,9 +215,10 @@ void CliFrontEnd::PrintStepsLocked() {
         if (sentence[0] == '\0') continue;
         // On a terminal the step's line takes the status line's place, which is drawn again
         // below it.
-        if (lineOpen_) err_ << '\r';
-        err_ << PROGRAM_NAME << ": " << sentence << (lineOpen_ ? CLEAR_TO_LINE_END : "") << '\n';
+        std::string line = std::string(PROGRAM_NAME) + ": " + sentence;
+        err_ << (lineOpen_ ? Redrawn(line, &drawnChars_, config_.controls) : line) << '\n';
         lineOpen_ = false;
+        drawnChars_ = 0;
     }
     if (redraw) DrawLocked(false);
     err_.flush();

@@ -22,6 +22,7 @@ class EventWriter;
 struct FrontEndConfig {
     EventWriter* events = nullptr;  // --events: the run as JSON lines instead of text
     bool terminal = false;          // redraw one line with \r; otherwise print plain lines
+    bool controls = true;           // the terminal takes escape sequences (not TERM=dumb)
     bool yes = false;               // answer the reconnect prompts without waiting for Enter
     bool progress = true;           // the status line (-q: none)
     bool quiet = false;             // neither the status line nor the messages: the caller reports
@@ -90,6 +91,7 @@ class CliFrontEnd {
     bool stopPanel_ = false;
     bool workerReturned_ = false;
     bool lineOpen_ = false;  // a status line drawn on a terminal without its line end
+    size_t drawnChars_ = 0;  // the status line's length as last drawn
     bool anyLine_ = false;
     PanelSnapshot lastDrawn_;
     TransferMeter meter_;
