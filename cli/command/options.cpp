@@ -126,8 +126,12 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
         }
         const OptionRow* row = FindOption(arg);
         if (row == nullptr) {
-            *error = arg.rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
-                                            : "unexpected argument '" + args[i] + "'";
+            std::string near = NearOption(arg);
+            if (arg.rfind("-", 0) != 0)
+                *error = "unexpected argument '" + args[i] + "'";
+            else
+                *error = "unknown option '" + args[i] + "'" +
+                         (near.empty() ? "" : "; did you mean " + near + "?");
             return false;
         }
         if (!row->hasValue) {
@@ -256,22 +260,26 @@ std::optional<uint32_t> FindModel(const std::string& name) {
 
 namespace {
 
-// Edits (insert, delete, replace) that turn one name into the other, case aside.
+bool SameLetter(char a, char b) {
+    return std::toupper(static_cast<unsigned char>(a)) ==
+           std::toupper(static_cast<unsigned char>(b));
+}
+
+// Edits (insert, delete, replace, swap of two neighbours) that turn one name into the other,
+// case aside.
 size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
         for (size_t j = 1; j <= b.size(); ++j) {
-            size_t above = row[j];
-            bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) ==
-                        std::toupper(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = above;
+            bool same = SameLetter(a[i - 1], b[j - 1]);
+            d[i][j] =
+                std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same ? 0 : 1)});
+            if (i > 1 && j > 1 && SameLetter(a[i - 1], b[j - 2]) && SameLetter(a[i - 2], b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
-    }
-    return row[b.size()];
+    return d[a.size()][b.size()];
 }
 
 std::string WithoutDashes(const std::string& name) {
@@ -282,6 +290,21 @@ std::string WithoutDashes(const std::string& name) {
 }
 
 }  // namespace
+
+std::string NearOption(const std::string& typed) {
+    // Long options only, with at most a third of the name (its dashes aside) mistyped.
+    if (typed.rfind("--", 0) != 0 || typed.size() < 4) return "";
+    size_t best = std::max<size_t>(1, (typed.size() - 2) / 3) + 1;
+    std::string found;
+    for (const auto& r : OPTIONS) {
+        size_t distance = EditDistance(typed, r.name);
+        if (std::strncmp(r.name, "--", 2) == 0 && distance < best) {
+            best = distance;
+            found = r.name;
+        }
+    }
+    return found;
+}
 
 std::string NearModels(const std::string& name) {
     // Compared without their dashes: the models whose names start with the typed one, else the
