@@ -6,6 +6,7 @@
 #include "cli/command/exit_status.h"
 #include "cli/command/texts.h"
 #include "cli/port/port.h"
+#include "cli/program/interrupt.h"
 #include "cli/program/parts.h"
 #include "cli/program/run_end.h"
 #include "cli/run/console.h"
@@ -77,6 +78,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     if (io.terminal) config.width = TerminalWidth;
     config.controls = TerminalTakesControls();
     config.yes = options.yes;
+    config.endOfInput = OnInterrupt;
     config.quiet = options.info || options.events;
     config.progress = !options.quiet && !options.events;
     config.steps = options.verbose;

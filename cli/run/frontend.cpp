@@ -27,6 +27,7 @@ HWND const MAIN_WINDOW = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x100));
 HWND const START_BURN_BUTTON = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x200));
 
 const char PROMPT_HINT[] = "(press Enter to continue)";
+const char END_OF_INPUT_LINE[] = "end of input at the prompt; answer it, or give --yes";
 const char PROGRAM_NAME[] = "plcfwupdate";
 
 // The front end whose run is in progress; the worker's thread starts with &paramStruct only.
@@ -298,6 +299,16 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         // A closed input answers as Enter would: nothing else can answer it. What is typed is
         // skipped, not kept: an input without line ends must not fill the memory.
         in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        // Nobody pressed Enter, so nobody replugged or power-cycled the PLC: rather than going
+        // on towards the erase on an answer nobody gave, the run stops here, before the erase.
+        if (in_.eof() && config_.endOfInput != nullptr) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                err_ << PROGRAM_NAME << ": " << END_OF_INPUT_LINE << '\n';
+                err_.flush();
+            }
+            config_.endOfInput(EXIT_USAGE);
+        }
     }
     return IDOK;
 }

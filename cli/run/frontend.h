@@ -24,6 +24,9 @@ struct FrontEndConfig {
     bool terminal = false;          // redraw one line with \r; otherwise print plain lines
     bool controls = true;           // the terminal takes escape sequences (not TERM=dumb)
     bool yes = false;               // answer the reconnect prompts without waiting for Enter
+    // The input ended at a prompt: says why and ends the program with EXIT_USAGE, the PLC left
+    // waiting (nullptr: the run goes on as if Enter was pressed).
+    void (*endOfInput)(int exitStatus) = nullptr;
     bool progress = true;           // the status line (-q: none)
     bool quiet = false;             // neither the status line nor the messages: the caller reports
     bool steps = false;             // -v: each step of the run as a line when it begins
