@@ -126,12 +126,12 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
         }
         const OptionRow* row = FindOption(arg);
         if (row == nullptr) {
-            std::string near = NearOption(arg);
+            std::string nearest = NearOption(arg);
             if (arg.rfind("-", 0) != 0)
                 *error = "unexpected argument '" + args[i] + "'";
             else
                 *error = "unknown option '" + args[i] + "'" +
-                         (near.empty() ? "" : "; did you mean " + near + "?");
+                         (nearest.empty() ? "" : "; did you mean " + nearest + "?");
             return false;
         }
         if (!row->hasValue) {
