@@ -120,7 +120,7 @@ def run(bindir, tmp, name, columns, env, how):
         args += ["--station", "--units", "2"]
     # The terminal's own width must win over COLUMNS.
     environment = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "TERM")}
-    environment.update(COLUMNS="999", TERM="xterm", **env)
+    environment.update({"COLUMNS": "999", "TERM": "xterm", **env})
     if columns is None:
         cli = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, env=environment, timeout=90)
