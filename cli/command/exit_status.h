@@ -9,6 +9,8 @@ enum ExitStatus {
     EXIT_USAGE = 2,
     // The update succeeded, but its --record line or its --trace could not be written whole.
     EXIT_NOT_RECORDED = 3,
+    // --info: the PLC answered, and the update would stop before changing it.
+    EXIT_WOULD_STOP = 4,
     // A run ended by a signal: 128 + the signal's number (Windows: Ctrl-C as SIGINT, the console
     // closed as SIGTERM).
     EXIT_SIGNAL_BASE = 128,

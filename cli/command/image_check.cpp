@@ -2,6 +2,10 @@
 // HEX and S-record files of a firmware next to its binary, and a file shorter than one block is
 // no firmware of any model.
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "catalogue/catalogue.h"
 #include "cli/command/image_check.h"
@@ -39,6 +43,19 @@ bool SRecordLead(const uint8_t* line, size_t n) {
 }
 
 }  // namespace
+
+std::string ImageFileProblem(const std::string& path) {
+    std::error_code failed;
+    std::filesystem::file_status status = std::filesystem::status(path, failed);
+    if (status.type() == std::filesystem::file_type::not_found) return "no such file";
+    if (failed) return failed.message();
+    if (std::filesystem::is_directory(status)) return "a directory, not a file";
+    if (!std::filesystem::is_regular_file(status)) return "";
+    errno = 0;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return errno != 0 ? std::strerror(errno) : "it cannot be opened";
+    return "";
+}
 
 std::string ImageDoubt(const uint8_t* data, size_t size, uint32_t row) {
     if (IsRecordText(data, size, IntelHexLead))

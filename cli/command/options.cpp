@@ -126,8 +126,12 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
         }
         const OptionRow* row = FindOption(arg);
         if (row == nullptr) {
-            *error = arg.rfind("-", 0) == 0 ? "unknown option '" + args[i] + "'"
-                                            : "unexpected argument '" + args[i] + "'";
+            std::string nearest = NearOption(arg);
+            if (arg.rfind("-", 0) != 0)
+                *error = "unexpected argument '" + args[i] + "'";
+            else
+                *error = "unknown option '" + args[i] + "'" +
+                         (nearest.empty() ? "" : "; did you mean " + nearest + "?");
             return false;
         }
         if (!row->hasValue) {
@@ -193,14 +197,17 @@ std::string UsageText() {
            "  --image FILE      write this image instead of the embedded one; its file name\n"
            "                    names the model (the text before the first \"_\")\n"
            "  --model NAME      the PLC model (wins over the image's file name)\n"
-           "  --yes             answer the replug and power-cycle prompts without waiting\n"
+           "  --yes             answer the replug and power-cycle prompts without waiting;\n"
+           "                    without it an input that ends at a prompt (Ctrl-D, /dev/null)\n"
+           "                    stops the run there, before the erase, with exit status 2\n"
            "  --force           write an image that does not look like a binary image (shorter\n"
            "                    than one block, or Intel HEX or S-record text)\n"
            "  --list-ports      list the ports of the model, one a line, and exit; each\n"
            "                    USB-attached PLC present as usb:LOCATION and its device\n"
            "  --list-models     list the models of the catalogue with their ids and links\n"
            "  --info            identify the PLC and tell whether the image would pass its\n"
-           "                    checks, changing nothing; exit 0 when the PLC answered\n"
+           "                    checks, changing nothing; exit 0 when the update would go\n"
+           "                    ahead, 4 when it would stop, 1 when the PLC did not answer\n"
            "  --trace FILE      write what passed on the link to FILE for support: a header\n"
            "                    (version, time, port, model, image and its SHA-256), then each\n"
            "                    read, write and link event with its time, one line per block\n"
@@ -235,9 +242,12 @@ std::string UsageText() {
            "The status line and the prompts go to the standard error, the results to the standard\n"
            "output.\n"
            "Exit status: 0 when the update succeeded, 1 when it failed (an image or port that\n"
-           "cannot be used too), 2 on a usage error, 3\n"
-           "when it succeeded but its --record line or --trace could not be written whole, 129,\n"
-           "130 or 143 when ended by a hangup, Ctrl-C or SIGTERM.\n"
+           "cannot be used too), 2 on a usage error (or the input's end at a prompt), 3\n"
+           "when it succeeded but its --record line or --trace could not be written whole, 4\n"
+           "when --info finds that the update would stop, 129, 130 or 143 when ended by a\n"
+           "hangup, Ctrl-C or SIGTERM.\n"
+           "No colour with NO_COLOR set, no escape sequence at all with TERM=dumb or into a file\n"
+           "or a pipe.\n"
            "On Windows (plcfwupdate-cli.exe) a serial port is named as Windows names it (COM3);\n"
            "several ports at once work as described, Ctrl-C included.\n";
 }
@@ -260,22 +270,26 @@ std::optional<uint32_t> FindModel(const std::string& name) {
 
 namespace {
 
-// Edits (insert, delete, replace) that turn one name into the other, case aside.
+bool SameLetter(char a, char b) {
+    return std::toupper(static_cast<unsigned char>(a)) ==
+           std::toupper(static_cast<unsigned char>(b));
+}
+
+// Edits (insert, delete, replace, swap of two neighbours) that turn one name into the other,
+// case aside.
 size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
         for (size_t j = 1; j <= b.size(); ++j) {
-            size_t above = row[j];
-            bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) ==
-                        std::toupper(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = above;
+            bool same = SameLetter(a[i - 1], b[j - 1]);
+            d[i][j] =
+                std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same ? 0 : 1)});
+            if (i > 1 && j > 1 && SameLetter(a[i - 1], b[j - 2]) && SameLetter(a[i - 2], b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
-    }
-    return row[b.size()];
+    return d[a.size()][b.size()];
 }
 
 std::string WithoutDashes(const std::string& name) {
@@ -286,6 +300,21 @@ std::string WithoutDashes(const std::string& name) {
 }
 
 }  // namespace
+
+std::string NearOption(const std::string& typed) {
+    // Long options only, with at most a third of the name (its dashes aside) mistyped.
+    if (typed.rfind("--", 0) != 0 || typed.size() < 4) return "";
+    size_t best = std::max<size_t>(1, (typed.size() - 2) / 3) + 1;
+    std::string found;
+    for (const auto& r : OPTIONS) {
+        size_t distance = EditDistance(typed, r.name);
+        if (std::strncmp(r.name, "--", 2) == 0 && distance < best) {
+            best = distance;
+            found = r.name;
+        }
+    }
+    return found;
+}
 
 std::string NearModels(const std::string& name) {
     // Compared without their dashes: the models whose names start with the typed one, else the

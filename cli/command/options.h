@@ -48,6 +48,9 @@ std::string NetworkPortNumberProblem(const std::string& link);
 bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
 std::string UsageText();
 
+// The option nearest a mistyped long one ("--prot" -> "--port"), or "" when none is near.
+std::string NearOption(const std::string& typed);
+
 // The model named by an image file name (any directory part is ignored): the text before the
 // first "_"; empty when there is none.
 std::string ModelFromFileName(const std::string& path);

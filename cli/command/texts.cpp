@@ -85,6 +85,7 @@ std::string WhereItStood(std::string line, const RunPoint& point) {
 }
 
 const char* InterruptWord(int exitStatus) {
+    if (exitStatus == EXIT_USAGE) return "stopped at the prompt";  // its input ended there
     return exitStatus == EXIT_INTERRUPTED ? "interrupted" : "terminated";
 }
 

@@ -1,6 +1,7 @@
 // Several ports at once: the rows, the live lines and the table that both platforms show.
 #include "cli/multi/multi.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -13,6 +14,12 @@
 namespace plccli {
 
 namespace {
+
+const std::string ELLIPSIS = "...";
+const size_t LIVE_PORT_CHARS = 24;
+// The widest the fitted table's port and model columns grow; the message takes what is left.
+const size_t TABLE_PORT_CHARS = 20;
+const size_t TABLE_MODEL_CHARS = 14;
 
 std::string Seconds(PortRow::Clock::duration d) {
     char text[32];
@@ -41,12 +48,32 @@ std::string RunningState(const PortRow& w) {
     return Flashing(w) || w.step.empty() ? w.phase : w.step;
 }
 
-std::string LiveLine(const PortRow& w) {
+// At most n characters: a port name loses its start, whose end tells it apart ("...b/plc0").
+std::string CutStart(const std::string& text, size_t n) {
+    if (text.size() <= n) return text;
+    if (n <= ELLIPSIS.size()) return text.substr(text.size() - n);
+    return ELLIPSIS + text.substr(text.size() - (n - ELLIPSIS.size()));
+}
+
+std::string CutEnd(const std::string& text, size_t n) {
+    if (text.size() <= n) return text;
+    if (n <= ELLIPSIS.size()) return text.substr(0, n);
+    return text.substr(0, n - ELLIPSIS.size()) + ELLIPSIS;
+}
+
+// A line that a terminal of width columns does not wrap: the last column stays free.
+std::string FitWidth(std::string line, size_t width) {
+    if (width > 0 && line.size() >= width) line.resize(width - 1);
+    return line;
+}
+
+std::string LiveLine(const PortRow& w, size_t width) {
     char text[256];
     std::string state = w.exitStatus >= 0 ? OutcomeWord(w) : RunningState(w);
-    std::snprintf(text, sizeof text, "%-24s %-10s %-23s %3d%%  errors %d", w.port.c_str(),
+    std::string port = width > 0 ? CutStart(w.port, LIVE_PORT_CHARS) : w.port;
+    std::snprintf(text, sizeof text, "%-24s %-10s %-23s %3d%%  errors %d", port.c_str(),
                   w.model.c_str(), state.c_str(), w.percent, w.errors);
-    return text;
+    return FitWidth(text, width);
 }
 
 // A station's events in a port's process: its state as the row's step, each unit's result line
@@ -72,7 +99,7 @@ void TakeStationEvent(PortRow* w, const std::string& line, const std::string& ev
 // One event line of a port's process: its row, and on a plain output the line it prints.
 void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
     std::string event = EventField(line, "event");
-    bool plain = !o.terminal && !o.events && !o.quiet;
+    bool plain = o.Plain();
     std::string tag = w->port + ": ";
     if (o.events && !event.empty()) o.out << WithPort(line, w->port) << '\n';
     if (event == "start") {
@@ -110,6 +137,46 @@ void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
                                          : MessageLine(w->caption.c_str(), w->message.c_str()))
                   << '\n';
     }
+}
+
+// The table's cells: the header, then a row a port. The caption is left out of the message:
+// the outcome says as much.
+std::vector<std::vector<std::string>> TableCells(const std::vector<PortRow>& rows) {
+    std::vector<std::vector<std::string>> cells = {
+        {"PORT", "MODEL", "OUTCOME", "DURATION", "ERRORS", "MESSAGE"}};
+    for (const auto& w : rows)
+        cells.push_back({w.port, w.model, OutcomeWord(w), Seconds(w.ended - w.started),
+                         std::to_string(w.errors), w.message});
+    return cells;
+}
+
+// The table on a terminal of width columns: each column as wide as its widest cell (the port's
+// and the model's within a limit), the message cut to what is left.
+void PrintFittedTable(const std::vector<PortRow>& rows, std::ostream& out, size_t width) {
+    enum { PORT, MODEL, OUTCOME, DURATION, ERRORS, MESSAGE, COLUMNS };
+    std::vector<std::vector<std::string>> cells = TableCells(rows);
+    size_t widths[COLUMNS] = {};
+    for (const auto& row : cells)
+        for (size_t c = 0; c < MESSAGE; ++c) widths[c] = std::max(widths[c], row[c].size());
+    widths[PORT] = std::min(widths[PORT], TABLE_PORT_CHARS);
+    widths[MODEL] = std::min(widths[MODEL], TABLE_MODEL_CHARS);
+    size_t used = 1;  // the gaps: a space after each column, one more before the message
+    for (size_t c = 0; c < MESSAGE; ++c) used += widths[c] + 1;
+    size_t room = width > used + 1 ? width - used - 1 : 0;
+    for (const auto& row : cells) {
+        char text[512];
+        std::snprintf(text, sizeof text, "%-*s %-*s %-*s %*s %*s  %s",
+                      static_cast<int>(widths[PORT]), CutStart(row[PORT], widths[PORT]).c_str(),
+                      static_cast<int>(widths[MODEL]), CutEnd(row[MODEL], widths[MODEL]).c_str(),
+                      static_cast<int>(widths[OUTCOME]), row[OUTCOME].c_str(),
+                      static_cast<int>(widths[DURATION]), row[DURATION].c_str(),
+                      static_cast<int>(widths[ERRORS]), row[ERRORS].c_str(),
+                      CutEnd(row[MESSAGE], room).c_str());
+        std::string line = FitWidth(text, width);
+        line.erase(line.find_last_not_of(' ') + 1);
+        out << line << '\n';
+    }
+    out.flush();
 }
 
 }  // namespace
@@ -160,9 +227,9 @@ void StartFailed(PortRow* w, const std::string& error, const SeveralOutput& o) {
               << '\n';
 }
 
-void DrawLive(const std::vector<PortRow>& rows, bool* drawn, std::ostream& err) {
+void DrawLive(const std::vector<PortRow>& rows, bool* drawn, std::ostream& err, size_t width) {
     if (*drawn) err << "\033[" << rows.size() << "A";
-    for (const auto& w : rows) err << '\r' << LiveLine(w) << "\033[K\n";
+    for (const auto& w : rows) err << '\r' << LiveLine(w, width) << "\033[K\n";
     err.flush();
     *drawn = true;
 }
@@ -170,6 +237,10 @@ void DrawLive(const std::vector<PortRow>& rows, bool* drawn, std::ostream& err) 
 void PrintSummary(const std::vector<PortRow>& rows, const SeveralOutput& o) {
     if (o.events) {
         o.out.flush();
+        return;
+    }
+    if (o.width > 0) {
+        PrintFittedTable(rows, o.out, o.width);
         return;
     }
     char text[512];

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -32,8 +33,16 @@ struct SeveralOutput {
     bool terminal;
     bool events;
     bool quiet = false;
+    // The terminal takes escape sequences (not TERM=dumb): without them the changes are printed
+    // as lines, as on a plain output.
+    bool controls = true;
+    // The columns the table and the live lines fit into; 0: the full text, for a program that
+    // reads it.
+    size_t width = 0;
     // The live lines redrawn in place.
-    bool Live() const { return terminal && !events && !quiet; }
+    bool Live() const { return terminal && controls && !events && !quiet; }
+    // The changes printed as lines that start with the port.
+    bool Plain() const { return !Live() && !events && !quiet; }
 };
 // An event line of a port's process with the port as its second field.
 std::string WithPort(const std::string& eventLine, const std::string& port);
@@ -46,10 +55,12 @@ void TakeOutput(PortRow* row, const char* data, size_t len, const SeveralOutput&
 void TakeExit(PortRow* row, int exitStatus, int signal, const SeveralOutput& o);
 // A port whose process could not be started.
 void StartFailed(PortRow* row, const std::string& error, const SeveralOutput& o);
-// The rows redrawn in place on a terminal (moved up over the previous drawing when drawn).
-void DrawLive(const std::vector<PortRow>& rows, bool* drawn, std::ostream& err);
+// The rows redrawn in place on a terminal (moved up over the previous drawing when drawn), each
+// cut to width.
+void DrawLive(const std::vector<PortRow>& rows, bool* drawn, std::ostream& err, size_t width = 0);
 // The table at the end (port, model, outcome, duration, errors, the final message); with
-// events nothing.
+// events nothing. With a width its rows fit into it: a long port name loses its start, the
+// message what does not fit.
 void PrintSummary(const std::vector<PortRow>& rows, const SeveralOutput& o);
 // The program's exit status: the interrupt's when there was one, else 0 only when every port
 // succeeded, and 3 when they all did but a record line could not be written (said on err).

@@ -17,6 +17,8 @@
 #include "cli/multi/multi.h"
 #include "cli/multi/processes.h"
 #include "cli/program/io.h"
+#include "cli/run/console.h"
+#include "cli/run/redraw.h"
 
 namespace plccli {
 
@@ -136,13 +138,13 @@ void Follow(std::vector<Worker>& workers, const SeveralOutput& o) {
         for (size_t i = 0; ready > 0 && i < fds.size(); ++i)
             if (fds[i].revents != 0 && !ReadWorker(of[i], o)) Reap(of[i], o);
         if (live && Clock::now() - lastDraw >= std::chrono::milliseconds(200)) {
-            DrawLive(Rows(workers), &drawn, o.err);
+            DrawLive(Rows(workers), &drawn, o.err, TerminalWidth());
             lastDraw = Clock::now();
         }
         o.out.flush();
         o.err.flush();
     }
-    if (live) DrawLive(Rows(workers), &drawn, o.err);
+    if (live) DrawLive(Rows(workers), &drawn, o.err, TerminalWidth());
 }
 
 }  // namespace
@@ -167,6 +169,9 @@ int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& a
         return EXIT_USAGE;
     }
     SeveralOutput o{io.out, io.err, io.terminal, options.events, options.quiet};
+    o.controls = TerminalTakesControls();
+    // A table on a terminal fits it; into a file or a pipe it goes whole, for scripts.
+    if (OutputIsTerminal()) o.width = TerminalWidth();
     std::vector<Worker> workers(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
         workers[i].row.port = ports[i];

@@ -23,6 +23,8 @@
 #include "cli/multi/multi.h"
 #include "cli/multi/processes.h"
 #include "cli/program/io.h"
+#include "cli/run/console.h"
+#include "cli/run/redraw.h"
 
 namespace plccli {
 
@@ -177,14 +179,14 @@ void Follow(std::vector<Worker>& workers, const SeveralOutput& o) {
         if (gForwarded.load() && interruptedAt == Clock::time_point{}) interruptedAt = Clock::now();
         if (interruptedAt != Clock::time_point{}) EndStragglers(workers, interruptedAt);
         if (live && Clock::now() - lastDraw >= std::chrono::milliseconds(200)) {
-            DrawLive(Rows(workers), &drawn, o.err);
+            DrawLive(Rows(workers), &drawn, o.err, TerminalWidth());
             lastDraw = Clock::now();
         }
         o.out.flush();
         o.err.flush();
         Sleep(FOLLOW_PAUSE_MS);
     }
-    if (live) DrawLive(Rows(workers), &drawn, o.err);
+    if (live) DrawLive(Rows(workers), &drawn, o.err, TerminalWidth());
 }
 
 }  // namespace
@@ -231,6 +233,9 @@ int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& a
         return EXIT_USAGE;
     }
     SeveralOutput o{io.out, io.err, io.terminal, options.events, options.quiet};
+    o.controls = TerminalTakesControls();
+    // A table on a terminal fits it; into a file or a pipe it goes whole, for scripts.
+    if (OutputIsTerminal()) o.width = TerminalWidth();
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              &inherit, OPEN_EXISTING, 0, nullptr);

@@ -352,6 +352,12 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!ParseOptions(args, &options, &error)) return Usage(io, error);
     int status = EXIT_SUCCESSFUL;
     if (AnswerAlone(io, options, embeddedFile, &status)) return status;
+    // A missing image is said as such, not as a file name that names no model. --list-ports
+    // reads only its name.
+    bool readsImage = options.image && !options.listPorts;
+    std::string imageProblem = readsImage ? ImageFileProblem(*options.image) : "";
+    if (!imageProblem.empty())
+        return Failed(io, "cannot read the image file '" + *options.image + "': " + imageProblem);
     uint32_t row = 0;
     if (!ResolveModel(options, embeddedFile, &row, &error)) return Usage(io, error);
     if (options.listPorts) return ListPorts(io, row);

@@ -6,12 +6,14 @@
 #include "cli/command/exit_status.h"
 #include "cli/command/texts.h"
 #include "cli/port/port.h"
+#include "cli/program/interrupt.h"
 #include "cli/program/parts.h"
 #include "cli/program/run_end.h"
 #include "cli/run/console.h"
 #include "cli/run/events.h"
 #include "cli/run/frontend.h"
 #include "cli/run/info.h"
+#include "cli/run/redraw.h"
 #include "update/update.h"
 #include "usb/usb.h"
 
@@ -74,7 +76,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     FrontEndConfig config;
     config.terminal = io.terminal;
     if (io.terminal) config.width = TerminalWidth;
+    config.controls = TerminalTakesControls();
     config.yes = options.yes;
+    config.endOfInput = OnInterrupt;
     config.quiet = options.info || options.events;
     config.progress = !options.quiet && !options.events;
     config.steps = options.verbose;

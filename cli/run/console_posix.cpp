@@ -25,6 +25,10 @@ bool ProgressIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+bool OutputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 size_t TerminalWidth() {
     struct winsize size {};
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;

@@ -1,6 +1,7 @@
 // --events: what a run does, as JSON lines on the standard output for another program to follow.
 #include <ostream>
 
+#include "catalogue/catalogue.h"
 #include "cli/command/texts.h"
 #include "cli/run/events.h"
 
@@ -61,10 +62,20 @@ void EventWriter::Outcome(const RunOutcome& outcome, int exitStatus,
     ended_ = true;
 }
 
+void EventWriter::WritePhasesUpTo(int32_t status) {
+    if (status == phaseWritten_ || status < IDLE || status > PROGRAM) return;
+    // A run goes through Idle, Erasing and Programming in that order and returns to Idle only
+    // at its end: a phase between the last one written and this one (an erase begun and ended
+    // between two ticks) was entered in between.
+    int32_t first = status > phaseWritten_ ? phaseWritten_ + 1 : status;
+    for (int32_t phase = first; phase <= status; ++phase) Write(PhaseEvent(phase));
+    phaseWritten_ = status;
+}
+
 void EventWriter::Tick(const PanelSnapshot& now, int32_t blocks, bool force) {
     if (out_ == nullptr) return;
     auto at = std::chrono::steady_clock::now();
-    if (!anyTick_ || now.status != last_.status) Write(PhaseEvent(now.status));
+    WritePhasesUpTo(now.status);
     // At most four progress lines a second, and only when something moved.
     bool moved = !anyTick_ || now.progress != last_.progress || now.errors != last_.errors ||
                  now.totalErrors != last_.totalErrors || blocks != lastBlocks_ ||

@@ -38,10 +38,14 @@ class EventWriter {
     void Outcome(const RunOutcome& outcome, int exitStatus, const std::string& stationFields = "");
 
   private:
+    // Every phase from the one after the last written up to status, in order.
+    void WritePhasesUpTo(int32_t status);
+
     std::ostream* out_;
     std::mutex mutex_;
     bool ended_ = false;
     bool anyTick_ = false;
+    int32_t phaseWritten_ = -1;  // none yet
     PanelSnapshot last_;
     int32_t lastBlocks_ = 0;
     std::chrono::steady_clock::time_point lastProgress_;

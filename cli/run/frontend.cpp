@@ -14,6 +14,7 @@
 #include "cli/command/texts.h"
 #include "cli/run/events.h"
 #include "cli/run/frontend.h"
+#include "cli/run/redraw.h"
 #include "platform/hooks.h"
 #include "update/update.h"
 
@@ -25,8 +26,8 @@ namespace {
 HWND const MAIN_WINDOW = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x100));
 HWND const START_BURN_BUTTON = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x200));
 
-const char CLEAR_TO_LINE_END[] = "\033[K";
 const char PROMPT_HINT[] = "(press Enter to continue)";
+const char END_OF_INPUT_LINE[] = "end of input at the prompt; answer it, or give --yes";
 const char PROGRAM_NAME[] = "plcfwupdate";
 
 // The front end whose run is in progress; the worker's thread starts with &paramStruct only.
@@ -96,6 +97,7 @@ void CliFrontEnd::StartLocked(void (*worker)(void*)) {
     workerReturned_ = false;
     ended_ = false;
     lineOpen_ = false;
+    drawnChars_ = 0;
     anyLine_ = false;
     interrupted_ = false;
     finalMessage_.clear();
@@ -175,6 +177,7 @@ void CliFrontEnd::EndStatusLineLocked() {
     err_ << '\n';
     err_.flush();
     lineOpen_ = false;
+    drawnChars_ = 0;
 }
 
 void CliFrontEnd::DrawLocked(bool finishLine) {
@@ -185,7 +188,7 @@ void CliFrontEnd::DrawLocked(bool finishLine) {
     transfer.bytesPerSecond = meter_.Rate();
     if (config_.terminal) {
         size_t width = config_.width != nullptr ? config_.width() : 0;
-        err_ << '\r' << StatusLine(now, transfer, width) << CLEAR_TO_LINE_END;
+        err_ << Redrawn(StatusLine(now, transfer, width), &drawnChars_, config_.controls);
         lineOpen_ = true;
         if (finishLine) EndStatusLineLocked();
     } else if (!anyLine_ || PlainLineDue(lastDrawn_, now)) {
@@ -213,9 +216,10 @@ void CliFrontEnd::PrintStepsLocked() {
         if (sentence[0] == '\0') continue;
         // On a terminal the step's line takes the status line's place, which is drawn again
         // below it.
-        if (lineOpen_) err_ << '\r';
-        err_ << PROGRAM_NAME << ": " << sentence << (lineOpen_ ? CLEAR_TO_LINE_END : "") << '\n';
+        std::string line = std::string(PROGRAM_NAME) + ": " + sentence;
+        err_ << (lineOpen_ ? Redrawn(line, &drawnChars_, config_.controls) : line) << '\n';
         lineOpen_ = false;
+        drawnChars_ = 0;
     }
     if (redraw) DrawLocked(false);
     err_.flush();
@@ -295,6 +299,16 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         // A closed input answers as Enter would: nothing else can answer it. What is typed is
         // skipped, not kept: an input without line ends must not fill the memory.
         in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        // Nobody pressed Enter, so nobody replugged or power-cycled the PLC: rather than going
+        // on towards the erase on an answer nobody gave, the run stops here, before the erase.
+        if (in_.eof() && config_.endOfInput != nullptr) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                err_ << PROGRAM_NAME << ": " << END_OF_INPUT_LINE << '\n';
+                err_.flush();
+            }
+            config_.endOfInput(EXIT_USAGE);
+        }
     }
     return IDOK;
 }

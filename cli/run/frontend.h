@@ -22,7 +22,11 @@ class EventWriter;
 struct FrontEndConfig {
     EventWriter* events = nullptr;  // --events: the run as JSON lines instead of text
     bool terminal = false;          // redraw one line with \r; otherwise print plain lines
+    bool controls = true;           // the terminal takes escape sequences (not TERM=dumb)
     bool yes = false;               // answer the reconnect prompts without waiting for Enter
+    // The input ended at a prompt: says why and ends the program with EXIT_USAGE, the PLC left
+    // waiting (nullptr: the run goes on as if Enter was pressed).
+    void (*endOfInput)(int exitStatus) = nullptr;
     bool progress = true;           // the status line (-q: none)
     bool quiet = false;             // neither the status line nor the messages: the caller reports
     bool steps = false;             // -v: each step of the run as a line when it begins
@@ -90,6 +94,7 @@ class CliFrontEnd {
     bool stopPanel_ = false;
     bool workerReturned_ = false;
     bool lineOpen_ = false;  // a status line drawn on a terminal without its line end
+    size_t drawnChars_ = 0;  // the status line's length as last drawn
     bool anyLine_ = false;
     PanelSnapshot lastDrawn_;
     TransferMeter meter_;

@@ -56,6 +56,10 @@ void PrintPlc(std::ostream& out, const PlcSeen& seen, const RunOutcome& outcome)
                                                 : BootloaderVersionText(seen.bootloaderVersion));
 }
 
+bool GoesAhead(const PlcSeen& seen, const RunOutcome& outcome) {
+    return seen.checksPassed >= CHECKS_ALL && outcome.caption.empty();
+}
+
 // Each check: passed, failed with the message that stops the run, or not reached.
 // The identity check runs once the probe has found the application firmware or the bootloader.
 void PrintChecks(std::ostream& out, const PlcSeen& seen, const RunOutcome& outcome) {
@@ -71,8 +75,7 @@ void PrintChecks(std::ostream& out, const PlcSeen& seen, const RunOutcome& outco
     Line(out, IDENTITY, verdict(CHECKS_IDENTITY));
     Line(out, RULES, verdict(CHECKS_ALL));
     Line(out, VERDICT,
-         checksPassed >= CHECKS_ALL && !stopped
-             ? "the update would go on to erase and write the image"
+         GoesAhead(seen, outcome) ? "the update would go on to erase and write the image"
              : "the update would stop with " +
                    MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
 }
@@ -102,7 +105,7 @@ int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) 
         Line(out, VERDICT,
              "the update would stop with " +
                  MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
-        return EXIT_FAILED;
+        return EXIT_WOULD_STOP;
     }
     Line(out, IMAGE,
          std::to_string(fileLength) + " bytes; " + plcList[selectedPLCIdx] + " takes at most " +
@@ -111,7 +114,8 @@ int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) 
     seen = TakePlcSeen();
     PrintPlc(out, seen, outcome);
     PrintChecks(out, seen, outcome);
-    return Answered(seen.probeResult) ? EXIT_SUCCESSFUL : EXIT_FAILED;
+    if (!Answered(seen.probeResult)) return EXIT_FAILED;
+    return GoesAhead(seen, outcome) ? EXIT_SUCCESSFUL : EXIT_WOULD_STOP;
 }
 
 }  // namespace plccli

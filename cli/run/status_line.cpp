@@ -83,22 +83,36 @@ std::string SecondsLeftText(const TransferFigures& t) {
     return TimeLeftText(static_cast<int64_t>(std::min(seconds, 1e9)));
 }
 
-// What one status line holds; a narrower terminal gets a later row of LINE_FITS.
+// What one status line holds; a narrower terminal gets a later row of the fits.
 struct LineFit {
     int barChars;
-    bool bytes, rate, timeLeft;
+    bool bytes, rate, timeLeft, errors;
     bool padPhase;  // the phase word in a column of its own width
 };
+const int HALF_BAR = BAR_WIDTH_CHARS / 2;
+// Until the run has an error, counts of none are the first to go: the rate and the time left
+// say more.
 // clang-format off
-//                               bar  bytes  rate   left   pad
-const LineFit LINE_FITS[] = {
-    {BAR_WIDTH_CHARS,                   true,  true,  true,  true},
-    {BAR_WIDTH_CHARS,                   true,  false, true,  true},
-    {BAR_WIDTH_CHARS,                   true,  false, false, true},
-    {BAR_WIDTH_CHARS,                   false, false, false, true},
-    {BAR_WIDTH_CHARS / 2,               false, false, false, true},
-    {0,                                 false, false, false, true},
-    {0,                                 false, false, false, false},
+//                                   bar              bytes  rate   left   errors pad
+const LineFit FITS_WITHOUT_ERRORS[] = {
+    {BAR_WIDTH_CHARS, true,  true,  true,  true,  true},
+    {BAR_WIDTH_CHARS, true,  true,  true,  false, true},
+    {HALF_BAR,        true,  true,  true,  false, true},
+    {HALF_BAR,        false, true,  true,  false, true},
+    {HALF_BAR,        false, false, true,  false, true},
+    {0,               false, false, true,  false, true},
+    {0,               false, false, false, false, true},
+    {0,               false, false, false, false, false},
+};
+// Once there is one, the error counts stay to the last.
+const LineFit FITS_WITH_ERRORS[] = {
+    {BAR_WIDTH_CHARS, true,  true,  true,  true,  true},
+    {BAR_WIDTH_CHARS, true,  false, true,  true,  true},
+    {BAR_WIDTH_CHARS, true,  false, false, true,  true},
+    {BAR_WIDTH_CHARS, false, false, false, true,  true},
+    {HALF_BAR,        false, false, false, true,  true},
+    {0,               false, false, false, true,  true},
+    {0,               false, false, false, true,  false},
 };
 // clang-format on
 
@@ -126,8 +140,24 @@ std::string ComposeLine(const PanelSnapshot& s, const TransferFigures& t, const 
         if (fit.rate && t.bytesPerSecond > 0) out += "  " + RateText(t.bytesPerSecond);
         if (fit.timeLeft && t.bytesPerSecond > 0) out += "  " + SecondsLeftText(t);
     }
-    std::snprintf(text, sizeof text, "  errors %d/%d", s.errors, s.totalErrors);
-    return out + text;
+    if (fit.errors) {
+        std::snprintf(text, sizeof text, "  errors %d/%d", s.errors, s.totalErrors);
+        out += text;
+    }
+    // The phase's column is padded for what follows it, not at the line's end.
+    out.erase(out.find_last_not_of(' ') + 1);
+    return out;
+}
+
+template <size_t N>
+bool Fit(const PanelSnapshot& s, const TransferFigures& t, size_t width, const LineFit (&fits)[N],
+         std::string* line) {
+    for (const LineFit& fit : fits) {
+        *line = ComposeLine(s, t, fit);
+        // The last column stays free: a terminal wraps after a character written there.
+        if (width == 0 || line->size() < width) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -193,11 +223,10 @@ double TransferMeter::Seconds() const {
 
 std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t, size_t width) {
     std::string line;
-    for (const LineFit& fit : LINE_FITS) {
-        line = ComposeLine(s, t, fit);
-        // The last column stays free: a terminal wraps after a character written there.
-        if (width == 0 || line.size() < width) return line;
-    }
+    bool anyError = s.errors != 0 || s.totalErrors != 0;
+    if (anyError ? Fit(s, t, width, FITS_WITH_ERRORS, &line)
+                 : Fit(s, t, width, FITS_WITHOUT_ERRORS, &line))
+        return line;
     line.resize(width > 1 ? width - 1 : 0);
     return line;
 }

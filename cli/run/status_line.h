@@ -63,8 +63,10 @@ class TransferMeter {
 
 // One status line: elapsed seconds, bar, percentage, the phase (before the erase the step),
 // while programming the bytes, rate and time left, and the error counters. With a width (the
-// terminal's columns) the line stays shorter: the rate, the time left, the bytes and the bar go
-// in that order as space runs out, and what still does not fit is cut.
+// terminal's columns) the line stays shorter: until the first error the counts of none go first,
+// then the bar shrinks and the bytes go, the rate and the time left last; once there is an error
+// the rate, the time left, the bytes and the bar go in that order before the counts. What still
+// does not fit is cut.
 std::string StatusLine(const PanelSnapshot& s, const TransferFigures& t = {}, size_t width = 0);
 // Whether a plain (non-terminal) output prints a new line: a change of phase or step, of the
 // progress's tens, or of the error counters.

@@ -2,12 +2,12 @@
 #include "cli/station/station.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ostream>
 
 #include "cli/command/exit_status.h"
 #include "cli/record_names.h"
+#include "cli/run/redraw.h"
 #include "usb/usb.h"
 
 namespace plccli {
@@ -15,19 +15,11 @@ namespace plccli {
 namespace {
 
 const char PROGRAM_NAME[] = "plcfwupdate";
-const char CLEAR_TO_LINE_END[] = "\033[K";
 const char GREEN[] = "\033[32m";
 const char RED[] = "\033[31m";
 const char PLAIN[] = "\033[0m";
 const char SUCCESSFUL[] = "SUCCESSFUL";
 const char FAILED[] = "FAILED";
-
-bool ColourWanted(bool terminal) {
-    const char* noColour = std::getenv("NO_COLOR");
-    const char* term = std::getenv("TERM");
-    return terminal && (noColour == nullptr || *noColour == '\0') &&
-           (term == nullptr || std::strcmp(term, "dumb") != 0);
-}
 
 std::string Seconds(uint64_t ms) {
     char text[32];
@@ -96,7 +88,8 @@ Station::Station(StationConfig config, StationHooks hooks, std::ostream& out, st
       hooks_(std::move(hooks)),
       out_(out),
       err_(err),
-      colour_(ColourWanted(config_.terminal)) {}
+      colour_(ColourWanted(config_.terminal)),
+      controls_(TerminalTakesControls()) {}
 
 StationTally Station::Tally() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -125,7 +118,7 @@ void Station::Live(const std::string& text, const char* status) {
     if (colour_ && at != std::string::npos && at + std::strlen(status) <= line.size())
         line = line.substr(0, at) + (std::strcmp(status, FAILED) == 0 ? RED : GREEN) + status +
                PLAIN + line.substr(at + std::strlen(status));
-    err_ << '\r' << line << CLEAR_TO_LINE_END;
+    err_ << Redrawn(line, &drawnChars_, controls_);
     liveOpen_ = true;
     err_.flush();
 }
@@ -134,7 +127,7 @@ void Station::EndLive() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!liveOpen_) return;
     // The update's own lines take the live line's place.
-    err_ << '\r' << CLEAR_TO_LINE_END;
+    err_ << Cleared(&drawnChars_, controls_);
     err_.flush();
     liveOpen_ = false;
 }
@@ -268,6 +261,7 @@ void Station::PrintTally(int exitStatus) {
     tallyShown_ = true;
     if (liveOpen_) err_ << '\n';
     liveOpen_ = false;
+    drawnChars_ = 0;
     (config_.events ? err_ : out_) << PROGRAM_NAME << ": " << TallyLine(tally_) << '\n'
                                    << std::flush;
     if (config_.events)

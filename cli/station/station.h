@@ -50,7 +50,8 @@ struct StationConfig {
     uint32_t units = 0;   // end after this many units; 0: until interrupted
     bool usbAttached = false;
     // The live line redrawn in place on err, as wide as the terminal, its result in colour
-    // (unless NO_COLOR is set or TERM is dumb), and bells with each result.
+    // (unless NO_COLOR is set or TERM is dumb: then no escape sequence at all), and bells with
+    // each result.
     bool terminal = false;
     std::function<size_t()> width = TerminalWidth;
     bool events = false;  // out carries JSON lines: the texts go to err
@@ -112,6 +113,8 @@ class Station {
     bool tallyShown_ = false;
     uint64_t tickStart_ = 0;
     bool colour_ = false;
+    bool controls_ = true;   // escape sequences: not on TERM=dumb
+    size_t drawnChars_ = 0;  // the live line's length as last drawn
     std::atomic<int> interrupted_{0};
 };
 

@@ -113,6 +113,8 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
         {{"--port", "tcp://127.0.0.1"}, USAGE},
         {{"--model", "RP2000"}, USAGE},
         {{"--image", "/no/such/dir/QM2-E_1.bin"}, FAILED},
+        {{"--image", "/no/such/dir/nosuch.bin"}, FAILED},  // names no model either
+        {{"--image", tree.Path("empty_1.bin").parent_path().string()}, FAILED},
         {{"--image", tree.Path("empty_1.bin").string(), "--model", "QM2-E"}, FAILED},
         {{"--image", tree.Path("QM2-E_dir.bin").string()}, FAILED},
         {{"--image", tree.Path("QM2-E_tiny.bin").string()}, FAILED},
@@ -139,6 +141,9 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
         EXPECT_EQ(e.find("(see --help)") != std::string::npos, status == USAGE) << e;
     }
     EXPECT_EQ(gSeen.runs, 0);
+    Run({"--image", "/no/such/dir/nosuch.bin"});
+    EXPECT_NE(err.str().find("'/no/such/dir/nosuch.bin': no such file\n"), std::string::npos)
+        << err.str();
 }
 
 // Several ports are checked before any port's process starts. Without --yes a run that passes

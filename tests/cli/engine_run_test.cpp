@@ -207,6 +207,7 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
         int status;
         std::vector<std::string> lines;
     };
+    const int stop = plccli::EXIT_WOULD_STOP;
     const Case cases[] = {
         {"QM2-E",
          "QM2-E",
@@ -228,7 +229,7 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
          "DK2",
          nullptr,
          {},
-         0,
+         stop,
          {"model id:       0x0013: DK2, DK28",
           "identity check: fails: [ERROR] NO RESPONSE @ State 2", "rules and gate: not reached"}},
         {"QM2-C-V4",
@@ -238,7 +239,7 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
              c->d1001 = 0x31;
          },
          {},
-         0,
+         stop,
          {"D1386:          16696 = 0x4138 (QM2-C family)",
           "D1001:          49 = 0x0031 (generation V2/V3)", "identity check: passed",
           "rules and gate: fails: [ERROR] QM2-C V2.xx / V3.xx CAN NOT upgrade to V4.xx "}},
@@ -249,7 +250,7 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
              c->bootVersion = 0x10;
          },
          {},
-         0,
+         stop,
          {"bootloader:     V1.0",
           "rules and gate: fails: [ERROR] The bootloader version is V1.0, do not support AIO FW "
           "update"}},
@@ -257,7 +258,7 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
          "QM2-E",
          nullptr,
          {"runmode"},
-         0,
+         stop,
          {"mode:           application firmware in RUN mode", "identity check: not reached",
           "verdict:        the update would stop with [ERROR] PLC in RUN MODE"}},
         {"QM2-E",

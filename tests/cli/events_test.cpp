@@ -2,9 +2,11 @@
 // arguments each port's process is given.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "cli/multi/processes.h"
 #include "cli/run/events.h"
 
@@ -30,6 +32,33 @@ TEST(Events, FieldsReadBackAsWritten) {
     std::string outcome = plccli::OutcomeEvent({"ERROR", "NO RESPONSE @ State 1", 6, 6}, 1);
     EXPECT_EQ(plccli::EventField(outcome, "exit_status"), "1");
     EXPECT_EQ(plccli::EventField(outcome, "message"), "NO RESPONSE @ State 1");
+}
+
+TEST(Events, EveryPhaseOnceAndInOrderHoweverTheTicksFall) {
+    // phases the ticks saw             phase events written
+    const std::pair<std::vector<int32_t>, std::string> cases[] = {
+        {{IDLE, ERASE, PROGRAM}, "Idle Erasing Programming "},
+        {{IDLE, PROGRAM, PROGRAM}, "Idle Erasing Programming "},  // an erase between two ticks
+        {{PROGRAM}, "Idle Erasing Programming "},
+        {{IDLE, ERASE, ERASE}, "Idle Erasing "},
+        {{IDLE, IDLE}, "Idle "},
+        {{IDLE, PROGRAM, IDLE}, "Idle Erasing Programming Idle "},
+    };
+    for (const auto& [ticks, want] : cases) {
+        std::ostringstream out;
+        plccli::EventWriter events(&out);
+        plccli::PanelSnapshot s;
+        for (int32_t status : ticks) {
+            s.status = status;
+            events.Tick(s, 0);
+        }
+        std::istringstream lines(out.str());
+        std::string phases;
+        for (std::string line; std::getline(lines, line);)
+            if (plccli::EventField(line, "event") == "phase")
+                phases += plccli::EventField(line, "status") + " ";
+        EXPECT_EQ(phases, want) << out.str();
+    }
 }
 
 TEST(Events, EachPortsProcessGetsItsPortAndTheOtherOptions) {

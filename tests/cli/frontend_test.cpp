@@ -114,15 +114,23 @@ TEST_F(FrontEndTest, AWholeRunWithThePanelAndTheTimer) {
         {false, true, "\n", 1},  // --yes answers by itself
         {false, false, "\nmore", 4},
         {true, false, "\n", 0},
-        {false, false, "", 0},  // a closed input answers too
+        {false, false, "", 0},  // a closed input: the program is told, which ends there
     };
+    static std::atomic<int> endOfInput{0};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.terminal) + std::to_string(c.yes));
         plctest::ResetSharedState();
         std::ostringstream out;
         std::istringstream in(c.input);
-        plccli::CliFrontEnd frontEnd(out, out, in, Config(c.terminal, c.yes));
+        plccli::FrontEndConfig config = Config(c.terminal, c.yes);
+        endOfInput = 0;
+        config.endOfInput = [](int status) { endOfInput = status; };
+        plccli::CliFrontEnd frontEnd(out, out, in, config);
         EXPECT_EQ(frontEnd.Run(&ScriptedRun), plccli::EXIT_SUCCESSFUL);
+        EXPECT_EQ(endOfInput, c.input.empty() && !c.yes ? plccli::EXIT_USAGE : 0);
+        EXPECT_EQ(out.str().find("end of input at the prompt; answer it, or give --yes\n") !=
+                      std::string::npos,
+                  endOfInput != 0);
 
         std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(static_cast<std::streamoff>(rest.size()), c.inputLeft);

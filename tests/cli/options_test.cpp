@@ -67,6 +67,7 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
         {{"--yes=no"}, "--yes takes no value"},
         {{"--model", "RP200", "--trace"}, "--trace needs a value"},
         {{"--Port", "x"}, "unknown option '--Port'"},
+        {{"--prot=COM3"}, "unknown option '--prot=COM3'; did you mean --port?"},
         {{"--port", "--yes"}, "--port needs a value"},  // not a port named "--yes"
         {{"--port", "--image=x_1.bin"}, "--port needs a value"},
         {{"--trace-data", "--yes"}, "--trace-data adds the blocks' bytes to a trace"},
@@ -163,6 +164,22 @@ TEST(NearModels, MistypedNamesFindTheirModels) {
         {"", ""},
     };
     for (const auto& [typed, near] : cases) EXPECT_EQ(plccli::NearModels(typed), near) << typed;
+}
+
+TEST(NearOption, MistypedLongOptionsFindTheNearestOnly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--prot", "--port"},
+        {"--imgae", "--image"},
+        {"--list-port", "--list-ports"},
+        {"--Port", "--port"},
+        {"--ye", "--yes"},
+        {"--trace-dat", "--trace-data"},
+        {"--bogus", ""},
+        {"--x", ""},
+        {"-p", ""},
+        {"--sation-units", ""},
+    };
+    for (const auto& [typed, near] : cases) EXPECT_EQ(plccli::NearOption(typed), near) << typed;
 }
 
 TEST(ModelFromFileName, TextBeforeTheFirstUnderscoreOfTheName) {

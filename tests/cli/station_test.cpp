@@ -275,7 +275,12 @@ TEST(Station, OnATerminalRingsColoursAndFitsTheWidth) {
         const std::string red = "\033[31mFAILED\033[0m", green = "\033[32mSUCCESSFUL\033[0m";
         EXPECT_EQ(r.err.find(red) != std::string::npos, c.colour) << r.err;
         EXPECT_EQ(r.err.find(green) != std::string::npos, c.colour) << r.err;
-        EXPECT_NE(r.err.find("\rplcfwupdate: unit 2: waiting for a PLC \033[K"), std::string::npos);
+        // A dumb terminal gets no escape sequence: the shorter line is wiped with spaces.
+        if (std::string(c.term) == "dumb")
+            EXPECT_EQ(r.err.find('\033'), std::string::npos) << r.err;
+        else
+            EXPECT_NE(r.err.find("\rplcfwupdate: unit 2: waiting for a PLC \033[K"),
+                      std::string::npos);
     }
     unsetenv("NO_COLOR");
 }

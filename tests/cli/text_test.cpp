@@ -68,25 +68,31 @@ TEST(StatusLine, ShowsEveryItemOfThePanel) {
     }
 }
 
-TEST(StatusLine, FitsTheTerminalDroppingRateTimeLeftBytesThenBar) {
-    const PanelSnapshot programming{7, 31, PROGRAM, 0, 0, STEP_PROGRAMMING};
+TEST(StatusLine, FitsTheTerminalKeepingRateAndTimeLeftUntilAnErrorComes) {
+    const PanelSnapshot clean{7, 31, PROGRAM, 0, 0, STEP_PROGRAMMING};
+    const PanelSnapshot failing{7, 31, PROGRAM, 1, 3, STEP_PROGRAMMING};
     const plccli::TransferFigures t{20480, 65536, 10035.2};
     struct Case {
         size_t width;
-        std::string line;
+        std::string clean, failing;
     };
+    const std::string bar = "    7 s [####............]  31%  Programming  ";
+    const std::string half = "    7 s [##......]  31%  Programming  ";
     const Case cases[] = {
-        {120,
-         "    7 s [####............]  31%  Programming  20480/65536 B  9.8 KiB/s  0:05 left  "
-         "errors 0/0"},
-        {90, "    7 s [####............]  31%  Programming  20480/65536 B  0:05 left  errors 0/0"},
-        {80, "    7 s [####............]  31%  Programming  20480/65536 B  errors 0/0"},
-        {60, "    7 s [####............]  31%  Programming  errors 0/0"},
-        {56, "    7 s [##......]  31%  Programming  errors 0/0"},
-        {40, "    7 s  31%  Programming  errors 0/0"},
-        {20, "    7 s  31%  Progr"},
+        {120, bar + "20480/65536 B  9.8 KiB/s  0:05 left  errors 0/0",
+         bar + "20480/65536 B  9.8 KiB/s  0:05 left  errors 1/3"},
+        {90, bar + "20480/65536 B  9.8 KiB/s  0:05 left",
+         bar + "20480/65536 B  0:05 left  errors 1/3"},
+        {80, half + "20480/65536 B  9.8 KiB/s  0:05 left", bar + "20480/65536 B  errors 1/3"},
+        {60, half + "9.8 KiB/s  0:05 left", bar + "errors 1/3"},
+        {56, half + "0:05 left", half + "errors 1/3"},
+        {40, "    7 s  31%  Programming  0:05 left", "    7 s  31%  Programming  errors 1/3"},
+        {20, "    7 s  31%  Progr", "    7 s  31%  Progr"},
     };
-    for (const auto& c : cases) EXPECT_EQ(plccli::StatusLine(programming, t, c.width), c.line);
+    for (const auto& c : cases) {
+        EXPECT_EQ(plccli::StatusLine(clean, t, c.width), c.clean);
+        EXPECT_EQ(plccli::StatusLine(failing, t, c.width), c.failing);
+    }
     // Whatever the step, a line never reaches the last column.
     for (size_t width : {40u, 60u, 80u, 120u})
         for (int32_t step = STEP_NONE; step < STEP_COUNT; ++step)

@@ -56,8 +56,11 @@ timeout 60 script -qec "'$bindir/plcfwupdate' --image '$image' --yes -q --port '
   /dev/null >"$tmp/out" 2>"$tmp/err" </dev/null
 status=$?
 [ $status -eq 0 ] || fail "-q: exit $status"
+# A port name too long for the terminal's table keeps its end after "...".
 tr -d '\r' <"$tmp/out" | awk -v t="$tmp" 'NR == 1 && /^PORT +MODEL +OUTCOME/ { next }
-  (NR == 2 || NR == 3) && index($0, t "/plc" NR - 2 " ") == 1 && / succeeded / { next }
+  function named(p, s) { s = substr($1, 4); return $1 == p ||
+    (substr($1, 1, 3) == "..." && substr(p, length(p) - length(s) + 1) == s) }
+  (NR == 2 || NR == 3) && named(t "/plc" NR - 2) && / succeeded / && length($0) < 80 { next }
   { exit 1 } END { exit NR != 3 }' || fail "-q on a terminal: not the table alone"
 for i in 0 1; do
   plcsim_ended "${PLCSIM_PIDS[$i]}" 10
