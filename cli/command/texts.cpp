@@ -68,7 +68,9 @@ RunPoint TakeRunPoint() {
 
 namespace {
 
-std::string WhereItStood(std::string line, const RunPoint& point) {
+// again: whether running the same command again is the way on; a station's failed unit is set
+// aside instead, as its own line says.
+std::string WhereItStood(std::string line, const RunPoint& point, bool again = true) {
     PlcState state = StateOf(point);
     if (state == PLC_WRITTEN)
         return line + " after the transfer had ended: " + PLC_STATE_TEXTS[state] +
@@ -81,7 +83,7 @@ std::string WhereItStood(std::string line, const RunPoint& point) {
     else
         line += " before erasing began";
     return line + ": " + PLC_STATE_TEXTS[state] +
-           ". Running the same command again completes the update.";
+           (again ? ". Running the same command again completes the update." : "");
 }
 
 const char* InterruptWord(int exitStatus) {
@@ -100,9 +102,9 @@ std::string EndedRunLine(int exitStatus, int runStatus) {
            " after the run had ended: its outcome stands, exit status " + std::to_string(runStatus);
 }
 
-std::string FailedLine(const RunPoint& point) {
+std::string FailedLine(const RunPoint& point, bool inStation) {
     if (point.status != ERASE && point.status != PROGRAM) return "";
-    return WhereItStood("failed", point);
+    return WhereItStood("failed", point, !inStation);
 }
 
 std::string YesReconnectLine(bool usbAttached) {

@@ -31,8 +31,9 @@ std::string InterruptedLine(int exitStatus, const RunPoint& point);
 // An interrupt that came once the run had its outcome, which stands: "terminated after the run
 // had ended: its outcome stands, exit status 0".
 std::string EndedRunLine(int exitStatus, int runStatus);
-// The same for a run that failed once the erase had begun; "" when it failed before.
-std::string FailedLine(const RunPoint& point);
+// The same for a run that failed once the erase had begun; "" when it failed before. In a
+// station, without the advice to run the command again: the station sets the unit aside.
+std::string FailedLine(const RunPoint& point, bool inStation = false);
 
 // What the PLC reported, in one line for -v.
 std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal);

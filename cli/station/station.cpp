@@ -193,7 +193,7 @@ void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
     if (succeeded)
         Live(name + ": " + SUCCESSFUL + ", unplug it", SUCCESSFUL);
     else
-        Live(name + ": " + FAILED + ", unplug it and set it aside; it is not written again",
+        Live(name + ": " + FAILED + ", unplug it and set it aside: not written again",
              FAILED);
     uint64_t told = hooks_.nowMs();
     uint64_t heardAt = told;
@@ -213,9 +213,8 @@ void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
         bool heard = seen == PRESENCE_HEARD || seen == PRESENCE_ANSWERED;
         if (!toldAgain && heard && at - told >= STATION_STILL_ANSWERS_MS) {
             Event(StationEvent(unit, "still answers"));
-            Live(name +
-                 " still answers: unplug it; a new unit is not written until the line "
-                 "has been silent");
+            // Short enough for an 80-column terminal: the live line is cut to its width.
+            Live(name + " still answers: unplug it; next unit once the line is silent");
             toldAgain = true;
         }
         RestOfTick();

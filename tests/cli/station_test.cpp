@@ -238,10 +238,8 @@ TEST(Station, SaysWhatItWaitsForAndEachResult) {
               "plcfwupdate: unit 1: waiting for a PLC on plc (0 done, 0 failed)\n"
               "plcfwupdate: unit 1: SUCCESSFUL, unplug it\n"
               "plcfwupdate: unit 2: waiting for a PLC on plc (1 done, 0 failed)\n"
-              "plcfwupdate: unit 2: FAILED, unplug it and set it aside; it is not written "
-              "again\n"
-              "plcfwupdate: unit 2 still answers: unplug it; a new unit is not written until the "
-              "line has been silent\n"
+              "plcfwupdate: unit 2: FAILED, unplug it and set it aside: not written again\n"
+              "plcfwupdate: unit 2 still answers: unplug it; next unit once the line is silent\n"
               "plcfwupdate: unit 3: waiting for a PLC on plc (1 done, 1 failed)\n");
 }
 

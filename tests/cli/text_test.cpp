@@ -222,6 +222,10 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
               "terminated after the transfer had ended: the PLC's flash holds the whole image, "
               "every block and the transfer's end acknowledged by its bootloader. Nothing needs "
               "writing again.");
+    // A station's failed unit is set aside, not run again.
+    EXPECT_EQ(plccli::FailedLine({PROGRAM, 42, ACK, true}, true),
+              "failed during Programming at 42%: the PLC's flash is erased and partly written, and "
+              "the PLC stays in its bootloader");
     EXPECT_EQ(plccli::EndedRunLine(130, 0),
               "interrupted after the run had ended: its outcome stands, exit status 0");
 }

@@ -64,7 +64,7 @@ case $case in
     grep -q '^unit 5: SUCCESSFUL in [0-9]* s; 4 done, 1 failed$' "$tmp/out" || fail "no result line for unit 5"
     grep -q '^plcfwupdate: station: 4 done, 1 failed (unit 3); [0-9.]* s a unit on average$' "$tmp/out" ||
       fail "no tally"
-    grep -q '^plcfwupdate: unit 3: FAILED, unplug it and set it aside; it is not written again$' \
+    grep -q '^plcfwupdate: unit 3: FAILED, unplug it and set it aside: not written again$' \
       "$tmp/err" || fail "no unplug line for unit 3"
     python3 - "$tmp/runs.jsonl" <<'PY' || fail "the record lines"
 import json, sys
@@ -94,7 +94,7 @@ PY
     [ $status -eq 0 ] || fail "exit status $status, not 0"
     plcsim_ended "$PLCSIM_PID" 15 || fail "the bench did not end"
     for n in 1 2 3; do expect_written a $n 1; done
-    grep -q '^plcfwupdate: unit 2 still answers: unplug it; a new unit is not written until the line has been silent$' \
+    grep -q '^plcfwupdate: unit 2 still answers: unplug it; next unit once the line is silent$' \
       "$tmp/err" || fail "unit 2 left in: no line that says it still answers"
     echo "station swap: units swapped a second apart on a lossy line, each written once" ;;
   two)
