@@ -83,7 +83,7 @@ std::string WhereItStood(std::string line, const RunPoint& point, bool again = t
     else
         line += " before erasing began";
     return line + ": " + PLC_STATE_TEXTS[state] +
-           (again ? ". Running the same command again completes the update." : "");
+           (again ? ". Running the same command again completes the update." : ".");
 }
 
 const char* InterruptWord(int exitStatus) {

@@ -225,7 +225,7 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
     // A station's failed unit is set aside, not run again.
     EXPECT_EQ(plccli::FailedLine({PROGRAM, 42, ACK, true}, true),
               "failed during Programming at 42%: the PLC's flash is erased and partly written, and "
-              "the PLC stays in its bootloader");
+              "the PLC stays in its bootloader.");
     EXPECT_EQ(plccli::EndedRunLine(130, 0),
               "interrupted after the run had ended: its outcome stands, exit status 0");
 }
