@@ -26,12 +26,19 @@ class StalledReader : public std::stringbuf {
         open_ = true;
         wake_.notify_all();
     }
+    // Until the writer thread is held up in a write.
+    void WaitHeldUp() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait_for(lock, std::chrono::seconds(5), [this] { return heldUp_; });
+    }
     std::thread::id writer;
 
   protected:
     std::streamsize xsputn(const char* text, std::streamsize len) override {
         std::unique_lock<std::mutex> lock(mutex_);
         writer = std::this_thread::get_id();
+        heldUp_ = true;
+        wake_.notify_all();
         wake_.wait_for(lock, std::chrono::seconds(5), [this] { return open_; });
         return std::stringbuf::xsputn(text, len);
     }
@@ -40,6 +47,7 @@ class StalledReader : public std::stringbuf {
     std::mutex mutex_;
     std::condition_variable wake_;
     bool open_ = false;
+    bool heldUp_ = false;
 };
 
 TEST(OutputQueue, AStalledReaderHoldsUpTheWriterThreadOnly) {
@@ -81,6 +89,7 @@ TEST(OutputQueue, WhatWaitsForAStalledReaderStaysBounded) {
         plccli::OutputQueue queue(c.capacity);
         plccli::QueuedStream out(queue, slow);
         out << "first\n" << std::flush;  // taken by the writer, which then stalls on it
+        stalled.WaitHeldUp();
         for (int l = 0; l < c.lines; ++l) {
             for (int r = 0; r < c.redraws; ++r) out << '\r' << r << "% \x1b[K";
             out << '\r' << "line " << l << '\n';
