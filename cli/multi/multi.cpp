@@ -7,6 +7,10 @@
 #include <ostream>
 
 #include "cli/command/exit_status.h"
+#include "cli/command/options.h"
+#include "cli/program/io.h"
+#include "cli/run/console.h"
+#include "cli/run/redraw.h"
 #include "cli/command/texts.h"
 #include "cli/run/events.h"
 #include "update/update.h"
@@ -114,7 +118,8 @@ void TakeEvent(PortRow* w, const std::string& line, const SeveralOutput& o) {
         w->blocks = std::atoi(EventField(line, "blocks").c_str());
         w->errors = std::atoi(EventField(line, "errors").c_str());
         std::string step = EventField(line, "step");
-        if (plain && !step.empty() && step != w->step && !Flashing(*w)) o.err << tag << step << '\n';
+        if (plain && !step.empty() && step != w->step && !Flashing(*w))
+            o.err << tag << step << '\n';
         w->step = step;
         if (plain && w->percent / 10 != w->lastTens)
             o.err << tag << w->percent << "% (" << w->blocks << " blocks, errors " << w->errors
@@ -181,6 +186,14 @@ void PrintFittedTable(const std::vector<PortRow>& rows, std::ostream& out, size_
 
 }  // namespace
 
+SeveralOutput SeveralOutputOf(Io& io, const CliOptions& options) {
+    SeveralOutput o{io.out, io.err, io.terminal, options.events, options.quiet};
+    o.controls = TerminalTakesControls();
+    // A table on a terminal fits it; into a file or a pipe it goes whole, for scripts.
+    if (OutputIsTerminal()) o.width = TerminalWidth();
+    return o;
+}
+
 std::string WithPort(const std::string& eventLine, const std::string& port) {
     if (eventLine.find("\"port\":") != std::string::npos) return eventLine;
     size_t comma = eventLine.find(',');
@@ -205,15 +218,14 @@ void TakeExit(PortRow* w, int exitStatus, int signal, const SeveralOutput& o) {
     w->exitStatus = signal != 0 ? 128 + signal : exitStatus;
     if (w->outcomeSeen) return;
     w->caption = CAPTION_ERROR;
-    w->message = exitStatus == 127 && signal == 0
-                     ? "the worker process could not start"
+    w->message = exitStatus == 127 && signal == 0 ? "the worker process could not start"
                  : signal != 0 ? "the worker process was ended by signal " + std::to_string(signal)
                                : "the worker process ended without an outcome";
     if (Succeeded(*w)) w->exitStatus = EXIT_FAILED;
     if (o.events)
-        o.out << WithPort(OutcomeEvent(RunOutcome{w->caption, w->message, w->errors, 0},
-                                       w->exitStatus),
-                          w->port)
+        o.out << WithPort(
+                     OutcomeEvent(RunOutcome{w->caption, w->message, w->errors, 0}, w->exitStatus),
+                     w->port)
               << '\n';
 }
 
@@ -250,8 +262,8 @@ void PrintSummary(const std::vector<PortRow>& rows, const SeveralOutput& o) {
     for (const auto& w : rows) {
         std::string message = w.caption.empty() ? w.message : "[" + w.caption + "] " + w.message;
         std::snprintf(text, sizeof text, "%-24s %-10s %-11s %9s %6d  %s\n", w.port.c_str(),
-                      w.model.c_str(), OutcomeWord(w).c_str(),
-                      Seconds(w.ended - w.started).c_str(), w.errors, message.c_str());
+                      w.model.c_str(), OutcomeWord(w).c_str(), Seconds(w.ended - w.started).c_str(),
+                      w.errors, message.c_str());
         o.out << text;
     }
     o.out.flush();

@@ -11,6 +11,9 @@
 
 namespace plccli {
 
+struct CliOptions;
+struct Io;
+
 struct PortRow {
     using Clock = std::chrono::steady_clock;
     std::string port;
@@ -44,6 +47,8 @@ struct SeveralOutput {
     // The changes printed as lines that start with the port.
     bool Plain() const { return !Live() && !events && !quiet; }
 };
+// Where a run of several ports reports, for the program's output and options.
+SeveralOutput SeveralOutputOf(Io& io, const CliOptions& options);
 // An event line of a port's process with the port as its second field.
 std::string WithPort(const std::string& eventLine, const std::string& port);
 

@@ -168,10 +168,7 @@ int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& a
         io.err << "plcfwupdate: at most " << MAX_WORKERS << " ports at once\n";
         return EXIT_USAGE;
     }
-    SeveralOutput o{io.out, io.err, io.terminal, options.events, options.quiet};
-    o.controls = TerminalTakesControls();
-    // A table on a terminal fits it; into a file or a pipe it goes whole, for scripts.
-    if (OutputIsTerminal()) o.width = TerminalWidth();
+    SeveralOutput o = SeveralOutputOf(io, options);
     std::vector<Worker> workers(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
         workers[i].row.port = ports[i];

@@ -102,9 +102,9 @@ bool Spawn(Worker* w, const std::vector<std::string>& args, HANDLE job, HANDLE n
     si.hStdError = nul;
     PROCESS_INFORMATION pi{};
     w->row.started = Clock::now();
-    BOOL made = CreateProcessA(exe, line.data(), nullptr, nullptr, TRUE,
-                               CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr, &si,
-                               &pi);
+    BOOL made =
+        CreateProcessA(exe, line.data(), nullptr, nullptr, TRUE,
+                       CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
     CloseHandle(writeEnd);
     if (!made) {
         *error = SystemError("cannot start a process");
@@ -232,13 +232,11 @@ int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& a
         io.err << "plcfwupdate: at most " << MAX_WORKERS << " ports at once\n";
         return EXIT_USAGE;
     }
-    SeveralOutput o{io.out, io.err, io.terminal, options.events, options.quiet};
-    o.controls = TerminalTakesControls();
-    // A table on a terminal fits it; into a file or a pipe it goes whole, for scripts.
-    if (OutputIsTerminal()) o.width = TerminalWidth();
+    SeveralOutput o = SeveralOutputOf(io, options);
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, OPEN_EXISTING, 0, nullptr);
+    HANDLE nul =
+        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
     HANDLE job = MakeJob();
     gInterruptEvent = CreateEventA(&inherit, TRUE, FALSE, nullptr);
     if (gInterruptEvent != nullptr)
