@@ -44,23 +44,33 @@ int Failed(Io& io, const std::string& reason) {
     return EXIT_FAILED;
 }
 
-// The image file's bytes; they stay behind the resource calls until the program ends. A file
-// larger than the model takes is refused by its size, unread; a FIFO or a device is refused
-// without waiting for a writer.
-bool LoadImageFile(const std::string& path, uint32_t row, std::vector<uint8_t>* data,
-                   std::string* error) {
+// The size of the file at path from its metadata; false when it has none (not a regular file).
+bool ImageFileSize(const std::string& path, uint64_t* size) {
     std::error_code failed;
-    if (std::filesystem::is_regular_file(path, failed)) {
-        uint64_t size = std::filesystem::file_size(path, failed);
-        if (!failed && size > MaxImageBytes(row)) {
-            *error = ImageSizeLine(row, size);
-            return false;
-        }
+    if (!std::filesystem::is_regular_file(path, failed) || failed) return false;
+    *size = std::filesystem::file_size(path, failed);
+    return !failed;
+}
+
+// The image file's bytes; they stay behind the resource calls until the program ends. A file
+// larger than the model takes is judged by its size and not read: the run is handed a stand-in
+// one byte over the maximum, so that the run's own size check ends the case with its message,
+// its event and its record line, as it ends the case of a file it was given whole. *fileBytes
+// is the file's size (the record's). A FIFO or a device is refused without waiting for a writer.
+bool LoadImageFile(const std::string& path, uint32_t row, std::vector<uint8_t>* data,
+                   uint64_t* fileBytes, std::string* error) {
+    uint64_t size = 0;
+    if (ImageFileSize(path, &size) && size > MaxImageBytes(row)) {
+        data->assign(static_cast<size_t>(MaxImageBytes(row)) + 1, 0);
+        *fileBytes = size;
+        return true;
     }
     std::string reason;
     std::string tooLarge = std::string("larger than ") + plcList[row] + " takes";
-    if (plcrecord::ReadRegularFile(path, MaxImageBytes(row), tooLarge.c_str(), data, &reason))
+    if (plcrecord::ReadRegularFile(path, MaxImageBytes(row), tooLarge.c_str(), data, &reason)) {
+        *fileBytes = data->size();
         return true;
+    }
     *error = "cannot read the image file '" + path + "': " + reason;
     return false;
 }
@@ -234,21 +244,23 @@ bool SetUpImage(const CliOptions& options, uint32_t row, RecordFields* fields, s
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (options.image) {
-        if (!LoadImageFile(*options.image, row, &image, error)) return false;
-        std::string doubt = ImageDoubt(image.data(), image.size(), row);
+        uint64_t fileBytes = 0;
+        if (!LoadImageFile(*options.image, row, &image, &fileBytes, error)) return false;
+        bool unread = fileBytes > MaxImageBytes(row);
+        std::string doubt = unread ? "" : ImageDoubt(image.data(), image.size(), row);
         if (!doubt.empty() && !options.force) {
             *error = "the image file '" + *options.image + "' is " + doubt +
                      "; --force writes it anyway";
             return false;
         }
         platform::SetResourceImage(image.data(), image.size());
-        data = image.data();
-        size = image.size();
         fields->imageFile = *options.image;
-    } else {
-        platform::UseEmbeddedResourceImage();
-        data = platform::EmbeddedImage(&size);
+        fields->imageBytes = fileBytes;
+        fields->imageSha256 = unread ? "" : Sha256Hex(image.data(), image.size());
+        return true;
     }
+    platform::UseEmbeddedResourceImage();
+    data = platform::EmbeddedImage(&size);
     fields->imageBytes = size;
     fields->imageSha256 = data != nullptr ? Sha256Hex(data, size) : "";
     return true;
@@ -371,7 +383,10 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!SettlePort(&options, row, &error)) return Usage(io, error);
     fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
     fields.port = RecordedPort(options, row);
-    if (options.station) return RunStationOfPort(io, options, row, embeddedFile, engine, fields);
+    // A station whose image no run can write ends at once, as the run's size check ends it.
+    bool sizeFits = fields.imageBytes == 0 || ImageSizeLine(row, fields.imageBytes).empty();
+    if (options.station && sizeFits)
+        return RunStationOfPort(io, options, row, embeddedFile, engine, fields);
     std::unique_ptr<TraceFile> trace;
     if (options.trace && !OpenTrace(options, fields, &trace, &error)) return Failed(io, error);
     // The record is checked before the link is opened: a run that cannot be recorded does not

@@ -56,9 +56,11 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         RunFiles{recorder, trace, events.On() ? &events : nullptr, StationFields(fields)});
     events.Write(WithStationFields(
         StartEvent(fields.port, fields.model, fields.imageFile, fields.imageBytes), fields));
-    // A mistyped --port must not get protocol frames written into a file.
+    // A mistyped --port must not get protocol frames written into a file. An image outside the
+    // model's limits ends the run before its link is opened, with the run's own message.
     std::string error;
-    if (options.port && !CheckPortName(*options.port, &error)) {
+    bool sizeFits = fields.imageBytes == 0 || ImageSizeLine(row, fields.imageBytes).empty();
+    if (sizeFits && options.port && !CheckPortName(*options.port, &error)) {
         std::string message = LinkOpenFailureMessage(options.port->c_str());
         (events.On() ? io.err : io.out) << MessageLine(CAPTION_ERROR, message.c_str()) << '\n'
                                         << PROGRAM_NAME << ": " << error << '\n';
@@ -84,8 +86,8 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     config.steps = options.verbose;
     config.events = events.On() ? &events : nullptr;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
-    int status =
-        options.info ? RunInfo(io.out, frontEnd, engine.startBurn) : frontEnd.Run(engine.startBurn);
+    int status = options.info ? RunInfo(io.out, frontEnd, engine.startBurn, fields.imageBytes)
+                              : frontEnd.Run(engine.startBurn);
     std::ostream& notes = events.On() ? io.err : io.out;
     std::string openFailure;
     if (status == EXIT_FAILED && options.port && LinkOpenFailure(*options.port, &openFailure))
@@ -114,7 +116,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     // With --events the standard output holds event lines only.
     if (options.verbose && !options.info)
         notes << PROGRAM_NAME << ": "
-               << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
+              << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     // An interrupt from here on finds the run writing its end, and ends with its status.
     status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
     events.Outcome(frontEnd.LastOutcome(), status, StationFields(fields));

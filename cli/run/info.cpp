@@ -76,8 +76,8 @@ void PrintChecks(std::ostream& out, const PlcSeen& seen, const RunOutcome& outco
     Line(out, RULES, verdict(CHECKS_ALL));
     Line(out, VERDICT,
          GoesAhead(seen, outcome) ? "the update would go on to erase and write the image"
-             : "the update would stop with " +
-                   MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
+                                  : "the update would stop with " +
+                                        MessageLine(outcome.caption.c_str(), outcome.text.c_str()));
 }
 
 }  // namespace
@@ -92,15 +92,16 @@ std::string ModelsWithId(int32_t id) {
     return models.empty() ? "no model of the catalogue" : models;
 }
 
-int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) {
+int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*),
+            uint64_t imageBytes) {
     SetCheckOnly(true);
     frontEnd.Run(startBurn);
     SetCheckOnly(false);
     RunOutcome outcome = frontEnd.LastOutcome();
     PlcSeen seen = TakePlcSeen();
     // The size is checked before the link: the PLC was not asked.
-    std::string sizeLine = ImageSizeLine(selectedPLCIdx, fileLength);
-    if (fileLength > 0 && !sizeLine.empty()) {
+    std::string sizeLine = ImageSizeLine(selectedPLCIdx, imageBytes);
+    if (imageBytes > 0 && !sizeLine.empty()) {
         Line(out, IMAGE, sizeLine);
         Line(out, VERDICT,
              "the update would stop with " +
@@ -108,7 +109,7 @@ int RunInfo(std::ostream& out, CliFrontEnd& frontEnd, void (*startBurn)(void*)) 
         return EXIT_WOULD_STOP;
     }
     Line(out, IMAGE,
-         std::to_string(fileLength) + " bytes; " + plcList[selectedPLCIdx] + " takes at most " +
+         std::to_string(imageBytes) + " bytes; " + plcList[selectedPLCIdx] + " takes at most " +
              std::to_string(MaxImageBytes(selectedPLCIdx)) + " bytes");
     ReadValuesNotSeen();
     seen = TakePlcSeen();

@@ -2,6 +2,9 @@
 // and failures as the command line reports them.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -137,22 +140,73 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
     struct Case {
         std::vector<std::string> faults;
         const char* message;
+        const char* model = "RP200";
+        uint64_t imageBytes = 0;  // an --image file of this size (sparse); 0: the embedded image
     };
+    // An image over the model's maximum, one byte or far over, for every size class: the run's
+    // own size check ends it (the file is judged by its size, unread).
     const Case cases[] = {
         {{"runmode"}, "[ERROR] PLC in RUN MODE\n"},
         {{"silent"}, "[ERROR] NO RESPONSE @ State 1\n"},
         {{"nok-block:10"},
          "[ERROR] Flash write error, maybe due to flash write protection. RE-POWER PLC and update "
          "FW again\n"},
+        {{},
+         "[ERROR] The file size EXCEEDS the MAXIMUM size (128 * 1024 * 4)\n",
+         "QM2-C-V2",
+         524289},
+        {{}, "[ERROR] The file size EXCEEDS the MAXIMUM size (128 * 1024 * 7)\n", "QM2-E", 917505},
+        {{}, "[ERROR] The file size EXCEEDS the MAXIMUM size (4 * 1024)\n", "30TR2-AIO", 12289},
+        {{}, "[ERROR] The file size EXCEEDS the MAXIMUM size (40 * 1024)\n", "RP200-AIO", 40961},
+        {{}, "[ERROR] The file size EXCEEDS the MAXIMUM size (2028 * 1024)\n", "RP200", 2076673},
+        {{}, "[ERROR] The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)\n", "PN2", 493569},
+        {{}, "[ERROR] The file size EXCEEDS the MAXIMUM size (2028 * 1024)\n", "RP200", 64 << 20},
+        {{},
+         "[ERROR] The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)\n",
+         "PN2",
+         (4ull << 30) + 1000},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.faults[0]);
+        SCOPED_TRACE(std::string(c.model) + " " + c.message);
         plctest::ResetSharedState();
-        auto plc = Attach("RP200", c.faults);
-        EXPECT_EQ(Run({"--port", LINK, "--yes"}), plccli::EXIT_FAILED);
+        auto plc = Attach(c.model, c.faults);
+        plctest::FakeTree tree;
+        std::vector<std::string> args = {"--port", LINK, "--yes"};
+        if (c.imageBytes != 0) {
+            tree.File(std::string(c.model) + "_1.bin");
+            std::filesystem::resize_file(tree.Path(std::string(c.model) + "_1.bin"), c.imageBytes);
+            args.insert(args.end(),
+                        {"--image", tree.Path(std::string(c.model) + "_1.bin").string()});
+        }
+        EXPECT_EQ(Run(args), plccli::EXIT_FAILED);
         EXPECT_NE(out.str().find(c.message), std::string::npos) << out.str();
         EXPECT_EQ(platform::OpenHandleCount(), 0);
         EXPECT_EQ(platform::LoadedResourceCount(), 0);
+        if (c.imageBytes == 0) continue;
+        // The size check comes before the link: the PLC heard nothing. The line after the
+        // message, the outcome event and the record line give the file's own size.
+        EXPECT_EQ(plc->GetCounters().Seen(plcsim::Kind::Wakeup), 0u);
+        std::string message(c.message, std::strlen(c.message) - 1);
+        std::string size = std::to_string(c.imageBytes);
+        EXPECT_NE(out.str().find(message + "\nplcfwupdate: the image is " + size + " bytes; " +
+                                 c.model + " takes at most"),
+                  std::string::npos)
+            << out.str();
+        args.insert(args.end(), {"--events", "--record", tree.Path("runs.jsonl").string()});
+        EXPECT_EQ(Run(args, true), plccli::EXIT_FAILED);
+        std::string last = out.str().substr(out.str().rfind("{\"event\":"));
+        EXPECT_EQ(plccli::EventField(last, "event"), "outcome");
+        EXPECT_EQ(plccli::EventField(last, "caption"), "ERROR");
+        EXPECT_EQ(plccli::EventField(last, "message"), message.substr(8));
+        EXPECT_EQ(plccli::EventField(last, "exit_status"), "1");
+        std::ifstream record(tree.Path("runs.jsonl"));
+        std::string line;
+        ASSERT_TRUE(std::getline(record, line));
+        EXPECT_NE(line.find("\"bytes\":" + size + ",\"sha256\":\"\""), std::string::npos) << line;
+        EXPECT_NE(line.find("\"final\":{\"caption\":\"ERROR\",\"message\":\"" + message.substr(8)),
+                  std::string::npos)
+            << line;
+        EXPECT_NE(line.find("\"exit_status\":1"), std::string::npos) << line;
     }
 }
 
@@ -206,9 +260,43 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
         std::vector<std::string> faults;
         int status;
         std::vector<std::string> lines;
+        uint64_t imageBytes = 10000;
     };
     const int stop = plccli::EXIT_WOULD_STOP;
     const Case cases[] = {
+        // The size is checked first, as an update checks it: the PLC is not asked.
+        {"QM2-E",
+         "QM2-E",
+         nullptr,
+         {},
+         stop,
+         {"image:          the image is 1048576 bytes; QM2-E takes at most 917504 bytes",
+          "verdict:        the update would stop with [ERROR] The file size EXCEEDS the MAXIMUM "
+          "size (128 * 1024 * 7)"},
+         1048576},
+        {"30TR2-AIO",
+         "30TR2-AIO",
+         nullptr,
+         {},
+         stop,
+         {"image:          the image is 12289 bytes; 30TR2-AIO takes at most 12288 bytes",
+          "verdict:        the update would stop with [ERROR] The file size EXCEEDS the MAXIMUM "
+          "size (4 * 1024)"},
+         12289},
+        {"PN2",
+         "PN2",
+         nullptr,
+         {},
+         0,
+         {"image:          493568 bytes; PN2 takes at most 493568 bytes"},
+         493568},
+        {"RP200",
+         "RP200",
+         nullptr,
+         {},
+         0,
+         {"image:          2076672 bytes; RP200 takes at most 2076672 bytes"},
+         2076672},
         {"QM2-E",
          "QM2-E",
          nullptr,
@@ -278,7 +366,8 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
         for (const auto& f : c.faults) EXPECT_TRUE(plc->AddFault(f)) << f;
         plcsim::AttachVirtual(plc, LINK);
         plctest::FakeTree tree;
-        tree.File("image.bin", std::string(10000, '\x5A'));
+        tree.File("image.bin");
+        std::filesystem::resize_file(tree.Path("image.bin"), c.imageBytes);
         EXPECT_EQ(Run({"--info", "--model", c.selected, "--port", LINK, "--image",
                        tree.Path("image.bin").string()}),
                   c.status);
