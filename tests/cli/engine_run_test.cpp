@@ -207,6 +207,11 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
                   std::string::npos)
             << line;
         EXPECT_NE(line.find("\"exit_status\":1"), std::string::npos) << line;
+        // The size check comes before the link, whatever the port is.
+        tree.File("not-a-port");
+        args = {"--port", tree.Path("not-a-port").string(), "--yes", "--image", args[4]};
+        EXPECT_EQ(Run(args), plccli::EXIT_FAILED);
+        EXPECT_NE(out.str().find(c.message), std::string::npos) << out.str();
     }
 }
 
