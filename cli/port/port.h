@@ -42,6 +42,8 @@ bool FindUsbDevicePath(std::string* path);
 // "usb:LOCATION" names the USB-attached PLC plugged into that physical port (the prefix in any
 // case); the location is the kernel's port path on Linux ("1-2.3"), a location path on Windows.
 bool IsUsbPortName(const std::string& port);
+// "USB" (in any case) names the PLC's USB device: the only USB-attached PLC present.
+bool IsUsbDeviceName(const std::string& port);
 std::string UsbPortLocation(const std::string& port);  // "" when port is no usb: name
 std::string UsbPortName(const std::string& location);  // "usb:" + location
 // What is wrong with a usb: name as written ("usb:1-: a location is ..."); "" when nothing is.

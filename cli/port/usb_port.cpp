@@ -29,6 +29,10 @@ bool IsUsbPortName(const std::string& port) {
     return true;
 }
 
+bool IsUsbDeviceName(const std::string& port) {
+    return port.size() == 3 && IsUsbPortName(port + ":");
+}
+
 std::string UsbPortLocation(const std::string& port) {
     return IsUsbPortName(port) ? port.substr(PREFIX_CHARS) : "";
 }

@@ -120,11 +120,11 @@ void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine) {
 
 namespace {
 
-// "usb:LOCATION" names a USB-attached PLC: a model reached through a serial port has none.
+// "usb:LOCATION" and "USB" name a USB-attached PLC: a model reached through a serial port has none.
 bool UsbPortsFitModel(const std::vector<std::string>& ports, uint32_t row, std::string* error) {
     if (ModelIn(row, USB_ATTACHED_MODELS)) return true;
     for (const auto& port : ports) {
-        if (!IsUsbPortName(port)) continue;
+        if (!IsUsbPortName(port) && !IsUsbDeviceName(port)) continue;
         *error = "--port " + port + ": " + plcList[row] +
                  " is reached through a serial port, not USB; see --list-ports";
         return false;

@@ -169,6 +169,7 @@ TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
         std::string file;  // the --ports-from file's content; none when empty
         std::vector<std::string> args;
         std::string said;
+        int usbPlcs = 0;  // USB-attached PLCs plugged in: at usb:1-4.2 (ttyACM7), then usb:1-1
     };
     // A ports file of 1 MiB and extra bytes: a port, then comment lines.
     auto OneMiB = [](size_t extra) {
@@ -209,6 +210,22 @@ TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
         // A USB-attached PLC by the port it is plugged into: one port in any case of its prefix.
         {"", {"--port", "usb:1-1", "--port", "USB:1-1"}, same},
         {"usb:1-2.\n", {"--port", "a"}, file + ":1: usb:1-2.: a location is a USB port path"},
+        // USB is the only USB-attached PLC present: one PLC under two of its names is refused,
+        // and with several present USB names none, as a single run says.
+        {"", {"--port", "USB", "--port", "usb:1-4.2"}, "the ports USB (--port) and usb:1-4.2", 1},
+        {"", {"--port", "usb:1-4.2", "--port", "usb"}, "the ports usb:1-4.2 (--port) and usb", 1},
+        {"USB\n",
+         {"--port", "/dev/ttyACM7"},
+         "the ports /dev/ttyACM7 (--port) and USB (" + file,
+         1},
+        {"", {"--port", "USB", "--port", "Usb"}, "the ports USB (--port) and Usb (--port) are the"},
+        {"",
+         {"--port", "USB", "--port", "usb:1-4.2"},
+         "2 PLCs are plugged in by USB: usb:1-1 (/dev/ttyACM8), usb:1-4.2 (/dev/ttyACM7); name "
+         "one with --port usb:LOCATION",
+         2},
+        {"usb:1-1\nUSB\n", {"--station"}, "2 PLCs are plugged in by USB: usb:1-1", 2},
+        {"", {"--port", "USB", "--port", "a"}, "--port USB: QM2-E is reached through a serial port"},
         {"",
          {"--port", "usb:1-1", "--port", "usb:1-2"},
          "--port usb:1-1: QM2-E is reached through a serial port, not USB"},
@@ -228,6 +245,14 @@ TEST_F(CliMainTest, SeveralPortsRefusedWithWhereAndWhy) {
     if (std::filesystem::exists("/dev/pts/ptmx"))
         cases.push_back({"", {"--port", "/dev/ptmx", "--port", "/dev/pts/ptmx"}, same});
     for (auto& c : cases) {
+        std::filesystem::remove_all(tree.Path("sys/bus/usb/devices"));
+        for (int i = 0; i < c.usbPlcs; ++i) {
+            std::string location = i == 0 ? "1-4.2" : "1-1";
+            std::string device = "sys/bus/usb/devices/" + location;
+            tree.File(device + "/idVendor", std::string(USB_MATCH_TEXT).substr(4, 4) + "\n");
+            tree.File(device + "/idProduct", "0001\n");
+            tree.Dir(device + "/" + location + ":1.0/tty/ttyACM" + std::to_string(7 + i));
+        }
         if (!c.file.empty()) {
             tree.File("ports.txt", c.file);
             c.args.insert(c.args.end(), {"--ports-from", file});

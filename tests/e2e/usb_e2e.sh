@@ -7,7 +7,9 @@
 # both named; one present: updated as before), station (a station on two ports, two units each:
 # each written once), reenum (the PLC at 1-2 re-enumerates during the replug while another
 # appears at 1-1, which sorts first: the run goes on with the one at 1-2, named by its port or
-# the only one present when the run began).
+# the only one present when the run began), twonames (one PLC as USB and as its usb: port or its
+# node refused before any byte, exit 2, both named; with two present USB refused as ambiguous
+# in several ports, a station and a ports file).
 set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
@@ -127,5 +129,32 @@ case $case in
       rm -f "$tmp/flash-a" "$tmp/flash-b"
     done
     echo "usb reenum: the run went on with the PLC at its port, named or the only one" ;;
+  twonames)
+    usbsim a 1-4.2
+    printf 'usb:1-4.2\nUsb\n' >"$tmp/ports"
+    for args in "--port USB --port usb:1-4.2" "--port usb:1-4.2 --port $tmp/a" "--ports-from $tmp/ports"; do
+      # shellcheck disable=SC2086
+      timeout 30 "$bindir/plcfwupdate" $args --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+      status=$?
+      [ $status -eq 2 ] || fail "'$args': exit status $status, not 2"
+      grep -q 'are the same device' "$tmp/err" || fail "'$args': not refused as one PLC"
+    done
+    plcsim_kill "$PLCSIM_PID"
+    grep -q ' 0 pages erased, 0 blocks, 0 bytes received' "$tmp/sim-a.err" ||
+      fail "the PLC named twice got bytes"
+    for _ in $(seq 100); do [ -d "$tmp/sys/bus/usb/devices/1-4.2" ] || break; sleep 0.05; done
+    usbsim a2 1-4.2
+    usbsim b 1-1
+    printf 'usb:1-1\nUSB\n' >"$tmp/ports"
+    for args in "--port USB --port usb:1-1" "--station --port USB --port usb:1-1" "--ports-from $tmp/ports"; do
+      # shellcheck disable=SC2086
+      timeout 30 "$bindir/plcfwupdate" $args --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+      status=$?
+      [ $status -eq 2 ] || fail "'$args': exit status $status, not 2"
+      grep -q '2 PLCs are plugged in by USB: usb:1-1 .*usb:1-4.2 .*name one with --port usb:LOCATION' \
+        "$tmp/err" || fail "'$args': not refused as ambiguous"
+      ! grep -q 'without an outcome' "$tmp/out" "$tmp/err" || fail "'$args': a worker without an outcome"
+    done
+    echo "usb twonames: one PLC named twice refused, USB among several refused as ambiguous" ;;
   *) fail "unknown case" ;;
 esac
