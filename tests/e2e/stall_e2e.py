@@ -16,7 +16,11 @@ Several ports (two PLCs):
   multi-hup     SIGHUP to a port's process: it finishes its PLC; its output is a blocking pipe
   multi-int     Ctrl-C to the parent: passed on as SIGINT, every record says 130
   multi-stop    the parent's process group stopped for 10 s: the ports' processes (sessions of
-                their own) finish their PLCs meanwhile, and nothing is lost once it goes on"""
+                their own) finish their PLCs meanwhile, and nothing is lost once it goes on
+A reader that starts reading 2 s after the run ended (the standard output a full pipe until
+then): every line still reaches it, and the program ends with the run's status once written:
+  late-reader   one port: the final message and the outcome event included
+  multi-late    several ports: each port's outcome and the table included"""
 import fcntl
 import json
 import os
@@ -169,6 +173,30 @@ def check_cut(status, want, r, out, plain):
         fail("no where-it-stood line on the standard output", os.path.join(TMP, "out"))
 
 
+def late_reader():
+    link, log = sim(0)
+    img = image(30000)
+    r, w = stalled_pipe()
+    p = subprocess.Popen([BIN + "/plcfwupdate", "--port", link, "--image", img, "--yes", "--events"],
+                         stdin=subprocess.DEVNULL, stdout=w,
+                         stderr=open(os.path.join(TMP, "err"), "w"))
+    os.close(w)
+    wait_for(lambda: SIMS[0].poll() is not None, 60, "the update never ended")
+    time.sleep(2)
+    if p.poll() is not None:
+        fail("ended (exit %d) before its reader read" % p.returncode, os.path.join(TMP, "err"))
+    out = drain(r)()
+    p.wait(10)
+    events = [json.loads(line) for line in out.splitlines()]
+    if p.returncode != 0 or not events or events[-1].get("event") != "outcome":
+        fail("exit %d, last lines %r" % (p.returncode, out.splitlines()[-3:]), os.path.join(TMP, "err"))
+    if events[0].get("event") != "start" or events[-1]["exit_status"] != 0:
+        fail("events %r ... %r" % (events[0], events[-1]))
+    if "left out" in open(os.path.join(TMP, "err")).read():
+        fail("output was left out", os.path.join(TMP, "err"))
+    return len(events)
+
+
 def workers(parent):
     return [int(p) for p in open("/proc/%d/task/%d/children" % (parent, parent)).read().split()]
 
@@ -245,6 +273,17 @@ def main():
         p, r = several(stall="out")
         table(p, r, 0, "succeeded")
         print("ok (multi-stdout): both succeeded through a stalled standard output")
+    elif CASE == "late-reader":
+        n = late_reader()
+        print("ok (late-reader): %d event lines read 2 s after the run ended, exit 0" % n)
+    elif CASE == "multi-late":
+        p, r = several(stall="out")
+        wait_for(lambda: all(s.poll() is not None for s in SIMS), 60, "the updates never ended")
+        time.sleep(2)
+        if p.poll() is not None:
+            fail("ended (exit %d) before its reader read" % p.returncode, os.path.join(TMP, "err"))
+        table(p, r, 0, "succeeded")
+        print("ok (multi-late): the table read 2 s after the runs ended")
     elif CASE == "multi-hup":
         p, r = several()
         port0 = workers(p.pid)[0]
