@@ -108,6 +108,28 @@ TEST(OutputQueue, WhatWaitsForAStalledReaderStaysBounded) {
     }
 }
 
+// Beyond the capacity exactly the oldest whole lines that make the excess are left out: not one
+// byte less, and not one line more.
+TEST(OutputQueue, BeyondTheCapacityOnlyTheOldestLinesAreLeftOut) {
+    StalledReader stalled;
+    std::ostream slow(&stalled);
+    plccli::OutputQueue queue(70);  // ten lines of seven bytes
+    plccli::QueuedStream out(queue, slow);
+    out << "first\n" << std::flush;
+    stalled.WaitHeldUp();
+    std::string kept;
+    for (char c = 'a'; c <= 'k'; ++c) {  // eleven: the first is left out
+        std::string line = std::string("line ") + c + "\n";
+        out << line;
+        if (c > 'a') kept += line;
+    }
+    out << std::flush;
+    stalled.Let();
+    queue.Drain();
+    EXPECT_EQ(stalled.str(), "first\n" + kept);
+    EXPECT_EQ(queue.LeftOutBytes(), 7u);
+}
+
 // Whichever of the run and an interrupt comes first writes the run's end; the other learns so.
 TEST(RunEnd, WrittenOnceByTheRunOrByAnInterrupt) {
     using plccli::RunEnd;
