@@ -15,6 +15,7 @@ Several ports (two PLCs):
                 still reaches the table
   multi-hup     SIGHUP to a port's process: it finishes its PLC; its output is a blocking pipe
   multi-int     Ctrl-C to the parent: passed on as SIGINT, every record says 130
+  multi-kill    a port's process killed (SIGKILL): its outcome says so, with 128 + 9
   multi-stop    the parent's process group stopped for 10 s: the ports' processes (sessions of
                 their own) finish their PLCs meanwhile, and nothing is lost once it goes on
 A reader that starts reading 2 s after the run ended (the standard output a full pipe until
@@ -201,11 +202,11 @@ def workers(parent):
     return [int(p) for p in open("/proc/%d/task/%d/children" % (parent, parent)).read().split()]
 
 
-def several(stall=None, own_group=False):
+def several(stall=None, own_group=False, extra=()):
     links = [sim(i) for i in range(2)]
     img = image(30000)
     rec = os.path.join(TMP, "runs.jsonl")
-    args = [BIN + "/plcfwupdate", "--image", img, "--yes", "--record", rec]
+    args = [BIN + "/plcfwupdate", "--image", img, "--yes", "--record", rec] + list(extra)
     for link, _ in links:
         args += ["--port", link]
     r = w = None
@@ -284,6 +285,17 @@ def main():
             fail("ended (exit %d) before its reader read" % p.returncode, os.path.join(TMP, "err"))
         table(p, r, 0, "succeeded")
         print("ok (multi-late): the table read 2 s after the runs ended")
+    elif CASE == "multi-kill":
+        p, r = several(extra=["--events"])
+        os.kill(workers(p.pid)[0], signal.SIGKILL)
+        p.wait(60)
+        outcomes = [json.loads(line) for line in open(os.path.join(TMP, "out")).read().splitlines()
+                    if '"event":"outcome"' in line]
+        killed = [o for o in outcomes if o["exit_status"] == 137]
+        if (p.returncode != 1 or len(outcomes) != 2 or len(killed) != 1 or
+                killed[0]["message"] != "the worker process was ended by signal 9"):
+            fail("exit %d, outcomes %r" % (p.returncode, outcomes), os.path.join(TMP, "err"))
+        print("ok (multi-kill): the killed port's outcome names signal 9, status 137")
     elif CASE == "multi-hup":
         p, r = several()
         port0 = workers(p.pid)[0]
