@@ -114,7 +114,7 @@ bool RunRecorder::FollowPathLocked() {
             "': it was removed or replaced during the run and cannot be made again: " + reason;
         return false;
     }
-    CloseFile(fd_);
+    CloseFile(fd_);  // the file no longer at the path
     fd_ = fd;
     return true;
 }

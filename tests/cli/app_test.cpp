@@ -115,6 +115,7 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
     tree.File("QM2-E_tiny.bin", std::string(100, '\x5A'));
     tree.Dir("QM2-E_dir.bin");
     tree.File("QM2-E_1.hex", ":10000000000102030405060708090A0B0C0D0E0F78\r\n:00000001FF\r\n");
+    std::filesystem::create_symlink("loop.bin", tree.Path("loop.bin"));  // a link to itself
     const int USAGE = plccli::EXIT_USAGE, FAILED = plccli::EXIT_FAILED;
     const std::pair<std::vector<std::string>, int> cases[] = {
         {{"--bogus"}, USAGE},
@@ -129,6 +130,7 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
         {{"--image", tree.Path("QM2-E_dir.bin").string()}, FAILED},
         {{"--image", tree.Path("QM2-E_tiny.bin").string()}, FAILED},
         {{"--image", tree.Path("QM2-E_1.hex").string(), "--info"}, FAILED},
+        {{"--image", tree.Path("loop.bin").string()}, FAILED},  // said as such, not as no model
         {{"--trace", "/no/such/dir/trace.log"}, FAILED},
         {{"--record", "/no/such/dir/runs.jsonl"}, FAILED},  // before any link is opened
         {{"--model", "QM2-E"}, USAGE},                      // no serial port to take

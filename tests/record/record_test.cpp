@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -119,8 +120,17 @@ TEST(RecordFile, WholeLinesOrAReason) {
     }
 }
 
+// The descriptors this process has open.
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd");
+         it != std::filesystem::directory_iterator(); ++it)
+        ++n;
+    return n;
+}
+
 // A record file removed or replaced during the run: the line goes to the file at the path at the
-// end, made anew when there is none, or its loss is said.
+// end, made anew when there is none, or its loss is said; the old file's descriptor is let go.
 TEST(RecordFile, TheLineGoesToTheFileThePathNamesAtTheEnd) {
     struct Case {
         const char* name;
@@ -148,11 +158,13 @@ TEST(RecordFile, TheLineGoesToTheFileThePathNamesAtTheEnd) {
         plctest::FakeTree tree;
         std::string path = tree.Path("runs.jsonl").string();
         std::string error;
+        const size_t held = OpenDescriptors();
         plcrecord::RunRecorder recorder;
         ASSERT_TRUE(recorder.Open(path, &error)) << error;
         recorder.Start(plcrecord::RecordFields{});
         c.change(path, tree.Path("other").string());
         EXPECT_EQ(recorder.Finish(plcrecord::RunOutcome{}, 0, &error), c.written) << error;
+        EXPECT_EQ(OpenDescriptors(), held + 1);  // the record file's, one
         if (!c.written) {
             EXPECT_NE(error.find("'" + path + "': it was removed or replaced during the run"),
                       std::string::npos)
