@@ -10,6 +10,8 @@ One port (the signal when the transfer is under way; the run must end within a s
   ended         SIGTERM once the update has succeeded, the standard output full: exit 0 at
                 once, the record the success's
   nohup         SIGHUP ignored from the start (nohup): the update goes on to its end
+  second        end of input at the replug prompt ends the run (exit 2) while its record (a
+                full FIFO) holds it up; a SIGINT then adds nothing: no second end, exit 2
 Several ports (two PLCs):
   multi-stdout  the parent's standard output full until the PLCs are done: each one's outcome
                 still reaches the table
@@ -198,6 +200,35 @@ def late_reader():
     return len(events)
 
 
+def second_signal():
+    link = os.path.join(TMP, "plc0")
+    SIMS.append(subprocess.Popen([BIN + "/plcsim", "--model", "RP100", "--link", link],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    wait_for(lambda: os.path.exists(link), 10, "plcsim made no link")
+    fifo = os.path.join(TMP, "runs.fifo")
+    os.mkfifo(fifo)
+    r = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # held, never read
+    w = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+    try:
+        while True:
+            os.write(w, b"#" * 4096)
+    except BlockingIOError:
+        pass
+    errf = os.path.join(TMP, "err")
+    p = subprocess.Popen([BIN + "/plcfwupdate", "--port", link, "--image", image(30000), "--model",
+                          "RP100", "--record", fifo], stdin=subprocess.DEVNULL,
+        stdout=open(os.path.join(TMP, "out"), "w"), stderr=open(errf, "w"))
+    wait_for(lambda: "end of input at the prompt" in open(errf).read(), 30, "no end of input")
+    time.sleep(0.1)
+    p.send_signal(signal.SIGINT)
+    ended_within(p, 5)
+    os.close(r)
+    os.close(w)
+    said = open(os.path.join(TMP, "out")).read() + open(errf).read()
+    if p.returncode != 2 or "interrupted" in said:
+        fail("exit %d after a second end" % p.returncode, os.path.join(TMP, "out"), errf)
+
+
 def workers(parent):
     return [int(p) for p in open("/proc/%d/task/%d/children" % (parent, parent)).read().split()]
 
@@ -285,6 +316,9 @@ def main():
             fail("ended (exit %d) before its reader read" % p.returncode, os.path.join(TMP, "err"))
         table(p, r, 0, "succeeded")
         print("ok (multi-late): the table read 2 s after the runs ended")
+    elif CASE == "second":
+        second_signal()
+        print("ok (second): the SIGINT during the end of input's end added nothing, exit 2")
     elif CASE == "multi-kill":
         p, r = several(extra=["--events"])
         os.kill(workers(p.pid)[0], signal.SIGKILL)
