@@ -1,6 +1,8 @@
 // The program: options, model and port, the image and the trace, then one run, several ports
 // or a station.
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -381,7 +383,10 @@ int Main(const std::vector<std::string>& args, const std::string& embeddedFile, 
     if (!UsbPortsFitModel(ports, row, &error)) return Usage(io, error);
     if (ports.size() > 1 || options.portsFrom) return RunSeveral(io, options, args, ports);
     if (!SettlePort(&options, row, &error)) return Usage(io, error);
-    fields.blocksTotal = TransferBlockCount(row, static_cast<uint32_t>(fields.imageBytes));
+    // A file beyond 32 bits of size is not cut to its low bits (it is judged unread, over the
+    // maximum).
+    fields.blocksTotal = TransferBlockCount(
+        row, static_cast<uint32_t>(std::min<uint64_t>(fields.imageBytes, UINT32_MAX)));
     fields.port = RecordedPort(options, row);
     // A station whose image no run can write ends at once, as the run's size check ends it.
     bool sizeFits = fields.imageBytes == 0 || ImageSizeLine(row, fields.imageBytes).empty();

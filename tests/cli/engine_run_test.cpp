@@ -2,6 +2,7 @@
 // and failures as the command line reports them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +208,12 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
                   std::string::npos)
             << line;
         EXPECT_NE(line.find("\"exit_status\":1"), std::string::npos) << line;
+        // The blocks such an image would take, however large it is (not from its low 32 bits).
+        size_t blocksAt = line.find("\"blocks_total\":");
+        ASSERT_NE(blocksAt, std::string::npos) << line;
+        EXPECT_GE(std::stoull(line.substr(blocksAt + 15)),
+                  std::min<uint64_t>(c.imageBytes, UINT32_MAX) / 512)
+            << line;
         // The size check comes before the link, whatever the port is.
         tree.File("not-a-port");
         args = {"--port", tree.Path("not-a-port").string(), "--yes", "--image", args[4]};
