@@ -107,6 +107,17 @@ bool ReadPortsFile(const std::string& file, std::vector<NamedPort>* ports, std::
 // The devices a port's name may reach: a network name every address it resolves to, whatever
 // its scheme; any other name the one device PortIdentity tells.
 std::vector<std::string> DeviceIdentities(const std::string& port) {
+    // "USB" reaches the only USB-attached PLC present, by its port and its node; with none
+    // present it is still one device under any spelling.
+    if (IsUsbDeviceName(port)) {
+        std::vector<std::string> ids = {"usb the PLC's device"};
+        std::string only;
+        if (UsbPlcChoiceProblem(&only).empty() && !only.empty()) {
+            std::vector<std::string> its = DeviceIdentities(only);
+            ids.insert(ids.end(), its.begin(), its.end());
+        }
+        return ids;
+    }
     // A usb: name reaches the port it names, and the node of the PLC plugged in there.
     if (IsUsbPortName(port)) {
         std::vector<std::string> ids = {UsbPortIdentity(port)};
@@ -168,6 +179,17 @@ bool AllPorts(const CliOptions& options, std::vector<std::string>* ports, std::s
             *error = "--port: " + problem;
             return false;
         }
+    }
+    // "USB" among several ports is refused as a single run refuses it: with several PLCs
+    // present it names none of them.
+    for (const auto& p : named) {
+        if (!IsUsbDeviceName(p.name)) continue;
+        std::string problem = UsbPlcChoiceProblem(nullptr);
+        if (!problem.empty()) {
+            *error = problem;
+            return false;
+        }
+        break;
     }
     return RefuseSameDevice(named, error);
 }

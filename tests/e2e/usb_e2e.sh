@@ -132,7 +132,7 @@ case $case in
   twonames)
     usbsim a 1-4.2
     printf 'usb:1-4.2\nUsb\n' >"$tmp/ports"
-    for args in "--port USB --port usb:1-4.2" "--port usb:1-4.2 --port $tmp/a" "--ports-from $tmp/ports"; do
+    for args in "--port USB --port usb:1-4.2" "--port $tmp/a --port USB" "--ports-from $tmp/ports"; do
       # shellcheck disable=SC2086
       timeout 30 "$bindir/plcfwupdate" $args --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
       status=$?
