@@ -19,6 +19,11 @@ class TraceFile;
 inline constexpr char PROGRAM_NAME[] = "plcfwupdate";
 
 void ChoosePort(const CliOptions& options, uint32_t row, Engine& engine);
+// The image of the run behind the resource calls (its bytes stay until the program ends), and
+// its file, size and SHA-256 in fields. An --image file over the model's maximum is not read:
+// the run is given a stand-in one byte over it and ends at its own size check. False with the
+// reason when the file cannot be read or is plainly no image (unless --force).
+bool SetUpImage(const CliOptions& options, uint32_t row, RecordFields* fields, std::string* error);
 std::string LinkDescription(const CliOptions& options, uint32_t row);
 
 int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string& embeddedFile,
