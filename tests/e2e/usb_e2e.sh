@@ -7,7 +7,8 @@
 # both named; one present: updated as before), station (a station on two ports, two units each:
 # each written once), reenum (the PLC at 1-2 re-enumerates during the replug while another
 # appears at 1-1, which sorts first: the run goes on with the one at 1-2, named by its port or
-# the only one present when the run began).
+# the only one present when the run began), hostile (FIFOs, a link to /dev/zero and DEVNAME=tty
+# in the tree: nothing hangs or opens, the one unreadable device said as such).
 set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
@@ -71,7 +72,9 @@ case $case in
       grep -q 'usb:1-1' "$tmp/err" && grep -q 'usb:1-4' "$tmp/err" || fail "'$args': not both named"
     done
     "$bindir/plcfwupdate" --list-ports --model RP100 >"$tmp/out" 2>"$tmp/err"
-    grep -q "^usb:1-1	$(readlink -f "$tmp/a")$" "$tmp/out" || fail "--list-ports: no usb:1-1 line"
+    node=$(sed -n 's/^usb:1-1	//p' "$tmp/out")
+    [[ $node == "$tmp/sys/dev/ttyACM"* ]] || fail "--list-ports: usb:1-1 shows '$node'"
+    [ "$(readlink -f "$node")" = "$(readlink -f "$tmp/a")" ] || fail "--list-ports: $node is not the PLC's"
     grep -q "^usb:1-4	" "$tmp/out" || fail "--list-ports: no usb:1-4 line"
     plcsim_kill "$PLCSIM_PID"
     for _ in $(seq 100); do [ -d "$tmp/sys/bus/usb/devices/1-4" ] || break; sleep 0.05; done
@@ -127,5 +130,40 @@ case $case in
       rm -f "$tmp/flash-a" "$tmp/flash-b"
     done
     echo "usb reenum: the run went on with the PLC at its port, named or the only one" ;;
+  hostile)
+    # Files the kernel never writes, at other ports: a FIFO as an id and as a uevent, an id
+    # linked to /dev/zero, a DEVNAME naming the terminal. None holds the programs up or opens
+    # anything; the PLC at 1-1 is found and updated as ever.
+    d=$tmp/sys/bus/usb/devices
+    mkdir -p "$d/1-7" "$d/1-8/1-8:1.0/tty/ttyACM90" "$d/1-9/1-9:1.0/tty/ttyACM91" "$d/2-1"
+    mkfifo "$d/1-7/idVendor"; echo 0001 >"$d/1-7/idProduct"
+    ln -s /dev/zero "$d/2-1/idVendor"; echo 0001 >"$d/2-1/idProduct"
+    for l in 1-8 1-9; do echo 1209 >"$d/$l/idVendor"; echo 0001 >"$d/$l/idProduct"; done
+    mkfifo "$d/1-8/1-8:1.0/tty/ttyACM90/uevent"
+    echo DEVNAME=tty >"$d/1-9/1-9:1.0/tty/ttyACM91/uevent"
+    usbsim a 1-1 --flash-out "$tmp/flash-a"
+    a=$PLCSIM_PID
+    timeout 20 "$bindir/plcfwupdate" --port usb:1-7 --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 1 ] || fail "usb:1-7: exit status $status, not 1"
+    cat "$tmp/out" "$tmp/err" | grep -q '^\[ERROR\] CANNOT open usb:1-7 Port!!!$' || fail "usb:1-7: no ERROR"
+    cat "$tmp/out" "$tmp/err" |
+      grep -q 'usb:1-7: the USB device at this port cannot be read (idVendor: a FIFO, not a file)$' ||
+      fail "usb:1-7: not said unreadable"
+    timeout 20 "$bindir/plcfwupdate" --list-ports --model RP100 >"$tmp/out" 2>"$tmp/err" ||
+      fail "--list-ports: exit status $?"
+    grep -q '^usb:1-8	(no serial node yet)$' "$tmp/out" && grep -q '^usb:1-9	(no serial node yet)$' "$tmp/out" ||
+      fail "--list-ports: a hostile node shown"
+    grep -q -E '^usb:(1-7|2-1)' "$tmp/out" && fail "--list-ports: an unreadable device listed"
+    # Three PLCs are listed: the update names the one it is given.
+    timeout 60 "$bindir/plcfwupdate" --port usb:1-9 --image "$image" --yes </dev/null >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 1 ] || fail "usb:1-9: exit status $status, not 1"
+    timeout 60 "$bindir/plcfwupdate" --port usb:1-1 --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 0 ] || fail "usb:1-1: exit status $status, not 0"
+    plcsim_ended "$a" 15 || fail "the PLC at 1-1 did not end"
+    flash_is_image "$tmp/flash-a" || fail "the flash at 1-1 is not the image"
+    echo "usb hostile: FIFOs, links and DEVNAME=tty refused at once, the PLC at 1-1 updated" ;;
   *) fail "unknown case" ;;
 esac
