@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "catalogue/catalogue.h"
 #include "cli/command/exit_status.h"
 #include "cli/record_names.h"
 #include "cli/run/redraw.h"
@@ -37,6 +38,12 @@ bool Succeeded(int status) {
 }
 
 }  // namespace
+
+bool GoneOnceAbsent(uint32_t idx) {
+    if (idx >= PLC_COUNT) return false;
+    const PlcModel& model = PLC_MODELS[idx];
+    return model.link == LINK_USB && model.reconnect == RECONNECT_REPLUG_USB;
+}
 
 std::string UnitResultLine(uint32_t unit, bool succeeded, uint64_t ms, const StationTally& t) {
     return "unit " + std::to_string(unit) + ": " + (succeeded ? "SUCCESSFUL" : "FAILED") + " in " +
@@ -204,7 +211,9 @@ void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
         LinkPresence seen = Look(&at);
         if (NothingFrom(seen)) {
             ++silentLooks;
-            if (silentLooks >= STATION_GONE_LOOKS && at - heardAt >= STATION_GONE_SILENCE_MS)
+            if (config_.usbAttached && config_.goneOnceAbsent
+                    ? silentLooks >= STATION_ABSENT_GONE_LOOKS
+                    : silentLooks >= STATION_GONE_LOOKS && at - heardAt >= STATION_GONE_SILENCE_MS)
                 return;
         } else {
             silentLooks = 0;
