@@ -311,6 +311,8 @@ TEST_F(UsbSysfsTest, HostileFilesAreRefusedAndNothingElseOpens) {
          "", "", false},
         {"idProduct in three digits", [&] { text(base + "idProduct", "001\n"); }, USB_PORT_NO_PLC,
          "", "", false},
+        {"idProduct with a tab", [&] { text(base + "idProduct", "0001\t"); }, USB_PORT_NO_PLC, "",
+         "", false},
         {"idProduct with spaces", [&] { text(base + "idProduct", " 0001\n"); }, USB_PORT_NO_PLC,
          "", "", false},
         {"DEVNAME=tty", [&] { text(uevent, "DEVNAME=tty\n"); }, USB_PORT_PLC, "", "", true},
