@@ -22,7 +22,7 @@ namespace {
 const char DEFAULT_SYSFS_ROOT[] = "/sys";
 const char* const TTY_NODE_PREFIXES[] = {"ttyACM", "ttyUSB"};
 // Where a node named under a root of PLCFW_SYSFS_ROOT stands: <root>/dev/<name>, a link to the
-// tty that a simulator of USB PLCs serves.
+// tty that a simulator of USB PLCs serves (the kernel's names never lead outside /dev).
 const char ROOT_DEV_DIR[] = "dev";
 // What such a link may lead to: a pseudo-terminal or a USB serial node, never another device.
 const char* const ROOT_NODE_TARGETS[] = {"/dev/pts/", "/dev/ttyACM", "/dev/ttyUSB"};
@@ -91,8 +91,9 @@ bool IsOwnTerminal(const struct stat& node) {
     return false;
 }
 
-// A node under a test root: the link <root>/dev/<name> where it leads, if that is a
-// pseudo-terminal or a USB serial node other than this process's own terminal; else "".
+// A node under a test root: where the link <root>/dev/<name> leads, if that is a
+// pseudo-terminal or a USB serial node other than this process's own terminal; else "". The
+// path it leads to is what is opened and shown, so the link is followed once, here.
 std::string NodeUnderRoot(const std::string& root, const std::string& name) {
     std::error_code ec;
     fs::path link = fs::path(root) / ROOT_DEV_DIR / name;
@@ -106,7 +107,7 @@ std::string NodeUnderRoot(const std::string& root, const std::string& name) {
     struct stat st {};
     if (!allowed || stat(target.c_str(), &st) != 0 || !S_ISCHR(st.st_mode) || IsOwnTerminal(st))
         return "";
-    return link.string();
+    return target;
 }
 
 // The DEVNAME of a uevent; "" when it has none.
@@ -124,7 +125,7 @@ std::string DevNameIn(const std::string& uevent) {
 
 // The name a tty node is opened by: its uevent's DEVNAME (relative to /dev), or else its sysfs
 // name; "" when the name is not a plain ttyACM<n>/ttyUSB<n> or a uevent cannot be read. Under a
-// root of PLCFW_SYSFS_ROOT, the link <root>/dev/<name>.
+// root of PLCFW_SYSFS_ROOT, where the link <root>/dev/<name> leads.
 std::string NodeName(const fs::path& nodeDir, const Roots& roots) {
     std::string name = nodeDir.filename().string();
     for (const fs::path& uevent : {nodeDir / "uevent", nodeDir / "tty" / name / "uevent"}) {

@@ -367,7 +367,8 @@ TEST_F(UsbSysfsTest, AnIdDeniedIsUnreadable) {
 }
 
 // Under a root of PLCFW_SYSFS_ROOT a node is the link <root>/dev/<name>, as a simulator of USB
-// PLCs presents one: taken only where it leads to a pseudo-terminal or a USB serial node.
+// PLCs presents one: taken, as the path it leads to, only where that is a pseudo-terminal or a
+// USB serial node.
 TEST_F(UsbSysfsTest, UnderATestRootANodeIsALinkToAPseudoTerminal) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
@@ -381,7 +382,7 @@ TEST_F(UsbSysfsTest, UnderATestRootANodeIsALinkToAPseudoTerminal) {
     struct Case {
         std::string target;
         std::string device;
-    } cases[] = {{slave, link}, {"/dev/null", ""}, {"/dev/tty", ""}, {"/dev/zero", ""},
+    } cases[] = {{slave, slave}, {"/dev/null", ""}, {"/dev/tty", ""}, {"/dev/zero", ""},
                  {"../bus", ""}, {"/dev/ptmx", ""}, {"missing", ""}};
     for (const Case& c : cases) {
         std::filesystem::remove(link);
