@@ -35,7 +35,8 @@ SystemFileResult ReadSystemFile(const std::string& path, std::string* text, std:
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return SYSTEM_FILE_ABSENT;
-        return Unreadable(why, errno == ELOOP ? "a symbolic link, not a file" : std::strerror(errno));
+        return Unreadable(why,
+                          errno == ELOOP ? "a symbolic link, not a file" : std::strerror(errno));
     }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -58,7 +59,8 @@ SystemFileResult ReadSystemFile(const std::string& path, std::string* text, std:
         got += static_cast<size_t>(n);
     }
     ::close(fd);
-    if (got > maxBytes) return Unreadable(why, "longer than " + std::to_string(maxBytes) + " bytes");
+    if (got > maxBytes)
+        return Unreadable(why, "longer than " + std::to_string(maxBytes) + " bytes");
     text->assign(buffer.data(), got);
     return SYSTEM_FILE_READ;
 }

@@ -69,7 +69,7 @@ std::vector<fs::path> SortedEntries(const fs::path& dir) {
 
 bool AllDigits(const std::string& text, size_t from) {
     return from < text.size() && std::all_of(text.begin() + static_cast<long>(from), text.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; });
+                                             [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // "ttyACM<digits>" or "ttyUSB<digits>": a name in /dev with no directory, never "tty", "..".

@@ -216,13 +216,13 @@ TEST(Station, GoneOnlyAfterSilenceThatLossCannotMake) {
         {"a USB device there but silent", then(then({A}, times(S, 50)), {A}), true, LOOK_READ_MS,
          1},
         // A model that restarts only when replugged has gone once its device was absent twice.
-        {"replug only: absent for two looks", then(then({A}, times(N, 2)), {A}), true,
-         LOOK_READ_MS, 2, true},
+        {"replug only: absent for two looks", then(then({A}, times(N, 2)), {A}), true, LOOK_READ_MS,
+         2, true},
         {"replug only: absent for one look in two, for a minute", then({A}, times(N, 1)), true,
          LOOK_READ_MS, 1, true},
         {"replug only: absent, heard, absent", {A, N, H, N, A}, true, LOOK_READ_MS, 1, true},
-        {"replug only: there but silent", then(then({A}, times(S, 50)), {A}), true, LOOK_READ_MS,
-         1, true},
+        {"replug only: there but silent", then(then({A}, times(S, 50)), {A}), true, LOOK_READ_MS, 1,
+         true},
         {"replug only, a serial port silent for three looks", then(then({A}, times(S, 3)), {A}),
          false, LOOK_READ_MS, 1, true},
     };
@@ -337,12 +337,14 @@ TEST(Station, SaysTheUsbDeviceIsAbsentOnlyWhenItIs) {
         {"absent for 3.5 s", std::vector<LinkPresence>(35, N), true},
         {"absent for 2.5 s", std::vector<LinkPresence>(25, N), false},
         {"there but silent for 5 s", std::vector<LinkPresence>(50, S), false},
-        {"absent 2 s, silent once, absent 2 s", [&] {
+        {"absent 2 s, silent once, absent 2 s",
+         [&] {
              std::vector<LinkPresence> v(20, N);
              v.push_back(S);
              v.insert(v.end(), 20, N);
              return v;
-         }(), false},
+         }(),
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

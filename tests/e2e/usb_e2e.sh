@@ -139,6 +139,14 @@ case $case in
     for l in 1-8 1-9; do echo 1209 >"$d/$l/idVendor"; echo 0001 >"$d/$l/idProduct"; done
     mkfifo "$d/1-8/1-8:1.0/tty/ttyACM90/uevent"
     echo DEVNAME=tty >"$d/1-9/1-9:1.0/tty/ttyACM91/uevent"
+    # A station at 1-8 reads its FIFO uevent's directory every 100 ms: it waits, as the PLC
+    # there has no node it takes, and ends with its tally when stopped.
+    timeout 3 "$bindir/plcfwupdate" --station --port usb:1-8 --image "$image" --yes </dev/null \
+      >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 124 ] || fail "station: exit status $status, not 124 (stopped while waiting)"
+    grep -q '^plcfwupdate: station: 0 done, 0 failed' "$tmp/out" || fail "station: no tally"
+    grep -q 'unit 1: waiting for a PLC on usb:1-8' "$tmp/err" || fail "station: not waiting"
     usbsim a 1-1 --flash-out "$tmp/flash-a"
     a=$PLCSIM_PID
     timeout 20 "$bindir/plcfwupdate" --port usb:1-7 --image "$image" --yes >"$tmp/out" 2>"$tmp/err"

@@ -513,9 +513,7 @@ int main(int argc, char** argv) {
     std::printf("station soak: %d stations, seed %u\n", stations, soak.seed);
     PrintFigures("serial ports and USB models that re-enumerate by themselves", SEEN_GAP_MS,
                  soak.fig);
-    PrintFigures("USB models that restart only when replugged", SEEN_ABSENT_GAP_MS,
-                 soak.absentFig);
+    PrintFigures("USB models that restart only when replugged", SEEN_ABSENT_GAP_MS, soak.absentFig);
     std::printf("invariant violations: %d\n", soak.violations);
     return soak.violations == 0 ? 0 : 1;
 }
-

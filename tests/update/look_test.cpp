@@ -121,9 +121,9 @@ TEST_F(Look, AUsbLinkIsOpenedAgainOnlyAfterThreeSilentLooks) {
         const char* want;
     } cases[] = {
         {"answering", {}, "oooooooooo"},
-        {"silent", {"silent"}, "ooc" "ooc" "ooc" "o"},
+        {"silent", {"silent"}, "oocoocooco"},
         // The fourth look opens the link again; the fifth is answered and holds it.
-        {"silent for four looks", {"drop:probe@1x4", "drop:wakeup@1x4"}, "ooc" "ooooooo"},
+        {"silent for four looks", {"drop:probe@1x4", "drop:wakeup@1x4"}, "oocooooooo"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -246,10 +246,9 @@ TEST_F(UsbSysfsTest, HostileFilesAreRefusedAndNothingElseOpens) {
     const std::string v = Vendor();
     const std::string base = "sys/bus/usb/devices/1-1/";
     const std::string uevent = base + "1-1:1.0/tty/ttyACM7/uevent";
-    const char* const TRAPS[] = {"ttyACM7", "ttyACM8",    "tty",          "fd/0",  "/dev/fd/0",
-                                 "../x",    "/dev/../x",  "..",           "pts/5", "/dev/pts/5",
-                                 "ttyS0",   "ttyACM",     "/dev/ttyACM8", "ttyACM8x",
-                                 "ttyACM8/.."};
+    const char* const TRAPS[] = {"ttyACM7", "ttyACM8",   "tty",          "fd/0",     "/dev/fd/0",
+                                 "../x",    "/dev/../x", "..",           "pts/5",    "/dev/pts/5",
+                                 "ttyS0",   "ttyACM",    "/dev/ttyACM8", "ttyACM8x", "ttyACM8/.."};
     std::string upper = v;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     auto fifo = [&](const std::string& rel) {
@@ -269,8 +268,8 @@ TEST_F(UsbSysfsTest, HostileFilesAreRefusedAndNothingElseOpens) {
     };
     const Case cases[] = {
         {"a plain PLC", [] {}, USB_PORT_PLC, "", "ttyACM7", true},
-        {"a plain DEVNAME", [&] { text(uevent, "MAJOR=166\nDEVNAME=ttyACM8\n"); }, USB_PORT_PLC,
-         "", "ttyACM8", true},
+        {"a plain DEVNAME", [&] { text(uevent, "MAJOR=166\nDEVNAME=ttyACM8\n"); }, USB_PORT_PLC, "",
+         "ttyACM8", true},
         {"the vendor id in upper case", [&] { text(base + "idVendor", upper + "\n"); },
          USB_PORT_PLC, "", "ttyACM7", true},
         {"a FIFO at idVendor", [&] { fifo(base + "idVendor"); }, USB_PORT_UNREADABLE,
@@ -285,13 +284,14 @@ TEST_F(UsbSysfsTest, HostileFilesAreRefusedAndNothingElseOpens) {
          },
          USB_PORT_UNREADABLE, "idVendor: a symbolic link", "", false},
         {"the uevent a link to /dev/zero",
-         [&] { std::filesystem::create_symlink("/dev/zero", tree.Path(uevent)); }, USB_PORT_PLC,
-         "", "", true},
-        {"idProduct a directory", [&] {
+         [&] { std::filesystem::create_symlink("/dev/zero", tree.Path(uevent)); }, USB_PORT_PLC, "",
+         "", true},
+        {"idProduct a directory",
+         [&] {
              std::filesystem::remove(tree.Path(base + "idProduct"));
              tree.Dir(base + "idProduct");
-         }, USB_PORT_UNREADABLE,
-         "idProduct: a directory", "", false},
+         },
+         USB_PORT_UNREADABLE, "idProduct: a directory", "", false},
         {"a huge idVendor", [&] { text(base + "idVendor", v + "\n" + std::string(1 << 20, ' ')); },
          USB_PORT_UNREADABLE, "idVendor: longer than 4096 bytes", "", false},
         {"a huge uevent, DEVNAME beyond its first 4 KiB",
@@ -307,22 +307,22 @@ TEST_F(UsbSysfsTest, HostileFilesAreRefusedAndNothingElseOpens) {
          "", false},
         {"idVendor with a head", [&] { text(base + "idVendor", "0" + v + "\n"); }, USB_PORT_NO_PLC,
          "", "", false},
-        {"idProduct with a tail", [&] { text(base + "idProduct", "00010\n"); }, USB_PORT_NO_PLC,
-         "", "", false},
+        {"idProduct with a tail", [&] { text(base + "idProduct", "00010\n"); }, USB_PORT_NO_PLC, "",
+         "", false},
         {"idProduct in three digits", [&] { text(base + "idProduct", "001\n"); }, USB_PORT_NO_PLC,
          "", "", false},
         {"idProduct with a tab", [&] { text(base + "idProduct", "0001\t"); }, USB_PORT_NO_PLC, "",
          "", false},
-        {"idProduct with spaces", [&] { text(base + "idProduct", " 0001\n"); }, USB_PORT_NO_PLC,
-         "", "", false},
+        {"idProduct with spaces", [&] { text(base + "idProduct", " 0001\n"); }, USB_PORT_NO_PLC, "",
+         "", false},
         {"DEVNAME=tty", [&] { text(uevent, "DEVNAME=tty\n"); }, USB_PORT_PLC, "", "", true},
         {"DEVNAME=fd/0", [&] { text(uevent, "DEVNAME=fd/0\n"); }, USB_PORT_PLC, "", "", true},
         {"DEVNAME=../x", [&] { text(uevent, "DEVNAME=../x\n"); }, USB_PORT_PLC, "", "", true},
-        {"DEVNAME=ttyACM8/..", [&] { text(uevent, "DEVNAME=ttyACM8/..\n"); }, USB_PORT_PLC, "",
-         "", true},
+        {"DEVNAME=ttyACM8/..", [&] { text(uevent, "DEVNAME=ttyACM8/..\n"); }, USB_PORT_PLC, "", "",
+         true},
         {"DEVNAME=..", [&] { text(uevent, "DEVNAME=..\n"); }, USB_PORT_PLC, "", "", true},
-        {"DEVNAME=/dev/ttyACM8", [&] { text(uevent, "DEVNAME=/dev/ttyACM8\n"); }, USB_PORT_PLC,
-         "", "", true},
+        {"DEVNAME=/dev/ttyACM8", [&] { text(uevent, "DEVNAME=/dev/ttyACM8\n"); }, USB_PORT_PLC, "",
+         "", true},
         {"DEVNAME=pts/5", [&] { text(uevent, "DEVNAME=pts/5\n"); }, USB_PORT_PLC, "", "", true},
         {"DEVNAME=ttyACM", [&] { text(uevent, "DEVNAME=ttyACM\n"); }, USB_PORT_PLC, "", "", true},
         {"DEVNAME=ttyACM8x", [&] { text(uevent, "DEVNAME=ttyACM8x\n"); }, USB_PORT_PLC, "", "",
