@@ -7,6 +7,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/command/exit_status.h"
+#include "cli/port/port.h"
 #include "cli/record_names.h"
 #include "cli/run/redraw.h"
 #include "usb/usb.h"
@@ -167,6 +168,11 @@ std::string Station::WaitingNote(LinkPresence seen, uint64_t absentMs) const {
     // once, so that nobody waits in front of it for nothing.
     if (!config_.usbAttached) return ": the port does not open";
     if (absentMs < STATION_ABSENT_SAY_MS) return "";
+    // A device at the named port whose ids cannot be read is there, but not for this program.
+    std::string why;
+    if (IsUsbPortName(config_.port) &&
+        UsbPortStateAt(UsbPortLocation(config_.port), &why) == USB_PORT_UNREADABLE)
+        return ": the USB device there cannot be read (" + why + ")";
     return ": no USB device with " + std::string(USB_MATCH_TEXT) +
            " there; plug in a PLC's USB cable";
 }

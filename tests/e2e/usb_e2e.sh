@@ -147,6 +147,11 @@ case $case in
     [ $status -eq 124 ] || fail "station: exit status $status, not 124 (stopped while waiting)"
     grep -q '^plcfwupdate: station: 0 done, 0 failed' "$tmp/out" || fail "station: no tally"
     grep -q 'unit 1: waiting for a PLC on usb:1-8' "$tmp/err" || fail "station: not waiting"
+    # At 1-7, after 3 s, the waiting line says why the device there is not taken.
+    timeout 4 "$bindir/plcfwupdate" --station --port usb:1-7 --image "$image" --yes </dev/null \
+      >"$tmp/out" 2>"$tmp/err"
+    grep -q 'waiting for a PLC on usb:1-7 (0 done, 0 failed): the USB device there cannot be read (idVendor: a FIFO, not a file)$' \
+      "$tmp/err" || fail "station: the unreadable device not said"
     usbsim a 1-1 --flash-out "$tmp/flash-a"
     a=$PLCSIM_PID
     timeout 20 "$bindir/plcfwupdate" --port usb:1-7 --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
