@@ -467,10 +467,10 @@ void PrintFigures(const char* what, uint64_t seenGapMs, const Figures& f) {
                 static_cast<unsigned long long>(f.looks));
     std::printf(
         "  written %llu, failed %llu (faulted units), not written %llu (of %llu swapped "
-        "within %.1f s)\n",
+        "within %llu ms)\n",
         static_cast<unsigned long long>(f.written), static_cast<unsigned long long>(f.failed),
         static_cast<unsigned long long>(f.skipped), static_cast<unsigned long long>(f.shortGaps),
-        static_cast<double>(seenGapMs) / 1000.0);
+        static_cast<unsigned long long>(seenGapMs));
     std::printf(
         "  arrival to update: at most %llu ms, %llu ms on average; on lossy lines at most "
         "%llu ms\n",
