@@ -1,15 +1,16 @@
 // The serial ports present on Linux, from sysfs: ttyUSB and ttyACM ports as they appear, ttyS
 // ports only when a UART answers behind them (the kernel keeps placeholders for absent ones).
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "device/device.h"
+#include "usb/system_file.h"
 
 namespace fs = std::filesystem;
 
@@ -46,9 +47,12 @@ bool HasDigitsAfter(const std::string& name, size_t at) {
 bool UartPresent(const fs::path& ttyDir) {
     std::error_code ec;
     if (!fs::exists(ttyDir / "device", ec)) return false;
-    std::ifstream typeFile(ttyDir / "type");
-    long type = PORT_TYPE_UNKNOWN;
-    if (typeFile >> type) return type != PORT_TYPE_UNKNOWN;
+    std::string text, why;
+    if (ReadSystemFile((ttyDir / "type").string(), &text, &why) == SYSTEM_FILE_READ) {
+        char* end = nullptr;
+        long type = std::strtol(text.c_str(), &end, 10);
+        if (end != text.c_str()) return type != PORT_TYPE_UNKNOWN;
+    }
     fs::path driver = fs::read_symlink(ttyDir / "device" / "driver", ec);
     if (ec) return false;
     return driver.filename() != "serial8250";

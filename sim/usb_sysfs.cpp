@@ -184,7 +184,30 @@ bool UsbSysfsEntry::Build(const std::string& dir, std::string* error) const {
     }
     return WriteFile(top / "idVendor", device_.vendorId + "\n", error) &&
            WriteFile(top / "idProduct", "0001\n", error) &&
-           WriteFile(node / "uevent", "MAJOR=136\nMINOR=" + n + "\nDEVNAME=pts/" + n + "\n", error);
+           WriteFile(node / "uevent", "MAJOR=136\nMINOR=" + n + "\nDEVNAME=ttyACM" + n + "\n",
+                     error);
+}
+
+std::string UsbSysfsEntry::NodeLink() const {
+    return (fs::path(device_.root) / "dev" / ("ttyACM" + std::to_string(ptyNumber_))).string();
+}
+
+// The node link is made first and replaced whole, so that a reader that finds the device finds
+// its node.
+bool UsbSysfsEntry::MakeNodeLink(std::string* error) const {
+    const std::string link = NodeLink();
+    const std::string staging = link + ".new-" + std::to_string(getpid());
+    std::error_code ec;
+    fs::create_directories(fs::path(link).parent_path(), ec);
+    ::unlink(staging.c_str());
+    const std::string target = PTS_PREFIX + std::to_string(ptyNumber_);
+    if (::symlink(target.c_str(), staging.c_str()) != 0 ||
+        ::rename(staging.c_str(), link.c_str()) != 0) {
+        *error = "cannot create " + link + ": " + std::strerror(errno);
+        ::unlink(staging.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool UsbSysfsEntry::Plug(std::string* error) {
@@ -196,7 +219,7 @@ bool UsbSysfsEntry::Plug(std::string* error) {
     const std::string staging = DotName(("new-" + std::to_string(getpid())).c_str());
     std::error_code ec;
     fs::remove_all(staging, ec);
-    bool built = Build(staging, error);
+    bool built = MakeNodeLink(error) && Build(staging, error);
     if (built && ::rename(staging.c_str(), EntryPath().c_str()) != 0) {
         *error = "cannot create " + EntryPath() + ": " + std::strerror(errno);
         built = false;
@@ -213,6 +236,7 @@ void UsbSysfsEntry::Unplug() {
     if (!plugged_) return;
     plugged_ = false;
     RemoveEntry();
+    ::unlink(NodeLink().c_str());
 }
 
 // Renamed away first: a reader sees the whole device or none of it.

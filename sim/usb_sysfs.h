@@ -2,8 +2,10 @@
 // found by the physical port it hangs on, as the programs find a real one:
 //   - UsbPresentable: the model is USB-attached and LOC a kernel port path ("1-2", "3-1.4.2")
 //   - UsbSysfsEntry: DIR/bus/usb/devices/LOC while the device is plugged in, with idVendor,
-//     idProduct and the ttyACM node of its interface LOC:1.0, whose uevent names the
-//     pseudo-terminal's slave as DEVNAME (relative to /dev)
+//     idProduct and the node ttyACM<N> of its interface LOC:1.0 (DEVNAME=ttyACM<N> in its
+//     uevent), N the number of the pseudo-terminal's slave /dev/pts/N; the node itself is the
+//     link DIR/dev/ttyACM<N> to that slave, where the programs look for a node under a root of
+//     PLCFW_SYSFS_ROOT
 //
 // Readers may look at any moment and skip names that start with a dot, so an entry is built
 // under a dot-name and renamed into place, and renamed to a dot-name before it is deleted.
@@ -53,6 +55,8 @@ class UsbSysfsEntry {
     std::string Devices() const;
     std::string DotName(const char* what) const;
     bool Build(const std::string& dir, std::string* error) const;
+    std::string NodeLink() const;
+    bool MakeNodeLink(std::string* error) const;
     void RemoveEntry() const;
     void RemoveLeftovers() const;
     void Release();

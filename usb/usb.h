@@ -5,7 +5,9 @@
 //   - Windows: the USB device interfaces of SetupAPI; Linux: the USB devices of sysfs and the
 //     tty node bound to the matching one (SetUsbSysfsRoot for tests)
 //   - ListUsbPlcs / OpenUsbPlcAt: every matching PLC by the physical port it is plugged into, and
-//     the one at a given port ("usb:LOCATION" on the command line)
+//     the one at a given port ("usb:LOCATION" on the command line); UsbPortStateAt: what is there
+//   - Linux: every sysfs file read bounded (usb/system_file.h); a node only a plain ttyACM<n> or
+//     ttyUSB<n>
 #pragma once
 
 #include <cstddef>
@@ -46,6 +48,11 @@ std::vector<UsbPlc> ListUsbPlcs();
 HANDLE OpenUsbPlcAt(const std::string& location);
 // Whether a matching PLC is plugged in at a location (nothing is opened).
 bool UsbPlcPresentAt(const std::string& location);
+// What is at a location: a matching PLC, nothing that matches, or a device whose ids are there
+// but cannot be read (Linux: an attribute that is no regular file, too long, or denied; *why
+// says which and how).
+enum UsbPortState { USB_PORT_PLC, USB_PORT_NO_PLC, USB_PORT_UNREADABLE };
+UsbPortState UsbPortStateAt(const std::string& location, std::string* why);
 // What is wrong with a location as written on the command line; "" when nothing is.
 std::string UsbLocationProblem(const std::string& location);
 // Whether two locations name one port (Windows: case-insensitive).

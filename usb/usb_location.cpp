@@ -76,6 +76,13 @@ bool UsbPlcPresentAt(const std::string& location) {
                        [&](const UsbPlc& p) { return SameUsbLocation(p.location, location); });
 }
 
+#ifdef _WIN32
+UsbPortState UsbPortStateAt(const std::string& location, std::string* why) {
+    if (why != nullptr) why->clear();
+    return UsbPlcPresentAt(location) ? USB_PORT_PLC : USB_PORT_NO_PLC;
+}
+#endif
+
 std::string UsbLocationOf(const UsbInterfaceRecord& record) {
     // REG_MULTI_SZ: strings each ended by a NUL, the list by an empty one; the first is the
     // path from the root, which names the physical port.

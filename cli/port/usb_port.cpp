@@ -63,6 +63,11 @@ bool CheckUsbPortName(const std::string& port, std::string* reason, bool absentI
         return false;
     }
     if (absentIsFine || UsbPlcIsAt(port, nullptr)) return true;
+    std::string why;
+    if (UsbPortStateAt(UsbPortLocation(port), &why) == USB_PORT_UNREADABLE) {
+        *reason = port + ": the USB device at this port cannot be read (" + why + ")";
+        return false;
+    }
     *reason =
         port + ": no PLC is plugged into this USB port; see --list-ports for the PLCs present";
     return false;

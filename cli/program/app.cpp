@@ -238,6 +238,7 @@ int RunStationOfPort(Io& io, const CliOptions& options, uint32_t row,
     config.started = UtcIsoTime(std::time(nullptr));
     config.units = options.units;
     config.usbAttached = ModelIn(row, USB_ATTACHED_MODELS);
+    config.goneOnceAbsent = GoneOnceAbsent(row);
     config.terminal = io.terminal && !options.events;
     config.events = options.events;
     StationHooks hooks;

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <ostream>
 
+#include "catalogue/catalogue.h"
 #include "cli/command/exit_status.h"
+#include "cli/port/port.h"
 #include "cli/record_names.h"
 #include "cli/run/redraw.h"
 #include "usb/usb.h"
@@ -37,6 +39,12 @@ bool Succeeded(int status) {
 }
 
 }  // namespace
+
+bool GoneOnceAbsent(uint32_t idx) {
+    if (idx >= PLC_COUNT) return false;
+    const PlcModel& model = PLC_MODELS[idx];
+    return model.link == LINK_USB && model.reconnect == RECONNECT_REPLUG_USB;
+}
 
 std::string UnitResultLine(uint32_t unit, bool succeeded, uint64_t ms, const StationTally& t) {
     return "unit " + std::to_string(unit) + ": " + (succeeded ? "SUCCESSFUL" : "FAILED") + " in " +
@@ -160,6 +168,11 @@ std::string Station::WaitingNote(LinkPresence seen, uint64_t absentMs) const {
     // once, so that nobody waits in front of it for nothing.
     if (!config_.usbAttached) return ": the port does not open";
     if (absentMs < STATION_ABSENT_SAY_MS) return "";
+    // A device at the named port whose ids cannot be read is there, but not for this program.
+    std::string why;
+    if (IsUsbPortName(config_.port) &&
+        UsbPortStateAt(UsbPortLocation(config_.port), &why) == USB_PORT_UNREADABLE)
+        return ": the USB device there cannot be read (" + why + ")";
     return ": no USB device with " + std::string(USB_MATCH_TEXT) +
            " there; plug in a PLC's USB cable";
 }
@@ -204,7 +217,9 @@ void Station::WaitUntilGone(uint32_t unit, bool succeeded) {
         LinkPresence seen = Look(&at);
         if (NothingFrom(seen)) {
             ++silentLooks;
-            if (silentLooks >= STATION_GONE_LOOKS && at - heardAt >= STATION_GONE_SILENCE_MS)
+            if (config_.usbAttached && config_.goneOnceAbsent
+                    ? silentLooks >= STATION_ABSENT_GONE_LOOKS
+                    : silentLooks >= STATION_GONE_LOOKS && at - heardAt >= STATION_GONE_SILENCE_MS)
                 return;
         } else {
             silentLooks = 0;

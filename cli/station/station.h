@@ -29,6 +29,13 @@ constexpr uint32_t STATION_TICK_MS = 100;
 // two looks, and so asked nothing, is not taken for silence.
 constexpr uint32_t STATION_GONE_SILENCE_MS = 850;
 constexpr uint32_t STATION_GONE_LOOKS = 6;
+// A USB-attached unit that restarts only when replugged has gone once its device has been absent
+// from its port for STATION_ABSENT_GONE_LOOKS looks in a row: such a device leaves its port only
+// when it is unplugged, so its absence is proof, and a unit swapped in a fifth of a second after
+// the one before left is seen. One look is not enough, as one look may fall between a write that
+// failed and the open that tells. A model that re-enumerates by itself after its update keeps
+// the longer wait above.
+constexpr uint32_t STATION_ABSENT_GONE_LOOKS = 2;
 // A unit still heard this long after it was told to go is told again, plainly: a unit swapped in
 // now would be taken for it and not written.
 constexpr uint32_t STATION_STILL_ANSWERS_MS = 3000;
@@ -49,6 +56,8 @@ struct StationConfig {
     std::string started;  // the station's start, UTC, ISO 8601
     uint32_t units = 0;   // end after this many units; 0: until interrupted
     bool usbAttached = false;
+    // The unit is USB-attached and restarts only when replugged: STATION_ABSENT_GONE_LOOKS.
+    bool goneOnceAbsent = false;
     // The live line redrawn in place on err, as wide as the terminal, its result in colour
     // (unless NO_COLOR is set or TERM is dumb: then no escape sequence at all), and bells with
     // each result.
@@ -64,6 +73,10 @@ struct StationTally {
     uint32_t updating = 0;     // the unit being updated; 0: none
     bool notRecorded = false;  // a unit's record line or trace was not written whole
 };
+
+// Whether a station of the model in catalogue row idx takes its unit's absence from the port
+// as gone (StationConfig::goneOnceAbsent): its link is USB and it restarts only when replugged.
+bool GoneOnceAbsent(uint32_t idx);
 
 // "unit 7: SUCCESSFUL in 41 s; 7 done, 1 failed"
 std::string UnitResultLine(uint32_t unit, bool succeeded, uint64_t ms, const StationTally& t);

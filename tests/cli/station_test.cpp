@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "cli/command/exit_status.h"
 #include "cli/run/events.h"
 #include "cli/station/station.h"
@@ -110,6 +111,7 @@ TEST(Station, EachUnitIsUpdatedOnceAndTheTallyAddsUp) {
         int status;
         std::vector<int> updates;
         const char* tally;
+        bool goneOnceAbsent = false;
     } cases[] = {
         {"five, the third failing",
          Bench({{}, {}, Unit{failed}, {}, {}}),
@@ -142,6 +144,21 @@ TEST(Station, EachUnitIsUpdatedOnceAndTheTallyAddsUp) {
          plccli::EXIT_FAILED,
          {1, 1, 1},
          "station: 2 done, 1 failed (unit 2); 4.0 s a unit on average"},
+        // A model that restarts only when replugged: its device absent is proof it has gone.
+        {"USB, restarting only when replugged, swapped after half a second",
+         Bench({{}, {}, {}}, 500, true),
+         3,
+         plccli::EXIT_SUCCESSFUL,
+         {1, 1, 1},
+         "station: 3 done, 0 failed; 4.0 s a unit on average",
+         true},
+        {"USB, restarting only when replugged, swapped within a tenth of a second",
+         Bench({{}, {}}, 100, true, 120000),
+         2,
+         plccli::EXIT_INTERRUPTED,
+         {1, 0},
+         "station: 1 done, 0 failed; 4.0 s a unit on average",
+         true},
         // Updated, but its record line was not written: done, and the exit status says so.
         {"a unit whose record failed",
          Bench({{}, Unit{plccli::EXIT_NOT_RECORDED}, {}}),
@@ -152,7 +169,9 @@ TEST(Station, EachUnitIsUpdatedOnceAndTheTallyAddsUp) {
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
-        StationRun r = RunStation(c.bench, c.units);
+        plccli::StationConfig config;
+        config.goneOnceAbsent = c.goneOnceAbsent;
+        StationRun r = RunStation(c.bench, c.units, config);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(c.bench.updates, c.updates);
         EXPECT_LE(c.bench.slowestStart, 1500u);
@@ -177,6 +196,7 @@ TEST(Station, GoneOnlyAfterSilenceThatLossCannotMake) {
         bool usb;
         uint32_t lookMs;  // how long each look takes
         int updates;
+        bool goneOnceAbsent = false;
     } cases[] = {
         {"answered, silent once, answered", {A, S, A, A}, false, LOOK_READ_MS, 1},
         {"one silent look in two, for a minute", then({A}, times(S, 1)), false, LOOK_READ_MS, 1},
@@ -195,6 +215,16 @@ TEST(Station, GoneOnlyAfterSilenceThatLossCannotMake) {
          1},
         {"a USB device there but silent", then(then({A}, times(S, 50)), {A}), true, LOOK_READ_MS,
          1},
+        // A model that restarts only when replugged has gone once its device was absent twice.
+        {"replug only: absent for two looks", then(then({A}, times(N, 2)), {A}), true, LOOK_READ_MS,
+         2, true},
+        {"replug only: absent for one look in two, for a minute", then({A}, times(N, 1)), true,
+         LOOK_READ_MS, 1, true},
+        {"replug only: absent, heard, absent", {A, N, H, N, A}, true, LOOK_READ_MS, 1, true},
+        {"replug only: there but silent", then(then({A}, times(S, 50)), {A}), true, LOOK_READ_MS, 1,
+         true},
+        {"replug only, a serial port silent for three looks", then(then({A}, times(S, 3)), {A}),
+         false, LOOK_READ_MS, 1, true},
     };
     // Cases with a repeated pattern play it for a minute.
     for (auto& c : cases)
@@ -208,6 +238,7 @@ TEST(Station, GoneOnlyAfterSilenceThatLossCannotMake) {
         Station* self = nullptr;
         plccli::StationConfig config;
         config.usbAttached = c.usb;
+        config.goneOnceAbsent = c.goneOnceAbsent;
         plccli::StationHooks hooks;
         hooks.look = [&] {
             now += c.lookMs;
@@ -281,6 +312,58 @@ TEST(Station, OnATerminalRingsColoursAndFitsTheWidth) {
                       std::string::npos);
     }
     unsetenv("NO_COLOR");
+}
+
+// Every USB-attached model of the catalogue restarts only when replugged: its absence is proof.
+TEST(Station, AbsenceIsProofForEveryUsbAttachedModelAndNoOther) {
+    int proof = 0;
+    for (uint32_t row = 0; row < PLC_COUNT; ++row) {
+        EXPECT_EQ(plccli::GoneOnceAbsent(row), ModelIn(row, USB_ATTACHED_MODELS)) << plcList[row];
+        proof += plccli::GoneOnceAbsent(row) ? 1 : 0;
+    }
+    EXPECT_EQ(proof, 15);
+    EXPECT_FALSE(plccli::GoneOnceAbsent(PLC_COUNT));
+}
+
+// While it waits, a USB station says what it looks for once no device has been there for 3 s; a
+// device that is there but silent, or came and went meanwhile, is not said to be absent.
+TEST(Station, SaysTheUsbDeviceIsAbsentOnlyWhenItIs) {
+    const LinkPresence S = PRESENCE_SILENT, N = PRESENCE_NO_LINK;
+    struct Case {
+        const char* name;
+        std::vector<LinkPresence> looks;  // 100 ms each, then an answer
+        bool said;
+    } cases[] = {
+        {"absent for 3.5 s", std::vector<LinkPresence>(35, N), true},
+        {"absent for 2.5 s", std::vector<LinkPresence>(25, N), false},
+        {"there but silent for 5 s", std::vector<LinkPresence>(50, S), false},
+        {"absent 2 s, silent once, absent 2 s",
+         [&] {
+             std::vector<LinkPresence> v(20, N);
+             v.push_back(S);
+             v.insert(v.end(), 20, N);
+             return v;
+         }(),
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint64_t now = 0;
+        size_t next = 0;
+        plccli::StationConfig config;
+        config.port = "usb:1-2";
+        config.units = 1;
+        config.usbAttached = true;
+        plccli::StationHooks hooks;
+        hooks.look = [&] { return next < c.looks.size() ? c.looks[next++] : PRESENCE_ANSWERED; };
+        hooks.pause = [&](uint32_t ms) { now += ms; };
+        hooks.nowMs = [&] { return now; };
+        hooks.update = [](uint32_t) { return plccli::EXIT_SUCCESSFUL; };
+        std::ostringstream out, err;
+        Station station(config, hooks, out, err);
+        EXPECT_EQ(station.Run(), plccli::EXIT_SUCCESSFUL);
+        EXPECT_EQ(err.str().find("no USB device with") != std::string::npos, c.said) << err.str();
+    }
 }
 
 TEST(Station, SaysOnceThatTheSerialPortDoesNotOpen) {

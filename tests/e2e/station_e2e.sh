@@ -7,7 +7,7 @@
 # probe replies in runs of five, the second left in for 10 s: each written once), two (two ports
 # at once, a station each), sigint (Ctrl-C while waiting: the tally, exit 130), usb (RP100 units,
 # whose device is there only while they are, swapped in 3 s: each found gone and the next
-# written).
+# written), usbswap (RP100 units at usb:1-2 swapped 0.5 s apart: each written once).
 set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
@@ -147,5 +147,23 @@ PY
     done
     grep -q '^unit 2: SUCCESSFUL in [0-9]* s; 2 done, 0 failed$' "$tmp/out" || fail "no result line for unit 2"
     echo "station usb: two units, each found gone as its device went" ;;
+  usbswap)
+    # RP100 units at the USB port 1-2, each plugged in 0.5 s after the one before was pulled out:
+    # a model that restarts only when replugged has gone once its device is absent for two looks.
+    export PLCFW_SYSFS_ROOT=$tmp/sys
+    head -c 65536 /dev/urandom >"$tmp/RP100_v1.0_station.bin"
+    image=$tmp/RP100_v1.0_station.bin
+    bench=(--model RP100 --latency 0 --arrive-every 500 --leave-after 1000)
+    bench a 3 --usb-root "$tmp/sys" --usb-location 1-2
+    station --port usb:1-2 --units 3
+    status=$?
+    [ $status -eq 0 ] || fail "exit status $status, not 0"
+    plcsim_ended "$PLCSIM_PID" 15 || fail "the bench did not end"
+    for n in 1 2 3; do
+      line=$(grep "^plcsim: unit $n \(left\|still\)" "$tmp/sim-a.err") || fail "unit $n never came"
+      [[ $line == *": 1 transfers, 1 completed,"* ]] || fail "unit $n: $line"
+      cmp -s <(head -c 61440 "$tmp/a.d/unit-$n.bin") <(head -c 61440 "$image") || fail "unit $n: its flash"
+    done
+    echo "station usbswap: three units swapped 0.5 s apart at a USB port, each written once" ;;
   *) fail "unknown case" ;;
 esac

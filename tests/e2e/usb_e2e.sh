@@ -9,7 +9,8 @@
 # appears at 1-1, which sorts first: the run goes on with the one at 1-2, named by its port or
 # the only one present when the run began), twonames (one PLC as USB and as its usb: port or its
 # node refused before any byte, exit 2, both named; with two present USB refused as ambiguous
-# in several ports, a station and a ports file).
+# in several ports, a station and a ports file), hostile (FIFOs, a link to /dev/zero and
+# DEVNAME=tty in the tree: nothing hangs or opens, the one unreadable device said as such).
 set -uo pipefail
 bindir=$1 case=$2
 # shellcheck source=scripts/lib/plcsim.sh
@@ -156,5 +157,53 @@ case $case in
       ! grep -q 'without an outcome' "$tmp/out" "$tmp/err" || fail "'$args': a worker without an outcome"
     done
     echo "usb twonames: one PLC named twice refused, USB among several refused as ambiguous" ;;
+  hostile)
+    # Files the kernel never writes, at other ports: a FIFO as an id and as a uevent, an id
+    # linked to /dev/zero, a DEVNAME naming the terminal. None holds the programs up or opens
+    # anything; the PLC at 1-1 is found and updated as ever.
+    d=$tmp/sys/bus/usb/devices
+    mkdir -p "$d/1-7" "$d/1-8/1-8:1.0/tty/ttyACM90" "$d/1-9/1-9:1.0/tty/ttyACM91" "$d/2-1"
+    mkfifo "$d/1-7/idVendor"; echo 0001 >"$d/1-7/idProduct"
+    ln -s /dev/zero "$d/2-1/idVendor"; echo 0001 >"$d/2-1/idProduct"
+    for l in 1-8 1-9; do echo 1209 >"$d/$l/idVendor"; echo 0001 >"$d/$l/idProduct"; done
+    mkfifo "$d/1-8/1-8:1.0/tty/ttyACM90/uevent"
+    echo DEVNAME=tty >"$d/1-9/1-9:1.0/tty/ttyACM91/uevent"
+    # A station at 1-8 reads its FIFO uevent's directory every 100 ms: it waits, as the PLC
+    # there has no node it takes, and ends with its tally when stopped.
+    timeout 3 "$bindir/plcfwupdate" --station --port usb:1-8 --image "$image" --yes </dev/null \
+      >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 124 ] || fail "station: exit status $status, not 124 (stopped while waiting)"
+    grep -q '^plcfwupdate: station: 0 done, 0 failed' "$tmp/out" || fail "station: no tally"
+    grep -q 'unit 1: waiting for a PLC on usb:1-8' "$tmp/err" || fail "station: not waiting"
+    # At 1-7, after 3 s, the waiting line says why the device there is not taken.
+    timeout 4 "$bindir/plcfwupdate" --station --port usb:1-7 --image "$image" --yes </dev/null \
+      >"$tmp/out" 2>"$tmp/err"
+    grep -q 'waiting for a PLC on usb:1-7 (0 done, 0 failed): the USB device there cannot be read (idVendor: a FIFO, not a file)$' \
+      "$tmp/err" || fail "station: the unreadable device not said"
+    usbsim a 1-1 --flash-out "$tmp/flash-a"
+    a=$PLCSIM_PID
+    timeout 20 "$bindir/plcfwupdate" --port usb:1-7 --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 1 ] || fail "usb:1-7: exit status $status, not 1"
+    cat "$tmp/out" "$tmp/err" | grep -q '^\[ERROR\] CANNOT open usb:1-7 Port!!!$' || fail "usb:1-7: no ERROR"
+    cat "$tmp/out" "$tmp/err" |
+      grep -q 'usb:1-7: the USB device at this port cannot be read (idVendor: a FIFO, not a file)$' ||
+      fail "usb:1-7: not said unreadable"
+    timeout 20 "$bindir/plcfwupdate" --list-ports --model RP100 >"$tmp/out" 2>"$tmp/err" ||
+      fail "--list-ports: exit status $?"
+    grep -q '^usb:1-8	(no serial node yet)$' "$tmp/out" && grep -q '^usb:1-9	(no serial node yet)$' "$tmp/out" ||
+      fail "--list-ports: a hostile node shown"
+    grep -q -E '^usb:(1-7|2-1)' "$tmp/out" && fail "--list-ports: an unreadable device listed"
+    # Three PLCs are listed: the update names the one it is given.
+    timeout 60 "$bindir/plcfwupdate" --port usb:1-9 --image "$image" --yes </dev/null >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 1 ] || fail "usb:1-9: exit status $status, not 1"
+    timeout 60 "$bindir/plcfwupdate" --port usb:1-1 --image "$image" --yes >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ $status -eq 0 ] || fail "usb:1-1: exit status $status, not 0"
+    plcsim_ended "$a" 15 || fail "the PLC at 1-1 did not end"
+    flash_is_image "$tmp/flash-a" || fail "the flash at 1-1 is not the image"
+    echo "usb hostile: FIFOs, links and DEVNAME=tty refused at once, the PLC at 1-1 updated" ;;
   *) fail "unknown case" ;;
 esac

@@ -91,7 +91,13 @@ TEST_F(UsbSysfsTree, EntryAppearsVanishesAndComesBackWhole) {
     const std::map<std::string, std::string> expected = {
         {"idVendor", "1209\n"},
         {"idProduct", "0001\n"},
-        {"1-2:1.0/tty/ttyACM7/uevent", "MAJOR=136\nMINOR=7\nDEVNAME=pts/7\n"},
+        {"1-2:1.0/tty/ttyACM7/uevent", "MAJOR=136\nMINOR=7\nDEVNAME=ttyACM7\n"},
+    };
+    // The node: a link under the root to the pseudo-terminal, there while the device is.
+    const fs::path node = root / "dev" / "ttyACM7";
+    auto nodeTarget = [&] {
+        std::error_code ec;
+        return fs::read_symlink(node, ec).string();
     };
     {
         plcsim::UsbSysfsEntry entry(At("1-2"));
@@ -103,14 +109,18 @@ TEST_F(UsbSysfsTree, EntryAppearsVanishesAndComesBackWhole) {
         ASSERT_TRUE(entry.SetTty("/dev/pts/7", &error)) << error;
         ASSERT_TRUE(entry.Plug(&error)) << error;
         EXPECT_EQ(Files(devices / "1-2"), expected);
+        EXPECT_EQ(nodeTarget(), "/dev/pts/7");
         entry.Unplug();
         EXPECT_FALSE(fs::exists(devices / "1-2"));
+        EXPECT_EQ(nodeTarget(), "");
         ASSERT_TRUE(entry.Follow(true, &error)) << error;
         EXPECT_EQ(Files(devices / "1-2"), expected);
+        EXPECT_EQ(nodeTarget(), "/dev/pts/7");
         EXPECT_EQ(Names(), (std::map<std::string, std::string>{
                                {".1-2.plcsim", ""}, {"1-2", ""}, {"1-2.4", ""}}));
     }
     EXPECT_EQ(Names(), (std::map<std::string, std::string>{{"1-2.4", ""}}));
+    EXPECT_EQ(nodeTarget(), "");
 }
 
 TEST_F(UsbSysfsTree, OneSimulatorALocation) {

@@ -3,7 +3,8 @@
 // of 0.5 s to 10 s, units left in for a minute, replies lost at random and in runs of up to
 // five, late by up to 200 ms and damaged, noise on the empty line, write-protected units and
 // units in RUN mode. For every station it checks that no unit is written twice, that every unit
-// that came 1 s or more after the one before left is updated exactly once and within 1.5 s of
+// that came 1 s or more after the one before left (0.25 s for a USB-attached model that restarts
+// only when replugged) is updated exactly once and within 1.5 s of
 // its arrival, that the tally equals what the units themselves were given, and that the looks
 // count no error and leave no link open.
 //   station_soak [--stations N] [--seed S] [--verbose] [--show N (a station's lines)]
@@ -32,8 +33,10 @@ const char* const LINE = "line";
 constexpr uint64_t UNWRITTEN_STAY_MS = 30000;
 // A station still running this long after its start has lost its way.
 constexpr uint64_t STATION_LIMIT_MS = 30 * 60 * 1000;
-// Gaps from this on must be seen; the station's promise.
+// Gaps from this on must be seen; the station's promise. A USB-attached model that restarts only
+// when replugged has gone once its device is absent for two looks: a fifth of a second is seen.
 constexpr uint64_t SEEN_GAP_MS = 1000;
+constexpr uint64_t SEEN_ABSENT_GAP_MS = 250;
 constexpr uint64_t ARRIVAL_TO_START_MS = 1500;
 
 struct Unit {
@@ -226,15 +229,15 @@ std::string Fault(std::mt19937& rng, plcsim::Plc& plc) {
     return label;
 }
 
-// One unit's plan: its gap, its stay and its faults.
-Unit PlanUnit(std::mt19937& rng, uint32_t idx, bool boot, bool first) {
+// One unit's plan: its gap, its stay and its faults. A third of the gaps around seenGapMs.
+Unit PlanUnit(std::mt19937& rng, uint32_t idx, bool boot, bool first, uint64_t seenGapMs) {
     auto between = [&](uint64_t lo, uint64_t hi) {
         return std::uniform_int_distribution<uint64_t>(lo, hi)(rng);
     };
     Unit u;
     uint32_t kind = static_cast<uint32_t>(between(0, 9));
-    // A third of the swaps around the second the station promises to see.
-    u.gapMs = kind < 3 ? between(500, 1500) : between(1500, 10000);
+    // A third of the swaps around the gap the station promises to see.
+    u.gapMs = kind < 3 ? between(seenGapMs / 2, 1500) : between(1500, 10000);
     if (first) u.gapMs = between(500, 3000);
     uint32_t stay = static_cast<uint32_t>(between(0, 19));
     u.stayMs = stay == 0 ? 60000 : stay == 1 ? between(0, 2000) : between(2000, 8000);
@@ -290,21 +293,26 @@ struct Soak {
             std::printf("VIOLATION station %d (%s): %s\n", station, label.c_str(), what.c_str());
     }
 
+    Figures absentFig;  // the stations of USB models whose absence is proof they have gone
+
     void RunStation(int n, std::mt19937& rng);
     void Check(int n, const std::string& label, std::vector<Unit>& units, uint64_t startMs,
-               const plccli::StationTally& t, int status, const TimedLines& events);
+               const plccli::StationTally& t, int status, const TimedLines& events,
+               bool goneOnceAbsent);
 };
 
 void Soak::RunStation(int n, std::mt19937& rng) {
     uint32_t idx = static_cast<uint32_t>(n) % PLC_COUNT;
     bool usb = ModelIn(idx, USB_ATTACHED_MODELS);
+    bool goneOnceAbsent = usb && plccli::GoneOnceAbsent(idx);
+    uint64_t seenGapMs = goneOnceAbsent ? SEEN_ABSENT_GAP_MS : SEEN_GAP_MS;
     uint32_t size = std::min<uint32_t>(MaxImageBytes(idx), MinImageBytes(idx) + rng() % 2048);
     std::vector<uint8_t> image(size);
     for (auto& b : image) b = static_cast<uint8_t>(rng());
     std::vector<Unit> units;
     uint32_t count = 2 + rng() % 4;
     for (uint32_t i = 0; i < count; ++i)
-        units.push_back(PlanUnit(rng, idx, rng() % 5 == 0, i == 0));
+        units.push_back(PlanUnit(rng, idx, rng() % 5 == 0, i == 0, seenGapMs));
     bool noisy = !usb && rng() % 8 == 0;
     if (noisy) units[0].gapMs = 3000 + rng() % 5000;
     std::string label = std::string(plcList[idx]) + ", " + std::to_string(size) + " bytes" +
@@ -322,6 +330,7 @@ void Soak::RunStation(int n, std::mt19937& rng) {
     plccli::StationConfig config;
     config.port = LINE;
     config.usbAttached = usb;
+    config.goneOnceAbsent = goneOnceAbsent;
     config.events = true;
     TimedLines events;
     std::ostream out(&events);
@@ -337,7 +346,7 @@ void Soak::RunStation(int n, std::mt19937& rng) {
             self->Interrupt(plccli::EXIT_INTERRUPTED, false);
         }
         LinkPresence seen = LookForPlc();
-        ++fig.looks;
+        ++(goneOnceAbsent ? absentFig : fig).looks;
         if (totalErrCounter != 0) Violation(n, label, "a look counted an error");
         return seen;
     };
@@ -372,11 +381,14 @@ void Soak::RunStation(int n, std::mt19937& rng) {
     }
     if (platform::OpenHandleCount() != 0) Violation(n, label, "a link left open");
     platform::UnregisterVirtualLink(LINE);
-    Check(n, label, units, startMs, station.Tally(), status, events);
+    Check(n, label, units, startMs, station.Tally(), status, events, goneOnceAbsent);
 }
 
 void Soak::Check(int n, const std::string& label, std::vector<Unit>& units, uint64_t startMs,
-                 const plccli::StationTally& t, int status, const TimedLines& events) {
+                 const plccli::StationTally& t, int status, const TimedLines& events,
+                 bool goneOnceAbsent) {
+    Figures& fig = goneOnceAbsent ? absentFig : this->fig;
+    const uint64_t seenGapMs = goneOnceAbsent ? SEEN_ABSENT_GAP_MS : SEEN_GAP_MS;
     uint32_t done = 0, failed = 0;
     bool notRecorded = false;
     uint64_t previousLeft = startMs;
@@ -393,7 +405,7 @@ void Soak::Check(int n, const std::string& label, std::vector<Unit>& units, uint
                           std::to_string(k.Seen(plcsim::Kind::Update)) + " transfers");
         uint64_t gap = u.arrivedMs - previousLeft;
         previousLeft = u.leftMs;
-        bool promised = gap >= SEEN_GAP_MS;
+        bool promised = gap >= seenGapMs;
         if (!promised) ++fig.shortGaps;
         if (u.updates == 0) {
             ++fig.skipped;
@@ -424,7 +436,7 @@ void Soak::Check(int n, const std::string& label, std::vector<Unit>& units, uint
         notRecorded = notRecorded || u.status == plccli::EXIT_NOT_RECORDED;
         // Unplug to waiting: the station's next "waiting" after the unit left, unless the next
         // unit came too soon to be seen.
-        bool seenGone = i + 1 == units.size() || units[i + 1].gapMs >= SEEN_GAP_MS;
+        bool seenGone = i + 1 == units.size() || units[i + 1].gapMs >= seenGapMs;
         for (const auto& [at, text] : events.lines)
             if (seenGone && at >= u.leftMs &&
                 text.find("\"state\":\"waiting\"") != std::string::npos) {
@@ -448,6 +460,29 @@ void Soak::Check(int n, const std::string& label, std::vector<Unit>& units, uint
     if (verbose)
         std::printf("station %d: %s: %u done, %u failed of %zu units\n", n, label.c_str(), done,
                     failed, units.size());
+}
+
+void PrintFigures(const char* what, uint64_t seenGapMs, const Figures& f) {
+    std::printf("%s: %llu units, %llu looks\n", what, static_cast<unsigned long long>(f.units),
+                static_cast<unsigned long long>(f.looks));
+    std::printf(
+        "  written %llu, failed %llu (faulted units), not written %llu (of %llu swapped "
+        "within %llu ms)\n",
+        static_cast<unsigned long long>(f.written), static_cast<unsigned long long>(f.failed),
+        static_cast<unsigned long long>(f.skipped), static_cast<unsigned long long>(f.shortGaps),
+        static_cast<unsigned long long>(seenGapMs));
+    std::printf(
+        "  arrival to update: at most %llu ms, %llu ms on average; on lossy lines at most "
+        "%llu ms\n",
+        static_cast<unsigned long long>(f.maxStartMs),
+        static_cast<unsigned long long>(f.started ? f.sumStartMs / f.started : 0),
+        static_cast<unsigned long long>(f.maxLossyStartMs));
+    std::printf("  unplug to waiting: at most %llu ms, %llu ms on average\n",
+                static_cast<unsigned long long>(f.maxGoneMs),
+                static_cast<unsigned long long>(f.gone ? f.sumGoneMs / f.gone : 0));
+    std::printf("  shortest gap written %llu ms, longest gap not written %llu ms\n",
+                static_cast<unsigned long long>(f.smallestGapWritten),
+                static_cast<unsigned long long>(f.largestGapSkipped));
 }
 
 }  // namespace
@@ -475,26 +510,10 @@ int main(int argc, char** argv) {
     for (int n = 0; n < stations; ++n) soak.RunStation(n, rng);
     SetLinkOverride(nullptr);
 
-    const Figures& f = soak.fig;
-    std::printf("station soak: %d stations, seed %u, %llu units, %llu looks\n", stations, soak.seed,
-                static_cast<unsigned long long>(f.units), static_cast<unsigned long long>(f.looks));
-    std::printf(
-        "  written %llu, failed %llu (faulted units), not written %llu (of %llu swapped "
-        "within 1 s)\n",
-        static_cast<unsigned long long>(f.written), static_cast<unsigned long long>(f.failed),
-        static_cast<unsigned long long>(f.skipped), static_cast<unsigned long long>(f.shortGaps));
-    std::printf(
-        "  arrival to update: at most %llu ms, %llu ms on average; on lossy lines at most "
-        "%llu ms\n",
-        static_cast<unsigned long long>(f.maxStartMs),
-        static_cast<unsigned long long>(f.started ? f.sumStartMs / f.started : 0),
-        static_cast<unsigned long long>(f.maxLossyStartMs));
-    std::printf("  unplug to waiting: at most %llu ms, %llu ms on average\n",
-                static_cast<unsigned long long>(f.maxGoneMs),
-                static_cast<unsigned long long>(f.gone ? f.sumGoneMs / f.gone : 0));
-    std::printf("  shortest gap written %llu ms, longest gap not written %llu ms\n",
-                static_cast<unsigned long long>(f.smallestGapWritten),
-                static_cast<unsigned long long>(f.largestGapSkipped));
+    std::printf("station soak: %d stations, seed %u\n", stations, soak.seed);
+    PrintFigures("serial ports and USB models that re-enumerate by themselves", SEEN_GAP_MS,
+                 soak.fig);
+    PrintFigures("USB models that restart only when replugged", SEEN_ABSENT_GAP_MS, soak.absentFig);
     std::printf("invariant violations: %d\n", soak.violations);
     return soak.violations == 0 ? 0 : 1;
 }

@@ -111,6 +111,38 @@ TEST_F(Look, FindsAUsbDeviceGoneFromTheLinkItHolds) {
     EXPECT_EQ(Looks(3), "NNN");
 }
 
+// A USB-attached PLC's link: held from look to look while anything comes back, closed after
+// LOOK_REOPEN_SILENT_LOOKS silent looks in a row and opened again by the next. One letter a look:
+// o the link open after it, c closed.
+TEST_F(Look, AUsbLinkIsOpenedAgainOnlyAfterThreeSilentLooks) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> faults;
+        const char* want;
+    } cases[] = {
+        {"answering", {}, "oooooooooo"},
+        {"silent", {"silent"}, "oocoocooco"},
+        // The fourth look opens the link again; the fifth is answered and holds it.
+        {"silent for four looks", {"drop:probe@1x4", "drop:wakeup@1x4"}, "oocooooooo"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EndLook();
+        platform::UnregisterAllVirtualLinks();
+        Select("RP100");
+        auto plc = plcsim::Plc::Create("RP100");
+        for (const char* f : c.faults) ASSERT_TRUE(plc->AddFault(f)) << f;
+        platform::VirtualLink& link = plcsim::AttachVirtual(plc, "plc");
+        SetLinkOverride("plc");
+        std::string held;
+        for (int i = 0; i < 10; ++i) {
+            Looks(1);
+            held += link.IsOpen() ? 'o' : 'c';
+        }
+        EXPECT_EQ(held, c.want);
+    }
+}
+
 // A PLC named by its USB port: gone at the first look after its device left that port, though
 // the link held on its node still answers, and back once a device is there again.
 TEST_F(Look, APlcByItsUsbPortHasGoneTheMomentItsDeviceHas) {

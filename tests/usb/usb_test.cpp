@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,28 +207,30 @@ TEST_F(UsbSysfsTest, APlcIsFoundAtItsPortOnly) {
     tree.Dir("sys/bus/usb/devices/.1-6.new-42");  // being made by a simulator
     tree.File("sys/bus/usb/devices/.1-6.new-42/idVendor", v + "\n");
     tree.File("sys/bus/usb/devices/.1-6.new-42/idProduct", "0001\n");
-    // A node whose uevent names it under a /dev subdirectory.
+    // A node whose uevent names it otherwise than its directory.
     tree.File("sys/bus/usb/devices/1-2.3/1-2.3:1.0/tty/ttyACM8/uevent",
-              "MAJOR=136\nMINOR=5\nDEVNAME=pts/5\n");
+              "MAJOR=166\nMINOR=5\nDEVNAME=ttyACM5\n");
     Plug("ttyACM7");
-    Plug("/dev/pts/5");
+    Plug("ttyACM5");
     Plug("ttyUSB0");
     std::vector<std::pair<std::string, std::string>> listed;
     for (const UsbPlc& p : ListUsbPlcs()) listed.push_back({p.location, p.device});
     const std::vector<std::pair<std::string, std::string>> want = {
-        {"1-1", "ttyACM7"}, {"1-2.3", "/dev/pts/5"}, {"1-5", ""}};
+        {"1-1", "ttyACM7"}, {"1-2.3", "ttyACM5"}, {"1-5", ""}};
     EXPECT_EQ(listed, want);
     struct Case {
         const char* location;
         std::string opened;
     };
-    const Case cases[] = {
-        {"1-1", "ttyACM7"}, {"1-2.3", "/dev/pts/5"}, {"1-4", ""}, {"1-5", ""}, {"1-6", ""},
-        {"1-9", ""},        {"../1-1", ""},          {"1-2", ""}};
+    // Only a port path names a port: the device at 1-1 is not reached by another spelling.
+    const Case cases[] = {{"1-1", "ttyACM7"}, {"1-2.3", "ttyACM5"}, {"1-4", ""},
+                          {"1-5", ""},        {"1-6", ""},          {"1-9", ""},
+                          {"../1-1", ""},     {"1-2", ""},          {"./1-1", ""},
+                          {"1-1/", ""},       {"1-4/../1-1", ""},   {"1-1/.", ""}};
     for (const auto& c : cases) {
         HANDLE h = OpenUsbPlcAt(c.location);
         std::string opened;
-        for (const char* name : {"ttyACM7", "/dev/pts/5", "ttyUSB0"}) {
+        for (const char* name : {"ttyACM7", "ttyACM5", "ttyUSB0"}) {
             auto* link = platform::FindVirtualLink(name);
             if (h != INVALID_HANDLE_VALUE && link != nullptr && link->IsOpen()) opened = name;
         }
@@ -228,6 +238,178 @@ TEST_F(UsbSysfsTest, APlcIsFoundAtItsPortOnly) {
         EXPECT_EQ(opened, c.opened) << c.location;
         EXPECT_EQ(platform::OpenHandleCount(), 0);
     }
+}
+
+// Files of the tree that the kernel never writes: each is refused without hanging, growing or
+// opening anything but a plain ttyACM<n>/ttyUSB<n> node, and an id that cannot be read is said as
+// such. The PLC at 1-1 has idVendor, idProduct and the node ttyACM7; each row changes one thing.
+TEST_F(UsbSysfsTest, HostileFilesAreRefusedAndNothingElseOpens) {
+    const std::string v = Vendor();
+    const std::string base = "sys/bus/usb/devices/1-1/";
+    const std::string uevent = base + "1-1:1.0/tty/ttyACM7/uevent";
+    const char* const TRAPS[] = {"ttyACM7", "ttyACM8",   "tty",          "fd/0",     "/dev/fd/0",
+                                 "../x",    "/dev/../x", "..",           "pts/5",    "/dev/pts/5",
+                                 "ttyS0",   "ttyACM",    "/dev/ttyACM8", "ttyACM8x", "ttyACM8/.."};
+    std::string upper = v;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    auto fifo = [&](const std::string& rel) {
+        std::filesystem::remove(tree.Path(rel));
+        ASSERT_EQ(mkfifo(tree.Path(rel).c_str(), 0600), 0) << rel;
+    };
+    auto text = [&](const std::string& rel, const std::string& content) {
+        tree.File(rel, content);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        UsbPortState state;
+        const char* why;     // the start of what UsbPortStateAt says
+        std::string opened;  // the link OpenMyDevPipe reached
+        bool listed;
+    };
+    const Case cases[] = {
+        {"a plain PLC", [] {}, USB_PORT_PLC, "", "ttyACM7", true},
+        {"a plain DEVNAME", [&] { text(uevent, "MAJOR=166\nDEVNAME=ttyACM8\n"); }, USB_PORT_PLC, "",
+         "ttyACM8", true},
+        {"the vendor id in upper case", [&] { text(base + "idVendor", upper + "\n"); },
+         USB_PORT_PLC, "", "ttyACM7", true},
+        {"a FIFO at idVendor", [&] { fifo(base + "idVendor"); }, USB_PORT_UNREADABLE,
+         "idVendor: a FIFO", "", false},
+        {"a FIFO at idProduct", [&] { fifo(base + "idProduct"); }, USB_PORT_UNREADABLE,
+         "idProduct: a FIFO", "", false},
+        {"a FIFO at the uevent", [&] { fifo(uevent); }, USB_PORT_PLC, "", "", true},
+        {"idVendor a link to /dev/zero",
+         [&] {
+             std::filesystem::remove(tree.Path(base + "idVendor"));
+             std::filesystem::create_symlink("/dev/zero", tree.Path(base + "idVendor"));
+         },
+         USB_PORT_UNREADABLE, "idVendor: a symbolic link", "", false},
+        {"the uevent a link to /dev/zero",
+         [&] { std::filesystem::create_symlink("/dev/zero", tree.Path(uevent)); }, USB_PORT_PLC, "",
+         "", true},
+        {"idProduct a directory",
+         [&] {
+             std::filesystem::remove(tree.Path(base + "idProduct"));
+             tree.Dir(base + "idProduct");
+         },
+         USB_PORT_UNREADABLE, "idProduct: a directory", "", false},
+        {"a huge idVendor", [&] { text(base + "idVendor", v + "\n" + std::string(1 << 20, ' ')); },
+         USB_PORT_UNREADABLE, "idVendor: longer than 4096 bytes", "", false},
+        {"a huge uevent, DEVNAME beyond its first 4 KiB",
+         [&] { text(uevent, std::string(8192, '#') + "\nDEVNAME=ttyACM8\n"); }, USB_PORT_PLC, "",
+         "", true},
+        {"idVendor and idProduct as one text",
+         [&] {
+             text(base + "idVendor", v + "&pid_0001\n");
+             text(base + "idProduct", "ffff\n");
+         },
+         USB_PORT_NO_PLC, "", "", false},
+        {"idVendor with a tail", [&] { text(base + "idVendor", v + "0\n"); }, USB_PORT_NO_PLC, "",
+         "", false},
+        {"idVendor with a head", [&] { text(base + "idVendor", "0" + v + "\n"); }, USB_PORT_NO_PLC,
+         "", "", false},
+        {"idProduct with a tail", [&] { text(base + "idProduct", "00010\n"); }, USB_PORT_NO_PLC, "",
+         "", false},
+        {"idProduct in three digits", [&] { text(base + "idProduct", "001\n"); }, USB_PORT_NO_PLC,
+         "", "", false},
+        {"idProduct with a tab", [&] { text(base + "idProduct", "0001\t"); }, USB_PORT_NO_PLC, "",
+         "", false},
+        {"idProduct with spaces", [&] { text(base + "idProduct", " 0001\n"); }, USB_PORT_NO_PLC, "",
+         "", false},
+        {"DEVNAME=tty", [&] { text(uevent, "DEVNAME=tty\n"); }, USB_PORT_PLC, "", "", true},
+        {"DEVNAME=fd/0", [&] { text(uevent, "DEVNAME=fd/0\n"); }, USB_PORT_PLC, "", "", true},
+        {"DEVNAME=../x", [&] { text(uevent, "DEVNAME=../x\n"); }, USB_PORT_PLC, "", "", true},
+        {"DEVNAME=ttyACM8/..", [&] { text(uevent, "DEVNAME=ttyACM8/..\n"); }, USB_PORT_PLC, "", "",
+         true},
+        {"DEVNAME=..", [&] { text(uevent, "DEVNAME=..\n"); }, USB_PORT_PLC, "", "", true},
+        {"DEVNAME=/dev/ttyACM8", [&] { text(uevent, "DEVNAME=/dev/ttyACM8\n"); }, USB_PORT_PLC, "",
+         "", true},
+        {"DEVNAME=pts/5", [&] { text(uevent, "DEVNAME=pts/5\n"); }, USB_PORT_PLC, "", "", true},
+        {"DEVNAME=ttyACM", [&] { text(uevent, "DEVNAME=ttyACM\n"); }, USB_PORT_PLC, "", "", true},
+        {"DEVNAME=ttyACM8x", [&] { text(uevent, "DEVNAME=ttyACM8x\n"); }, USB_PORT_PLC, "", "",
+         true},
+        {"DEVNAME=ttyS0", [&] { text(uevent, "DEVNAME=ttyS0\n"); }, USB_PORT_PLC, "", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(tree.Path("sys/bus/usb/devices"));
+        platform::UnregisterAllVirtualLinks();
+        Device("1-1", v, "0001", "ttyACM7");
+        // Every name a hostile DEVNAME could reach is a link that tells when it was opened.
+        for (const char* trap : TRAPS) Plug(trap);
+        c.change();
+        // A read that blocks ends the test here rather than hanging it.
+        alarm(10);
+        std::string why;
+        EXPECT_EQ(UsbPortStateAt("1-1", &why), c.state);
+        EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+        std::string opened;
+        HANDLE h = OpenMyDevPipe("");
+        for (const char* name : TRAPS) {
+            auto* link = platform::FindVirtualLink(name);
+            if (link != nullptr && link->IsOpen()) opened = name;
+        }
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        EXPECT_EQ(opened, c.opened);
+        EXPECT_EQ(ListUsbPlcs().size(), c.listed ? 1u : 0u);
+        alarm(0);
+        EXPECT_EQ(platform::OpenHandleCount(), 0);
+    }
+}
+
+// An id denied to this user is said as such, not taken for no PLC. Root reads a file whatever
+// its mode: the look is then made by a child that has become nobody.
+TEST_F(UsbSysfsTest, AnIdDeniedIsUnreadable) {
+    const uid_t NOBODY = 65534;
+    Device("1-1", Vendor(), "0001", "ttyACM7");
+    chmod(tree.Root().c_str(), 0755);
+    chmod(tree.Path("sys/bus/usb/devices/1-1/idVendor").c_str(), 0);
+    auto look = [] {
+        std::string why;
+        return UsbPortStateAt("1-1", &why) == USB_PORT_UNREADABLE &&
+               why == "idVendor: Permission denied";
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(look());
+        return;
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(setuid(NOBODY) == 0 && look() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Under a root of PLCFW_SYSFS_ROOT a node is the link <root>/dev/<name>, as a simulator of USB
+// PLCs presents one: taken, as the path it leads to, only where that is a pseudo-terminal or a
+// USB serial node.
+TEST_F(UsbSysfsTest, UnderATestRootANodeIsALinkToAPseudoTerminal) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    const std::string link = tree.Path("sys/dev/ttyACM7").string();
+    setenv("PLCFW_SYSFS_ROOT", tree.Path("sys").c_str(), 1);
+    SetUsbSysfsRoot(nullptr);
+    Device("1-1", Vendor(), "0001", "ttyACM7");
+    struct Case {
+        std::string target;
+        std::string device;
+    } cases[] = {{slave, slave}, {"/dev/null", ""}, {"/dev/tty", ""}, {"/dev/zero", ""},
+                 {"../bus", ""}, {"/dev/ptmx", ""}, {"missing", ""}};
+    for (const Case& c : cases) {
+        std::filesystem::remove(link);
+        tree.Dir("sys/dev");
+        std::filesystem::create_symlink(c.target, link);
+        std::vector<UsbPlc> plcs = ListUsbPlcs();
+        ASSERT_EQ(plcs.size(), 1u);
+        EXPECT_EQ(plcs[0].device, c.device) << c.target;
+    }
+    unsetenv("PLCFW_SYSFS_ROOT");
+    SetUsbSysfsRoot(tree.Path("sys").c_str());
+    close(master);
 }
 
 TEST_F(UsbSysfsTest, NothingIsCachedBetweenCalls) {
