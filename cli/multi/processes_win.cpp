@@ -60,8 +60,9 @@ const char INTERRUPT_EVENT_VARIABLE[] = "PLCFW_PARENT_INTERRUPT";
 void (*gWorkerOnInterrupt)(int) = nullptr;
 
 // How long a worker that was interrupted before its run began waits for the run to begin, so
-// that the interrupt ends it with its record.
-const std::chrono::seconds RUN_BEGIN_WAIT{5};
+// that the interrupt ends it with its record (a run begins within a fraction of a second of the
+// start; a station, which begins one only when a unit answers, ends with its tally after it).
+const std::chrono::seconds RUN_BEGIN_WAIT{2};
 
 DWORD WINAPI WatchParent(void* event) {
     if (WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) != WAIT_OBJECT_0 ||
