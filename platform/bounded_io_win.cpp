@@ -38,8 +38,8 @@ bool TransferWithin(bool reading, HANDLE h, void* buf, DWORD n, DWORD waitMs, DW
     OVERLAPPED ov{};
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (ov.hEvent == nullptr) return false;
-    BOOL done = reading ? k.readFile(h, buf, n, nullptr, &ov)
-                        : k.writeFile(h, buf, n, nullptr, &ov);
+    BOOL done =
+        reading ? k.readFile(h, buf, n, nullptr, &ov) : k.writeFile(h, buf, n, nullptr, &ov);
     DWORD error = done ? 0 : GetLastError();
     bool ok = done || error == ERROR_IO_PENDING;
     if (ok) {

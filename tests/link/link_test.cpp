@@ -147,7 +147,7 @@ struct SplitCase {
     DWORD want;
     uint64_t secondPartMs;  // the first part is there at 0; the host reads at 10 ms
     DWORD got;
-    uint64_t elapsedMs;     // from the read's start
+    uint64_t elapsedMs;  // from the read's start
 };
 
 // clang-format off
