@@ -19,7 +19,11 @@ void SetupComLine(HANDLE h) {
 
 bool SetLinkTimeouts(HANDLE h, DWORD totalMs) {
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
+    // No interval limit: a read ends with all its bytes or at the total. An interval of MAXDWORD
+    // would make Windows' serial driver return at once with a reply that has half arrived. With
+    // a total of 0 the read takes what is there without waiting, which needs MAXDWORD (an
+    // interval and total of 0 would mean no time-out at all).
+    timeouts.ReadIntervalTimeout = totalMs == 0 ? MAXDWORD : 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = totalMs;
     timeouts.WriteTotalTimeoutMultiplier = 0;

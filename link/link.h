@@ -47,8 +47,10 @@ void SetupComLine(HANDLE h);
 using RequestNamer = std::function<void(const char* name)>;
 void SetRequestNamer(RequestNamer namer);
 void NameRequests(const char* name);
-// ReadIntervalTimeout MAXDWORD, multipliers 0, read and write totals of totalMs. False when the
-// handle refuses them (the operations go on regardless).
+// Read and write totals of totalMs, multipliers 0, no interval limit: a read ends when all its
+// bytes have arrived or totalMs has passed. A total of 0 reads what is there without waiting
+// (ReadIntervalTimeout MAXDWORD). False when the handle refuses them (the operations go on
+// regardless).
 bool SetLinkTimeouts(HANDLE h, DWORD totalMs);
 
 // Drops the input that has arrived and not been read. A handle that refuses PurgeComm (a USB

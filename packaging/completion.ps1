@@ -66,7 +66,8 @@ Register-ArgumentCompleter -Native -CommandName plcfwupdate, plcfwupdate-cli, pl
             for ($i = 1; $i -lt $words.Count - 1; $i++) {
                 if ($words[$i] -in '--model', '--image') { $model += $words[$i], $words[$i + 1] }
             }
-            & $program @model --list-ports 2>$null | ForEach-Object { ($_ -split "`t")[0] }
+            # A usb: name that a shell would split is listed in double quotes.
+            & $program @model --list-ports 2>$null | ForEach-Object { ($_ -split "`t")[0].Trim('"') }
             'tcp://'
             'rfc2217://'
         }
@@ -80,6 +81,7 @@ Register-ArgumentCompleter -Native -CommandName plcfwupdate, plcfwupdate-cli, pl
     # Nothing offered: PowerShell offers the file names.
     $pattern = [WildcardPattern]::Escape($wordToComplete) + '*'
     $candidates | Where-Object { $_ -like $pattern } | ForEach-Object {
-        [System.Management.Automation.CompletionResult]::new($_, $_, 'ParameterValue', $_)
+        $text = if ($_ -match '[\s()#&;,{}@$`'']') { "'" + ($_ -replace "'", "''") + "'" } else { $_ }
+        [System.Management.Automation.CompletionResult]::new($text, $_, 'ParameterValue', $_)
     }
 }

@@ -22,4 +22,11 @@ uint64_t WriteTotalMs(const COMMTIMEOUTS& t, DWORD n) {
     return uint64_t{t.WriteTotalTimeoutMultiplier} * n + t.WriteTotalTimeoutConstant;
 }
 
+ReadRule WindowsReadRule(const COMMTIMEOUTS& t, DWORD n) {
+    if (t.ReadIntervalTimeout != MAXDWORD || t.ReadTotalTimeoutConstant == MAXDWORD)
+        return {ReadTotalMs(t, n), false, false};
+    if (t.ReadTotalTimeoutMultiplier == MAXDWORD) return {t.ReadTotalTimeoutConstant, true, true};
+    return {ReadTotalMs(t, n), true, false};
+}
+
 }  // namespace platform

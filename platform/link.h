@@ -86,4 +86,15 @@ bool VirtualSleepEnabled();
 uint64_t ReadTotalMs(const COMMTIMEOUTS& t, DWORD n);
 uint64_t WriteTotalMs(const COMMTIMEOUTS& t, DWORD n);
 
+// How Windows' serial driver reads n bytes under t. With ReadIntervalTimeout MAXDWORD a read
+// returns at once with what is buffered when anything is; otherwise (and under any other
+// interval) it waits up to totalMs for all n bytes, or only for the first byte when the
+// multiplier is MAXDWORD too. Both totals 0 with MAXDWORD: at once, whatever there is.
+struct ReadRule {
+    uint64_t totalMs;
+    bool atOnceWhenBuffered;
+    bool firstByteEnds;
+};
+ReadRule WindowsReadRule(const COMMTIMEOUTS& t, DWORD n);
+
 }  // namespace platform

@@ -143,10 +143,20 @@ bool IsPlainPath(LPCSTR name) {
 
 // A handle that protocol bytes may go to: a character device (a serial port), or a device of a
 // type Windows does not tell (a USB device interface) where the name is a device's. A file, a
-// directory or a pipe never is.
+// directory or a pipe never is, except that a USB device interface is whatever its driver
+// makes it short of a disk file.
 bool IsLinkHandle(HANDLE h, LPCSTR name) {
     DWORD type = GetFileType(h);
+    if (IsBoundedLinkName(name)) return type != FILE_TYPE_DISK;
     return type == FILE_TYPE_CHAR || (type == FILE_TYPE_UNKNOWN && !IsPlainPath(name));
+}
+
+void RefuseOpen(LPCSTR name, DWORD error) {
+    {
+        std::lock_guard<std::mutex> lock(gLatestOpenMutex);
+        gLatestOpen = LinkOpenResult{name, error};
+    }
+    SetLastError(error);
 }
 
 }  // namespace
@@ -156,18 +166,20 @@ HANDLE WINAPI LinkCreateFileA(LPCSTR name, DWORD access, DWORD share,
                               HANDLE templateFile) {
     HANDLE h = INVALID_HANDLE_VALUE;
     if (OpenNetLink(name, &h)) return h;
+    bool bounded = IsBoundedLinkName(name);
+    if (bounded) flags |= FILE_FLAG_OVERLAPPED;
     h = RealKernel32().createFileA(name, access, share, security, disposition, flags, templateFile);
-    if (h == INVALID_HANDLE_VALUE || name == nullptr || IsLinkHandle(h, name)) return h;
+    if (h == INVALID_HANDLE_VALUE || name == nullptr) return h;
+    DWORD refusal = IsLinkHandle(h, name) ? 0 : ERROR_BAD_DEVICE;
+    if (refusal == 0 && bounded && !AddBoundedLink(h)) refusal = ERROR_TOO_MANY_OPEN_FILES;
+    if (refusal == 0) return h;
     RealKernel32().closeHandle(h);
-    {
-        std::lock_guard<std::mutex> lock(gLatestOpenMutex);
-        gLatestOpen = LinkOpenResult{name, ERROR_BAD_DEVICE};
-    }
-    SetLastError(ERROR_BAD_DEVICE);
+    RefuseOpen(name, refusal);
     return INVALID_HANDLE_VALUE;
 }
 
 BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPPED overlapped) {
+    if (overlapped == nullptr && IsBoundedLink(h)) return BoundedReadFile(h, buf, n, read);
     Link* link = NetLinkOf(h);
     if (link == nullptr) return RealKernel32().readFile(h, buf, n, read, overlapped);
     if (read != nullptr) *read = 0;
@@ -182,6 +194,7 @@ BOOL WINAPI LinkReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read, LPOVERLAPP
 
 BOOL WINAPI LinkWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written,
                           LPOVERLAPPED overlapped) {
+    if (overlapped == nullptr && IsBoundedLink(h)) return BoundedWriteFile(h, buf, n, written);
     Link* link = NetLinkOf(h);
     if (link == nullptr) return RealKernel32().writeFile(h, buf, n, written, overlapped);
     if (written != nullptr) *written = 0;
@@ -215,6 +228,13 @@ BOOL WINAPI LinkSetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL WINAPI LinkSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
+    // A USB device's reads and writes go by the time-outs whether or not its driver takes them:
+    // the link honours them, so it takes them.
+    if (timeouts != nullptr && IsBoundedLink(h)) {
+        RealKernel32().setCommTimeouts(h, timeouts);
+        KeepBoundedTimeouts(h, *timeouts);
+        return TRUE;
+    }
     Link* link = NetLinkOf(h);
     if (link == nullptr) return RealKernel32().setCommTimeouts(h, timeouts);
     if (timeouts == nullptr || !link->kind->setTimeouts(*link, *timeouts)) return FALSE;
@@ -230,6 +250,7 @@ BOOL WINAPI LinkPurgeComm(HANDLE h, DWORD flags) {
 }
 
 BOOL WINAPI LinkCloseHandle(HANDLE h) {
+    RemoveBoundedLink(h);
     if (!RemoveNetLink(h)) return RealKernel32().closeHandle(h);
     auto* link = static_cast<Link*>(h);
     link->kind->close(*link);

@@ -41,4 +41,16 @@ BOOL WINAPI LinkSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts);
 BOOL WINAPI LinkPurgeComm(HANDLE h, DWORD flags);
 BOOL WINAPI LinkCloseHandle(HANDLE h);
 
+// USB device interfaces ("\\?\usb#..."), opened for overlapped I/O: their reads and writes end at
+// the deadlines of the time-outs asked for, whether or not the driver takes them, and
+// SetCommTimeouts on them succeeds (bounded_io_win.cpp).
+bool IsBoundedLinkName(LPCSTR name);
+bool AddBoundedLink(HANDLE h);  // false when the table is full
+bool RemoveBoundedLink(HANDLE h);
+bool IsBoundedLink(HANDLE h);
+// Keeps the time-outs asked for on h, which its reads and writes then go by.
+void KeepBoundedTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts);
+BOOL BoundedReadFile(HANDLE h, LPVOID buf, DWORD n, LPDWORD read);
+BOOL BoundedWriteFile(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written);
+
 }  // namespace platform

@@ -2,8 +2,9 @@
 //
 // A test registers a peer under a link name; CreateFileA of that name returns a handle whose
 // writes go to the peer and whose reads take the bytes the peer has queued. Such a handle runs
-// on the virtual clock: a read that cannot be satisfied returns at once with what there is and
-// the clock advances to the read's deadline; Sleep advances the clock while it is enabled.
+// on the virtual clock and reads as Windows' serial driver does under the time-outs set: a read
+// that cannot be satisfied returns at once with what there is and the clock advances to the
+// read's deadline; Sleep advances the clock while it is enabled.
 #pragma once
 
 #include <cstddef>
@@ -108,6 +109,11 @@ class VirtualLink {
     // Takes up to n bytes that have arrived by deadlineMs (the peer may produce them first);
     // *lastAtMs becomes the arrival time of the last byte taken (nowMs when none).
     size_t Take(uint8_t* buf, size_t n, uint64_t nowMs, uint64_t deadlineMs, uint64_t* lastAtMs);
+    // The bytes that have arrived by nowMs and not been read.
+    size_t ArrivedBy(uint64_t nowMs);
+    // When the next byte arrives (the peer may produce it first); deadlineMs when none comes by
+    // then.
+    uint64_t FirstArrivalMs(uint64_t nowMs, uint64_t deadlineMs);
     // Discards the bytes that have arrived by nowMs; the ones still on their way stay.
     void DropArrived(uint64_t nowMs);
     void RecordLine(const LineSettings& line);

@@ -24,11 +24,18 @@ VirtualLink& VirtualOf(const Link& link) {
     return *static_cast<VirtualState*>(link.state)->link;
 }
 
+// Reads as Windows' serial driver does under the time-outs it was given (WindowsReadRule).
 DWORD VirtualRead(Link& link, uint8_t* buf, DWORD n) {
+    VirtualLink& v = VirtualOf(link);
+    ReadRule rule = WindowsReadRule(link.timeouts, n);
     uint64_t now = VirtualNowMs();
-    uint64_t deadline = now + ReadTotalMs(link.timeouts, n);
+    uint64_t deadline = now + rule.totalMs;
     uint64_t lastAt = now;
-    auto got = static_cast<DWORD>(VirtualOf(link).Take(buf, n, now, deadline, &lastAt));
+    if (rule.atOnceWhenBuffered && (rule.totalMs == 0 || v.ArrivedBy(now) > 0))
+        return static_cast<DWORD>(v.Take(buf, n, now, now, &lastAt));
+    // Waiting for the first byte only: the read ends when it arrives, with what came with it.
+    if (rule.firstByteEnds) deadline = std::min(deadline, v.FirstArrivalMs(now, deadline));
+    auto got = static_cast<DWORD>(v.Take(buf, n, now, deadline, &lastAt));
     uint64_t end = got == n ? lastAt : deadline;
     if (end > now) AdvanceVirtualClock(end - now);
     return got;
@@ -147,6 +154,19 @@ size_t VirtualLink::Take(uint8_t* buf, size_t n, uint64_t nowMs, uint64_t deadli
     }
     CompactRx();
     return got;
+}
+
+size_t VirtualLink::ArrivedBy(uint64_t nowMs) {
+    if (peer_) peer_->OnRead(*this, nowMs, nowMs);
+    size_t n = 0;
+    for (size_t k = rxHead_; k < rx_.size() && rx_[k].atMs <= nowMs; ++k) ++n;
+    return n;
+}
+
+uint64_t VirtualLink::FirstArrivalMs(uint64_t nowMs, uint64_t deadlineMs) {
+    if (peer_) peer_->OnRead(*this, nowMs, deadlineMs);
+    if (rxHead_ == rx_.size()) return deadlineMs;
+    return std::max(nowMs, std::min(deadlineMs, rx_[rxHead_].atMs));
 }
 
 void VirtualLink::DropArrived(uint64_t nowMs) {

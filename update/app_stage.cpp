@@ -1,7 +1,25 @@
 // The application-mode stage: the PLC runs its application firmware. Identity, compatibility
 // rules, bootloader-version gate, the request to enter the bootloader, and the reconnect.
+#include <atomic>
+
 #include "applink/applink.h"
 #include "update/stages.h"
+
+// After the replug the PLC's bootloader may come up as a device that Windows has not seen
+// before, whose driver is still being installed when the pause ends: its open is tried again
+// every REOPEN_RETRY_MS until REOPEN_WAIT_MS of retries have passed.
+#define REOPEN_RETRY_MS 500
+#define REOPEN_WAIT_MS 30000
+
+namespace {
+
+std::atomic<bool> gAwaitingUsbDevice{false};
+
+}  // namespace
+
+bool AwaitingUsbDevice() {
+    return gAwaitingUsbDevice.load(std::memory_order_relaxed);
+}
 
 bool IsQm2cFamily(uint16_t d1386) {
     return d1386 == 16696 || d1386 == 16695;
@@ -156,6 +174,19 @@ bool CompatibilityRules(BurnRun* run) {
     return true;
 }
 
+HANDLE ReopenUsbLink(const BurnRun* run) {
+    HANDLE h = OpenUsbLink(run);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    gAwaitingUsbDevice = true;
+    for (DWORD waitedMs = 0; h == INVALID_HANDLE_VALUE && waitedMs < REOPEN_WAIT_MS;
+         waitedMs += REOPEN_RETRY_MS) {
+        Sleep(REOPEN_RETRY_MS);
+        h = OpenUsbLink(run);
+    }
+    gAwaitingUsbDevice = false;
+    return h;
+}
+
 void Reconnect(BurnRun* run) {
     const PlcModel& row = SelectedModel();
     switch (row.reconnect) {
@@ -165,7 +196,7 @@ void Reconnect(BurnRun* run) {
             hSerial = INVALID_HANDLE_VALUE;
             ShowInformation(run, MSG_REPLUG_PROMPT, CAPTION_INFORMATION);
             Sleep(row.reconnectPauseMs);
-            hSerial = OpenUsbLink(run);
+            hSerial = ReopenUsbLink(run);
             break;
         case RECONNECT_POWER_CYCLE_COM: {
             BeginRunStep(STEP_WAITING_FOR_POWER_CYCLE);

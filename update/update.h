@@ -6,6 +6,7 @@
 //   - SetCheckOnly, OpenRunLink, ReadValuesNotSeen: runs that only identify the PLC, the link
 //     they use and the values they leave unread
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
+//   - AwaitingUsbDevice: the run waits for the PLC's USB device after the replug
 //   - LookForPlc, EndLook: what answers on the run's link, without changing it (a station)
 //   - IsQm2cFamily, IsGenerationV4, IsLargeVariant: what the rules' registers mean
 #pragma once
@@ -71,6 +72,10 @@ enum LinkPresence { PRESENCE_NO_LINK, PRESENCE_SILENT, PRESENCE_HEARD, PRESENCE_
 LinkPresence LookForPlc();
 // Closes the link the looks hold, for the run that follows.
 void EndLook();
+
+// True while a run, after the replug pause, waits for the PLC's USB device to open (a driver
+// still being installed); a front end may say so.
+bool AwaitingUsbDevice();
 
 // "CANNOT open " + the link's name ("USB", the COM port, or the front end's path) + " Port!!!".
 std::string LinkOpenFailureMessage(const char* linkName);

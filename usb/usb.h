@@ -1,7 +1,7 @@
 // The PLC's USB device: found by the vendor and product id and opened.
 //   - OpenMyDevPipe: the handle of the first matching device that opens, INVALID_HANDLE_VALUE
 //     when there is none (the chain GetUsbDeviceFileName, OpenUsbDevice, OpenOneDevice)
-//   - UsbPathMatches: the match on "vid_<vendor>&pid_0001" (case-sensitive)
+//   - UsbPathMatches: the match on "vid_<vendor>&pid_0001" (in either case)
 //   - Windows: the USB device interfaces of SetupAPI; Linux: the USB devices of sysfs and the
 //     tty node bound to the matching one (SetUsbSysfsRoot for tests)
 //   - ListUsbPlcs / OpenUsbPlcAt: every matching PLC by the physical port it is plugged into, and
@@ -25,7 +25,7 @@
 // "vid_" + the vendor id (four lower-case hex digits) + "&pid_0001": 17 characters.
 extern const char USB_MATCH_TEXT[];
 
-// Whether a device path names the PLC: it contains USB_MATCH_TEXT, case-sensitive.
+// Whether a device path names the PLC: it contains USB_MATCH_TEXT, in upper or lower case.
 bool UsbPathMatches(const char* devicePath);
 
 // A PLC on the USB, named by the physical port it hangs on. The location stays the same when the

@@ -2,9 +2,10 @@
 // each followed through its --events on a pipe. The processes are in a job that ends them with
 // this program, so none keeps writing a PLC when nobody reads its report. Each has a process
 // group of its own, which keeps a Ctrl-C typed on the console from reaching it directly: this
-// program passes it on through an event that every worker inherits and watches (it works with
-// or without a console), and each worker ends its run and writes its record. A closed console
-// reaches every process by itself.
+// program passes it on through an event that every worker inherits and watches from its start
+// (it works with or without a console), and each worker ends its run and writes its record: one
+// started after the Ctrl-C ends its run as soon as it has begun, before anything goes to its
+// PLC. A closed console reaches every process by itself.
 // Windows only; the static checks that run natively see an empty unit.
 #ifdef _WIN32
 
@@ -23,6 +24,7 @@
 #include "cli/multi/multi.h"
 #include "cli/multi/processes.h"
 #include "cli/program/io.h"
+#include "cli/program/run_end.h"
 #include "cli/run/console.h"
 #include "cli/run/redraw.h"
 
@@ -48,6 +50,8 @@ const DWORD CLOSE_WAIT_MS = 4000;
 std::atomic<DWORD> gWorkerIds[MAX_WORKERS];
 HANDLE gWorkerHandles[MAX_WORKERS];  // for the console's handler; never closed
 std::atomic<int> gWorkerCount{0};
+// From the interrupt event's making to the end of the workers: an interrupt is theirs.
+std::atomic<bool> gSeveral{false};
 std::atomic<int> gInterrupted{0};
 std::atomic<bool> gForwarded{false};
 HANDLE gInterruptEvent = nullptr;  // set once on Ctrl-C; the workers inherit it
@@ -55,10 +59,17 @@ HANDLE gInterruptEvent = nullptr;  // set once on Ctrl-C; the workers inherit it
 const char INTERRUPT_EVENT_VARIABLE[] = "PLCFW_PARENT_INTERRUPT";
 void (*gWorkerOnInterrupt)(int) = nullptr;
 
+// How long a worker that was interrupted before its run began waits for the run to begin, so
+// that the interrupt ends it with its record (a run begins within a fraction of a second of the
+// start; a station, which begins one only when a unit answers, ends with its tally after it).
+const std::chrono::seconds RUN_BEGIN_WAIT{2};
+
 DWORD WINAPI WatchParent(void* event) {
-    if (WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) == WAIT_OBJECT_0 &&
-        gWorkerOnInterrupt != nullptr)
-        gWorkerOnInterrupt(EXIT_INTERRUPTED);
+    if (WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) != WAIT_OBJECT_0 ||
+        gWorkerOnInterrupt == nullptr)
+        return 0;
+    TheRunEnd().WaitBegun(RUN_BEGIN_WAIT);
+    gWorkerOnInterrupt(EXIT_INTERRUPTED);
     return 0;
 }
 
@@ -74,6 +85,37 @@ HANDLE MakeJob() {
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     return job;
+}
+
+// Starts the worker suspended in a process group of its own. It inherits only the handles named
+// (its pipe end, NUL, the interrupt event), not whatever else this process holds inheritable (a
+// caller's capture pipe would stay open while it runs); where the system cannot name them, it
+// inherits as before.
+BOOL StartWorkerProcess(const char* exe, std::string* line, STARTUPINFOEXA* si,
+                        std::vector<HANDLE>* handles, PROCESS_INFORMATION* pi) {
+    const DWORD flags = CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
+    SIZE_T bytes = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &bytes);
+    std::vector<char> storage(bytes);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+    if (bytes == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &bytes))
+        return CreateProcessA(exe, line->data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                              &si->StartupInfo, pi);
+    BOOL made = FALSE;
+    if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles->data(),
+                                  handles->size() * sizeof(HANDLE), nullptr, nullptr)) {
+        si->StartupInfo.cb = sizeof *si;
+        si->lpAttributeList = list;
+        made = CreateProcessA(exe, line->data(), nullptr, nullptr, TRUE,
+                              flags | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                              &si->StartupInfo, pi);
+        si->StartupInfo.cb = sizeof si->StartupInfo;
+        si->lpAttributeList = nullptr;
+    }
+    DeleteProcThreadAttributeList(list);
+    if (made) return TRUE;
+    return CreateProcessA(exe, line->data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                          &si->StartupInfo, pi);
 }
 
 bool Spawn(Worker* w, const std::vector<std::string>& args, HANDLE job, HANDLE nul,
@@ -94,17 +136,18 @@ bool Spawn(Worker* w, const std::vector<std::string>& args, HANDLE job, HANDLE n
     std::vector<std::string> argv{exe};
     for (const auto& a : WorkerArgs(args, w->row.port)) argv.push_back(a);
     std::string line = WindowsCommandLine(argv);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nul;
-    si.hStdOutput = writeEnd;
-    si.hStdError = nul;
+    STARTUPINFOEXA si{};
+    si.StartupInfo.cb = sizeof si.StartupInfo;
+    si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    si.StartupInfo.hStdInput = nul;
+    si.StartupInfo.hStdOutput = writeEnd;
+    si.StartupInfo.hStdError = nul;
+    std::vector<HANDLE> inherited{writeEnd};
+    if (nul != INVALID_HANDLE_VALUE) inherited.push_back(nul);
+    if (gInterruptEvent != nullptr) inherited.push_back(gInterruptEvent);
     PROCESS_INFORMATION pi{};
     w->row.started = Clock::now();
-    BOOL made =
-        CreateProcessA(exe, line.data(), nullptr, nullptr, TRUE,
-                       CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
+    BOOL made = StartWorkerProcess(exe, &line, &si, &inherited, &pi);
     CloseHandle(writeEnd);
     if (!made) {
         *error = SystemError("cannot start a process");
@@ -199,16 +242,19 @@ void WatchParentInterrupt(void (*onInterrupt)(int exitStatus)) {
     char* end = nullptr;
     unsigned long long value = std::strtoull(text, &end, 10);
     HANDLE event = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
-    // Only an inherited event that is not set yet: anything else is no parent of ours.
-    if (end == text || *end != '\0' || WaitForSingleObject(event, 0) != WAIT_TIMEOUT) return;
+    if (end == text || *end != '\0') return;
+    // An event already set is the parent's interrupt before this process began: its run ends
+    // as soon as it has begun, with its record.
+    DWORD state = WaitForSingleObject(event, 0);
+    if (state != WAIT_TIMEOUT && state != WAIT_OBJECT_0) return;
     gWorkerOnInterrupt = onInterrupt;
     HANDLE thread = CreateThread(nullptr, 0, &WatchParent, event, 0, nullptr);
     if (thread != nullptr) CloseHandle(thread);
 }
 
 bool ForwardToWorkers(int exitStatus) {
+    if (!gSeveral.load()) return false;
     int count = gWorkerCount.load();
-    if (count == 0) return false;
     int expected = 0;
     gInterrupted.compare_exchange_strong(expected, exitStatus);
     // A closed console, a log-off or a shutdown reaches every process on the console by
@@ -243,6 +289,9 @@ int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& a
         SetEnvironmentVariableA(
             INTERRUPT_EVENT_VARIABLE,
             std::to_string(reinterpret_cast<uintptr_t>(gInterruptEvent)).c_str());
+    // A Ctrl-C from here on sets the event, which every worker watches from its start, whenever
+    // it was started: one started after it ends its run at once, with its record.
+    gSeveral = gInterruptEvent != nullptr;
     std::vector<Worker> workers(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
         workers[i].row.port = ports[i];
@@ -257,9 +306,8 @@ int RunMany(Io& io, const CliOptions& options, const std::vector<std::string>& a
         gWorkerCount = static_cast<int>(i) + 1;
     }
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    // An interrupt while the processes were being started reaches the later ones too.
-    if (gInterrupted.load() != 0 && !gForwarded.load()) ForwardToWorkers(gInterrupted.load());
     Follow(workers, o);
+    gSeveral = false;
     gWorkerCount = 0;
     if (job != nullptr) CloseHandle(job);
     std::vector<PortRow> rows = Rows(workers);

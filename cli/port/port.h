@@ -55,7 +55,12 @@ bool UsbPlcIsAt(const std::string& port, std::string* device);
 bool CheckUsbPortName(const std::string& port, std::string* reason, bool absentIsFine);
 // What tells two usb: names of one port apart from others: the location (Windows: any case).
 std::string UsbPortIdentity(const std::string& port);
-// One line per USB-attached PLC present, as --list-ports shows it: "usb:LOCATION<TAB>node".
+// A port's name as one word that cmd, PowerShell and a POSIX shell all take as it is: in double
+// quotes when it holds anything but letters, digits and . _ - : / \ (a Windows location such as
+// "PCIROOT(0)#PCI(1400)#USB(2)" would break at its parentheses and #).
+std::string ShellWord(const std::string& name);
+// One line per USB-attached PLC present, as --list-ports shows it: "usb:LOCATION<TAB>node", the
+// name as a ShellWord.
 std::vector<std::string> UsbPlcLines();
 // With more than one USB-attached PLC present, why none is taken without a name (listing them);
 // "" otherwise. *onlyPort (when given) becomes the usb: name of the only one present, or "".

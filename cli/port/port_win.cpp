@@ -9,6 +9,7 @@
 
 #include "cli/command/options.h"
 #include "cli/port/port.h"
+#include "platform/link_calls_win.h"
 #include "usb/usb.h"
 
 namespace plccli {
@@ -71,6 +72,11 @@ bool CheckPortName(const std::string& port, std::string* reason, bool absentIsFi
         return false;
     }
     DWORD type = GetFileType(h);
+    // A USB device interface that opened is the PLC's device: its driver need not have a line.
+    if (platform::IsBoundedLinkName(path.c_str())) {
+        CloseHandle(h);
+        return true;
+    }
     // NUL and the console are character devices too, but have no line to set.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;

@@ -1,6 +1,7 @@
 // USB-attached PLCs named by the physical port they hang on: "usb:LOCATION" as a port's name,
 // what it reaches, and the PLCs present when none is named.
 #include <cctype>
+#include <cstring>
 
 #include "cli/port/port.h"
 #include "usb/usb.h"
@@ -81,10 +82,19 @@ std::string UsbPortIdentity(const std::string& port) {
     return "usb " + location;
 }
 
+std::string ShellWord(const std::string& name) {
+    for (char c : name) {
+        bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+                     std::strchr("._-:/\\", c) != nullptr;
+        if (!plain || c == '\0') return '"' + name + '"';
+    }
+    return name;
+}
+
 std::vector<std::string> UsbPlcLines() {
     std::vector<std::string> lines;
     for (const UsbPlc& plc : ListUsbPlcs())
-        lines.push_back(UsbPortName(plc.location) + '\t' +
+        lines.push_back(ShellWord(UsbPortName(plc.location)) + '\t' +
                         (plc.device.empty() ? "(no serial node yet)" : ShownDevice(plc.device)));
     return lines;
 }
@@ -95,7 +105,7 @@ std::string UsbPlcChoiceProblem(std::string* onlyPort) {
     if (plcs.size() < 2) return "";
     std::string names;
     for (const UsbPlc& plc : plcs)
-        names += (names.empty() ? "" : ", ") + UsbPortName(plc.location) +
+        names += (names.empty() ? "" : ", ") + ShellWord(UsbPortName(plc.location)) +
                  (plc.device.empty() ? "" : " (" + ShownDevice(plc.device) + ")");
     return std::to_string(plcs.size()) + " PLCs are plugged in by USB: " + names +
            "; name one with --port usb:LOCATION";

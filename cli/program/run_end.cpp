@@ -13,6 +13,12 @@ void RunEnd::Open(const RunFiles& files) {
     files_ = files;
     state_ = OPEN;
     status_ = -1;
+    changed_.notify_all();
+}
+
+void RunEnd::WaitBegun(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, wait, [this] { return state_ != CLOSED || done_; });
 }
 
 bool RunEnd::ClaimForRun() {

@@ -41,6 +41,8 @@ class RunEnd {
     // The exit status the run's files were written with, waiting for it at most wait; -1 until
     // then.
     int RecordedStatus(std::chrono::milliseconds wait);
+    // Waits at most wait until a run has begun or the program has done its work.
+    void WaitBegun(std::chrono::milliseconds wait);
     // The program has done its work and writes only what waits for its readers.
     void ProgramDone();
     bool WaitProgramDone(std::chrono::milliseconds wait);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "update/update.h"
 
 namespace plccli {
 
@@ -132,6 +133,7 @@ std::string ComposeLine(const PanelSnapshot& s, const TransferFigures& t, const 
     // step says more.
     bool flashing = s.status == ERASE || s.status == PROGRAM;
     const char* word = flashing || s.step == STEP_NONE ? PhaseName(s.status) : StepName(s.step);
+    if (!flashing && s.awaitingUsbDevice) word = "waiting for the PLC's USB device";
     std::snprintf(text, sizeof text, " %3d%%  %-*s", s.progress,
                   fit.padPhase ? PHASE_WIDTH_CHARS : 0, word);
     out += text;
@@ -170,6 +172,7 @@ PanelSnapshot TakeSnapshot() {
     s.errors = errCounter;
     s.totalErrors = totalErrCounter;
     s.step = plcReport.step;
+    s.awaitingUsbDevice = AwaitingUsbDevice();
     return s;
 }
 

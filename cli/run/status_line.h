@@ -19,7 +19,8 @@ struct PanelSnapshot {
     int32_t status = 0;  // enum Status
     int32_t errors = 0;
     int32_t totalErrors = 0;
-    int32_t step = 0;  // enum RunStep
+    int32_t step = 0;                // enum RunStep
+    bool awaitingUsbDevice = false;  // after the replug, the device has not opened yet
     bool operator==(const PanelSnapshot&) const = default;
 };
 PanelSnapshot TakeSnapshot();

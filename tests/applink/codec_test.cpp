@@ -106,7 +106,7 @@ TEST_F(WakeUpBurst, FiveWritesTenReadsTwoSecondsAndNoErrorCounted) {
         EXPECT_EQ(int32_t(errCounter), 2) << c.model;
         EXPECT_EQ(int32_t(totalErrCounter), 5) << c.model;
         EXPECT_EQ(link.Timeouts().ReadTotalTimeoutConstant, 200u) << c.model;
-        EXPECT_EQ(link.Timeouts().ReadIntervalTimeout, MAXDWORD) << c.model;
+        EXPECT_EQ(link.Timeouts().ReadIntervalTimeout, 0u) << c.model;
         if (c.lineSetup) {
             ASSERT_EQ(link.LineHistory().size(), 1u) << c.model;
             EXPECT_EQ(link.Line(), (platform::LineSettings{9600, 7, EVENPARITY, ONESTOPBIT,

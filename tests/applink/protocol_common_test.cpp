@@ -36,7 +36,7 @@ TEST_P(EveryOperation, SetsReadTimeoutsAndLineOnlyWhereDue) {
         size_t linesBefore = link->LineHistory().size();
         op.call(hSerial);
         const COMMTIMEOUTS& t = link->Timeouts();
-        EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
+        EXPECT_EQ(t.ReadIntervalTimeout, 0u);
         EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
         EXPECT_EQ(t.ReadTotalTimeoutConstant, 3000u);
         EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);

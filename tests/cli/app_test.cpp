@@ -12,6 +12,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/command/exit_status.h"
+#include "cli/port/port.h"
 #include "cli/program/program.h"
 #include "device/device.h"
 #include "platform/resource_image.h"
@@ -318,6 +319,24 @@ TEST_F(CliMainTest, ListPortsFollowsTheModelsLink) {
               std::string::npos)
         << err.str();
     EXPECT_EQ(gSeen.runs, 0);
+}
+
+// A usb: name as --list-ports prints it, to be pasted into cmd, PowerShell or a POSIX shell.
+TEST(ShellWord, QuotesANameThatAShellWouldSplit) {
+    const struct {
+        const char* name;
+        const char* word;
+    } cases[] = {
+        {"usb:1-2.3", "usb:1-2.3"},
+        {"COM3", "COM3"},
+        {"\\\\.\\COM10", "\\\\.\\COM10"},
+        {"usb:PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)",
+         "\"usb:PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)\""},
+        {"usb:Port_#0002.Hub_#0001", "\"usb:Port_#0002.Hub_#0001\""},
+        {"usb:Port 2 & 3", "\"usb:Port 2 & 3\""},
+        {"usb:a;b", "\"usb:a;b\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(plccli::ShellWord(c.name), c.word) << c.name;
 }
 
 TEST_F(CliMainTest, ThePortOfTheRun) {

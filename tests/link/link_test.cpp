@@ -136,3 +136,55 @@ TEST_F(LinkLayer, SettleOnAFloodDropsWhatCame) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reply that has half arrived when the host reads (a loaded PC) is still read whole, under
+// the read rule of Windows' serial driver that the virtual link follows, for every total the
+// engine reads with; a total of 0 takes only what is there.
+struct SplitCase {
+    DWORD totalMs;
+    DWORD want;
+    uint64_t secondPartMs;  // the first part is there at 0; the host reads at 10 ms
+    DWORD got;
+    uint64_t elapsedMs;  // from the read's start
+};
+
+// clang-format off
+const SplitCase kSplitCases[] = {
+    // total  want  second part  got  elapsed
+    {3000,    19,   1500,        19,  1490},
+    {200,     11,   150,         11,  140},
+    {90,      64,   50,          19,  90},
+    {Q,       64,   500,         19,  Q},
+    {3000,    19,   3500,        10,  3000},
+    {0,       19,   15,          10,  0},
+};
+// clang-format on
+
+TEST_F(LinkLayer, AReplyThatHasHalfArrivedIsReadWhole) {
+    for (const SplitCase& c : kSplitCases) {
+        SCOPED_TRACE(c.totalMs);
+        platform::VirtualLink& link =
+            platform::RegisterVirtualLink("dev", std::make_shared<plctest::ScriptedPeer>());
+        HANDLE h =
+            CreateFileA("dev", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        SetLinkTimeouts(h, c.totalMs);
+        uint64_t now = platform::VirtualNowMs();
+        const std::string reply = plctest::Reply19(ENQ);
+        link.Deliver(reply.substr(0, 10), now);
+        link.Deliver(reply.substr(10), now + c.secondPartMs);
+        Sleep(10);
+        char buf[64] = {};
+        DWORD got = 0;
+        uint64_t start = platform::VirtualNowMs();
+        ReadFile(h, buf, c.want, &got, nullptr);
+        EXPECT_EQ(got, c.got);
+        EXPECT_EQ(platform::VirtualNowMs() - start, c.elapsedMs);
+        CloseHandle(h);
+        platform::UnregisterVirtualLink("dev");
+    }
+}
+
+}  // namespace

@@ -24,11 +24,11 @@ protected:
         platform::SetLinkTrace(nullptr);
         platform::UnregisterAllVirtualLinks();
     }
-    void Open(DWORD totalMs = 3000) {
+    void Open(DWORD totalMs = 3000, DWORD interval = 0, DWORD multiplier = 0) {
         h = CreateFileA("plc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        COMMTIMEOUTS t{MAXDWORD, 0, totalMs, 0, totalMs};
+        COMMTIMEOUTS t{interval, multiplier, totalMs, 0, totalMs};
         SetCommTimeouts(h, &t);
     }
     std::string Read(DWORD n) {
@@ -73,6 +73,41 @@ TEST_F(VirtualLinkTest, ReadsEndByCountOrByDeadlineOnTheVirtualClock) {
         uint64_t t0 = platform::VirtualNowMs();
         EXPECT_EQ(Read(c.want), c.got) << c.name;
         EXPECT_EQ(platform::VirtualNowMs() - t0, c.elapsedMs) << c.name;
+        TearDown();
+    }
+}
+
+// Windows' serial driver under the time-outs it is given: "ABC" arrives at firstMs, "DE" at
+// secondMs, and the host reads at 50 ms.
+TEST_F(VirtualLinkTest, ReadsAsWindowsSerialDriverUnderTheTimeoutsGiven) {
+    struct Case {
+        const char* name;
+        DWORD interval, multiplier, totalMs;
+        uint64_t firstMs, secondMs;
+        std::string got;
+        uint64_t elapsedMs;
+    } cases[] = {
+        {"no interval limit: all bytes", 0, 0, 3000, 0, 400, "ABCDE", 350},
+        {"no interval limit: the total", 0, 0, 3000, 0, 3500, "ABC", 3000},
+        {"MAXDWORD: at once with what is buffered", MAXDWORD, 0, 3000, 0, 400, "ABC", 0},
+        {"MAXDWORD, nothing buffered: all bytes", MAXDWORD, 0, 3000, 100, 400, "ABCDE", 350},
+        {"MAXDWORD, nothing buffered: the total", MAXDWORD, 0, 3000, 3500, 3600, "", 3000},
+        {"MAXDWORD twice: the first bytes", MAXDWORD, MAXDWORD, 3000, 100, 400, "ABC", 50},
+        {"MAXDWORD twice: buffered at once", MAXDWORD, MAXDWORD, 3000, 0, 400, "ABC", 0},
+        {"MAXDWORD twice: silence", MAXDWORD, MAXDWORD, 3000, 3500, 3600, "", 3000},
+        {"MAXDWORD, totals 0: at once", MAXDWORD, 0, 0, 0, 400, "ABC", 0},
+        {"MAXDWORD, totals 0, nothing there", MAXDWORD, 0, 0, 100, 400, "", 0},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        Open(c.totalMs, c.interval, c.multiplier);
+        uint64_t t0 = platform::VirtualNowMs();
+        link->Deliver("ABC", t0 + c.firstMs);
+        link->Deliver("DE", t0 + c.secondMs);
+        Sleep(50);
+        uint64_t start = platform::VirtualNowMs();
+        EXPECT_EQ(Read(5), c.got) << c.name;
+        EXPECT_EQ(platform::VirtualNowMs() - start, c.elapsedMs) << c.name;
         TearDown();
     }
 }

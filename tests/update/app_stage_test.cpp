@@ -293,6 +293,13 @@ TEST_F(AppStage, NoReplyModelsTakeSilenceAsAcceptance) {
 
 enum Kind { REPLUG_KIND, POWER_KIND, PAUSE_KIND };
 
+// Every open from the first-th on, as far as a run goes.
+std::vector<int> OpensFrom(int first) {
+    std::vector<int> opens;
+    for (int n = first; n < first + 100; ++n) opens.push_back(n);
+    return opens;
+}
+
 struct ReconnectCase {
     const char* model;
     uint16_t id;
@@ -389,13 +396,63 @@ TEST_F(AppStage, PowerCycleReopensThePortChosenDuringThePrompt) {
 
 TEST_F(AppStage, DeviceAbsentAfterReplugEndsOnTheNextProbe) {
     auto plc = Start("RP200", 0x3010);
-    plc->RefuseOpens({2});
+    plc->RefuseOpens(OpensFrom(2));
     Run();
     std::vector<std::string> expected = {REPLUG, "NO RESPONSE @ State 1"};
     EXPECT_EQ(MessageTexts(), expected);
     ExpectStoppedWith("NO RESPONSE @ State 1");
     EXPECT_EQ(plc->opens, 1);
     ExpectFullRunEnd();
+}
+
+// A device whose driver is still being installed when the replug pause ends: its open is tried
+// every half second, the run waits for it up to 30 s and says so meanwhile, then goes on as
+// with a device that opened at once, or as with one that is absent.
+TEST_F(AppStage, TheReopenWaitsForALateUsbDevice) {
+    const struct {
+        const char* what;
+        int refusedReopens;  // 0: opens at once; > 100: never
+        const char* last;
+        uint64_t reopenAfterPauseMs;
+    } kCases[] = {
+        {"opens at once", 0, SUCCESS_USB, 0},
+        {"comes after 3 s", 6, SUCCESS_USB, 3000},
+        {"comes at the last try", 60, SUCCESS_USB, 30000},
+        {"never comes", 1000, "NO RESPONSE @ State 1", 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        auto plc = Start("RP200", 0x3010);
+        std::vector<int> refused;
+        for (int n = 2; n < 2 + c.refusedReopens && n < 200; ++n) refused.push_back(n);
+        plc->RefuseOpens(refused);
+        std::vector<std::pair<uint32_t, bool>> pauses;  // each pause, and whether it waited
+        platform::SetLinkEventTrace([&](const platform::LinkEvent& e, uint64_t) {
+            if (e.kind == platform::LinkEventKind::Pause)
+                pauses.push_back({e.pauseMs, AwaitingUsbDevice()});
+        });
+        Run();
+        platform::SetLinkEventTrace(nullptr);
+        std::vector<std::string> expected = {REPLUG, c.last};
+        EXPECT_EQ(MessageTexts(), expected);
+        EXPECT_FALSE(AwaitingUsbDevice());
+        uint64_t promptAt = Messages()[0].atMs;
+        std::vector<uint64_t> tries;
+        for (const auto& e : plc->linkEvents)
+            if (e.atMs > promptAt && e.kind != ScriptedPeer::LinkEvent::Close)
+                tries.push_back(e.atMs - promptAt);
+        ASSERT_FALSE(tries.empty());
+        bool never = c.refusedReopens > 100;
+        EXPECT_EQ(tries.size(), never ? 61u : size_t(c.refusedReopens) + 1);
+        for (size_t i = 0; i < tries.size(); ++i) EXPECT_EQ(tries[i], 5000 + 500 * i) << i;
+        int waits = 0;
+        for (const auto& p : pauses) waits += p.second && p.first == 500;
+        EXPECT_EQ(waits, never ? 60 : c.refusedReopens);
+        if (!never) {
+            EXPECT_EQ(tries.back() - 5000, c.reopenAfterPauseMs);
+        }
+        ExpectFullRunEnd();
+    }
 }
 
 TEST_F(AppStage, PortGoneAfterPowerCycleEndsOnTheNextProbe) {

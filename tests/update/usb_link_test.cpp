@@ -110,6 +110,36 @@ TEST_F(UsbDevice, WholeRunAcrossTheReplug) {
     }
 }
 
+// The bootloader's device appears at the PLC's port 3 s after the replug pause (its driver was
+// being installed): the run waits for it and goes on there.
+TEST_F(UsbDevice, ADeviceThatAppearsLateAfterTheReplugIsWaitedFor) {
+    Select("RP200");
+    UseImage(8192);
+    SetSelectedComPort("USB");
+    auto app = Plc("ttyACM0", false);
+    app->Application(selectedPLCID);
+    app->On(FRAME_PROBE, Reply19(ENQ));
+    auto boot = Plc("ttyACM1", false);
+    boot->On(FRAME_PROBE, Reply19(ACK));
+    boot->Bootloader(selectedPLCID);
+    Plug("1-2", "ttyACM0");
+    onMessage = [this](const FrontEndEvent& e) {
+        if (e.text == REPLUG) Unplug("1-2");
+    };
+    int waits = 0;
+    platform::SetLinkEventTrace([&](const platform::LinkEvent& e, uint64_t) {
+        if (e.kind == platform::LinkEventKind::Pause && e.pauseMs == 500 && ++waits == 6)
+            Plug("1-2", "ttyACM1");
+    });
+    Run();
+    platform::SetLinkEventTrace(nullptr);
+    std::vector<std::string> expected = {REPLUG, SUCCESS_USB};
+    EXPECT_EQ(MessageTexts(), expected);
+    EXPECT_EQ(waits, 6);
+    EXPECT_EQ(boot->Count("ID"), 1);
+    ExpectFullRunEnd();
+}
+
 TEST_F(UsbDevice, PlcNotBackAfterTheReplugEndsOnTheProbe) {
     Select("RP200");
     UseImage(8192);

@@ -20,7 +20,7 @@
 
 namespace {
 
-TEST(UsbPathMatches, LowerCaseVendorAndProductOnly) {
+TEST(UsbPathMatches, VendorAndProductInEitherCase) {
     const std::string vendor = std::string(USB_MATCH_TEXT).substr(4, 4);
     struct Case {
         std::string path;
@@ -32,8 +32,10 @@ TEST(UsbPathMatches, LowerCaseVendorAndProductOnly) {
         {"\\\\?\\usb#vid_" + vendor + "&pid_0001#5&1a2b3c&0&1#{a5dcbf10}", true},
         {"vid_" + vendor + "&pid_0001", true},
         {"\\\\?\\usb#vid_" + vendor + "&pid_0002#5&1a2b3c&0&1", false},
-        {"\\\\?\\usb#VID_" + upperVendor + "&PID_0001#5&1a2b3c", false},
-        {"\\\\?\\usb#vid_" + vendor + "&PID_0001#5&1a2b3c", false},
+        {"\\\\?\\USB#VID_" + upperVendor + "&PID_0001#5&1A2B3C", true},
+        {"\\\\?\\usb#vid_" + vendor + "&PID_0001#5&1a2b3c", true},
+        {"\\\\?\\usb#VID_" + upperVendor + "&PID_0002#5&1a2b3c", false},
+        {"vid_" + vendor + "&pid_000", false},
         {"\\\\?\\usb#vid_" + vendor + "#pid_0001", false},
         {"", false},
     };
