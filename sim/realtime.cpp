@@ -5,6 +5,8 @@
 #include <iterator>
 #include <vector>
 
+#include "sim/adapter.h"
+
 namespace plcsim {
 
 uint64_t MonotonicNowMs() { return MonotonicNowUs() / 1000; }
@@ -44,6 +46,7 @@ void RealTimePlc::HostClosed(uint64_t nowMs) {
     // The line is idle for the next host: what the last one left unread is gone.
     rxLineFreeUs_ = 0;
     txLineFreeUs_ = 0;
+    adapterReleasedUs_ = 0;
     plc_->Close(nowMs);
     plc_->TakeDropPending();
     Note("host closed the link");
@@ -91,13 +94,27 @@ void RealTimePlc::Queue(const PendingByte& b) {
     pending_.insert(pos, b);
 }
 
+uint64_t RealTimePlc::HeadReleaseUs() const {
+    // Bytes the adapter let go of and the host has not taken yet are on their way already.
+    if (opt_.adapterLatencyMs == 0 || pending_.front().atUs <= adapterReleasedUs_)
+        return pending_.front().atUs;
+    return AdapterReleaseAt(pending_, [](const PendingByte& b) { return b.atUs; },
+                            opt_.adapterLatencyMs * 1000ull);
+}
+
+uint64_t RealTimePlc::NextReplyUs() const {
+    return pending_.empty() ? 0 : HeadReleaseUs();
+}
+
 void RealTimePlc::Flush(uint64_t now,
                         const std::function<ssize_t(const uint8_t*, size_t)>& write) {
-    while (!pending_.empty() && pending_.front().atUs <= now) {
-        // Every byte that is due in one go.
+    while (!pending_.empty() && HeadReleaseUs() <= now) {
+        // Every byte that is due in one go; behind an adapter, those it hands on together.
+        uint64_t due = opt_.adapterLatencyMs == 0 ? now : HeadReleaseUs();
+        adapterReleasedUs_ = std::max(adapterReleasedUs_, due);
         uint8_t buf[512];
         size_t n = 0;
-        while (n < sizeof buf && n < pending_.size() && pending_[n].atUs <= now)
+        while (n < sizeof buf && n < pending_.size() && pending_[n].atUs <= due)
             buf[n] = pending_[n].byte, ++n;
         ssize_t w = write(buf, n);
         if (w <= 0) return;  // the host is not reading; try again later

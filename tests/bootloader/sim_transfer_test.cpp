@@ -1,6 +1,7 @@
 // The bootloader operations of the engine against the simulated PLC: what the PLC ends up with
 // in its flash must be the image, byte for byte, for every block size and page rule.
 #include "applink/applink.h"
+#include "bootloader/turnaround.h"
 #include "sim/sim.h"
 #include "tests/bootloader/boot_fixture.h"
 
@@ -94,6 +95,54 @@ TEST_F(SimTransferTest, FlashHoldsTheImage) {
         }
         auto errors = plc->Errors();
         EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.front());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Behind a USB-serial adapter each reply waits out the adapter's latency timer. The transfer
+// measures how much later than their time on the wire the replies come, and counts them as
+// costing the operator time only when the median of at least the first 64 is 8 ms or more.
+TEST_F(SimTransferTest, RepliesLateBehindAnAdapterAreMeasured) {
+    struct Case {
+        uint32_t adapterMs;
+        uint32_t blocks;  // of 128 bytes
+        bool slow;
+    };
+    const Case cases[] = {
+        {0, 80, false}, {1, 80, false}, {4, 80, false}, {16, 80, true},
+        {16, TURNAROUND_SETTLED_BLOCKS - 1, false},  // too few blocks to tell
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("adapter of " + std::to_string(c.adapterMs) + " ms, " +
+                     std::to_string(c.blocks) + " blocks");
+        StartCase("QM2-E");
+        UseImage(c.blocks * 128);
+        auto plc = OpenPlc(nullptr);
+        plcsim::Config cfg = plc->GetConfig();
+        cfg.pace = true;
+        cfg.replyLatencyMs = 0;
+        cfg.adapterLatencyMs = c.adapterMs;
+        plc->SetConfig(cfg);
+        ASSERT_EQ(SendErase_B(hSerial), OK);
+        ASSERT_EQ(SendUpdate(hSerial), OK);
+        uint64_t began = platform::VirtualNowMs();
+        ASSERT_EQ(SendFW(hSerial), OK);
+        EXPECT_TRUE(plc->CompareFlash(image.data(), image.size()).equal);
+
+        // 133 bytes and the reply at 115200 baud; the simulated line rounds up to whole ms.
+        EXPECT_EQ(plcReport.blockWireUs, 11631);
+        EXPECT_EQ(plcReport.turnaroundBlocks, static_cast<int32_t>(c.blocks));
+        EXPECT_GE(plcReport.turnaroundMedianUs, static_cast<int32_t>(c.adapterMs * 1000));
+        EXPECT_LE(plcReport.turnaroundMedianUs, static_cast<int32_t>(c.adapterMs * 1000 + 2000));
+        EXPECT_GE(plcReport.turnaroundP95Us, plcReport.turnaroundMedianUs);
+        EXPECT_EQ(plcReport.slowReplies != 0, c.slow);
+        // What the figures say is what the transfer took.
+        uint64_t perBlockMs = (platform::VirtualNowMs() - began) / (c.blocks + 1);
+        EXPECT_NEAR(perBlockMs * 1000.0, plcReport.blockWireUs + plcReport.turnaroundMedianUs,
+                    1500.0);
     }
 }
 
