@@ -81,6 +81,7 @@ class CliFrontEnd {
     void SampleLocked();
     void PrintStepsLocked();
     void PrintSummaryLocked();
+    void SaySlowRepliesLocked();
 
     std::ostream& out_;
     std::ostream& err_;
@@ -99,6 +100,7 @@ class CliFrontEnd {
     PanelSnapshot lastDrawn_;
     TransferMeter meter_;
     uint32_t stepsShown_ = 0;  // steps of the run printed for -v
+    bool slowSaid_ = false;    // the word about late replies, once a run
     std::string finalMessage_;
     Outcome outcome_{};
     RunPoint endPoint_;
