@@ -86,6 +86,7 @@ private:
     uint64_t ByteTimeUs(const HostLine& line) const;
     // When the bytes at the head of the queue reach the host.
     uint64_t HeadReleaseUs() const;
+    void DropReplies();
     void Queue(const PendingByte& b);
 
     std::shared_ptr<Plc> plc_;
@@ -99,7 +100,7 @@ private:
     std::deque<PendingByte> pending_;
     uint64_t rxLineFreeUs_ = 0;  // paced: when the host's last byte has fully arrived
     uint64_t txLineFreeUs_ = 0;  // paced: when the line is free for the next reply byte
-    uint64_t adapterReleasedUs_ = 0;  // the adapter has let go of the bytes due by then
+    size_t adapterOut_ = 0;  // bytes at the head that the adapter has let go of
 };
 
 uint64_t MonotonicNowMs();

@@ -54,7 +54,7 @@ public:
                 AdapterReleaseAt(held_, [](const TimedByte& t) { return t.atMs; }, latency);
             if (at > deadlineMs) break;
             size_t n = 0;
-            while (n < held_.size() && held_[n].atMs <= at) ++n;
+            while (n < held_.size() && n < ADAPTER_PACKET_BYTES && held_[n].atMs <= at) ++n;
             std::vector<uint8_t> run;
             for (size_t i = 0; i < n; ++i) run.push_back(held_[i].byte);
             link.Deliver(run.data(), run.size(), at);
