@@ -10,12 +10,14 @@ uint32_t gCount = 0;
 uint32_t gBelowSlow = 0;  // replies that came less than TURNAROUND_SLOW_US late
 uint32_t gWireUs = 0;
 
-// The extra time of the reply at rank (from 0) in ascending order: the middle of its bucket.
+// The extra time of the reply at rank (from 0) in ascending order: the middle of its bucket,
+// or the histogram's end for one in the last bucket (that long or longer).
 int32_t ExtraAtRank(uint32_t rank) {
     uint32_t seen = 0;
-    for (uint32_t b = 0; b < TURNAROUND_BUCKETS; ++b) {
+    for (uint32_t b = 0; b + 1 < TURNAROUND_BUCKETS; ++b) {
         seen += gBuckets[b];
-        if (seen > rank) return static_cast<int32_t>(b * TURNAROUND_BUCKET_US + TURNAROUND_BUCKET_US / 2);
+        if (seen > rank)
+            return static_cast<int32_t>(b * TURNAROUND_BUCKET_US + TURNAROUND_BUCKET_US / 2);
     }
     return static_cast<int32_t>(TURNAROUND_BUCKETS * TURNAROUND_BUCKET_US);
 }

@@ -147,3 +147,46 @@ TEST_F(SimTransferTest, RepliesLateBehindAnAdapterAreMeasured) {
 }
 
 }  // namespace
+
+namespace {
+
+// The figures from the replies' times: the lower median and the 95th percentile, to the
+// histogram's 0.1 ms, and the replies counted costly once the median of 64 or more reaches 8 ms.
+TEST(Turnaround, FiguresOfTheRepliesTimes) {
+    struct Reply {
+        uint32_t count;
+        uint64_t extraUs;       // after the block's time on the wire
+        uint64_t writeLateUs;   // the write returned this long after the block's wire time
+    };
+    struct Case {
+        const char* name;
+        std::vector<Reply> replies;
+        int32_t medianUs, p95Us;
+        bool slow;
+    };
+    const Case cases[] = {
+        {"the lower middle of an even count", {{32, 2000, 0}, {32, 20000, 0}}, 2050, 20050, false},
+        {"one more late reply", {{32, 2000, 0}, {33, 20000, 0}}, 20050, 20050, true},
+        {"the 95th percentile", {{94, 1000, 0}, {6, 30000, 0}}, 1050, 30050, false},
+        {"later than the histogram holds", {{64, 500000, 0}}, 100000, 100000, true},
+        // A driver whose write returns once the bytes are sent: the reply is counted from then.
+        {"a write that returns late", {{64, 16000, 5000}}, 16050, 16050, true},
+        {"exactly 8 ms", {{64, 8000, 0}}, 8050, 8050, true},
+        {"just under 8 ms", {{64, 7999, 0}}, 7950, 7950, false},
+    };
+    const uint64_t wireUs = 10000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BeginTurnaround(wireUs);
+        uint64_t t = 1000000;
+        for (const Reply& r : c.replies)
+            for (uint32_t i = 0; i < r.count; ++i, t += 100000)
+                CountTurnaround(t, t + wireUs + r.writeLateUs, t + wireUs + r.writeLateUs + r.extraUs);
+        PublishTurnaround();
+        EXPECT_EQ(plcReport.turnaroundMedianUs, c.medianUs);
+        EXPECT_EQ(plcReport.turnaroundP95Us, c.p95Us);
+        EXPECT_EQ(plcReport.slowReplies != 0, c.slow);
+    }
+}
+
+}  // namespace
