@@ -238,7 +238,7 @@ void CliFrontEnd::PrintSummaryLocked() {
 void CliFrontEnd::SaySlowRepliesLocked() {
     if (slowSaid_ || plcReport.slowReplies == 0 || interrupted_) return;
     slowSaid_ = true;
-    SlowReplies figures = TakeSlowReplies();
+    SlowReplies figures = TakeSlowReplies(config_.port);
     if (config_.events) config_.events->Write(SlowRepliesEvent(figures));
     std::string line = std::string(PROGRAM_NAME) + ": " + SlowRepliesText(figures);
     bool redraw = lineOpen_;

@@ -31,6 +31,7 @@ struct FrontEndConfig {
     bool quiet = false;             // neither the status line nor the messages: the caller reports
     bool steps = false;             // -v: each step of the run as a line when it begins
     size_t (*width)() = nullptr;    // the terminal's columns, for the status line to fit
+    std::string port;               // the run's port as the record names it (COM5)
     std::chrono::milliseconds tick{100};
     std::chrono::milliseconds second{1000};
 };

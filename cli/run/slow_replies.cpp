@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "catalogue/report.h"
-#include "platform/hooks.h"
 #include "record/record.h"
 
 namespace plccli {
@@ -24,12 +23,12 @@ std::string Ms(int32_t us) {
 
 }  // namespace
 
-SlowReplies TakeSlowReplies() {
+SlowReplies TakeSlowReplies(const std::string& port) {
     SlowReplies s;
     s.medianUs = plcReport.turnaroundMedianUs;
     s.p95Us = plcReport.turnaroundP95Us;
     s.wireUs = plcReport.blockWireUs;
-    s.latencyTimerMs = AdapterLatencyTimerMs(platform::LatestLinkOpen().name);
+    s.latencyTimerMs = AdapterLatencyTimerMs(port);
     return s;
 }
 

@@ -15,9 +15,9 @@ struct SlowReplies {
     int32_t latencyTimerMs = -1;  // the port's adapter's timer as its driver keeps it; -1: unknown
 };
 
-// The figures of the run report, and the latency timer of the port the run opened where the
+// The figures of the run report, and the latency timer of the run's port (COM5) where the
 // system tells it.
-SlowReplies TakeSlowReplies();
+SlowReplies TakeSlowReplies(const std::string& port);
 // "each reply comes about 16 ms after its block: the update takes about 2.3 times the line's
 // time; ..."
 std::string SlowRepliesText(const SlowReplies& s);
