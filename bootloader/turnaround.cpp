@@ -62,7 +62,7 @@ void CountTurnaround(uint64_t leftUs, uint64_t writtenUs, uint64_t repliedUs) {
     if (settled && plcReport.slowReplies == 0 && MedianSlow()) {
         PublishTurnaround();
         plcReport.slowReplies = 1;
-    } else if (gCount % TURNAROUND_SETTLED_BLOCKS == 0) {
+    } else if (gCount % TURNAROUND_PUBLISH_BLOCKS == 0) {
         PublishTurnaround();
     }
 }

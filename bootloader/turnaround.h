@@ -14,6 +14,10 @@
 #define TURNAROUND_BUCKET_US 100
 #define TURNAROUND_BUCKETS 1000
 
+// The figures go out every this many blocks (a run cut short records them as they were), and
+// at the transfer's end.
+#define TURNAROUND_PUBLISH_BLOCKS 16
+
 // Bits of one byte on the transfer's line: start, 8 data, stop.
 #define LINE_BITS_PER_BYTE 10
 
