@@ -30,18 +30,6 @@ uint8_t SendUpdate(HANDLE hSerial) {
 
 namespace {
 
-uint8_t SendBlocks(HANDLE hSerial);
-
-}  // namespace
-
-uint8_t SendFW(HANDLE hSerial) {
-    uint8_t result = SendBlocks(hSerial);
-    PublishTurnaround();
-    return result;
-}
-
-namespace {
-
 uint8_t SendBlocks(HANDLE hSerial) {
     static const uint8_t txEot = EOT;
     uint8_t txBuf[MAX_PACKET_BYTES];
@@ -98,3 +86,10 @@ uint8_t SendBlocks(HANDLE hSerial) {
 }
 
 }  // namespace
+
+uint8_t SendFW(HANDLE hSerial) {
+    uint8_t result = SendBlocks(hSerial);
+    // However the transfer ended, its figures are the ones of every block acknowledged.
+    PublishTurnaround();
+    return result;
+}
