@@ -7,9 +7,12 @@
 //             against the time the bytes need on the wire
 //   refusals  the same paced transfer into a PLC that refuses 2 % of the blocks at random: the
 //             extra time per refused block, in paced block times
+//   adapter   (pty_bench PLCSIM adapter) the paced transfer behind a USB-serial adapter whose
+//             latency timer is 16 ms and one of 1 ms, in interleaved rounds: over the wire time,
+//             and whether the transfer found the replies costly (the word the run says)
 // The bare loop and plcsim take turns, round after round; the ratio is the median of the
 // rounds' ratios, with its spread, since one round alone swings with the machine's other work.
-// Usage: pty_bench PLCSIM   (prints one "name value" line per figure)
+// Usage: pty_bench PLCSIM [adapter]   (prints one "name value" line per figure)
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -31,6 +34,7 @@
 #include "applink/applink.h"
 #include "bootloader/bootloader.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/report.h"
 #include "platform/resource_image.h"
 
 extern char** environ;
@@ -166,10 +170,11 @@ double EngineIntoAckPeer(const std::vector<uint8_t>& image, int blocks) {
 }
 
 pid_t StartSim(const std::string& plcsim, const char* model, const std::string& link, bool pace,
-               const char* fault) {
+               const char* fault, uint32_t adapterMs) {
     std::vector<std::string> args = {plcsim, "--model", model, "--link", link, "--start", "boot",
                                      "--latency", "0"};
     if (pace) args.push_back("--pace");
+    if (adapterMs > 0) args.insert(args.end(), {"--adapter-latency", std::to_string(adapterMs)});
     if (fault != nullptr) args.insert(args.end(), {"--fault", fault, "--seed", "7"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -197,9 +202,9 @@ void StopSim(pid_t pid) {
 // the failed attempts of the transfer in *failures when asked.
 double TimedTransfer(const std::string& plcsim, const char* model, bool pace,
                      const std::vector<uint8_t>& image, int* blocks, const char* fault = nullptr,
-                     int32_t* failures = nullptr) {
+                     int32_t* failures = nullptr, uint32_t adapterMs = 0) {
     std::string link = "/tmp/pty_bench_" + std::to_string(getpid()) + "_" + model;
-    pid_t pid = StartSim(plcsim, model, link, pace, fault);
+    pid_t pid = StartSim(plcsim, model, link, pace, fault, adapterMs);
     uint32_t idx = 0;
     LookupPLC(model, &idx, nullptr);
     SelectPLC(idx);
@@ -221,14 +226,58 @@ double TimedTransfer(const std::string& plcsim, const char* model, bool pace,
     return s;
 }
 
+std::vector<uint8_t> SmallImage() {
+    std::vector<uint8_t> small(65536);
+    for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 7 + 3);
+    return small;
+}
+
+// On the wire: each block and its acknowledgement, then EOT and its acknowledgement, 10 bits a
+// byte at 8N1.
+double WireSeconds(int blocks) {
+    return (blocks * (261.0 + 1.0) + 2.0) * 10.0 / 115200.0;
+}
+
+// The paced 64 KiB transfer behind adapters of 16 ms and 1 ms, round after round in turn.
+int AdapterRows(const std::string& plcsim) {
+    const int rounds = 5;
+    const uint32_t adapters[] = {16, 1};
+    std::vector<uint8_t> small = SmallImage();
+    std::vector<double> ratios[2], medians[2];
+    int said[2] = {0, 0};
+    for (int round = 0; round < rounds; ++round) {
+        for (int a = 0; a < 2; ++a) {
+            int blocks = 0;
+            double s = TimedTransfer(plcsim, plcList[ROW_NV], true, small, &blocks, nullptr,
+                                     nullptr, adapters[a]);
+            ratios[a].push_back(s / WireSeconds(blocks));
+            medians[a].push_back(plcReport.turnaroundMedianUs / 1000.0);
+            said[a] += plcReport.slowReplies != 0;
+        }
+    }
+    for (int a = 0; a < 2; ++a) {
+        std::sort(ratios[a].begin(), ratios[a].end());
+        std::sort(medians[a].begin(), medians[a].end());
+        std::printf("adapter%u_over_wire %.3f\n", adapters[a], ratios[a][rounds / 2]);
+        std::printf("adapter%u_over_wire_min %.3f\n", adapters[a], ratios[a].front());
+        std::printf("adapter%u_over_wire_max %.3f\n", adapters[a], ratios[a].back());
+        std::printf("adapter%u_median_ms %.1f\n", adapters[a], medians[a][rounds / 2]);
+        std::printf("adapter%u_said %d\n", adapters[a], said[a]);
+    }
+    std::printf("adapter_rounds %d\n", rounds);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: pty_bench PLCSIM\n");
+    bool adapter = argc == 3 && std::string(argv[2]) == "adapter";
+    if (argc != 2 && !adapter) {
+        std::fprintf(stderr, "usage: pty_bench PLCSIM [adapter]\n");
         return 2;
     }
     std::string plcsim = argv[1];
+    if (adapter) return AdapterRows(plcsim);
     PinToCpu(0, HOST_CPU);
     size_t embeddedSize = 0;
     const uint8_t* embedded = platform::EmbeddedImage(&embeddedSize);
@@ -253,15 +302,11 @@ int main(int argc, char** argv) {
     std::sort(ratios.begin(), ratios.end());
     std::sort(engineRatios.begin(), engineRatios.end());
 
-    std::vector<uint8_t> small(65536);
-    for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 7 + 3);
+    std::vector<uint8_t> small = SmallImage();
     int pacedBlocks = 0;
     PinToCpu(0, ANY_CPU);
     double pacedSeconds = TimedTransfer(plcsim, plcList[ROW_NV], true, small, &pacedBlocks);
-    // On the wire: each block and its acknowledgement, then EOT and its acknowledgement,
-    // 10 bits a byte at 8N1.
-    double wireBytes = pacedBlocks * (261.0 + 1.0) + 2.0;
-    double wireSeconds = wireBytes * 10.0 / 115200.0;
+    double wireSeconds = WireSeconds(pacedBlocks);
     // The same image again, with the clean run measured beside the faulted one.
     int32_t refused = 0;
     double cleanSeconds = TimedTransfer(plcsim, plcList[ROW_NV], true, small, &pacedBlocks);

@@ -27,11 +27,21 @@
 // Writes the n bytes of tx; false when fewer went out.
 bool WriteAll(HANDLE h, const void* tx, DWORD n);
 
+// When the last attempt of an exchange began its write, when the write returned and when its
+// read returned, on the link's clock (LinkClockUs).
+struct ExchangeTimes {
+    uint64_t writeBeganUs = 0;
+    uint64_t writeEndedUs = 0;
+    uint64_t readEndedUs = 0;
+};
+
 // Writes the n bytes of tx and reads a one-byte reply, again and again while both retry counters
 // allow it; every failure is counted into errCounter and totalErrCounter. Returns OK when the
 // reply is ACK (errCounter is left to the caller), NOK as EXCHANGE_NOK_ENDS says, else ERR.
 // With a sendBudget, every request that goes out whole counts it down, and none goes out once
 // it is 0 (ERR).
-// With unsettled, it is set when a read brought no whole reply (see RetryRules).
+// With unsettled, it is set when a read brought no whole reply (see RetryRules). With times,
+// the times of the last attempt.
 uint8_t AckExchange(HANDLE h, const uint8_t* tx, DWORD n, unsigned options,
-                    uint32_t* sendBudget = nullptr, bool* unsettled = nullptr);
+                    uint32_t* sendBudget = nullptr, bool* unsettled = nullptr,
+                    ExchangeTimes* times = nullptr);

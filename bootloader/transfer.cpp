@@ -4,6 +4,7 @@
 #include "link/link.h"
 #include "bootloader/bootloader.h"
 #include "bootloader/exchange.h"
+#include "bootloader/turnaround.h"
 
 #define TRANSFER_BAUD 115200
 #define BLOCK_HEADER_BYTES 3  // STX, packet number, its complement
@@ -27,23 +28,28 @@ uint8_t SendUpdate(HANDLE hSerial) {
     return OK;
 }
 
-uint8_t SendFW(HANDLE hSerial) {
+namespace {
+
+uint8_t SendBlocks(HANDLE hSerial) {
     static const uint8_t txEot = EOT;
     uint8_t txBuf[MAX_PACKET_BYTES];
     uint8_t packetNum = 1;
     int32_t packetCounter = 0;
     SetLinkTimeouts(hSerial, BOOT_TIMEOUT_MS);
     uint32_t dataBytes = BlockDataBytes(selectedPLCIdx);
+    DWORD packetBytes = BLOCK_HEADER_BYTES + dataBytes + BLOCK_CRC_BYTES;
+    // Each block and its one-byte reply at the line's speed, which SendUpdate set.
+    BeginTurnaround(WireTimeUs(packetBytes + 1, TRANSFER_BAUD));
     uint32_t leftToSend = ImageBytesSent(selectedPLCIdx, fileLength);
     int32_t totalPacket = static_cast<int32_t>(TransferBlockCount(selectedPLCIdx, fileLength));
     // Nothing to write (an empty image, or a 4 KiB-page model's image of 4096 bytes or less)
     // must not end in a transfer that reports success.
     if (totalPacket <= 0 || fin == nullptr) return ERR;
-    DWORD packetBytes = BLOCK_HEADER_BYTES + dataBytes + BLOCK_CRC_BYTES;
     uint8_t* data = txBuf + BLOCK_HEADER_BYTES;
 
     flashStatus = PROGRAM;
     progress = 0;
+    ExchangeTimes times;
     bool unsettled = false;  // a block's read brought no whole reply
     for (int32_t i = 0; i < totalPacket; ++i) {
         txBuf[0] = STX;
@@ -59,9 +65,10 @@ uint8_t SendFW(HANDLE hSerial) {
         data[dataBytes + 1] = static_cast<uint8_t>(crc & 0xFF);
         errCounter = 0;
         // A block that is not acknowledged is sent again as it is, under its own number.
-        uint8_t result =
-            AckExchange(hSerial, txBuf, packetBytes, EXCHANGE_NOK_ENDS, nullptr, &unsettled);
+        uint8_t result = AckExchange(hSerial, txBuf, packetBytes, EXCHANGE_NOK_ENDS, nullptr,
+                                     &unsettled, &times);
         if (result != OK) return result;
+        CountTurnaround(times.writeBeganUs, times.writeEndedUs, times.readEndedUs);
         ++packetNum;
         ++packetCounter;
         plcReport.blocksSent = packetCounter;
@@ -76,4 +83,13 @@ uint8_t SendFW(HANDLE hSerial) {
     progress = 100;
     errCounter = 0;
     return OK;
+}
+
+}  // namespace
+
+uint8_t SendFW(HANDLE hSerial) {
+    uint8_t result = SendBlocks(hSerial);
+    // However the transfer ended, its figures are the ones of every block acknowledged.
+    PublishTurnaround();
+    return result;
 }

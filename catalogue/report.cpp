@@ -41,6 +41,11 @@ void ClearPlcReport() {
     plcReport.bootloaderVersion = NOT_REPORTED;
     plcReport.enteredBootloader = 0;
     plcReport.blocksSent = 0;
+    plcReport.turnaroundBlocks = 0;
+    plcReport.turnaroundMedianUs = NOT_REPORTED;
+    plcReport.turnaroundP95Us = NOT_REPORTED;
+    plcReport.blockWireUs = 0;
+    plcReport.slowReplies = 0;
     plcReport.checksPassed = CHECKS_NONE;
     plcReport.step = STEP_NONE;
     plcReport.stepsBegun.store(0, std::memory_order_release);

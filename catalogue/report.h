@@ -58,6 +58,17 @@ struct PlcReport {
     Shared<int32_t> bootloaderVersion{NOT_REPORTED};  // as RP_fu_version holds it
     Shared<int32_t> enteredBootloader{0};  // 1 once the PLC accepted the enter-bootloader request
     Shared<int32_t> blocksSent{0};         // image blocks the bootloader acknowledged
+    // The replies to the image's blocks: how much later than the block's time on the wire each
+    // came, in microseconds, over the blocks measured so far (the median and the 95th
+    // percentile; NOT_REPORTED before the first). What the host's serial stack and a USB-serial
+    // adapter add shows here, and so does a PLC that is slow to write its flash.
+    Shared<int32_t> turnaroundBlocks{0};
+    Shared<int32_t> turnaroundMedianUs{NOT_REPORTED};
+    Shared<int32_t> turnaroundP95Us{NOT_REPORTED};
+    Shared<int32_t> blockWireUs{0};  // one block and its reply on the wire at the line's speed
+    // 1 once the median, over at least the first 64 blocks, reached 8 ms: the replies cost the
+    // operator time. It stays 1 for the rest of the run.
+    Shared<int32_t> slowReplies{0};
     Shared<int32_t> checksPassed{CHECKS_NONE};  // how far the run's checks of the PLC got
     Shared<int32_t> step{STEP_NONE};            // enum RunStep
     Shared<int32_t> stepLog[STEP_LOG_LENGTH];   // step number n at n % STEP_LOG_LENGTH

@@ -122,7 +122,7 @@ _plcsim() {
         --flash-dir)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")
             return ;;
-        --tcp | --rfc2217 | --seed | --latency | --app-id | --id67 | --boot-id | \
+        --tcp | --rfc2217 | --seed | --latency | --adapter-latency | --app-id | --id67 | --boot-id | \
         --d1386 | --d1001 | --d1148 | --register | --app-version | --boot-version | \
         --replug-after | --linger | --units | --arrive-every | --leave-after | --unit-fault | \
         --unit-stay)

@@ -62,7 +62,7 @@ _plc_complete() {
         --start)
             compadd -- app boot
             return ;;
-        --units | --tcp | --rfc2217 | --seed | --latency | --app-id | --id67 | --boot-id | \
+        --units | --tcp | --rfc2217 | --seed | --latency | --adapter-latency | --app-id | --id67 | --boot-id | \
         --d1386 | --d1001 | --d1148 | --register | --app-version | --boot-version | \
         --replug-after | --linger | --arrive-every | --leave-after | --unit-fault | --unit-stay)
             return ;;

@@ -1,12 +1,14 @@
 // CreateFileA, ReadFile, WriteFile, the line and time-out calls and CloseHandle over links.
 // A handle is the address of a Link; only handles in the open set are honoured, so a closed or
 // invented handle makes every call fail and report 0 bytes.
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <unordered_set>
 
 #include "platform/hooks.h"
+#include "platform/clock.h"
 #include "platform/link.h"
 
 namespace platform {
@@ -112,6 +114,14 @@ int OpenHandleCount() {
 }  // namespace platform
 
 using platform::Link;
+
+uint64_t LinkClockUs(HANDLE h) {
+    Link* link = platform::Lookup(h);
+    if (link != nullptr && link->kind == &platform::kVirtualLink)
+        return platform::VirtualNowMs() * 1000;
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
     if (name == nullptr || *name == '\0') {

@@ -8,12 +8,51 @@
 
 #include <cerrno>
 
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
 #include "platform/link.h"
 #include "platform/termios_map.h"
 
 namespace platform {
 
 namespace {
+
+// A serial driver's low-latency mode, asked for while the link is open: a USB-serial adapter
+// then hands on each reply at once instead of when its latency timer runs out.
+struct TtyState : FdState {
+    bool lowLatencySet = false;  // this link turned it on and turns it off again
+};
+
+TtyState& TtyOf(const Link& link) {
+    return static_cast<TtyState&>(FdOf(link));
+}
+
+// Pseudo-terminals and drivers without the serial ioctls refuse; the line is then left as it is.
+bool AskLowLatency(int fd) {
+#if defined(__linux__)
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0)
+        return false;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &serial) == 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+void GiveLowLatencyBack(int fd) {
+#if defined(__linux__)
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    (void)ioctl(fd, TIOCSSERIAL, &serial);
+#else
+    (void)fd;
+#endif
+}
 
 ssize_t TtyFetch(Link& link, uint8_t* buf, size_t n) { return ::read(FdOf(link).fd, buf, n); }
 
@@ -57,7 +96,8 @@ bool TtyPurgeInput(Link& link) {
 }
 
 void TtyClose(Link& link) {
-    FdState* s = &FdOf(link);
+    TtyState* s = &TtyOf(link);
+    if (s->lowLatencySet) GiveLowLatencyBack(s->fd);
     flock(s->fd, LOCK_UN);
     ::close(s->fd);
     delete s;
@@ -102,7 +142,10 @@ bool OpenTtyLink(const std::string& path, Link& link, DWORD* err) {
     }
     link.dcb.DCBlength = sizeof(DCB);
     link.dcb.fBinary = 1;
-    link.state = new FdState{fd};
+    auto* state = new TtyState;
+    state->fd = fd;
+    state->lowLatencySet = AskLowLatency(fd);
+    link.state = static_cast<FdState*>(state);
     link.kind = &kTtyLink;
     return true;
 }

@@ -54,6 +54,9 @@ PlcSeen TakePlcSeen() {
     p.enteredBootloader = plcReport.enteredBootloader != 0;
     p.blocksSent = plcReport.blocksSent;
     p.checksPassed = plcReport.checksPassed;
+    p.turnaroundBlocks = plcReport.turnaroundBlocks;
+    p.turnaroundMedianUs = plcReport.turnaroundMedianUs;
+    p.turnaroundP95Us = plcReport.turnaroundP95Us;
     return p;
 }
 
@@ -75,6 +78,17 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
+// ",\"turnaround_ms\":{\"median\":17.4,\"p95\":18.1}" for a run whose blocks' replies were
+// measured; "" otherwise.
+std::string TurnaroundField(const PlcSeen& plc) {
+    if (plc.turnaroundBlocks <= 0 || plc.turnaroundMedianUs < 0 || plc.turnaroundP95Us < 0)
+        return "";
+    char text[80];
+    std::snprintf(text, sizeof text, ",\"turnaround_ms\":{\"median\":%.1f,\"p95\":%.1f}",
+                  plc.turnaroundMedianUs / 1000.0, plc.turnaroundP95Us / 1000.0);
+    return text;
+}
+
 std::string RecordLine(const RecordFields& r) {
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.3f", r.durationSeconds);
@@ -86,7 +100,7 @@ std::string RecordLine(const RecordFields& r) {
            ",\"bytes\":" + std::to_string(r.imageBytes) +
            ",\"sha256\":" + JsonString(r.imageSha256) + "},\"plc\":" + PlcObject(r.plc) +
            ",\"blocks_sent\":" + std::to_string(r.plc.blocksSent) +
-           ",\"blocks_total\":" + std::to_string(r.blocksTotal) +
+           ",\"blocks_total\":" + std::to_string(r.blocksTotal) + TurnaroundField(r.plc) +
            ",\"errors\":{\"last\":" + std::to_string(r.errors) +
            ",\"total\":" + std::to_string(r.totalErrors) +
            "},\"final\":{\"caption\":" + JsonString(r.caption) +

@@ -30,6 +30,10 @@ struct PlcSeen {
     bool enteredBootloader = false;
     int32_t blocksSent = 0;
     int32_t checksPassed = 0;  // enum ChecksPassed
+    // How much later than their time on the wire the replies to the blocks came (plcReport).
+    int32_t turnaroundBlocks = 0;
+    int32_t turnaroundMedianUs = -1;
+    int32_t turnaroundP95Us = -1;
 };
 PlcSeen TakePlcSeen();
 // The mode a probe result tells ("application firmware", "bootloader", ...); "" for none.

@@ -344,6 +344,16 @@ size_t Plc::Write(const uint8_t* data, size_t len, uint64_t nowMs, const HostLin
     return len;
 }
 
+bool Plc::Paced() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return cfg_.pace;
+}
+
+uint32_t Plc::AdapterLatencyMs() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return cfg_.adapterLatencyMs;
+}
+
 bool Plc::NextUnit(Unit* u) {
     if (in_.empty()) return false;
     uint8_t c = static_cast<uint8_t>(in_[0]);

@@ -86,6 +86,10 @@ const char* const kUsage =
     "                        last byte would have arrived, each reply byte is sent when the\n"
     "                        line allows it (10 bits a byte at 8N1 and 7E1)\n"
     "  --latency MS          time from a request to its reply (default 1)\n"
+    "  --adapter-latency MS  play a USB-serial adapter between the PLC and the host: the PLC's\n"
+    "                        bytes are held until MS ms have passed since the first of them,\n"
+    "                        or until 62 are waiting, as its latency timer does (1 to 255;\n"
+    "                        default 0: none)\n"
     "  --flash-out FILE      write the bytes programmed by the last transfer (block-aligned,\n"
     "                        filler included) to FILE at the end\n"
     "  --log FILE            one line per exchange: time, phase, request, reply, what the PLC\n"
@@ -280,6 +284,7 @@ const NumberOption kNumberOptions[] = {
     {"--rfc2217", 65535, [](Options& o) { return &o.where.port; }},
     {"--seed", 0xFFFFFFFFu, [](Options& o) { return &o.seed; }},
     {"--latency", 60000, [](Options& o) { return &o.latency.emplace(); }},
+    {"--adapter-latency", 255, [](Options& o) { return &o.pty.adapterLatencyMs; }},
     {"--app-id", 0xFFFF, [](Options& o) { return &o.appId.emplace(); }},
     {"--id67", 0xFFFF, [](Options& o) { return &o.id67.emplace(); }},
     {"--boot-id", 0xFFFF, [](Options& o) { return &o.bootId.emplace(); }},

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <vector>
 
+#include "sim/adapter.h"
+
 namespace plcsim {
 
 uint64_t MonotonicNowMs() { return MonotonicNowUs() / 1000; }
@@ -20,7 +22,7 @@ RealTimePlc::RealTimePlc(std::shared_ptr<Plc> plc, ServeOptions options)
 }
 
 void RealTimePlc::Replace(std::shared_ptr<Plc> plc, uint64_t nowMs) {
-    pending_.clear();
+    DropReplies();
     plc_ = std::move(plc);
     wasPresent_ = plc_->LinkPresent();
     if (hostOpen_) plc_->Open(nowMs);
@@ -40,10 +42,11 @@ void RealTimePlc::HostOpened(uint64_t nowMs) {
 void RealTimePlc::HostClosed(uint64_t nowMs) {
     if (!hostOpen_) return;
     hostOpen_ = false;
-    pending_.clear();
+    DropReplies();
     // The line is idle for the next host: what the last one left unread is gone.
     rxLineFreeUs_ = 0;
     txLineFreeUs_ = 0;
+
     plc_->Close(nowMs);
     plc_->TakeDropPending();
     Note("host closed the link");
@@ -68,7 +71,7 @@ void RealTimePlc::Take(const uint8_t* buf, size_t len, uint64_t now, const HostL
     uint64_t arrivalMs = arrivalUs / 1000;
     std::vector<TimedByte> replies;
     plc_->Write(buf, len, arrivalMs, line, &replies);
-    if (plc_->TakeDropPending()) pending_.clear();
+    if (plc_->TakeDropPending()) DropReplies();
     uint64_t pacedBy = 0;  // how much later the pace put the reply byte before a glitch
     for (const TimedByte& t : replies) {
         // The PLC counts in milliseconds from the arrival; keep the arrival's microseconds.
@@ -88,20 +91,47 @@ void RealTimePlc::Take(const uint8_t* buf, size_t len, uint64_t now, const HostL
 void RealTimePlc::Queue(const PendingByte& b) {
     auto pos = pending_.end();
     while (pos != pending_.begin() && std::prev(pos)->atUs > b.atUs) --pos;
+    // One that came before a packet the adapter has let go of went with that packet.
+    if (static_cast<size_t>(pos - pending_.begin()) < adapterOut_) ++adapterOut_;
     pending_.insert(pos, b);
+}
+
+void RealTimePlc::DropReplies() {
+    pending_.clear();
+    adapterOut_ = 0;
+}
+
+uint64_t RealTimePlc::HeadReleaseUs() const {
+    // Bytes the adapter let go of and the host has not taken yet are on their way already.
+    if (opt_.adapterLatencyMs == 0 || adapterOut_ > 0) return pending_.front().atUs;
+    return AdapterReleaseAt(pending_, [](const PendingByte& b) { return b.atUs; },
+                            opt_.adapterLatencyMs * 1000ull);
+}
+
+uint64_t RealTimePlc::NextReplyUs() const {
+    return pending_.empty() ? 0 : HeadReleaseUs();
 }
 
 void RealTimePlc::Flush(uint64_t now,
                         const std::function<ssize_t(const uint8_t*, size_t)>& write) {
-    while (!pending_.empty() && pending_.front().atUs <= now) {
-        // Every byte that is due in one go.
+    while (!pending_.empty() && HeadReleaseUs() <= now) {
+        // Every byte that is due in one go; behind an adapter, the packet it hands on.
+        size_t limit = 512;
+        if (opt_.adapterLatencyMs != 0 && adapterOut_ == 0) {
+            uint64_t release = HeadReleaseUs();
+            while (adapterOut_ < ADAPTER_PACKET_BYTES && adapterOut_ < pending_.size() &&
+                   pending_[adapterOut_].atUs <= release)
+                ++adapterOut_;
+        }
+        if (opt_.adapterLatencyMs != 0) limit = adapterOut_;
         uint8_t buf[512];
         size_t n = 0;
-        while (n < sizeof buf && n < pending_.size() && pending_[n].atUs <= now)
+        while (n < limit && n < pending_.size() && pending_[n].atUs <= now)
             buf[n] = pending_[n].byte, ++n;
         ssize_t w = write(buf, n);
         if (w <= 0) return;  // the host is not reading; try again later
         pending_.erase(pending_.begin(), pending_.begin() + w);
+        if (opt_.adapterLatencyMs != 0) adapterOut_ -= static_cast<size_t>(w);
     }
 }
 
@@ -116,7 +146,7 @@ bool RealTimePlc::UpdateOver(uint64_t now) {
         // The host never closed the port: take the time as the replug or power cycle.
         plc_->Close(now);
         plc_->TakeDropPending();
-        pending_.clear();
+        DropReplies();
         Note("replug assumed after " + std::to_string(opt_.replugAfterMs) + " ms");
     }
     if (turn_) return turn_(now, *this);

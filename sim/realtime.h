@@ -34,6 +34,9 @@ struct ServeOptions {
     // Model the line's speed both ways: the host's bytes take their wire time to arrive, the
     // replies go out one byte at a time at the line's speed.
     bool pace = false;
+    // A USB-serial adapter between the PLC and the host (sim/adapter.h): its latency timer
+    // holds the replies this long; 0: none.
+    uint32_t adapterLatencyMs = 0;
     // Extra log lines (opens, closes, restarts); the exchanges go to the PLC's log sink.
     std::function<void(const std::string&)> note;
 };
@@ -66,7 +69,8 @@ public:
     void Flush(uint64_t nowUs, const std::function<ssize_t(const uint8_t*, size_t)>& write);
     bool HasReplies() const { return !pending_.empty(); }
     size_t QueuedReplyBytes() const { return pending_.size(); }
-    uint64_t NextReplyUs() const { return pending_.empty() ? 0 : pending_.front().atUs; }
+    // When the next reply bytes are handed to the host (the adapter's release, when there is one).
+    uint64_t NextReplyUs() const;
 
     // After each turn of a server's loop: the PLC leaving and coming back, the replug assumed
     // after replugAfterMs. True once the server should end: the update is done and the host
@@ -80,6 +84,9 @@ private:
         uint64_t atUs;
     };
     uint64_t ByteTimeUs(const HostLine& line) const;
+    // When the bytes at the head of the queue reach the host.
+    uint64_t HeadReleaseUs() const;
+    void DropReplies();
     void Queue(const PendingByte& b);
 
     std::shared_ptr<Plc> plc_;
@@ -93,6 +100,7 @@ private:
     std::deque<PendingByte> pending_;
     uint64_t rxLineFreeUs_ = 0;  // paced: when the host's last byte has fully arrived
     uint64_t txLineFreeUs_ = 0;  // paced: when the line is free for the next reply byte
+    size_t adapterOut_ = 0;  // bytes at the head that the adapter has let go of
 };
 
 uint64_t MonotonicNowMs();

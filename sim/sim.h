@@ -91,6 +91,10 @@ struct Config {
     bool powerCycleReplies = false;  // QM2-C-V2, QM2-C-V4, TR2-CAR acknowledge the request
     bool pace = false;             // reply bytes spaced at the line's speed
     uint32_t replyLatencyMs = 1;   // time from the end of a request to its first reply byte
+    // On a virtual link: a USB-serial adapter between the PLC and the host, whose latency timer
+    // holds the replies this long (sim/adapter.h); 0: none. With pace, the host's bytes also
+    // take their time on the wire there before the PLC has them.
+    uint32_t adapterLatencyMs = 0;
     // A request whose bytes stop coming for longer than this is discarded as incomplete.
     uint32_t interByteTimeoutMs = 1000;
 };
@@ -178,6 +182,8 @@ public:
 
     // ----- inspection -----
     const ModelTraits& Model() const { return *model_; }
+    bool Paced() const;
+    uint32_t AdapterLatencyMs() const;
     Phase CurrentPhase() const;
     bool LinkPresent() const;  // false while it has left the link (replug, vanish, power cycle)
     Counters GetCounters() const;

@@ -85,6 +85,7 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     config.progress = !options.quiet && !options.events;
     config.steps = options.verbose;
     config.events = events.On() ? &events : nullptr;
+    config.port = fields.port;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
     int status = options.info ? RunInfo(io.out, frontEnd, engine.startBurn, fields.imageBytes)
                               : frontEnd.Run(engine.startBurn);

@@ -15,6 +15,7 @@
 #include "cli/run/events.h"
 #include "cli/run/frontend.h"
 #include "cli/run/redraw.h"
+#include "cli/run/slow_replies.h"
 #include "platform/hooks.h"
 #include "update/update.h"
 
@@ -106,6 +107,7 @@ void CliFrontEnd::StartLocked(void (*worker)(void*)) {
     messages_.clear();
     meter_ = TransferMeter{};
     stepsShown_ = 0;
+    slowSaid_ = false;
 }
 
 void CliFrontEnd::InstallHooks() {
@@ -231,6 +233,22 @@ void CliFrontEnd::PrintSummaryLocked() {
     err_.flush();
 }
 
+// Said on the error stream in every mode (and as an event with --events), in place of the status
+// line, which is drawn again below it.
+void CliFrontEnd::SaySlowRepliesLocked() {
+    if (slowSaid_ || plcReport.slowReplies == 0 || interrupted_) return;
+    slowSaid_ = true;
+    SlowReplies figures = TakeSlowReplies(config_.port);
+    if (config_.events) config_.events->Write(SlowRepliesEvent(figures));
+    std::string line = std::string(PROGRAM_NAME) + ": " + SlowRepliesText(figures);
+    bool redraw = lineOpen_;
+    err_ << (lineOpen_ ? Redrawn(line, &drawnChars_, config_.controls) : line) << '\n';
+    lineOpen_ = false;
+    drawnChars_ = 0;
+    if (redraw) DrawLocked(false);
+    err_.flush();
+}
+
 void CliFrontEnd::PanelLoop() {
     using Clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -241,6 +259,7 @@ void CliFrontEnd::PanelLoop() {
         if (timerRunning_ && !ended_ && !interrupted_) {
             SampleLocked();
             PrintStepsLocked();
+            SaySlowRepliesLocked();
             if (begun) DrawLocked(false);
             if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent);
         }
@@ -319,6 +338,7 @@ void CliFrontEnd::OnKillTimer(UINT_PTR id) {
     SampleLocked();
     if (timerRunning_ && !ended_ && !interrupted_) {
         PrintStepsLocked();
+        SaySlowRepliesLocked();
         DrawLocked(true);
         if (config_.events) config_.events->Tick(TakeSnapshot(), TakePlcSeen().blocksSent, true);
     }

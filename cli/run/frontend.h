@@ -31,6 +31,7 @@ struct FrontEndConfig {
     bool quiet = false;             // neither the status line nor the messages: the caller reports
     bool steps = false;             // -v: each step of the run as a line when it begins
     size_t (*width)() = nullptr;    // the terminal's columns, for the status line to fit
+    std::string port;               // the run's port as the record names it (COM5)
     std::chrono::milliseconds tick{100};
     std::chrono::milliseconds second{1000};
 };
@@ -81,6 +82,7 @@ class CliFrontEnd {
     void SampleLocked();
     void PrintStepsLocked();
     void PrintSummaryLocked();
+    void SaySlowRepliesLocked();
 
     std::ostream& out_;
     std::ostream& err_;
@@ -99,6 +101,7 @@ class CliFrontEnd {
     PanelSnapshot lastDrawn_;
     TransferMeter meter_;
     uint32_t stepsShown_ = 0;  // steps of the run printed for -v
+    bool slowSaid_ = false;    // the word about late replies, once a run
     std::string finalMessage_;
     Outcome outcome_{};
     RunPoint endPoint_;

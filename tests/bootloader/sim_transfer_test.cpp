@@ -1,6 +1,7 @@
 // The bootloader operations of the engine against the simulated PLC: what the PLC ends up with
 // in its flash must be the image, byte for byte, for every block size and page rule.
 #include "applink/applink.h"
+#include "bootloader/turnaround.h"
 #include "sim/sim.h"
 #include "tests/bootloader/boot_fixture.h"
 
@@ -94,6 +95,97 @@ TEST_F(SimTransferTest, FlashHoldsTheImage) {
         }
         auto errors = plc->Errors();
         EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.front());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Behind a USB-serial adapter each reply waits out the adapter's latency timer. The transfer
+// measures how much later than their time on the wire the replies come, and counts them as
+// costing the operator time only when the median of at least the first 64 is 8 ms or more.
+TEST_F(SimTransferTest, RepliesLateBehindAnAdapterAreMeasured) {
+    struct Case {
+        uint32_t adapterMs;
+        uint32_t blocks;  // of 128 bytes
+        bool slow;
+    };
+    const Case cases[] = {
+        {0, 80, false}, {1, 80, false}, {4, 80, false}, {16, 80, true},
+        {16, TURNAROUND_SETTLED_BLOCKS - 1, false},  // too few blocks to tell
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("adapter of " + std::to_string(c.adapterMs) + " ms, " +
+                     std::to_string(c.blocks) + " blocks");
+        StartCase("QM2-E");
+        UseImage(c.blocks * 128);
+        auto plc = OpenPlc(nullptr);
+        plcsim::Config cfg = plc->GetConfig();
+        cfg.pace = true;
+        cfg.replyLatencyMs = 0;
+        cfg.adapterLatencyMs = c.adapterMs;
+        plc->SetConfig(cfg);
+        ASSERT_EQ(SendErase_B(hSerial), OK);
+        ASSERT_EQ(SendUpdate(hSerial), OK);
+        uint64_t began = platform::VirtualNowMs();
+        ASSERT_EQ(SendFW(hSerial), OK);
+        EXPECT_TRUE(plc->CompareFlash(image.data(), image.size()).equal);
+
+        // 133 bytes and the reply at 115200 baud; the simulated line rounds up to whole ms.
+        EXPECT_EQ(plcReport.blockWireUs, 11631);
+        EXPECT_EQ(plcReport.turnaroundBlocks, static_cast<int32_t>(c.blocks));
+        EXPECT_GE(plcReport.turnaroundMedianUs, static_cast<int32_t>(c.adapterMs * 1000));
+        EXPECT_LE(plcReport.turnaroundMedianUs, static_cast<int32_t>(c.adapterMs * 1000 + 2000));
+        EXPECT_GE(plcReport.turnaroundP95Us, plcReport.turnaroundMedianUs);
+        EXPECT_EQ(plcReport.slowReplies != 0, c.slow);
+        // What the figures say is what the transfer took.
+        uint64_t perBlockMs = (platform::VirtualNowMs() - began) / (c.blocks + 1);
+        EXPECT_NEAR(perBlockMs * 1000.0, plcReport.blockWireUs + plcReport.turnaroundMedianUs,
+                    1500.0);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The figures from the replies' times: the lower median and the 95th percentile, to the
+// histogram's 0.1 ms, and the replies counted costly once the median of 64 or more reaches 8 ms.
+TEST(Turnaround, FiguresOfTheRepliesTimes) {
+    struct Reply {
+        uint32_t count;
+        uint64_t extraUs;       // after the block's time on the wire
+        uint64_t writeLateUs;   // the write returned this long after the block's wire time
+    };
+    struct Case {
+        const char* name;
+        std::vector<Reply> replies;
+        int32_t medianUs, p95Us;
+        bool slow;
+    };
+    const Case cases[] = {
+        {"the lower middle of an even count", {{32, 2000, 0}, {32, 20000, 0}}, 2050, 20050, false},
+        {"one more late reply", {{32, 2000, 0}, {33, 20000, 0}}, 20050, 20050, true},
+        {"the 95th percentile", {{94, 1000, 0}, {6, 30000, 0}}, 1050, 30050, false},
+        {"later than the histogram holds", {{64, 500000, 0}}, 100000, 100000, true},
+        // A driver whose write returns once the bytes are sent: the reply is counted from then.
+        {"a write that returns late", {{64, 16000, 5000}}, 16050, 16050, true},
+        {"exactly 8 ms", {{64, 8000, 0}}, 8050, 8050, true},
+        {"just under 8 ms", {{64, 7999, 0}}, 7950, 7950, false},
+    };
+    const uint64_t wireUs = 10000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BeginTurnaround(wireUs);
+        uint64_t t = 1000000;
+        for (const Reply& r : c.replies)
+            for (uint32_t i = 0; i < r.count; ++i, t += 100000)
+                CountTurnaround(t, t + wireUs + r.writeLateUs, t + wireUs + r.writeLateUs + r.extraUs);
+        PublishTurnaround();
+        EXPECT_EQ(plcReport.turnaroundMedianUs, c.medianUs);
+        EXPECT_EQ(plcReport.turnaroundP95Us, c.p95Us);
+        EXPECT_EQ(plcReport.slowReplies != 0, c.slow);
     }
 }
 

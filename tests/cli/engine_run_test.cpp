@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -423,6 +424,63 @@ TEST_F(CliEngineRun, NoPlcOnTheLink) {
     EXPECT_EQ(Run({"--port", "/nonexistent/plc", "--yes"}), plccli::EXIT_FAILED);
     EXPECT_NE(out.str().find("[ERROR] CANNOT open /nonexistent/plc Port!!!\n"), std::string::npos)
         << out.str();
+}
+
+}  // namespace
+
+namespace {
+
+// Behind a USB-serial adapter whose latency timer holds every reply 16 ms, the run says once, on
+// the error stream and in --events, what the replies cost, and its record carries the figures;
+// behind one of 1 ms it says nothing. The application-mode exchanges keep working behind both.
+TEST_F(CliEngineRun, RepliesHeldByAnAdapterAreSaidOnce) {
+    plctest::FakeTree tree;
+    tree.File("QM2-E_1.bin", std::string(128 * 100, '\x33'));
+    const std::string word = "plcfwupdate: each reply comes about ";
+    struct Case {
+        uint32_t adapterMs;
+        const char* said;  // nullptr: nothing
+        const char* median;
+    };
+    const Case cases[] = {
+        {16,
+         "each reply comes about 18 ms after its block: the update takes about 2.6 times the "
+         "line's time; a USB-serial adapter's latency timer is the usual cause: set it to 1 ms "
+         "(Windows: Device Manager, the port, Port Settings, Advanced)\n",
+         "\"turnaround_ms\":{\"median\":18.4,"},
+        {1, nullptr, "\"turnaround_ms\":{\"median\":3.4,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.adapterMs) + " ms");
+        plctest::ResetSharedState();
+        auto plc = Attach("QM2-E");
+        plcsim::Config cfg = plc->GetConfig();
+        cfg.pace = true;
+        cfg.adapterLatencyMs = c.adapterMs;
+        plc->SetConfig(cfg);
+        std::string record = tree.Path("runs.jsonl").string();
+        std::remove(record.c_str());
+        EXPECT_EQ(Run({"--image", tree.Path("QM2-E_1.bin").string(), "--port", LINK, "--yes",
+                       "--events", "--record", record},
+                      true),
+                  plccli::EXIT_SUCCESSFUL)
+            << err.str();
+        size_t at = err.str().find(word);
+        EXPECT_EQ(at != std::string::npos, c.said != nullptr) << err.str();
+        if (c.said != nullptr && at != std::string::npos) {
+            EXPECT_EQ(err.str().substr(at + 13, std::string(c.said).size()), c.said);
+            EXPECT_EQ(err.str().find(word, at + 1), std::string::npos) << "once";
+        }
+        size_t events = 0;
+        std::istringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);)
+            events += plccli::EventField(line, "event") == "slow_replies";
+        EXPECT_EQ(events, c.said != nullptr ? 1u : 0u) << out.str();
+        std::ifstream file(record);
+        std::string line;
+        std::getline(file, line);
+        EXPECT_NE(line.find(c.median), std::string::npos) << line;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/multi/processes.h"
 #include "cli/run/events.h"
+#include "cli/run/slow_replies.h"
 
 namespace {
 
@@ -29,6 +30,17 @@ TEST(Events, FieldsReadBackAsWritten) {
     EXPECT_EQ(plccli::EventField(progress, "blocks"), "77");
     EXPECT_EQ(plccli::EventField(progress, "errors"), "3");
     EXPECT_EQ(plccli::EventField(progress, "missing"), "");
+    // Late replies: the figures in ms, the port's timer only where the system told it.
+    for (int32_t timer : {-1, 16}) {
+        std::string slow = plccli::SlowRepliesEvent({17350, 18050, 11631, timer});
+        EXPECT_EQ(plccli::EventField(slow, "event"), "slow_replies");
+        EXPECT_EQ(plccli::EventField(slow, "median_ms"), "17.4");
+        EXPECT_EQ(plccli::EventField(slow, "p95_ms"), "18.1");
+        EXPECT_EQ(plccli::EventField(slow, "times_line"), "2.49");
+        EXPECT_EQ(plccli::EventField(slow, "latency_timer_ms"), timer < 0 ? "" : "16");
+        EXPECT_EQ(plccli::EventField(slow, "message"),
+                  plccli::SlowRepliesText({17350, 18050, 11631, timer}));
+    }
     std::string outcome = plccli::OutcomeEvent({"ERROR", "NO RESPONSE @ State 1", 6, 6}, 1);
     EXPECT_EQ(plccli::EventField(outcome, "exit_status"), "1");
     EXPECT_EQ(plccli::EventField(outcome, "message"), "NO RESPONSE @ State 1");

@@ -1,6 +1,8 @@
 // The tty backend on real pseudo-terminals. These tests use the real clock with time-outs of
 // tens of milliseconds: what they check is exactly how a read ends in real time.
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <poll.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -237,6 +239,34 @@ TEST_F(PtyLink, AZeroTimeOutReadOfAnEmptyLinkReturnsAtOnce) {
     rescue.join();
     EXPECT_EQ(got, 0u);
     EXPECT_LT(took, 200);
+}
+
+// A serial driver is asked for its low-latency mode on open and given its flags back on close;
+// a pseudo-terminal has no such mode and refuses. The refusal is silent and the link works and
+// closes as any other. (A driver that takes the request is real hardware: not testable here.)
+TEST_F(PtyLink, RefusedLowLatencyModeLeavesTheLinkAsItIs) {
+    int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(slave, 0);
+    serial_struct serial{};
+    EXPECT_NE(ioctl(slave, TIOCGSERIAL, &serial), 0) << "a pseudo-terminal took TIOCGSERIAL";
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    testing::internal::CaptureStderr();
+    Timeouts(50);
+    DWORD n = 0;
+    EXPECT_TRUE(WriteFile(h, "ID", 2, &n, nullptr));
+    EXPECT_EQ(n, 2u);
+    char got[2] = {};
+    EXPECT_EQ(read(master, got, 2), 2);
+    EXPECT_TRUE(CloseHandle(h));
+    h = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << "the link was not released";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    close(slave);
 }
 
 // Protocol bytes go to a terminal device only, whatever checked the name before: a file, a

@@ -25,15 +25,19 @@ TEST(ServiceRecord, FinishedRunFromItsReport) {
         const char* text;
         int exitStatus;
         const char* finalJson;
+        int32_t turnaroundBlocks;    // replies measured, the median 17350 us and the p95 18050 us
+        const char* turnaroundJson;  // nullptr: no such field
     } cases[] = {
         {OUTCOME_SUCCESS, "INFORMATION", "Firmware update is SUCCESSFUL", 0,
          "\"final\":{\"caption\":\"INFORMATION\",\"message\":\"Firmware update is SUCCESSFUL\"},"
-         "\"exit_status\":0,"},
+         "\"exit_status\":0,",
+         7, "\"blocks_total\":0,\"turnaround_ms\":{\"median\":17.4,\"p95\":18.1},\"errors\""},
         {OUTCOME_FAILURE, "ERROR", "PLC type is WRONG", 1,
-         "\"final\":{\"caption\":\"ERROR\",\"message\":\"PLC type is WRONG\"},\"exit_status\":1,"},
+         "\"final\":{\"caption\":\"ERROR\",\"message\":\"PLC type is WRONG\"},\"exit_status\":1,",
+         0, nullptr},
         // After a failed run: the next run's cleared report keeps none of its message.
         {OUTCOME_RUNNING, nullptr, nullptr, 1,
-         "\"final\":{\"caption\":\"\",\"message\":\"\"},\"exit_status\":1,"},
+         "\"final\":{\"caption\":\"\",\"message\":\"\"},\"exit_status\":1,", 0, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.finalJson);
@@ -41,6 +45,11 @@ TEST(ServiceRecord, FinishedRunFromItsReport) {
         const auto started = std::chrono::steady_clock::now();
         plcReport.bootId = 0x3010;
         plcReport.blocksSent = 7;
+        if (c.turnaroundBlocks > 0) {
+            plcReport.turnaroundBlocks = c.turnaroundBlocks;
+            plcReport.turnaroundMedianUs = 17350;
+            plcReport.turnaroundP95Us = 18050;
+        }
         errCounter = 2;
         totalErrCounter = 5;
         if (c.caption != nullptr) {
@@ -58,6 +67,10 @@ TEST(ServiceRecord, FinishedRunFromItsReport) {
         EXPECT_NE(line.find("\"boot_id\":\"0x3010\""), std::string::npos) << line;
         EXPECT_NE(line.find("\"blocks_sent\":7,"), std::string::npos) << line;
         EXPECT_NE(line.find("\"errors\":{\"last\":2,\"total\":5}"), std::string::npos) << line;
+        if (c.turnaroundJson != nullptr)
+            EXPECT_NE(line.find(c.turnaroundJson), std::string::npos) << line;
+        else
+            EXPECT_EQ(line.find("turnaround"), std::string::npos) << line;
     }
     errCounter = 0;
     totalErrCounter = 0;

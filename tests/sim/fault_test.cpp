@@ -4,6 +4,7 @@
 
 #include "applink/frames.h"
 #include "sim/ascii.h"
+#include "sim/realtime.h"
 #include "tests/sim/core_harness.h"
 #include "tests/sim/hand_host.h"
 #include "tests/support/engine_fixture.h"
@@ -423,3 +424,56 @@ TEST(SimFaults, AFloodOfBadFramesKeepsTheFirstErrorsAndCountsTheRest) {
     EXPECT_NE(errors.front().find("wrong LRC"), std::string::npos) << errors.front();
     EXPECT_EQ(h.plc->GetCounters().errorsDropped, 500u);
 }
+
+namespace {
+
+// plcsim --adapter-latency: the adapter's chip hands the PLC's bytes on when its timer has run
+// from the first of them, or at once when a USB packet's worth (62 bytes) is waiting.
+TEST(SimAdapter, HoldsRepliesUntilItsTimerOrAFullPacket) {
+    struct Case {
+        const char* name;
+        uint32_t adapterMs;
+        int requests;          // "ID" requests in one write, 3 reply bytes each
+        uint64_t firstOutUs;   // after the write: when the first bytes reach the host
+        size_t firstBytes;     // how many then
+    };
+    const Case cases[] = {
+        {"no adapter", 0, 1, 0, 3},
+        {"16 ms adapter", 16, 1, 16000, 3},
+        {"1 ms adapter", 1, 1, 1000, 3},
+        {"a packet's worth goes at once", 16, 21, 0, 62},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        plcsim::Config cfg;
+        plcsim::DefaultConfig("QM2-E", &cfg);
+        cfg.start = plcsim::StartMode::Boot;
+        cfg.replyLatencyMs = 0;
+        plcsim::ServeOptions opt;
+        opt.adapterLatencyMs = c.adapterMs;
+        plcsim::RealTimePlc rt(std::make_shared<plcsim::Plc>(cfg), opt);
+        const uint64_t t = 5000000;
+        rt.HostOpened(t / 1000);
+        std::string ids;
+        for (int i = 0; i < c.requests; ++i) ids += "ID";
+        rt.Take(reinterpret_cast<const uint8_t*>(ids.data()), ids.size(), t,
+                simtest::LineOf(9600, 8, NOPARITY));
+        ASSERT_EQ(rt.QueuedReplyBytes(), 3u * c.requests);
+        EXPECT_EQ(rt.NextReplyUs(), t + c.firstOutUs);
+        size_t out = 0;
+        auto take = [&out](const uint8_t*, size_t n) {
+            out += n;
+            return static_cast<ssize_t>(n);
+        };
+        if (c.firstOutUs > 0) {
+            rt.Flush(t + c.firstOutUs - 1, take);
+            EXPECT_EQ(out, 0u) << "before the timer ran out";
+        }
+        rt.Flush(t + c.firstOutUs, take);
+        EXPECT_EQ(out, c.firstBytes);
+        rt.Flush(t + c.firstOutUs + c.adapterMs * 1000, take);
+        EXPECT_EQ(out, 3u * c.requests) << "the rest after one more timer";
+    }
+}
+
+}  // namespace

@@ -40,6 +40,7 @@ TEST_F(Look, HearsEveryByteAndAnswersOnlyToAWholeProbeReply) {
         bool unplugged;
         const char* want;
         uint32_t latencyMs = 0;  // 0: the simulator's default
+        uint32_t adapterMs = 0;  // a paced line behind a USB-serial adapter; 0: neither
     } cases[] = {
         {"application firmware", "QM2-E", {}, false, false, "AAAAAAAAAA"},
         {"bootloader", "QM2-E", {}, true, false, "AAAAAAAAAA"},
@@ -51,6 +52,9 @@ TEST_F(Look, HearsEveryByteAndAnswersOnlyToAWholeProbeReply) {
         // A reply as long in coming as a paced 9600 7E1 line takes for both of a look's (57 ms)
         // is heard by the look that asked.
         {"a reply after 60 ms", "QM2-E", {}, true, false, "AAAAAAAAAA", 60},
+        // Its latency timer holds each reply 16 ms; a look's window allows far more.
+        {"paced, behind a 16 ms adapter", "QM2-E", {}, false, false, "AAAAAAAAAA", 0, 16},
+        {"paced bootloader, behind a 16 ms adapter", "QM2-E", {}, true, false, "AAAAAAAAAA", 0, 16},
         {"five replies lost in a row", "QM2-E", {"drop:probe@3x5"}, true, false, "AASSSSSAAA"},
         {"a reply split between two looks",
          "QM2-E",
@@ -73,6 +77,8 @@ TEST_F(Look, HearsEveryByteAndAnswersOnlyToAWholeProbeReply) {
         ASSERT_TRUE(plcsim::DefaultConfig(c.model, &cfg));
         if (c.boot) cfg.start = plcsim::StartMode::Boot;
         if (c.latencyMs != 0) cfg.replyLatencyMs = c.latencyMs;
+        cfg.pace = c.adapterMs != 0;
+        cfg.adapterLatencyMs = c.adapterMs;
         auto plc = std::make_shared<plcsim::Plc>(cfg);
         for (const char* f : c.faults) ASSERT_TRUE(plc->AddFault(f));
         if (c.unplugged) plc->Unplug();
