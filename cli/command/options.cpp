@@ -21,6 +21,7 @@ struct OptionRow {
 
 const OptionRow OPTIONS[] = {
     {"--port", true, &CliOptions::port, nullptr},
+    {"-p", true, &CliOptions::port, nullptr},
     {"--image", true, &CliOptions::image, nullptr},
     {"--model", true, &CliOptions::model, nullptr},
     {"--trace", true, &CliOptions::trace, nullptr},
@@ -31,6 +32,7 @@ const OptionRow OPTIONS[] = {
     {"--trace-data", false, nullptr, &CliOptions::traceData},
     {"--events", false, nullptr, &CliOptions::events},
     {"--yes", false, nullptr, &CliOptions::yes},
+    {"-y", false, nullptr, &CliOptions::yes},
     {"--force", false, nullptr, &CliOptions::force},
     {"--list-ports", false, nullptr, &CliOptions::listPorts},
     {"--info", false, nullptr, &CliOptions::info},
@@ -38,6 +40,7 @@ const OptionRow OPTIONS[] = {
     {"--help", false, nullptr, &CliOptions::help},
     {"-h", false, nullptr, &CliOptions::help},
     {"--version", false, nullptr, &CliOptions::version},
+    {"-V", false, nullptr, &CliOptions::version},
     {"--quiet", false, nullptr, &CliOptions::quiet},
     {"-q", false, nullptr, &CliOptions::quiet},
     {"--verbose", false, nullptr, &CliOptions::verbose},
@@ -302,6 +305,8 @@ std::string WithoutDashes(const std::string& name) {
 }  // namespace
 
 std::string NearOption(const std::string& typed) {
+    // What other tools call the option: a run that changes nothing is --info here.
+    if (typed == "--dry-run" || typed == "--dryrun") return "--info";
     // Long options only, with at most a third of the name (its dashes aside) mistyped.
     if (typed.rfind("--", 0) != 0 || typed.size() < 4) return "";
     size_t best = std::max<size_t>(1, (typed.size() - 2) / 3) + 1;

@@ -66,6 +66,10 @@ RunPoint TakeRunPoint() {
     return p;
 }
 
+std::string PlcStateText(const RunPoint& point) {
+    return PLC_STATE_TEXTS[StateOf(point)];
+}
+
 namespace {
 
 // again: whether running the same command again is the way on; a station's failed unit is set

@@ -27,6 +27,9 @@ struct RunPoint {
     int32_t step = 0;  // enum RunStep (STEP_NONE)
 };
 RunPoint TakeRunPoint();
+// Where the PLC stands at that point: "the PLC still runs its application firmware and was not
+// changed", ...
+std::string PlcStateText(const RunPoint& point);
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
 // An interrupt that came once the run had its outcome, which stands: "terminated after the run
 // had ended: its outcome stands, exit status 0".

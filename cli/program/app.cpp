@@ -270,6 +270,9 @@ int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>
 // A station on the port: each PLC plugged in gets a run of its own, with its own record line.
 int RunStationOfPort(Io& io, const CliOptions& options, uint32_t row,
                      const std::string& embeddedFile, Engine& engine, const RecordFields& fields) {
+    // Nobody answers a question at each PLC plugged in: the station is told once.
+    if (!options.yes)
+        return Usage(io, "a station updates each PLC as it is plugged in, without asking: add --yes");
     std::string error;
     RunRecorder check;
     if (options.record && !check.Open(*options.record, &error)) return Failed(io, error);

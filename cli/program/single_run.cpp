@@ -82,6 +82,13 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     config.quiet = options.info || options.events;
     config.progress = !options.quiet && !options.events;
     config.steps = options.verbose;
+    config.consent = options.yes            ? Consent::GIVEN
+                     : io.inputTerminal     ? Consent::ASK
+                                            : Consent::REFUSED;
+    config.consentPort = options.port              ? *options.port
+                         : !options.usbPinned.empty() ? options.usbPinned
+                                                      : LinkDescription(options, row);
+    config.consentImage = ConsentImage{fields.imageFile, fields.imageBytes, fields.imageSha256};
     config.events = events.On() ? &events : nullptr;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
     int status =
@@ -111,9 +118,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         notes << PROGRAM_NAME << ": " << sizeLine << '\n';
     if (status == EXIT_FAILED && !options.info && !options.events && !gone && !slow)
         PrintHint(io, row, fields.port, TakePlcSeen());
-    // With --events the standard output holds event lines only.
+    // What the PLC reported goes with the progress, apart from the results.
     if (options.verbose && !options.info)
-        notes << PROGRAM_NAME << ": "
+        io.err << PROGRAM_NAME << ": "
                << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     // An interrupt from here on finds the run writing its end, and ends with its status.
     status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
