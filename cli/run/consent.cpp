@@ -8,18 +8,21 @@
 
 namespace plccli {
 
-std::string ConsentPlcLine(const PlcSeen& plc, const std::string& port) {
+std::string ConsentPlcLine(const PlcSeen& plc) {
     bool boot = plc.probeResult == ACK;
     int32_t id = boot ? plc.bootId : plc.appId;
     std::string who = id == NOT_REPORTED ? std::string("a PLC")
                                          : ModelsWithId(id) + " (id " + IdText(id) + ")";
-    return "on " + port + " the PLC answered as " + who + ", in " +
-           (boot ? "bootloader" : "application") + " mode";
+    return "PLC:   " + who + ", in " + (boot ? "bootloader" : "application") + " mode";
+}
+
+std::string ConsentPortLine(const std::string& port) {
+    return "port:  " + port;
 }
 
 std::string ConsentImageLine(const ConsentImage& image) {
     std::string file = image.file.substr(image.file.find_last_of("/\\") + 1);
-    return "image " + file + ", " + std::to_string(image.bytes) + " bytes, SHA-256 " +
+    return "image: " + file + ", " + std::to_string(image.bytes) + " bytes, SHA-256 " +
            image.sha256.substr(0, 12);
 }
 

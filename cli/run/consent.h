@@ -17,15 +17,16 @@ enum class Consent { GIVEN, ASK, REFUSED };
 // The question, after the lines of ConsentSubject.
 inline constexpr char CONSENT_QUESTION[] = "Update this PLC? [y/N] ";
 
-// What the operator is asked about, two lines without their line ends: the PLC as it answered
-// on the port (its id, the models of that id, its mode), and the image (file name, size and the
+// What the operator is asked about, a line each without its line end: the PLC as it answered
+// (the models of its id, the id, its mode), the port, and the image (file name, size and the
 // first 12 hex digits of its SHA-256).
 struct ConsentImage {
     std::string file;  // any directory part is left out
     uint64_t bytes = 0;
     std::string sha256;
 };
-std::string ConsentPlcLine(const PlcSeen& plc, const std::string& port);
+std::string ConsentPlcLine(const PlcSeen& plc);
+std::string ConsentPortLine(const std::string& port);
 std::string ConsentImageLine(const ConsentImage& image);
 // y or yes, in any case, with blanks around it.
 bool IsConsent(const std::string& answer);

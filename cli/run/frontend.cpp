@@ -328,8 +328,8 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
 }
 
 bool CliFrontEnd::OnConsent() {
-    std::string plcLine = ConsentPlcLine(TakePlcSeen(), config_.consentPort);
-    std::string imageLine = ConsentImageLine(config_.consentImage);
+    std::string lines[] = {ConsentPlcLine(TakePlcSeen()), ConsentPortLine(config_.consentPort),
+                           ConsentImageLine(config_.consentImage)};
     bool ask = config_.consent == Consent::ASK;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -337,7 +337,7 @@ bool CliFrontEnd::OnConsent() {
         if (interrupted_) return false;
         EndStatusLineLocked();
         asking_ = ask;
-        err_ << PROGRAM_NAME << ": " << plcLine << '\n' << PROGRAM_NAME << ": " << imageLine << '\n';
+        for (const auto& line : lines) err_ << PROGRAM_NAME << ": " << line << '\n';
         if (ask) err_ << CONSENT_QUESTION;
         err_.flush();
     }

@@ -125,6 +125,7 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
         {{"--model", "NOPE", "--list-ports"}, USAGE},
         {{"stray"}, USAGE},
         {{"--port", "a", "--port", "b"}, USAGE},  // nobody to answer the prompts without --yes
+        {{"--station", "--port", "ttyUSB0"}, USAGE},  // nor a question at each PLC
         {{"--port", "a", "--port", "b", "--yes", "--info"}, USAGE},
         {{"--ports-from", "/no/such/dir/ports", "--yes"}, USAGE},
         {{"--ports-from", tree.Path("empty_1.bin").string(), "--yes"}, USAGE},
