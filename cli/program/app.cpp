@@ -200,12 +200,15 @@ int ListPorts(Io& io, uint32_t row) {
     return EXIT_SUCCESSFUL;
 }
 
+// One line a model under a header: a user without the simulator sees the limits too.
 int ListModels(Io& io) {
+    io.out << "# model         id      link      largest image (bytes)\n";
     for (uint32_t i = 0; i < PLC_COUNT; ++i) {
         std::string name = plcList[i];
         name.resize(16, ' ');
-        io.out << name << IdText(plcID[i]) << "  "
-               << (ModelIn(i, USB_ATTACHED_MODELS) ? "USB" : "COM port") << '\n';
+        std::string link = ModelIn(i, USB_ATTACHED_MODELS) ? "USB" : "COM port";
+        link.resize(10, ' ');
+        io.out << name << IdText(plcID[i]) << "  " << link << MaxImageBytes(i) << '\n';
     }
     return EXIT_SUCCESSFUL;
 }

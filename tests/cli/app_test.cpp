@@ -343,6 +343,9 @@ TEST_F(CliMainTest, APortThatIsNoFreeTerminalIsRefusedBeforeAnyByte) {
          ": a directory, not a serial port; nothing was written to it" + list},
         {tree.Path("missing").string(), ": no such port" + list},
         {"ttyNOSUCH9", ": no such port" + list},
+        {"COM3",
+         ": no such port; COM3 is a Windows name: serial ports on Linux are /dev/ttyS*, "
+         "/dev/ttyUSB*, /dev/ttyACM* (see --list-ports)"},
         {"/dev/null", ": not a serial port (no terminal device)" + list},
         {held.name,
          ": the port is in use by another program (another plcfwupdate?); end that "
