@@ -35,8 +35,9 @@ std::string InterruptedLine(int exitStatus, const RunPoint& point);
 // had ended: its outcome stands, exit status 0".
 std::string EndedRunLine(int exitStatus, int runStatus);
 // The same for a run that failed once the erase had begun; "" when it failed before. In a
-// station, without the advice to run the command again: the station sets the unit aside.
-std::string FailedLine(const RunPoint& point, bool inStation = false);
+// station, without the advice to run the command again: the station sets the unit aside. With
+// rePower (the final message asks to re-power the PLC), the advice says so first.
+std::string FailedLine(const RunPoint& point, bool inStation = false, bool rePower = false);
 
 // What the PLC reported, in one line for -v.
 std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal);

@@ -109,7 +109,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         frontEnd.LastOutcome().text == LinkOpenFailureMessage("USB") && !FindUsbDevicePath(&path))
         notes << PROGRAM_NAME << ": USB: no USB device with " << USB_MATCH_TEXT
               << " is present; plug in the PLC's USB cable\n";
-    std::string failedLine = FailedLine(frontEnd.EndPoint(), options.station);
+    // The advice never goes against the PLC's message: one that asks for a re-power gets it.
+    bool rePower = frontEnd.LastOutcome().text.find("RE-POWER") != std::string::npos;
+    std::string failedLine = FailedLine(frontEnd.EndPoint(), options.station, rePower);
     if (status == EXIT_FAILED && !failedLine.empty())
         notes << PROGRAM_NAME << ": " << failedLine << '\n';
     std::string sizeLine = ImageSizeLine(row, fields.imageBytes);

@@ -153,6 +153,12 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
         auto plc = Attach("RP200", c.faults);
         EXPECT_EQ(Run({"--port", LINK, "--yes"}), plccli::EXIT_FAILED);
         EXPECT_NE(out.str().find(c.message), std::string::npos) << out.str();
+        // The advice after a flash write error goes with its message: re-power first.
+        bool rePower = c.faults[0] == "nok-block:10";
+        EXPECT_EQ(out.str().find("Re-power the PLC, then running the same command again") !=
+                      std::string::npos,
+                  rePower)
+            << out.str();
         EXPECT_EQ(platform::OpenHandleCount(), 0);
         EXPECT_EQ(platform::LoadedResourceCount(), 0);
     }
