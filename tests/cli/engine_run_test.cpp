@@ -239,7 +239,10 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
          {},
          stop,
          {"model id:       0x0013: DK2, DK28",
-          "identity check: fails: [ERROR] NO RESPONSE @ State 2", "rules and gate: not reached"}},
+          "identity check: fails: the PLC reports the id 0x0013, that of DK2, DK28, not that of "
+          "QM2-E (0x0017); it needs an image for DK2 or DK28",
+          "rules and gate: not reached",
+          "verdict:        the update would stop with [ERROR] NO RESPONSE @ State 2"}},
         {"QM2-C-V4",
          "QM2-C-V4",
          [](plcsim::Config* c) {
