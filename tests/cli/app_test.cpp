@@ -124,7 +124,7 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
         {{"--model", "QM2-E"}, USAGE},                      // no serial port to take
         {{"--model", "NOPE", "--list-ports"}, USAGE},
         {{"stray"}, USAGE},
-        {{"--port", "a", "--port", "b"}, USAGE},  // nobody to answer the prompts without --yes
+        {{"--port", "a", "--port", "b"}, USAGE},      // nobody to answer the prompts without --yes
         {{"--station", "--port", "ttyUSB0"}, USAGE},  // nor a question at each PLC
         {{"--port", "a", "--port", "b", "--yes", "--info"}, USAGE},
         {{"--ports-from", "/no/such/dir/ports", "--yes"}, USAGE},
@@ -228,6 +228,12 @@ TEST_F(CliMainTest, HelpAndVersionDoNotRun) {
     EXPECT_NE(out.str().find("--list-ports"), std::string::npos);
     EXPECT_EQ(Run({"--version"}), 0);
     EXPECT_NE(out.str().find(EMBEDDED), std::string::npos);
+    // Under a header, each model with its largest image: the limits without the simulator.
+    EXPECT_EQ(Run({"--list-models"}), 0);
+    EXPECT_EQ(out.str().rfind("# model         id      link      largest image (bytes)\n", 0), 0u)
+        << out.str();
+    EXPECT_NE(out.str().find("\nQM2-E           0x0017  COM port  917504\n"), std::string::npos)
+        << out.str();
     EXPECT_EQ(gSeen.runs, 0);
 }
 

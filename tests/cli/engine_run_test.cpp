@@ -82,11 +82,13 @@ TEST_F(CliEngineRun, ImageFileIntoAComPortPlc) {
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
     tree.File("QM2-E_v3.00.bin", std::string(image.begin(), image.end()));
     auto plc = Attach("QM2-E");
-    EXPECT_EQ(Run({"--image", file, "--port", LINK, "-y"}), plccli::EXIT_SUCCESSFUL) << out.str();
+    EXPECT_EQ(Run({"--image", file, "--port", LINK, "-y", "-v"}, true), plccli::EXIT_SUCCESSFUL)
+        << out.str();
     plcsim::FlashCheck check = plc->CompareFlash(image.data(), image.size());
     EXPECT_TRUE(check.equal) << check.detail;
-    EXPECT_NE(out.str().find("[INFORMATION] Firmware update is SUCCESSFUL\n"), std::string::npos)
-        << out.str();
+    // The results on the standard output; -v's summary of what the PLC reported with the progress.
+    EXPECT_EQ(out.str(), "[INFORMATION] Firmware update is SUCCESSFUL\n");
+    EXPECT_NE(err.str().find(" blocks written\n"), std::string::npos) << err.str();
 }
 
 // The lines that tell a step, in the order printed.
@@ -383,8 +385,8 @@ TEST_F(CliEngineRun, ConsentBeforeThePlcIsChanged) {
         tree.File("runs.jsonl", "");
         in.clear();
         in.str(c.input);
-        std::vector<std::string> args = {"--image", image, "--port", LINK, "--record",
-                                         tree.Path("runs.jsonl").string()};
+        std::vector<std::string> args = {"--image", image,      "--port",
+                                         LINK,      "--record", tree.Path("runs.jsonl").string()};
         if (c.option != nullptr) args.push_back(c.option);
         EXPECT_EQ(Run(args, true, c.terminal), c.status) << out.str() << err.str();
         plcsim::Counters seen = plc->GetCounters();
