@@ -121,9 +121,10 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     if (status == EXIT_FAILED && !options.info && !options.events && !gone && !slow)
         PrintHint(io, row, fields.port, TakePlcSeen());
     // What the PLC reported goes with the progress, apart from the results.
+    std::ostream& summaryTo = io.err;
     if (options.verbose && !options.info)
-        io.err << PROGRAM_NAME << ": "
-               << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
+        summaryTo << PROGRAM_NAME << ": "
+                  << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     // An interrupt from here on finds the run writing its end, and ends with its status.
     status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
     events.Outcome(frontEnd.LastOutcome(), status, StationFields(fields));
