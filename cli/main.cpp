@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // Its thread starts once the interrupts are watched, with their signals blocked.
     plccli::ProgramOutput& output = plccli::TheProgramOutput();
-    plccli::Io io{output.out, output.err, std::cin, plccli::ProgressIsTerminal()};
+    plccli::Io io{output.out, output.err, std::cin, plccli::ProgressIsTerminal(),
+                    plccli::InputIsTerminal()};
     return plccli::EndProgram(
         plccli::Main(args, PLC_FW_FILE_TEXT, io, plccli::Engine{&StartBurn, &SetLinkOverride}));
 }

@@ -15,7 +15,9 @@ _plc_options() {
 _plc_faults() {
     "$1" --help 2>/dev/null | awk '
         /^Faults/ { on = 1 }
-        /^Request kinds:/ { for (i = 3; i <= NF; i++) kind[++kinds] = $i }
+        /^Request kinds:/ { inKinds = 1; for (i = 3; i <= NF; i++) kind[++kinds] = $i; next }
+        inKinds && /^  / { for (i = 1; i <= NF; i++) kind[++kinds] = $i; next }
+        { inKinds = 0 }
         !on { next }
         /^  [a-z]/ {
             split($1, part, /[:[]/); word[part[1] ":"] = 1
@@ -60,7 +62,7 @@ _plcfwupdate() {
     # the reply replaces only what follows the last colon.
     local i=$COMP_CWORD
     while ((i > 1)) && [[ ${COMP_WORDS[i]} == : || ${COMP_WORDS[i - 1]} == : ]]; do ((i--)); done
-    if ((i < COMP_CWORD)) && [ "${COMP_WORDS[i - 1]}" = --port ]; then
+    if ((i < COMP_CWORD)) && [[ ${COMP_WORDS[i - 1]} == --port || ${COMP_WORDS[i - 1]} == -p ]]; then
         local port model
         port=$(IFS=; echo "${COMP_WORDS[*]:i:COMP_CWORD-i+1}")
         mapfile -t model < <(_plc_model_args)
@@ -70,14 +72,14 @@ _plcfwupdate() {
     fi
     case $prev in
         --model)
-            mapfile -t COMPREPLY < <(_plc_match "$1" "$("$1" --list-models 2>/dev/null | awk '{ print $1 }')" "$cur")
+            mapfile -t COMPREPLY < <(_plc_match "$1" "$("$1" --list-models 2>/dev/null | awk '!/^#/ { print $1 }')" "$cur")
             return ;;
         --image | --trace | --record | --ports-from)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
         --units)
             return ;;
-        --port)
+        --port | -p)
             # The ports of the model of the command line so far, and the network links.
             local -a model
             mapfile -t model < <(_plc_model_args)

@@ -24,8 +24,11 @@ Register-ArgumentCompleter -Native -CommandName plcfwupdate, plcfwupdate-cli, pl
         $kinds = @()
         $targets = @()
         $on = $false
+        $inKinds = $false
         foreach ($line in (& $Program --help 2>$null)) {
-            if ($line -cmatch '^Request kinds:(.*)$') { $kinds = -split $Matches[1]; continue }
+            if ($line -cmatch '^Request kinds:(.*)$') { $kinds = -split $Matches[1]; $inKinds = $true; continue }
+            if ($inKinds -and $line -cmatch '^  (.*)$') { $kinds += -split $Matches[1]; continue }
+            $inKinds = $false
             if ($line -cmatch '^Faults') { $on = $true }
             if (-not $on) { continue }
             if ($line -cmatch '^  ([a-z-]+)(\S*)') {
@@ -60,7 +63,7 @@ Register-ArgumentCompleter -Native -CommandName plcfwupdate, plcfwupdate-cli, pl
             & $program --list-models 2>$null | Where-Object { $_ -notmatch '^#' } |
                 ForEach-Object { (-split $_)[0] }
         }
-        '--port' {
+        { $_ -in '--port', '-p' } {
             # The ports of the model of the command line so far, and the network links.
             $model = @()
             for ($i = 1; $i -lt $words.Count - 1; $i++) {

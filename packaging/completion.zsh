@@ -13,7 +13,9 @@ _plc_options() {
 _plc_faults() {
     $1 --help 2>/dev/null | awk '
         /^Faults/ { on = 1 }
-        /^Request kinds:/ { for (i = 3; i <= NF; i++) kind[++kinds] = $i }
+        /^Request kinds:/ { inKinds = 1; for (i = 3; i <= NF; i++) kind[++kinds] = $i; next }
+        inKinds && /^  / { for (i = 1; i <= NF; i++) kind[++kinds] = $i; next }
+        { inKinds = 0 }
         !on { next }
         /^  [a-z]/ {
             split($1, part, /[:[]/); word[part[1] ":"] = 1
@@ -36,7 +38,7 @@ _plc_complete() {
             values=(${(f)"$($program --list-models 2>/dev/null | awk '!/^#/ { print $1 }')"})
             compadd -M 'm:{a-z}={A-Z}' -- $values
             return ;;
-        --port)
+        --port | -p)
             # The ports of the model of the command line so far, and the network links.
             for ((i = 2; i < CURRENT - 1; i++)); do
                 [[ $words[i] == (--model|--image) ]] && model+=($words[i] $words[i+1])

@@ -234,7 +234,7 @@ void AppModeStage(BurnRun* run) {
         run->HB_ERROR)
         return;
     plcReport.checksPassed = CHECKS_ALL;
-    if (run->checkOnly) return;
+    if (!MayChangePlc(run)) return;
 
     BeginRunStep(STEP_ENTERING_BOOTLOADER);
     run->status = SendErase_A(hSerial);

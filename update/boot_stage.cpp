@@ -27,7 +27,7 @@ void BootModeStage(BurnRun* run) {
     }
 
     plcReport.checksPassed = CHECKS_ALL;
-    if (run->checkOnly) return;
+    if (!MayChangePlc(run)) return;
 
     BeginRunStep(STEP_ERASING);
     if (SendErase_B(hSerial) != OK) {

@@ -22,6 +22,7 @@ const char* const kDevicePrefix = "\\\\.\\";
 std::mutex gOverrideMutex;
 std::string gLinkOverride;
 bool gCheckOnly = false;
+std::function<bool()> gConsent;
 
 HANDLE OpenPath(const char* path) {
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -50,6 +51,16 @@ void EndRun(const BurnRun* run) {
 void SetCheckOnly(bool checkOnly) {
     std::lock_guard<std::mutex> lock(gOverrideMutex);
     gCheckOnly = checkOnly;
+}
+
+void SetChangeConsent(std::function<bool()> consent) {
+    std::lock_guard<std::mutex> lock(gOverrideMutex);
+    gConsent = std::move(consent);
+}
+
+bool MayChangePlc(const BurnRun* run) {
+    if (run->checkOnly) return false;
+    return !run->consent || run->consent();
 }
 
 HANDLE OpenRunLink() {
@@ -222,6 +233,7 @@ void StartBurn(void* pParam) {
         std::lock_guard<std::mutex> lock(gOverrideMutex);
         run.linkOverride = gLinkOverride;
         run.checkOnly = gCheckOnly;
+        run.consent = gConsent;
     }
 
     ClearPlcReport();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "catalogue/catalogue.h"
@@ -32,7 +33,12 @@ struct BurnRun {
     uint8_t HB_ERROR;
     std::string linkOverride;  // the front end's link path; empty for the listed port or USB
     bool checkOnly;            // stop before the first request that changes the PLC
+    std::function<bool()> consent;  // the front end's, asked before that request; empty: given
 };
+
+// Whether the run goes on to the first request that changes the PLC: not a check-only run, and
+// the front end consents.
+bool MayChangePlc(const BurnRun* run);
 
 // A pass whose probe answered ENQ: identity, compatibility rules, bootloader-version gate,
 // enter-bootloader request and reconnect. Leaves isError 0 when another pass is to follow.

@@ -5,6 +5,7 @@
 //   - SetLinkOverride: the front end's own link path instead of the listed port or USB device
 //   - SetCheckOnly, OpenRunLink, ReadValuesNotSeen: runs that only identify the PLC, the link
 //     they use and the values they leave unread
+//   - SetChangeConsent: the front end's consent before the first request that changes the PLC
 //   - LinkOpenFailureMessage: the run's final message when its link does not open
 //   - AwaitingUsbDevice: the run waits for the PLC's USB device after the replug
 //   - LookForPlc, EndLook: what answers on the run's link, without changing it (a station)
@@ -39,6 +40,12 @@ void SetLinkOverride(const char* path);
 // enter-bootloader request in application mode and the erase in bootloader mode; a run that
 // passed every check ends there without a final message. Read at the start of each run.
 void SetCheckOnly(bool checkOnly);
+// A front end that must ask before the PLC is changed (the command line without --yes) sets a
+// consent: called on the worker's thread at the same point where a check-only run stops, once
+// every check has passed and nothing has changed the PLC. False ends the run there as a
+// check-only run ends, without a final message, the PLC unchanged. Not set (the window, whose
+// "Start Burn" is the operator's consent): the run goes on. Read at the start of each run.
+void SetChangeConsent(std::function<bool()> consent);
 // The link as the next run opens it: the front end's path, the PLC's USB device or the selected
 // COM port; INVALID_HANDLE_VALUE when it does not open.
 HANDLE OpenRunLink();

@@ -66,11 +66,26 @@ RunPoint TakeRunPoint() {
     return p;
 }
 
+std::string PlcStateText(const RunPoint& point) {
+    return PLC_STATE_TEXTS[StateOf(point)];
+}
+
 namespace {
 
-// again: whether running the same command again is the way on; a station's failed unit is set
-// aside instead, as its own line says.
-std::string WhereItStood(std::string line, const RunPoint& point, bool again = true) {
+// What the line advises after where the PLC stands.
+enum Advice {
+    ADVICE_NONE,                 // a station's failed unit is set aside, as its own line says
+    ADVICE_AGAIN,                // running the same command again is the way on
+    ADVICE_REPOWER_THEN_AGAIN,   // the PLC's message asks for a re-power first
+};
+
+const char* const ADVICE_TEXTS[] = {
+    ".",
+    ". Running the same command again completes the update.",
+    ". Re-power the PLC, then running the same command again completes the update.",
+};
+
+std::string WhereItStood(std::string line, const RunPoint& point, Advice advice = ADVICE_AGAIN) {
     PlcState state = StateOf(point);
     if (state == PLC_WRITTEN)
         return line + " after the transfer had ended: " + PLC_STATE_TEXTS[state] +
@@ -82,8 +97,7 @@ std::string WhereItStood(std::string line, const RunPoint& point, bool again = t
         line += std::string(" while ") + StepName(point.step) + ", before erasing began";
     else
         line += " before erasing began";
-    return line + ": " + PLC_STATE_TEXTS[state] +
-           (again ? ". Running the same command again completes the update." : ".");
+    return line + ": " + PLC_STATE_TEXTS[state] + ADVICE_TEXTS[advice];
 }
 
 const char* InterruptWord(int exitStatus) {
@@ -102,15 +116,16 @@ std::string EndedRunLine(int exitStatus, int runStatus) {
            " after the run had ended: its outcome stands, exit status " + std::to_string(runStatus);
 }
 
-std::string FailedLine(const RunPoint& point, bool inStation) {
+std::string FailedLine(const RunPoint& point, bool inStation, bool rePower) {
     if (point.status != ERASE && point.status != PROGRAM) return "";
-    return WhereItStood("failed", point, !inStation);
+    Advice advice = inStation ? ADVICE_NONE : rePower ? ADVICE_REPOWER_THEN_AGAIN : ADVICE_AGAIN;
+    return WhereItStood("failed", point, advice);
 }
 
 std::string YesReconnectLine(bool usbAttached) {
-    return std::string("the PLC restarts into its bootloader; --yes goes on without waiting: ") +
-           (usbAttached ? "replug its USB cable now" : "power it off and on now") +
-           " if it does not come back by itself";
+    // Short enough for an 80-column terminal after the program's name.
+    return usbAttached ? "--yes goes on: replug the USB cable if the PLC does not come back"
+                       : "--yes goes on: power the PLC off and on if it does not come back";
 }
 
 }  // namespace plccli

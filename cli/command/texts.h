@@ -27,13 +27,17 @@ struct RunPoint {
     int32_t step = 0;  // enum RunStep (STEP_NONE)
 };
 RunPoint TakeRunPoint();
+// Where the PLC stands at that point: "the PLC still runs its application firmware and was not
+// changed", ...
+std::string PlcStateText(const RunPoint& point);
 std::string InterruptedLine(int exitStatus, const RunPoint& point);
 // An interrupt that came once the run had its outcome, which stands: "terminated after the run
 // had ended: its outcome stands, exit status 0".
 std::string EndedRunLine(int exitStatus, int runStatus);
 // The same for a run that failed once the erase had begun; "" when it failed before. In a
-// station, without the advice to run the command again: the station sets the unit aside.
-std::string FailedLine(const RunPoint& point, bool inStation = false);
+// station, without the advice to run the command again: the station sets the unit aside. With
+// rePower (the final message asks to re-power the PLC), the advice says so first.
+std::string FailedLine(const RunPoint& point, bool inStation = false, bool rePower = false);
 
 // What the PLC reported, in one line for -v.
 std::string ReportSummary(const PlcSeen& plc, uint32_t blocksTotal);

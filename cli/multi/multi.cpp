@@ -155,8 +155,38 @@ std::vector<std::vector<std::string>> TableCells(const std::vector<PortRow>& row
     return cells;
 }
 
+// A message in lines of at most room characters, broken between words (a word longer than
+// room is broken inside).
+std::vector<std::string> MessageLines(const std::string& message, size_t room) {
+    std::vector<std::string> lines(1);
+    for (size_t at = 0; at < message.size();) {
+        size_t end = std::min(message.find(' ', at), message.size());
+        std::string word = message.substr(at, end - at);
+        at = end + 1;
+        if (!lines.back().empty() && lines.back().size() + 1 + word.size() > room)
+            lines.emplace_back();
+        if (!lines.back().empty()) lines.back() += ' ';
+        while (lines.back().size() + word.size() > room) {
+            size_t take = room - std::min(room, lines.back().size());
+            lines.back() += word.substr(0, take);
+            word.erase(0, take);
+            lines.emplace_back();
+        }
+        lines.back() += word;
+    }
+    return lines;
+}
+
+// The narrowest message column worth keeping beside the row; narrower, the message goes under
+// it.
+const size_t TABLE_MESSAGE_MIN_CHARS = 24;
+const size_t TABLE_UNDER_INDENT = 4;
+
 // The table on a terminal of width columns: each column as wide as its widest cell (the port's
-// and the model's within a limit), the message cut to what is left.
+// and the model's within a limit). The message is never cut, as -q leaves the operator only
+// this table and its instruction (RE-POWER, REPLUG) comes last: what does not fit beside the row
+// goes on lines under it, at the message's column (or, where that is too narrow, at a small
+// indent).
 void PrintFittedTable(const std::vector<PortRow>& rows, std::ostream& out, size_t width) {
     enum { PORT, MODEL, OUTCOME, DURATION, ERRORS, MESSAGE, COLUMNS };
     std::vector<std::vector<std::string>> cells = TableCells(rows);
@@ -167,19 +197,26 @@ void PrintFittedTable(const std::vector<PortRow>& rows, std::ostream& out, size_
     widths[MODEL] = std::min(widths[MODEL], TABLE_MODEL_CHARS);
     size_t used = 1;  // the gaps: a space after each column, one more before the message
     for (size_t c = 0; c < MESSAGE; ++c) used += widths[c] + 1;
+    // The last column stays free: a terminal would wrap a line that reaches it.
     size_t room = width > used + 1 ? width - used - 1 : 0;
+    bool beside = room >= TABLE_MESSAGE_MIN_CHARS;
+    size_t indent = beside ? used : TABLE_UNDER_INDENT;
+    if (!beside) room = width > indent + 1 ? width - indent - 1 : 1;
     for (const auto& row : cells) {
         char text[512];
-        std::snprintf(text, sizeof text, "%-*s %-*s %-*s %*s %*s  %s",
+        std::snprintf(text, sizeof text, "%-*s %-*s %-*s %*s %*s",
                       static_cast<int>(widths[PORT]), CutStart(row[PORT], widths[PORT]).c_str(),
                       static_cast<int>(widths[MODEL]), CutEnd(row[MODEL], widths[MODEL]).c_str(),
                       static_cast<int>(widths[OUTCOME]), row[OUTCOME].c_str(),
                       static_cast<int>(widths[DURATION]), row[DURATION].c_str(),
-                      static_cast<int>(widths[ERRORS]), row[ERRORS].c_str(),
-                      CutEnd(row[MESSAGE], room).c_str());
+                      static_cast<int>(widths[ERRORS]), row[ERRORS].c_str());
+        std::vector<std::string> message = MessageLines(row[MESSAGE], room);
         std::string line = FitWidth(text, width);
+        if (beside) line += "  " + message.front();
         line.erase(line.find_last_not_of(' ') + 1);
         out << line << '\n';
+        for (size_t i = beside ? 1 : 0; i < message.size(); ++i)
+            if (!message[i].empty()) out << std::string(indent, ' ') << message[i] << '\n';
     }
     out.flush();
 }

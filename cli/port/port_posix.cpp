@@ -54,6 +54,13 @@ bool TryOpen(const std::string& path, std::string* reason) {
     return ok;
 }
 
+// COM3, com10: how Windows names a serial port, which Linux does not.
+bool IsWindowsPortName(const std::string& port) {
+    return port.size() > 3 && (port[0] == 'C' || port[0] == 'c') &&
+           (port[1] == 'O' || port[1] == 'o') && (port[2] == 'M' || port[2] == 'm') &&
+           port.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
 // What a path that is no device is, as the operator calls it.
 const char* KindOf(mode_t mode) {
     if (S_ISREG(mode)) return "a regular file";
@@ -72,6 +79,12 @@ bool CheckPortName(const std::string& port, std::string* reason, bool absentIsFi
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT && absentIsFine) return true;
+        if (errno == ENOENT && IsWindowsPortName(port)) {
+            *reason = path + ": no such port; " + port +
+                      " is a Windows name: serial ports on Linux are /dev/ttyS*, /dev/ttyUSB*, "
+                      "/dev/ttyACM* (see --list-ports)";
+            return false;
+        }
         *reason =
             errno == ENOENT ? path + ": no such port; " + LIST_HINT : OpenFailure(path, errno);
         return false;

@@ -180,12 +180,15 @@ int ListPorts(Io& io, uint32_t row) {
     return EXIT_SUCCESSFUL;
 }
 
+// One line a model under a header: a user without the simulator sees the limits too.
 int ListModels(Io& io) {
+    io.out << "# model         id      link      largest image (bytes)\n";
     for (uint32_t i = 0; i < PLC_COUNT; ++i) {
         std::string name = plcList[i];
         name.resize(16, ' ');
-        io.out << name << IdText(plcID[i]) << "  "
-               << (ModelIn(i, USB_ATTACHED_MODELS) ? "USB" : "COM port") << '\n';
+        std::string link = ModelIn(i, USB_ATTACHED_MODELS) ? "USB" : "COM port";
+        link.resize(10, ' ');
+        io.out << name << IdText(plcID[i]) << "  " << link << MaxImageBytes(i) << '\n';
     }
     return EXIT_SUCCESSFUL;
 }
@@ -224,6 +227,9 @@ int RunSeveral(Io& io, const CliOptions& options, const std::vector<std::string>
 // A station on the port: each PLC plugged in gets a run of its own, with its own record line.
 int RunStationOfPort(Io& io, const CliOptions& options, uint32_t row,
                      const std::string& embeddedFile, Engine& engine, const RecordFields& fields) {
+    // Nobody answers a question at each PLC plugged in: the station is told once.
+    if (!options.yes)
+        return Usage(io, "a station updates each PLC as it is plugged in, without asking: add --yes");
     std::string error;
     RunRecorder check;
     if (options.record && !check.Open(*options.record, &error)) return Failed(io, error);

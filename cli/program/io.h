@@ -10,6 +10,7 @@ struct Io {
     std::ostream& err;
     std::istream& in;
     bool terminal;  // err is a terminal
+    bool inputTerminal = false;  // in is a terminal: an operator can answer there
 };
 
 }  // namespace plccli

@@ -84,6 +84,13 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
     config.quiet = options.info || options.events;
     config.progress = !options.quiet && !options.events;
     config.steps = options.verbose;
+    config.consent = options.yes            ? Consent::GIVEN
+                     : io.inputTerminal     ? Consent::ASK
+                                            : Consent::REFUSED;
+    config.consentPort = options.port              ? *options.port
+                         : !options.usbPinned.empty() ? options.usbPinned
+                                                      : LinkDescription(options, row);
+    config.consentImage = ConsentImage{fields.imageFile, fields.imageBytes, fields.imageSha256};
     config.events = events.On() ? &events : nullptr;
     config.port = fields.port;
     CliFrontEnd frontEnd(io.out, io.err, io.in, config);
@@ -105,7 +112,9 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         frontEnd.LastOutcome().text == LinkOpenFailureMessage("USB") && !FindUsbDevicePath(&path))
         notes << PROGRAM_NAME << ": USB: no USB device with " << USB_MATCH_TEXT
               << " is present; plug in the PLC's USB cable\n";
-    std::string failedLine = FailedLine(frontEnd.EndPoint(), options.station);
+    // The advice never goes against the PLC's message: one that asks for a re-power gets it.
+    bool rePower = frontEnd.LastOutcome().text.find("RE-POWER") != std::string::npos;
+    std::string failedLine = FailedLine(frontEnd.EndPoint(), options.station, rePower);
     if (status == EXIT_FAILED && !failedLine.empty())
         notes << PROGRAM_NAME << ": " << failedLine << '\n';
     std::string sizeLine = ImageSizeLine(row, fields.imageBytes);
@@ -114,10 +123,11 @@ int RunUpdate(Io& io, const CliOptions& options, uint32_t row, const std::string
         notes << PROGRAM_NAME << ": " << sizeLine << '\n';
     if (status == EXIT_FAILED && !options.info && !options.events && !gone && !slow)
         PrintHint(io, row, fields.port, TakePlcSeen());
-    // With --events the standard output holds event lines only.
+    // What the PLC reported goes with the progress, apart from the results.
+    std::ostream& summaryTo = io.err;
     if (options.verbose && !options.info)
-        notes << PROGRAM_NAME << ": "
-              << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
+        summaryTo << PROGRAM_NAME << ": "
+                  << ReportSummary(TakePlcSeen(), TransferBlockCount(row, fileLength)) << '\n';
     // An interrupt from here on finds the run writing its end, and ends with its status.
     status = FinishFiles(io.err, trace, recorder, frontEnd.LastOutcome(), status);
     events.Outcome(frontEnd.LastOutcome(), status, StationFields(fields));

@@ -13,6 +13,8 @@ bool ProgressIsTerminal();
 // The columns of the terminal on the standard error, read again on every call so that a resized
 // window is followed; the COLUMNS variable where the terminal does not say; 80 when neither does.
 size_t TerminalWidth();
+// Whether the standard input is a terminal, where an operator can answer a question.
+bool InputIsTerminal();
 // Whether the standard output, where the table of several ports goes, is a terminal.
 bool OutputIsTerminal();
 // Whether the standard output and error are one file (the same terminal, pipe or file).

@@ -25,6 +25,10 @@ bool ProgressIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+bool InputIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
 bool OutputIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }

@@ -53,7 +53,7 @@ bool CliFrontEnd::Interrupt(int exitStatus) {
     std::lock_guard<std::mutex> lock(mutex_);
     // Once the run has its outcome, its final message says how it ended.
     bool finalShown = !timerRunning_ && !finalMessage_.empty();
-    if (interrupted_ || ended_ || workerReturned_ || finalShown ||
+    if (interrupted_ || ended_ || workerReturned_ || finalShown || declined_ ||
         plcReport.outcome != OUTCOME_RUNNING)
         return false;
     EndStatusLineLocked();
@@ -66,6 +66,11 @@ bool CliFrontEnd::Interrupt(int exitStatus) {
     PanelSnapshot now = TakeSnapshot();
     outcome_ = Outcome{"", line, now.errors, now.totalErrors};
     return true;
+}
+
+bool CliFrontEnd::Declined() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return declined_;
 }
 
 RunPoint CliFrontEnd::EndPoint() const {
@@ -101,6 +106,9 @@ void CliFrontEnd::StartLocked(void (*worker)(void*)) {
     drawnChars_ = 0;
     anyLine_ = false;
     interrupted_ = false;
+    asking_ = false;
+    declined_ = false;
+    consented_ = false;
     finalMessage_.clear();
     outcome_ = Outcome{};
     endPoint_ = RunPoint{};
@@ -124,6 +132,10 @@ void CliFrontEnd::InstallHooks() {
         return TRUE;
     };
     platform::SetFrontEndHooks(hooks);
+    if (config_.consent == Consent::GIVEN)
+        SetChangeConsent(nullptr);
+    else
+        SetChangeConsent([this] { return OnConsent(); });
 }
 
 int CliFrontEnd::Run(void (*worker)(void*)) {
@@ -167,10 +179,12 @@ int CliFrontEnd::Run(void (*worker)(void*)) {
     }
     if (panel.joinable()) panel.join();
     platform::ClearFrontEndHooks();
+    SetChangeConsent(nullptr);
     std::lock_guard<std::mutex> lock(mutex_);
     EndStatusLineLocked();
     PrintSummaryLocked();
     out_.flush();
+    if (declined_) return EXIT_USAGE;
     return plcReport.outcome == OUTCOME_SUCCESS ? EXIT_SUCCESSFUL : EXIT_FAILED;
 }
 
@@ -184,7 +198,7 @@ void CliFrontEnd::EndStatusLineLocked() {
 
 void CliFrontEnd::DrawLocked(bool finishLine) {
     // After an interrupt's line the run shows nothing more.
-    if (config_.quiet || !config_.progress || interrupted_) return;
+    if (config_.quiet || !config_.progress || interrupted_ || asking_) return;
     PanelSnapshot now = TakeSnapshot();
     TransferFigures transfer = TakeTransfer();
     transfer.bytesPerSecond = meter_.Rate();
@@ -330,6 +344,46 @@ int CliFrontEnd::OnMessageBox(const char* text, const char* caption) {
         }
     }
     return IDOK;
+}
+
+bool CliFrontEnd::OnConsent() {
+    std::string lines[] = {ConsentPlcLine(TakePlcSeen()), ConsentPortLine(config_.consentPort),
+                           ConsentImageLine(config_.consentImage)};
+    bool ask = config_.consent == Consent::ASK;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (consented_) return true;
+        if (interrupted_) return false;
+        EndStatusLineLocked();
+        asking_ = ask;
+        for (const auto& line : lines) err_ << PROGRAM_NAME << ": " << line << '\n';
+        if (ask) err_ << CONSENT_QUESTION;
+        err_.flush();
+    }
+    bool given = false;
+    if (ask) {
+        std::string answer;
+        bool answered = static_cast<bool>(std::getline(in_, answer));
+        given = answered && IsConsent(answer);
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The input's end is no answer, and the terminal did not end the question's line.
+        if (!answered) err_ << '\n';
+        asking_ = false;
+        consented_ = given;
+    }
+    if (given) return true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (interrupted_) return false;
+    declined_ = true;
+    std::string line = NotUpdatedLine(config_.consent, TakeRunPoint());
+    // With --events the standard output holds event lines only.
+    (config_.events ? err_ : out_) << PROGRAM_NAME << ": " << line << '\n';
+    err_.flush();
+    out_.flush();
+    PanelSnapshot now = TakeSnapshot();
+    outcome_ = Outcome{"", line, now.errors, now.totalErrors};
+    endPoint_ = TakeRunPoint();
+    return false;
 }
 
 void CliFrontEnd::OnKillTimer(UINT_PTR id) {

@@ -12,6 +12,7 @@
 
 #include "cli/command/texts.h"
 #include "cli/record_names.h"
+#include "cli/run/consent.h"
 #include "cli/run/status_line.h"
 #include "platform/platform.h"
 
@@ -30,6 +31,11 @@ struct FrontEndConfig {
     bool progress = true;           // the status line (-q: none)
     bool quiet = false;             // neither the status line nor the messages: the caller reports
     bool steps = false;             // -v: each step of the run as a line when it begins
+    // Before the first request that changes the PLC: go on, ask on err and read the answer from
+    // in, or stop there. The question names the port and the image.
+    Consent consent = Consent::GIVEN;
+    std::string consentPort;
+    ConsentImage consentImage;
     size_t (*width)() = nullptr;    // the terminal's columns, for the status line to fit
     std::string port;               // the run's port as the record names it (COM5)
     std::chrono::milliseconds tick{100};
@@ -61,6 +67,8 @@ class CliFrontEnd {
     Outcome LastOutcome() const;
     // Where the last run stood when it showed its final message.
     RunPoint EndPoint() const;
+    // The last run stopped before the PLC's first change, without consent.
+    bool Declined() const;
 
     // The operator interrupted the run: ends the status line and prints InterruptedLine (on err
     // with --events), and the run shows nothing more. Returns false, printing nothing, when no run
@@ -74,6 +82,7 @@ class CliFrontEnd {
     void StartLocked(void (*worker)(void*));
     void InstallHooks();
     int OnMessageBox(const char* text, const char* caption);
+    bool OnConsent();
     void OnKillTimer(UINT_PTR id);
     void OnEnableWindow(HWND hwnd, BOOL enable);
     void PanelLoop();
@@ -107,6 +116,9 @@ class CliFrontEnd {
     RunPoint endPoint_;
     bool ended_ = false;
     bool interrupted_ = false;
+    bool asking_ = false;    // the consent question waits for its answer: nothing is drawn
+    bool declined_ = false;
+    bool consented_ = false;  // asked once a run: the answer holds for the bootloader's erase too
     std::vector<std::string> messages_;
 };
 

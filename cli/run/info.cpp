@@ -60,6 +60,30 @@ bool GoesAhead(const PlcSeen& seen, const RunOutcome& outcome) {
     return seen.checksPassed >= CHECKS_ALL && outcome.caption.empty();
 }
 
+// The id the PLC reported when it is no id of the selected model, else NOT_REPORTED.
+int32_t ForeignId(const PlcSeen& seen) {
+    int32_t id = seen.probeResult == ACK ? seen.bootId : seen.appId;
+    if (id == NOT_REPORTED) return NOT_REPORTED;
+    const uint32_t sel = selectedPLCIdx;
+    const uint16_t alias = SelectedModel().aliasId;
+    // A COM-port model's bootloader does not report bit 15 of its id.
+    bool own = plcID[sel] == id || (ModelIn(sel, COM_PORT_MODELS) && (plcID[sel] & 0x7FFF) == id) ||
+               (alias != NO_ALIAS_ID && alias == id);
+    return own ? NOT_REPORTED : id;
+}
+
+// An identity check that failed because the PLC is another model says which, and what image
+// it takes, rather than the message the retries of the identity request end with.
+std::string OtherModelText(int32_t id) {
+    std::string models = ModelsWithId(id);
+    std::string needs = models;
+    size_t last = needs.rfind(", ");
+    if (last != std::string::npos) needs.replace(last, 2, " or ");
+    return "fails: the PLC reports the id " + IdText(id) + ", that of " + models +
+           ", not that of " + plcList[selectedPLCIdx] + " (" + IdText(plcID[selectedPLCIdx]) +
+           "); it needs an image for " + needs;
+}
+
 // Each check: passed, failed with the message that stops the run, or not reached.
 // The identity check runs once the probe has found the application firmware or the bootloader.
 void PrintChecks(std::ostream& out, const PlcSeen& seen, const RunOutcome& outcome) {
@@ -72,7 +96,9 @@ void PrintChecks(std::ostream& out, const PlcSeen& seen, const RunOutcome& outco
         if (stopped && probed && checksPassed == level - 1) return stop;
         return std::string("not reached");
     };
-    Line(out, IDENTITY, verdict(CHECKS_IDENTITY));
+    int32_t foreign = ForeignId(seen);
+    bool otherModel = stopped && probed && checksPassed < CHECKS_IDENTITY && foreign != NOT_REPORTED;
+    Line(out, IDENTITY, otherModel ? OtherModelText(foreign) : verdict(CHECKS_IDENTITY));
     Line(out, RULES, verdict(CHECKS_ALL));
     Line(out, VERDICT,
          GoesAhead(seen, outcome) ? "the update would go on to erase and write the image"

@@ -137,7 +137,8 @@ TEST_F(CliMainTest, UsageErrorsExitTwoFileErrorsOneWithOneLineAndNoRun) {
         {{"--model", "QM2-E"}, USAGE},                      // no serial port to take
         {{"--model", "NOPE", "--list-ports"}, USAGE},
         {{"stray"}, USAGE},
-        {{"--port", "a", "--port", "b"}, USAGE},  // nobody to answer the prompts without --yes
+        {{"--port", "a", "--port", "b"}, USAGE},      // nobody to answer the prompts without --yes
+        {{"--station", "--port", "ttyUSB0"}, USAGE},  // nor a question at each PLC
         {{"--port", "a", "--port", "b", "--yes", "--info"}, USAGE},
         {{"--ports-from", "/no/such/dir/ports", "--yes"}, USAGE},
         {{"--ports-from", tree.Path("empty_1.bin").string(), "--yes"}, USAGE},
@@ -274,6 +275,12 @@ TEST_F(CliMainTest, HelpAndVersionDoNotRun) {
     EXPECT_NE(out.str().find("--list-ports"), std::string::npos);
     EXPECT_EQ(Run({"--version"}), 0);
     EXPECT_NE(out.str().find(EMBEDDED), std::string::npos);
+    // Under a header, each model with its largest image: the limits without the simulator.
+    EXPECT_EQ(Run({"--list-models"}), 0);
+    EXPECT_EQ(out.str().rfind("# model         id      link      largest image (bytes)\n", 0), 0u)
+        << out.str();
+    EXPECT_NE(out.str().find("\nQM2-E           0x0017  COM port  917504\n"), std::string::npos)
+        << out.str();
     EXPECT_EQ(gSeen.runs, 0);
 }
 
@@ -407,6 +414,9 @@ TEST_F(CliMainTest, APortThatIsNoFreeTerminalIsRefusedBeforeAnyByte) {
          ": a directory, not a serial port; nothing was written to it" + list},
         {tree.Path("missing").string(), ": no such port" + list},
         {"ttyNOSUCH9", ": no such port" + list},
+        {"COM3",
+         ": no such port; COM3 is a Windows name: serial ports on Linux are /dev/ttyS*, "
+         "/dev/ttyUSB*, /dev/ttyACM* (see --list-ports)"},
         {"/dev/null", ": not a serial port (no terminal device)" + list},
         {held.name,
          ": the port is in use by another program (another plcfwupdate?); end that "

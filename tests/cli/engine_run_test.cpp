@@ -14,6 +14,7 @@
 #include "cli/command/exit_status.h"
 #include "cli/command/texts.h"
 #include "cli/program/program.h"
+#include "cli/record_names.h"
 #include "cli/run/events.h"
 #include "platform/resource_image.h"
 #include "platform/virtual.h"
@@ -48,10 +49,10 @@ class CliEngineRun : public ::testing::Test {
     }
 
     // Results and progress in one stream, in the order a terminal shows them, unless split.
-    int Run(const std::vector<std::string>& args, bool split = false) {
+    int Run(const std::vector<std::string>& args, bool split = false, bool inputTerminal = false) {
         out.str("");
         err.str("");
-        plccli::Io io{out, split ? err : out, in, false};
+        plccli::Io io{out, split ? err : out, in, false, inputTerminal};
         return plccli::Main(args, EMBEDDED, io, plccli::Engine{&StartBurn, &SetLinkOverride});
     }
 
@@ -85,11 +86,13 @@ TEST_F(CliEngineRun, ImageFileIntoAComPortPlc) {
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
     tree.File("QM2-E_v3.00.bin", std::string(image.begin(), image.end()));
     auto plc = Attach("QM2-E");
-    EXPECT_EQ(Run({"--image", file, "--port", LINK}), plccli::EXIT_SUCCESSFUL) << out.str();
+    EXPECT_EQ(Run({"--image", file, "--port", LINK, "-y", "-v"}, true), plccli::EXIT_SUCCESSFUL)
+        << out.str();
     plcsim::FlashCheck check = plc->CompareFlash(image.data(), image.size());
     EXPECT_TRUE(check.equal) << check.detail;
-    EXPECT_NE(out.str().find("[INFORMATION] Firmware update is SUCCESSFUL\n"), std::string::npos)
-        << out.str();
+    // The results on the standard output; -v's summary of what the PLC reported with the progress.
+    EXPECT_EQ(out.str(), "[INFORMATION] Firmware update is SUCCESSFUL\n");
+    EXPECT_NE(err.str().find(" blocks written\n"), std::string::npos) << err.str();
 }
 
 // The lines that tell a step, in the order printed.
@@ -182,6 +185,12 @@ TEST_F(CliEngineRun, FailuresExitOneWithTheirMessage) {
         }
         EXPECT_EQ(Run(args), plccli::EXIT_FAILED);
         EXPECT_NE(out.str().find(c.message), std::string::npos) << out.str();
+        // The advice after a flash write error goes with its message: re-power first.
+        bool rePower = !c.faults.empty() && c.faults[0] == "nok-block:10";
+        EXPECT_EQ(out.str().find("Re-power the PLC, then running the same command again") !=
+                      std::string::npos,
+                  rePower)
+            << out.str();
         EXPECT_EQ(platform::OpenHandleCount(), 0);
         EXPECT_EQ(platform::LoadedResourceCount(), 0);
         if (c.imageBytes == 0) continue;
@@ -332,7 +341,10 @@ TEST_F(CliEngineRun, InfoIdentifiesThePlcAndChangesNothing) {
          {},
          stop,
          {"model id:       0x0013: DK2, DK28",
-          "identity check: fails: [ERROR] NO RESPONSE @ State 2", "rules and gate: not reached"}},
+          "identity check: fails: the PLC reports the id 0x0013, that of DK2, DK28, not that of "
+          "QM2-E (0x0017); it needs an image for DK2 or DK28",
+          "rules and gate: not reached",
+          "verdict:        the update would stop with [ERROR] NO RESPONSE @ State 2"}},
         {"QM2-C-V4",
          "QM2-C-V4",
          [](plcsim::Config* c) {
@@ -418,6 +430,101 @@ TEST_F(CliEngineRun, EventsFollowTheRunToItsOutcome) {
         full = full || plccli::EventField(e, "percent") == "100";
     }
     EXPECT_TRUE(prompt && programming && full) << out.str();
+}
+
+// Nothing changes the PLC before the operator consents: a terminal is asked once, after the
+// checks; without a terminal or --yes the run stops there; --info never asks. In application
+// mode the enter-bootloader request is the first change, in bootloader mode the erase.
+TEST_F(CliEngineRun, ConsentBeforeThePlcIsChanged) {
+    plctest::FakeTree tree;
+    tree.File("QM2-E_1.bin", std::string(12345, '\x5A'));
+    const std::string image = tree.Path("QM2-E_1.bin").string();
+    const char QUESTION[] = "Update this PLC? [y/N] ";
+    const char NOT_ASKED[] = "";
+    struct Case {
+        const char* name;
+        bool terminal;
+        const char* input;
+        const char* option;
+        plcsim::StartMode start;
+        int status;
+        bool written;
+        const char* question;  // NOT_ASKED: no question printed
+        const char* last;      // the run's last line
+    };
+    const auto APP = plcsim::StartMode::App, BOOT = plcsim::StartMode::Boot;
+    const char* const SUCCESS = "[INFORMATION] Firmware update is SUCCESSFUL";
+    const char* const NO_APP =
+        "plcfwupdate: not updated: the answer was not y; the PLC still runs its application "
+        "firmware and was not changed";
+    const Case cases[] = {
+        {"terminal, y", true, "y\n", nullptr, APP, 0, true, QUESTION, SUCCESS},
+        {"terminal, Yes", true, " Yes \n", nullptr, APP, 0, true, QUESTION, SUCCESS},
+        {"terminal, n", true, "n\n", nullptr, APP, 2, false, QUESTION, NO_APP},
+        {"terminal, empty", true, "\n", nullptr, APP, 2, false, QUESTION, NO_APP},
+        {"terminal, yess", true, "yess\n", nullptr, APP, 2, false, QUESTION, NO_APP},
+        {"terminal, end of input", true, "", nullptr, APP, 2, false, QUESTION, NO_APP},
+        {"terminal, bootloader, n", true, "n\n", nullptr, BOOT, 2, false, QUESTION,
+         "plcfwupdate: not updated: the answer was not y; the PLC waits in its bootloader, its "
+         "flash not yet erased"},
+        {"no terminal", false, "y\n", nullptr, APP, 2, false, NOT_ASKED,
+         "plcfwupdate: not updated: give --yes to update without asking; the PLC still runs its "
+         "application firmware and was not changed"},
+        {"--yes", true, "n\n", "--yes", APP, 0, true, NOT_ASKED, SUCCESS},
+        {"-y, no terminal", false, "", "-y", BOOT, 0, true, NOT_ASKED, SUCCESS},
+        {"--info", true, "y\n", "--info", APP, 0, false, NOT_ASKED,
+         "verdict:        the update would go on to erase and write the image"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        plctest::ResetSharedState();
+        plcsim::Config config;
+        ASSERT_TRUE(plcsim::DefaultConfig("QM2-E", &config));
+        config.start = c.start;
+        auto plc = std::make_shared<plcsim::Plc>(config);
+        plcsim::AttachVirtual(plc, LINK);
+        tree.File("runs.jsonl", "");
+        in.clear();
+        in.str(c.input);
+        std::vector<std::string> args = {"--image", image,      "--port",
+                                         LINK,      "--record", tree.Path("runs.jsonl").string()};
+        if (c.option != nullptr) args.push_back(c.option);
+        EXPECT_EQ(Run(args, true, c.terminal), c.status) << out.str() << err.str();
+        plcsim::Counters seen = plc->GetCounters();
+        EXPECT_EQ(seen.Seen(plcsim::Kind::Enter) + seen.Seen(plcsim::Kind::Erase) > 0, c.written);
+        EXPECT_EQ(seen.updatesCompleted, c.written ? 1u : 0u);
+        std::string e = err.str();
+        EXPECT_EQ(e.find(QUESTION) != std::string::npos, c.question == QUESTION) << e;
+        if (c.question == QUESTION) {
+            // Asked once, naming the PLC as it answered, the port and the image.
+            EXPECT_EQ(e.find(QUESTION), e.rfind(QUESTION)) << e;
+            std::string mode = c.start == BOOT ? "bootloader" : "application";
+            EXPECT_NE(e.find("plcfwupdate: PLC:   QM2-E (id 0x0017), in " + mode +
+                             " mode\nplcfwupdate: port:  " + LINK +
+                             "\nplcfwupdate: image: QM2-E_1.bin, 12345 bytes, SHA-256 " +
+                             plccli::Sha256Hex(reinterpret_cast<const uint8_t*>(
+                                                   std::string(12345, '\x5A').data()),
+                                               12345)
+                                 .substr(0, 12) +
+                             "\n"),
+                      std::string::npos)
+                << e;
+        }
+        std::string o = out.str();
+        EXPECT_NE(o.find(std::string(c.last) + "\n"), std::string::npos) << o;
+        std::ifstream record(tree.Path("runs.jsonl"));
+        std::string line;
+        std::getline(record, line);
+        EXPECT_NE(line.find("\"exit_status\":" + std::to_string(c.status)), std::string::npos)
+            << line;
+        if (c.status == plccli::EXIT_USAGE) {
+            EXPECT_NE(line.find("\"message\":\"" + std::string(c.last).substr(13) + "\""),
+                      std::string::npos)
+                << line;
+            EXPECT_NE(line.find("\"entered_bootloader\":false"), std::string::npos) << line;
+        }
+        EXPECT_EQ(platform::OpenHandleCount(), 0);
+    }
 }
 
 TEST_F(CliEngineRun, NoPlcOnTheLink) {

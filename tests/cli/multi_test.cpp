@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/command/exit_status.h"
@@ -165,6 +166,54 @@ TEST(SeveralPorts, RowsAndTableFromEachPortsEvents) {
     EXPECT_EQ(statuses, (std::vector<std::string>{"0", "1", "1", "130", "143", "129", "0", "137",
                                                   "127", "1"}));
     EXPECT_EQ(eventsErr.str(), "");
+}
+
+// On a terminal the table fits its width and never cuts a message: the instruction at its end
+// (RE-POWER, REPLUG) is what -q leaves the operator. What does not fit goes under the row.
+TEST(SeveralPorts, FittedTableKeepsEveryMessageWhole) {
+    const std::string flash =
+        "Flash write error, maybe due to flash write protection. RE-POWER PLC and update FW again";
+    const std::string replug = "Firmware update is SUCCESSFUL!, please REPLUG the USB cable";
+    const std::string start =
+        std::string(R"({"event":"start","model":"QM2-E","image":"x","bytes":1})") + "\n";
+    for (size_t width : {132u, 80u, 60u, 40u}) {
+        SCOPED_TRACE(width);
+        std::ostringstream out, err;
+        plccli::SeveralOutput o{out, err, false, false, true};
+        o.width = width;
+        std::vector<plccli::PortRow> rows;
+        for (const auto& [port, caption, message, status] :
+             {std::tuple{"/tmp/bench-port-with-a-long-name-0", "ERROR", flash, 1},
+              std::tuple{"/tmp/bench-port-with-a-long-name-1", "Information", replug, 0}}) {
+            plccli::PortRow row;
+            row.port = port;
+            std::string output = start + Outcome(caption, message.c_str(), status);
+            plccli::TakeOutput(&row, output.data(), output.size(), o);
+            plccli::TakeExit(&row, status, 0, o);
+            row.ended = row.started;
+            rows.push_back(row);
+        }
+        plccli::PrintSummary(rows, o);
+        std::istringstream lines(out.str());
+        std::vector<std::string> messages;
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_LT(line.size(), width) << line;
+            if (line.rfind("PORT", 0) == 0) continue;
+            // A row starts at the first column, its message's further lines under it.
+            size_t text = line.find_first_not_of(' ');
+            if (text == 0) {
+                // ... FAILED  0.0 s  2  MESSAGE: the message after the errors column.
+                size_t seconds = line.find(" s ");
+                size_t errors = line.find_first_not_of(' ', seconds + 2);
+                size_t gap = line.find_first_not_of("0123456789", errors);
+                bool beside = seconds != std::string::npos && gap != std::string::npos;
+                messages.push_back(beside ? line.substr(gap + 2) : "");
+            } else if (!messages.empty()) {  // not the header's MESSAGE under it
+                messages.back() += (messages.back().empty() ? "" : " ") + line.substr(text);
+            }
+        }
+        EXPECT_EQ(messages, (std::vector<std::string>{flash, replug})) << out.str();
+    }
 }
 
 }  // namespace

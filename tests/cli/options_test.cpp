@@ -35,6 +35,7 @@ TEST(ParseOptions, AcceptsEveryOptionInBothSpellings) {
         {{"--trace=t.log", "--yes"}, "", "", "", "t.log", true, false, false, false},
         {{"--list-ports", "--help", "--version"}, "", "", "", "", false, true, true, true},
         {{"-h"}, "", "", "", "", false, false, true, false},
+        {{"-y", "-V", "-p", "ttyACM0"}, "ttyACM0", "", "", "", true, false, false, true},
         {{"--port", "a", "--port", "b"}, "b", "", "", "", false, false, false, false},
         {{"--image", "-odd-name.bin"}, "", "-odd-name.bin", "", "", false, false, false, false},
     };
@@ -60,7 +61,10 @@ TEST(ParseOptions, RejectsWhatItDoesNotKnow) {
     };
     const Case cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
-        {{"-p", "COM3"}, "unknown option '-p'"},
+        {{"-P", "COM3"}, "unknown option '-P'"},
+        {{"-n"}, "unknown option '-n'"},
+        {{"--dry-run"}, "unknown option '--dry-run'; did you mean --info?"},
+        {{"-p"}, "option -p needs a value"},
         {{"COM3"}, "unexpected argument 'COM3'"},
         {{"--port"}, "--port needs a value"},
         {{"--image="}, "--image needs a value"},

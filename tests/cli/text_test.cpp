@@ -229,6 +229,11 @@ TEST(InterruptedLine, TellsThePhaseAndWhatThePlcIsLeftAs) {
     EXPECT_EQ(plccli::FailedLine({PROGRAM, 42, ACK, true}, true),
               "failed during Programming at 42%: the PLC's flash is erased and partly written, and "
               "the PLC stays in its bootloader.");
+    // After a message that asks for a re-power, the advice asks for it too.
+    EXPECT_EQ(plccli::FailedLine({PROGRAM, 42, ACK, true}, false, true),
+              "failed during Programming at 42%: the PLC's flash is erased and partly written, and "
+              "the PLC stays in its bootloader. Re-power the PLC, then running the same command "
+              "again completes the update.");
     EXPECT_EQ(plccli::EndedRunLine(130, 0),
               "interrupted after the run had ended: its outcome stands, exit status 0");
 }

@@ -38,7 +38,9 @@ while IFS='|' read -r line fn want unwanted; do
     [[ $got != *" $w "* ]] || { echo "FAIL: '$line' offers $w:$got"; failures=$((failures + 1)); }
   done
 done <<'TABLE'
-plcfwupdate -|_plcfwupdate|-q --quiet -v --verbose --help --port --force|NAME|PATH
+plcfwupdate -|_plcfwupdate|-q --quiet -v --verbose --help --port --force -p -y -V -h|NAME|PATH -P
+plcfwupdate --model rp200 -p u|_plcfwupdate|USB usb:1-4.2|tcp://
+plcfwupdate --model RP200 -p usb : 1-|_plcfwupdate|1-4.2|usb:1-4.2 USB
 plcfwupdate --model qm2-|_plcfwupdate|QM2-E QM2-C-V2|RP200
 plcfwupdate --model rp2|_plcfwupdate|RP200 RP200-AIO|QM2-E
 plcfwupdate --model QM2-E --port |_plcfwupdate|tcp:// rfc2217://|USB
@@ -71,7 +73,8 @@ if command -v zsh >/dev/null; then
       [[ $got != *" $w "* ]] || { echo "FAIL: zsh: '$line' offers $w:$got"; failures=$((failures + 1)); }
     done
   done <<'TABLE'
-plcfwupdate -|--port --yes -q --events|QM2-E <files>
+plcfwupdate -|--port --yes -q --events -p -y -V|QM2-E <files>
+plcfwupdate --model RP200 -p |USB usb:1-4.2 tcp:// rfc2217://|--yes
 plcfwupdate --model |QM2-E RP200|--port
 plcfwupdate --model RP200 --port |USB usb:1-4.2 tcp:// rfc2217:// <files>|--yes
 plcfwupdate --model QM2-E --port |tcp://|USB

@@ -41,6 +41,17 @@ def table(text):
     return [line for line in lines[at:] if line.strip()]
 
 
+def table_rows(text):
+    """The table's rows, each with the lines its message goes on under it joined to it."""
+    rows = []
+    for line in table(text):
+        if line.startswith(" ") and rows:
+            rows[-1] += " " + line.strip()
+        elif not line.startswith(" "):
+            rows.append(line)
+    return rows
+
+
 # What must hold: a name, and a test of (columns, output) that is true when it holds.
 FITS = ("no redraw reaches the last column",
         lambda c, t: redraws(t) and all(len(s) < c for s in redraws(t)))
@@ -52,7 +63,10 @@ NO_ESCAPE = ("no escape byte", lambda c, t: "\x1b" not in t)
 NO_COLOUR = ("no colour", lambda c, t: not COLOUR.search(t))
 COLOURED = ("the result in colour", lambda c, t: COLOUR.search(t) is not None)
 TABLE_FITS = ("every table row fits",
-              lambda c, t: len(table(t)) == 3 and all(len(r) < c for r in table(t)))
+              lambda c, t: len(table_rows(t)) == 3 and all(len(r) < c for r in table(t)))
+FLASH_ERROR = "update FW again"
+TABLE_INSTRUCTION = ("the failed row keeps its instruction",
+                     lambda c, t: any("RE-POWER PLC and " + FLASH_ERROR in r for r in table_rows(t)))
 TABLE_WHOLE = ("every table row whole",
                lambda c, t: len(table(t)) == 3 and all(LONG_NAME in r and SUCCESS in r
                                                        for r in table(t)[1:]))
@@ -67,14 +81,15 @@ CASES = [
     ("several ports",            80, {},                 "several", [TABLE_FITS]),
     ("several ports, TERM=dumb", 80, {"TERM": "dumb"},   "several", [NO_ESCAPE, TABLE_FITS]),
     ("several ports, a pipe",  None, {},                 "several", [NO_ESCAPE, TABLE_WHOLE]),
+    ("several ports, a failure", 80, {},                 "failing", [TABLE_FITS, TABLE_INSTRUCTION]),
     ("station",                  80, {},                 "station", [FITS, COLOURED]),
     ("station, NO_COLOR",        80, {"NO_COLOR": "1"},  "station", [FITS, NO_COLOUR]),
     ("station, TERM=dumb",       80, {"TERM": "dumb"},   "station", [FITS, NO_ESCAPE]),
 ]
 
 
-def start_sim(bindir, link, pace):
-    args = [os.path.join(bindir, "plcsim"), "--model", "QM2-E", "--link", link]
+def start_sim(bindir, link, pace, faults=()):
+    args = [os.path.join(bindir, "plcsim"), "--model", "QM2-E", "--link", link, *faults]
     sim = subprocess.Popen(args + (["--pace"] if pace else []), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
     for _ in range(200):
@@ -109,9 +124,12 @@ def follow(cli, master, interrupt_on):
 
 def run(bindir, tmp, name, columns, env, how):
     tag = re.sub(r"\W+", "-", name)
-    count = 2 if how == "several" else 1
+    count = 2 if how in ("several", "failing") else 1
     links = [os.path.join(tmp, LONG_NAME + tag + str(i)) for i in range(count)]
-    sims = [start_sim(bindir, link, how == "single") for link in links]
+    # "failing": the second PLC's flash is write-protected.
+    sims = [start_sim(bindir, link, how == "single",
+                      ["--fault", "nok-block:3"] if how == "failing" and i == 1 else [])
+            for i, link in enumerate(links)]
     args = [os.path.join(bindir, "plcfwupdate"), "--image", os.path.join(tmp, "QM2-E_e2e.bin"),
             "--yes"]
     for link in links:
@@ -149,7 +167,7 @@ def main():
             f.write(os.urandom(65536))
         for name, columns, env, how, checks in CASES:
             status, text = run(bindir, tmp, name, columns, env, how)
-            want = 130 if how == "station" else 0
+            want = {"station": 130, "failing": 1}.get(how, 0)
             problems = [] if status == want else ["exit %d, not %d" % (status, want)]
             problems += [what for what, holds in checks if not holds(columns or 999, text)]
             if problems:
