@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""The README, followed from top to bottom as a new user would: every shell session block runs,
-in order, in one shell in one scratch folder, on a pseudo-terminal of 80 columns, with the
-programs installed into the folder (cmake --install: the files of both Debian packages) first on
-the PATH. What a block shows as a command's output must be what the command printed.
+"""The README and the pages of docs/ beside it, each followed from top to bottom as a new user
+would: every shell session block of a file runs, in order, in one shell in a scratch folder of
+that file's own, on a pseudo-terminal of 80 columns, with the programs installed (cmake
+--install: the files of both Debian packages) first on the PATH. What a block shows as a
+command's output must be what the command printed.
   readme_e2e.py CMAKE BUILD_DIR README [--show]   (--show: print what each command printed)
 
-How the README writes a session: a line "$ COMMAND" (a line ending in a backslash goes on on the
+How a file writes a session: a line "$ COMMAND" (a line ending in a backslash goes on on the
 next), then the lines the command prints, standard output and error together, as a terminal
 shows them. A live line redrawn in place shows as the successive texts it took (a redraw that
 changed only the time left out); a line "..." stands for any number of lines. Times, rates,
@@ -15,9 +16,10 @@ followed by the next one once it has said where it serves; the lines a backgroun
 prints later may come anywhere and are compared only where the block shows them. Blocks
 without a "$" line are output shown for the prose and are not run; a command without "$" is an
 error.
-The environment the README sets (export ...) holds for the blocks after it."""
+The environment a file sets (export ...) holds for its blocks after it."""
 import difflib
 import fcntl
+import glob
 import os
 import re
 import select
@@ -35,6 +37,9 @@ SKIPPED = {
     "scripts/demo": "a developer's scripts in the source tree (scripts/test runs this test)",
     "apt install": "installs system packages; this test installs their files into its folder",
     "PLCFW_SIGN_PFX": "needs the signing certificate and the Windows build",
+    "scripts/bootstrap": "a developer's scripts in the source tree (scripts/test builds this)",
+    "/dev/ttyUSB0": "needs a PLC on a USB-to-serial adapter",
+    "sudo usermod": "changes the user's groups, then needs real PLCs",
 }
 COMMAND_SECONDS = 120
 MARK = "\x1ereadme-done"
@@ -132,7 +137,7 @@ def matches(expected, actual):
 
 
 class Shell:
-    """One bash on a pseudo-terminal that takes the README's commands one at a time."""
+    """One bash on a pseudo-terminal that takes a file's commands one at a time."""
 
     def __init__(self, folder, env):
         self.master, slave = os.openpty()
@@ -189,7 +194,7 @@ class Shell:
         return text[:cut], int(text[cut + len(MARK):].split()[0])
 
     def close(self):
-        # The README's simulators that still run, by their process ids.
+        # The file's simulators that still run, by their process ids.
         self.send('kill $(jobs -p) 2>/dev/null; wait; exit 0')
         try:
             self.bash.wait(timeout=15)
@@ -200,62 +205,77 @@ class Shell:
         os.close(self.master)
 
 
-def main():
-    cmake, build, readme = sys.argv[1:4]
-    started = time.monotonic()
-    folder = tempfile.mkdtemp(prefix="readme-")
-    prefix = os.path.join(folder, ".installed")
-    subprocess.run([cmake, "--install", build, "--prefix", prefix], check=True,
-                   stdout=subprocess.DEVNULL)
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("PLCFW_", "COLUMNS"))}
-    env.update(PATH=os.path.join(prefix, "bin") + ":/usr/bin:/bin", TERM="xterm", LANG="C.UTF-8",
-               HOME=folder)
-    shell = Shell(folder, env)
-    failures, used = 0, set()
+def pages(readme):
+    """The README, then the pages of docs/ beside it, by name."""
+    return [readme] + sorted(glob.glob(os.path.join(os.path.dirname(readme) or ".", "docs", "*.md")))
+
+
+def follow(path, name, folder, env, used):
+    """Runs the sessions of one file in a shell of its own; the number of failures."""
+    os.makedirs(folder)
+    shell = Shell(folder, dict(env, HOME=folder))
+    failures = 0
     try:
-        for start, lines in blocks(readme):
+        for start, lines in blocks(path):
             steps = session(lines)
             if not steps:
                 if lines and COMMAND_WORDS.match(lines[0]):
-                    print("FAIL: README:%d: a command block without \"$ \": %s" % (start, lines[0]))
+                    print("FAIL: %s:%d: a command block without \"$ \": %s" % (name, start, lines[0]))
                     failures += 1
                 continue
             first = steps[0][0]
             why = next((w for key, w in SKIPPED.items() if key in first), None)
             if why is not None:
                 used.update(key for key in SKIPPED if key in first)
-                print("skipped README:%d %s: %s" % (start, first, why))
+                print("skipped %s:%d %s: %s" % (name, start, first, why))
                 continue
             began = time.monotonic()
             for command, expected in steps:
                 raw, status = shell.run(command)
                 if raw is None:
-                    print("FAIL: README:%d '%s' did not end within %d s" %
-                          (start, command, COMMAND_SECONDS))
-                    return 1
+                    print("FAIL: %s:%d '%s' did not end within %d s" %
+                          (name, start, command, COMMAND_SECONDS))
+                    return failures + 1
                 actual = screen(raw)
                 if "--show" in sys.argv:
                     print("$ %s\n%s" % (command, "\n".join(actual)))
                 if not matches(expected, actual):
                     failures += 1
-                    print("FAIL: README:%d '%s' (exit %d) printed otherwise:" %
-                          (start, command, status))
+                    print("FAIL: %s:%d '%s' (exit %d) printed otherwise:" %
+                          (name, start, command, status))
                     diff = list(difflib.unified_diff(
                         [norm(x) + "\n" for x in expected], [norm(x) + "\n" for x in actual],
-                        "README", "printed"))
+                        name, "printed"))
                     sys.stdout.writelines(diff[:80])
-            print("ran README:%d %s (%d commands, %.1f s)" %
-                  (start, first, len(steps), time.monotonic() - began))
+            print("ran %s:%d %s (%d commands, %.1f s)" %
+                  (name, start, first, len(steps), time.monotonic() - began))
     finally:
         shell.close()
+    return failures
+
+
+def main():
+    cmake, build, readme = sys.argv[1:4]
+    started = time.monotonic()
+    root = tempfile.mkdtemp(prefix="readme-")
+    prefix = os.path.join(root, ".installed")
+    subprocess.run([cmake, "--install", build, "--prefix", prefix], check=True,
+                   stdout=subprocess.DEVNULL)
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("PLCFW_", "COLUMNS"))}
+    env.update(PATH=os.path.join(prefix, "bin") + ":/usr/bin:/bin", TERM="xterm", LANG="C.UTF-8")
+    failures, used = 0, set()
+    top = os.path.dirname(readme) or "."
+    for path in pages(readme):
+        name = os.path.relpath(path, top)
+        failures += follow(path, name, os.path.join(root, name.replace("/", "-")), env, used)
     for key in sorted(set(SKIPPED) - used):
-        print("FAIL: no block of the README begins with '%s': drop it from SKIPPED" % key)
+        print("FAIL: no block begins with '%s': drop it from SKIPPED" % key)
         failures += 1
     if failures == 0:
-        shutil.rmtree(folder)
+        shutil.rmtree(root)
         print("readme: every block as shown, in %.0f s" % (time.monotonic() - started))
     else:
-        print("readme: %d failures; the folder is kept: %s" % (failures, folder))
+        print("readme: %d failures; the folders are kept: %s" % (failures, root))
     return 1 if failures else 0
 
 
