@@ -43,6 +43,8 @@ const DWORD BEEP_GAP_MS = 300;
 const DWORD CLOSE_WAIT_MS = 3000;
 const DWORD CONSOLE_ANSWER_MS = 20000;
 const int UI_TEXT_PT = 10;
+const int TALLY_TEXT_PT = 16;
+const int RESULT_ROWS = 5;  // the last ten results in two columns
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
 #endif
@@ -53,9 +55,12 @@ struct Bench {
     HFONT font = nullptr;
     HWND imageText = nullptr, recordLabel = nullptr, recordEdit = nullptr, portsLabel = nullptr,
          otherLabel = nullptr, otherEdit = nullptr, start = nullptr, beep = nullptr;
+    // Below the tiles, as text that a screen reader (and the test) reads too.
+    HWND tally = nullptr, resultColumns[2] = {nullptr, nullptr};
+    HFONT tallyFont = nullptr;
     std::vector<HWND> portChecks;
     std::vector<std::string> portNames;
-    int tilesTop = 0;
+    int tilesTop = 0, tilesBottom = 0;
     std::string console;  // the console program's path
     std::vector<Tile> tiles;
     Results results;
@@ -153,8 +158,15 @@ void MakeFont() {
                               FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                               CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
                               "Arial");
+    if (gBench.tallyFont != nullptr) DeleteObject(gBench.tallyFont);
+    gBench.tallyFont = CreateFontA(-MulDiv(TALLY_TEXT_PT, static_cast<int>(gBench.dpi), 72), 0, 0,
+                                   0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                   DEFAULT_PITCH | FF_SWISS, "Arial");
     for (HWND h = GetWindow(gBench.window, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
-        SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(gBench.font), TRUE);
+        SendMessageA(h, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(h == gBench.tally ? gBench.tallyFont : gBench.font),
+                     TRUE);
 }
 
 // The controls at the top, placed for the window's width and DPI; the tiles start below them.
@@ -188,6 +200,16 @@ void Layout() {
     MoveWindow(gBench.beep, m + Scale(170), y + Scale(4), Scale(220), line, TRUE);
     y += Scale(32) + gap;
     gBench.tilesTop = y;
+    // From the bottom: the results, the tally above them, the tiles between.
+    int resultLine = MulDiv(UI_TEXT_PT, static_cast<int>(gBench.dpi), 72) * 3 / 2;
+    int tallyLine = MulDiv(TALLY_TEXT_PT, static_cast<int>(gBench.dpi), 72) * 3 / 2;
+    int bottom = client.bottom - m;
+    int resultsTop = bottom - RESULT_ROWS * resultLine;
+    int half = (width - 2 * m) / 2;
+    MoveWindow(gBench.resultColumns[0], m, resultsTop, half, RESULT_ROWS * resultLine, TRUE);
+    MoveWindow(gBench.resultColumns[1], m + half, resultsTop, half, RESULT_ROWS * resultLine, TRUE);
+    MoveWindow(gBench.tally, m, resultsTop - tallyLine, width - 2 * m, tallyLine, TRUE);
+    gBench.tilesBottom = resultsTop - tallyLine - gap;
     InvalidateRect(gBench.window, nullptr, TRUE);
 }
 
@@ -203,11 +225,32 @@ std::vector<std::string> ChosenPorts() {
     return ports;
 }
 
+RECT TilesArea() {
+    RECT area;
+    GetClientRect(gBench.window, &area);
+    area.top = gBench.tilesTop;
+    area.bottom = gBench.tilesBottom > area.top ? gBench.tilesBottom : area.top;
+    return area;
+}
+
+void SetText(HWND control, const std::string& text) {
+    if (WindowText(control) != text) SetWindowTextA(control, text.c_str());
+}
+
+// The tiles repainted, the tally and the results as they now stand.
 void InvalidateTiles() {
-    RECT client;
-    GetClientRect(gBench.window, &client);
-    client.top = gBench.tilesTop;
-    InvalidateRect(gBench.window, &client, FALSE);
+    RECT area = TilesArea();
+    InvalidateRect(gBench.window, &area, FALSE);
+    SetText(gBench.tally, TallyText(TallyOf(gBench.tiles)));
+    std::string columns[2];
+    size_t i = 0;
+    for (const auto& line : gBench.results.Lines()) {
+        std::string& c = columns[i / RESULT_ROWS];
+        c += (c.empty() ? "" : "\r\n") + line;
+        ++i;
+    }
+    SetText(gBench.resultColumns[0], columns[0]);
+    SetText(gBench.resultColumns[1], columns[1]);
 }
 
 // Before a bench: a tile for each port chosen, not started.
@@ -398,6 +441,9 @@ void Create(HWND window) {
     gBench.start = Control("BUTTON", START_TEXT, WS_TABSTOP | BS_PUSHBUTTON, ID_START);
     gBench.beep = Control("BUTTON", "Beep on each &result", WS_TABSTOP | BS_AUTOCHECKBOX, ID_BEEP);
     SendMessageA(gBench.beep, BM_SETCHECK, s.beep ? BST_CHECKED : BST_UNCHECKED, 0);
+    gBench.tally = Control("STATIC", "", SS_LEFT | SS_NOPREFIX, -1);
+    SendMessageA(gBench.tally, WM_SETFONT, reinterpret_cast<WPARAM>(gBench.tallyFont), TRUE);
+    for (HWND& r : gBench.resultColumns) r = Control("STATIC", "", SS_LEFT | SS_NOPREFIX, -1);
     Layout();
     ShowChosenPorts();
     SetTimer(window, FOLLOW_TIMER, FOLLOW_MS, nullptr);
@@ -406,16 +452,11 @@ void Create(HWND window) {
 void Paint(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
-    RECT client;
-    GetClientRect(window, &client);
-    client.top = gBench.tilesTop;
     BenchPicture p;
     p.tiles = &gBench.tiles;
-    p.tally = TallyText(TallyOf(gBench.tiles));
-    p.results = &gBench.results.Lines();
     p.nowMs = NowMs();
     p.dpi = gBench.dpi;
-    PaintBench(dc, client, p);
+    PaintBench(dc, TilesArea(), p);
     EndPaint(window, &ps);
 }
 
@@ -453,11 +494,15 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             Paint(window);
             return 0;
         case WM_ERASEBKGND: {
-            // The tiles' area is painted whole by WM_PAINT; only the controls' strip is erased.
-            RECT top;
-            GetClientRect(window, &top);
-            top.bottom = gBench.tilesTop;
-            FillRect(reinterpret_cast<HDC>(wParam), &top, GetSysColorBrush(COLOR_BTNFACE));
+            // The tiles' area is painted whole by WM_PAINT; the rest is erased around it.
+            RECT client, tiles = TilesArea();
+            GetClientRect(window, &client);
+            HRGN rest = CreateRectRgnIndirect(&client);
+            HRGN hole = CreateRectRgnIndirect(&tiles);
+            CombineRgn(rest, rest, hole, RGN_DIFF);
+            FillRgn(reinterpret_cast<HDC>(wParam), rest, GetSysColorBrush(COLOR_BTNFACE));
+            DeleteObject(rest);
+            DeleteObject(hole);
             return 1;
         }
         case WM_TIMER:

@@ -1,5 +1,5 @@
-// The tiles, drawn large and in solid colours to be read from a distance, and below them the
-// bench's tally and its last results. Painted into a bitmap first, so nothing flickers.
+// The tiles, drawn large and in solid colours to be read from a distance. Painted into a bitmap
+// first, so nothing flickers.
 #include "benchwin/paint_win.h"
 
 #include "benchwin/layout.h"
@@ -7,10 +7,6 @@
 namespace plcbench {
 
 namespace {
-
-const int RESULT_ROWS = 5;  // the last ten results in two columns
-const int RESULT_TEXT_PT = 11;
-const int TALLY_TEXT_PT = 15;
 
 struct Colours {
     COLORREF back, text;
@@ -118,32 +114,6 @@ void PaintTile(HDC dc, const Box& b, const Tile& tile, uint64_t nowMs) {
     for (HFONT f : {nameFont, unitFont, stateFont, detailFont}) DeleteObject(f);
 }
 
-void PaintBottom(HDC dc, const RECT& box, const BenchPicture& p) {
-    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-    SetBkMode(dc, TRANSPARENT);
-    int pad = Points(4, p.dpi);
-    int tallyHeight = Points(TALLY_TEXT_PT, p.dpi) * 3 / 2;
-    int lineHeight = Points(RESULT_TEXT_PT, p.dpi) * 3 / 2;
-    HFONT tallyFont = Font(Points(TALLY_TEXT_PT, p.dpi), true);
-    HGDIOBJ old = SelectObject(dc, tallyFont);
-    int y = box.top;
-    Text(dc, Wide(p.tally), {box.left + pad, y, box.right - pad, y + tallyHeight}, DT_LEFT);
-    y += tallyHeight;
-    HFONT resultFont = Font(Points(RESULT_TEXT_PT, p.dpi), false);
-    SelectObject(dc, resultFont);
-    int column = (box.right - box.left - 2 * pad) / 2;
-    int i = 0;
-    for (const auto& line : *p.results) {
-        int x = box.left + pad + (i / RESULT_ROWS) * column;
-        int top = y + (i % RESULT_ROWS) * lineHeight;
-        Text(dc, Wide(line), {x, top, x + column, top + lineHeight}, DT_LEFT);
-        ++i;
-    }
-    SelectObject(dc, old);
-    DeleteObject(tallyFont);
-    DeleteObject(resultFont);
-}
-
 }  // namespace
 
 std::wstring Wide(const std::string& text) {
@@ -155,11 +125,6 @@ std::wstring Wide(const std::string& text) {
     return out;
 }
 
-int BottomHeight(UINT dpi) {
-    return Points(TALLY_TEXT_PT, dpi) * 3 / 2 + RESULT_ROWS * Points(RESULT_TEXT_PT, dpi) * 3 / 2 +
-           Points(8, dpi);
-}
-
 void PaintBench(HDC dc, const RECT& area, const BenchPicture& p) {
     int width = area.right - area.left, height = area.bottom - area.top;
     if (width <= 0 || height <= 0) return;
@@ -169,11 +134,8 @@ void PaintBench(HDC dc, const RECT& area, const BenchPicture& p) {
     RECT all{0, 0, width, height};
     FillRect(mem, &all, GetSysColorBrush(COLOR_BTNFACE));
 
-    int bottom = BottomHeight(p.dpi);
-    int tilesHeight = height - bottom;
-    auto boxes = TileGrid(static_cast<int>(p.tiles->size()), width, tilesHeight, Points(6, p.dpi));
+    auto boxes = TileGrid(static_cast<int>(p.tiles->size()), width, height, Points(6, p.dpi));
     for (size_t i = 0; i < boxes.size(); ++i) PaintTile(mem, boxes[i], (*p.tiles)[i], p.nowMs);
-    PaintBottom(mem, {0, tilesHeight > 0 ? tilesHeight : 0, width, height}, p);
 
     BitBlt(dc, area.left, area.top, width, height, mem, 0, 0, SRCCOPY);
     SelectObject(mem, oldBitmap);
