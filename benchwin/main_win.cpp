@@ -43,6 +43,7 @@ const DWORD BEEP_GAP_MS = 300;
 const DWORD CLOSE_WAIT_MS = 3000;
 const DWORD CONSOLE_ANSWER_MS = 20000;
 const int UI_TEXT_PT = 10;
+const int RESULT_TEXT_PT = 12;
 const int TALLY_TEXT_PT = 16;
 const int RESULT_ROWS = 5;  // the last ten results in two columns
 #ifndef WM_DPICHANGED
@@ -57,7 +58,7 @@ struct Bench {
          otherLabel = nullptr, otherEdit = nullptr, start = nullptr, beep = nullptr;
     // Below the tiles, as text that a screen reader (and the test) reads too.
     HWND tally = nullptr, resultColumns[2] = {nullptr, nullptr};
-    HFONT tallyFont = nullptr;
+    HFONT tallyFont = nullptr, resultFont = nullptr;
     std::vector<HWND> portChecks;
     std::vector<std::string> portNames;
     int tilesTop = 0, tilesBottom = 0;
@@ -152,21 +153,26 @@ HWND Control(const char* cls, const char* text, DWORD style, int id) {
     return h;
 }
 
-void MakeFont() {
-    if (gBench.font != nullptr) DeleteObject(gBench.font);
-    gBench.font = CreateFontA(-MulDiv(UI_TEXT_PT, static_cast<int>(gBench.dpi), 72), 0, 0, 0,
-                              FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                              CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                              "Arial");
-    if (gBench.tallyFont != nullptr) DeleteObject(gBench.tallyFont);
-    gBench.tallyFont = CreateFontA(-MulDiv(TALLY_TEXT_PT, static_cast<int>(gBench.dpi), 72), 0, 0,
-                                   0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                   DEFAULT_PITCH | FF_SWISS, "Arial");
-    for (HWND h = GetWindow(gBench.window, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
-        SendMessageA(h, WM_SETFONT,
-                     reinterpret_cast<WPARAM>(h == gBench.tally ? gBench.tallyFont : gBench.font),
-                     TRUE);
+HFONT UiFont(int points, int weight) {
+    return CreateFontA(-MulDiv(points, static_cast<int>(gBench.dpi), 72), 0, 0, 0, weight, FALSE,
+                       FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, "Arial");
+}
+
+// The fonts for the window's DPI, given to every control.
+void MakeFonts() {
+    for (HFONT f : {gBench.font, gBench.tallyFont, gBench.resultFont})
+        if (f != nullptr) DeleteObject(f);
+    gBench.font = UiFont(UI_TEXT_PT, FW_NORMAL);
+    gBench.tallyFont = UiFont(TALLY_TEXT_PT, FW_BOLD);
+    gBench.resultFont = UiFont(RESULT_TEXT_PT, FW_NORMAL);
+    for (HWND h = GetWindow(gBench.window, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+        HFONT f = h == gBench.tally ? gBench.tallyFont
+                  : h == gBench.resultColumns[0] || h == gBench.resultColumns[1]
+                      ? gBench.resultFont
+                      : gBench.font;
+        SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(f), TRUE);
+    }
 }
 
 // The controls at the top, placed for the window's width and DPI; the tiles start below them.
@@ -201,7 +207,7 @@ void Layout() {
     y += Scale(32) + gap;
     gBench.tilesTop = y;
     // From the bottom: the results, the tally above them, the tiles between.
-    int resultLine = MulDiv(UI_TEXT_PT, static_cast<int>(gBench.dpi), 72) * 3 / 2;
+    int resultLine = MulDiv(RESULT_TEXT_PT, static_cast<int>(gBench.dpi), 72) * 3 / 2;
     int tallyLine = MulDiv(TALLY_TEXT_PT, static_cast<int>(gBench.dpi), 72) * 3 / 2;
     int bottom = client.bottom - m;
     int resultsTop = bottom - RESULT_ROWS * resultLine;
@@ -416,7 +422,7 @@ void AskConsoleProgram(std::vector<std::string>* ports) {
 void Create(HWND window) {
     gBench.window = window;
     gBench.dpi = DpiOf(window);
-    MakeFont();
+    MakeFonts();
     gBench.console = ProgramDirectory() + "\\" + CONSOLE_PROGRAM;
     Settings s = LoadSettings();
     gBench.imageText = Control("STATIC", "", SS_LEFT | SS_NOPREFIX, -1);
@@ -442,8 +448,8 @@ void Create(HWND window) {
     gBench.beep = Control("BUTTON", "Beep on each &result", WS_TABSTOP | BS_AUTOCHECKBOX, ID_BEEP);
     SendMessageA(gBench.beep, BM_SETCHECK, s.beep ? BST_CHECKED : BST_UNCHECKED, 0);
     gBench.tally = Control("STATIC", "", SS_LEFT | SS_NOPREFIX, -1);
-    SendMessageA(gBench.tally, WM_SETFONT, reinterpret_cast<WPARAM>(gBench.tallyFont), TRUE);
     for (HWND& r : gBench.resultColumns) r = Control("STATIC", "", SS_LEFT | SS_NOPREFIX, -1);
+    MakeFonts();
     Layout();
     ShowChosenPorts();
     SetTimer(window, FOLLOW_TIMER, FOLLOW_MS, nullptr);
@@ -484,7 +490,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_DPICHANGED: {
             gBench.dpi = HIWORD(wParam);
             const RECT* r = reinterpret_cast<const RECT*>(lParam);
-            MakeFont();
+            MakeFonts();
             SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
                          SWP_NOZORDER | SWP_NOACTIVATE);
             Layout();

@@ -31,8 +31,10 @@ void StationState(Tile* tile, const EventLine& event) {
         tile->message.clear();
     } else if (state == "done, unplug") {
         tile->state = TileState::SUCCEEDED;
+        tile->lastFailed = false;
     } else if (state == "failed, unplug") {
         tile->state = TileState::FAILED;
+        tile->lastFailed = true;
     } else if (state == "still answers") {
         tile->state = TileState::STILL_ANSWERS;
     }
@@ -175,8 +177,17 @@ TileView ViewOf(const Tile& tile, uint64_t nowMs) {
             v.detail = tile.message;
             break;
         case TileState::STILL_ANSWERS:
+            // A failed unit stays red until it has gone: that it must be set aside is what the
+            // operator has to see, and it says to unplug it already.
+            if (tile.lastFailed) {
+                v.state = "FAILED: set it aside";
+                v.colour = TileColour::RED;
+                v.detail = tile.message;
+                break;
+            }
             v.state = "still answers: unplug it";
             v.colour = TileColour::AMBER;
+            v.detail = "SUCCESSFUL";
             break;
         case TileState::STOPPED:
             v.state = "stopped";

@@ -40,6 +40,7 @@ struct Tile {
     std::string step;       // what the run does: connecting, programming, ...
     int percent = 0;
     std::string message;    // the last unit's final message
+    bool lastFailed = false;  // the last unit's result
     uint32_t done = 0;      // the port's tally, as its worker counts it
     uint32_t failed = 0;
     double unitSeconds = 0;  // all units' times together

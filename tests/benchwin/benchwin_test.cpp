@@ -145,8 +145,8 @@ TEST(BenchTile, FromTheStationsEvents) {
          "unit 1", "1 done, 0 failed", DONE},
         {plccli::StationEvent(1, "done, unplug"), 7200, "SUCCESSFUL: unplug it", GREEN, "", 0, "",
          "unit 1", "1 done, 0 failed", NONE},
-        {plccli::StationEvent(1, "still answers"), 10200, "still answers: unplug it", AMBER, "",
-         0, "", "unit 1", "1 done, 0 failed", NONE},
+        {plccli::StationEvent(1, "still answers"), 10200, "still answers: unplug it", AMBER,
+         "SUCCESSFUL", 0, "", "unit 1", "1 done, 0 failed", NONE},
         {plccli::StationEvent(2, "waiting"), 12000, "waiting for a PLC", GREY, "", 0, "", "unit 2",
          "1 done, 0 failed", NONE},
         {plccli::StationEvent(2, "updating"), 13000, "updating", BLUE, "connecting", 0, "",
@@ -159,6 +159,9 @@ TEST(BenchTile, FromTheStationsEvents) {
          "Flash write error", 0, "", "unit 2", "1 done, 1 failed", NONE},
         {"not a line of ours", 15200, "FAILED: set it aside", RED, "Flash write error", 0, "",
          "unit 2", "1 done, 1 failed", NONE},
+        // A failed unit that still answers stays red: set aside is what matters.
+        {plccli::StationEvent(2, "still answers"), 18100, "FAILED: set it aside", RED,
+         "Flash write error", 0, "", "unit 2", "1 done, 1 failed", NONE},
         {plccli::StationEvent(3, "updating"), 20000, "updating", BLUE, "connecting", 0, "",
          "unit 3", "1 done, 1 failed", NONE},
         // Stop during unit 3: its outcome, then the tally that names it.
