@@ -364,6 +364,9 @@ void FollowWorkers() {
             }
             changed = true;
         },
+        [&](size_t i, const std::string& line) {
+            if (i < gBench.tiles.size()) WorkerSaid(&gBench.tiles[i], line);
+        },
         [&](size_t i, int status) {
             if (i < gBench.tiles.size()) WorkerEnded(&gBench.tiles[i], status);
             changed = true;

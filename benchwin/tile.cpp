@@ -126,11 +126,17 @@ bool ApplyEvent(Tile* tile, const EventLine& event, uint64_t nowMs, UnitResult* 
     return false;
 }
 
+void WorkerSaid(Tile* tile, const std::string& line) {
+    if (!line.empty()) tile->lastSaid = line;
+}
+
 void WorkerEnded(Tile* tile, int exitCode) {
     tile->exitStatus = exitCode;
     if (tile->state == TileState::STOPPED) return;
     tile->state = TileState::NOT_RUNNING;
-    tile->message = "the console program ended (exit status " + std::to_string(exitCode) + ")";
+    tile->message = tile->lastSaid.empty() ? "the console program ended (exit status " +
+                                                 std::to_string(exitCode) + ")"
+                                           : tile->lastSaid;
 }
 
 void StartFailed(Tile* tile, const std::string& why) {

@@ -46,6 +46,7 @@ struct Tile {
     double unitSeconds = 0;  // all units' times together
     uint32_t interruptedUnit = 0;
     int exitStatus = -1;    // the worker's, once it has ended
+    std::string lastSaid;   // the last line of the worker's standard error
     // Where the transfer's rate is measured from: the first progress of Programming.
     uint64_t rateFromMs = 0;
     int rateFromPercent = -1;
@@ -54,8 +55,10 @@ struct Tile {
 // Applies one event of the tile's worker, received at nowMs. True when a unit ended (its
 // result in *result), including the unit that a Stop interrupted.
 bool ApplyEvent(Tile* tile, const EventLine& event, uint64_t nowMs, UnitResult* result);
+// A line of the worker's standard error: the last one says why a worker ended early.
+void WorkerSaid(Tile* tile, const std::string& line);
 // The worker's process has ended with exitCode; a worker that ended without its tally (it did not
-// run a station at all, or was ended) is no longer running.
+// run a station at all, or was ended) is no longer running, and says why as its last line did.
 void WorkerEnded(Tile* tile, int exitCode);
 // The worker could not be started: why.
 void StartFailed(Tile* tile, const std::string& why);

@@ -18,6 +18,8 @@ const char INTERRUPT_EVENT_VARIABLE[] = "PLCFW_PARENT_INTERRUPT";
 // A worker that has not ended this long after the interrupt is ended.
 const std::chrono::seconds INTERRUPT_GRACE{10};
 const int EXIT_TERMINATED = 143;
+// Room in each pipe: a worker never waits for the window's next look at it.
+const DWORD PIPE_BYTES = 64 * 1024;
 
 std::string SystemError(const std::string& what) {
     return what + " (error " + std::to_string(GetLastError()) + ")";
@@ -32,17 +34,30 @@ HANDLE MakeJob() {
     return job;
 }
 
-// A process of the console program without a console window, its standard output the write end
-// of a new pipe (its read end in *readEnd), input and errors NUL.
-bool Spawn(const std::string& commandLine, HANDLE job, PROCESS_INFORMATION* pi,
-           HANDLE* readEnd, std::string* error) {
+// A pipe whose write end a child inherits and whose read end stays here.
+bool MakePipe(HANDLE* readEnd, HANDLE* writeEnd, std::string* error) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(readEnd, &writeEnd, &inherit, 0)) {
+    if (!CreatePipe(readEnd, writeEnd, &inherit, PIPE_BYTES)) {
         *error = SystemError("cannot make a pipe");
         return false;
     }
     SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+// A process of the console program without a console window, its standard output the write end
+// of a new pipe (its read end in *readEnd), its errors those of another (*errorEnd; NUL when
+// errorEnd is null), its input NUL.
+bool Spawn(const std::string& commandLine, HANDLE job, PROCESS_INFORMATION* pi,
+           HANDLE* readEnd, HANDLE* errorEnd, std::string* error) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE writeEnd = nullptr, errorWrite = nullptr;
+    if (!MakePipe(readEnd, &writeEnd, error)) return false;
+    if (errorEnd != nullptr && !MakePipe(errorEnd, &errorWrite, error)) {
+        CloseHandle(*readEnd);
+        CloseHandle(writeEnd);
+        return false;
+    }
     HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA si{};
@@ -50,17 +65,22 @@ bool Spawn(const std::string& commandLine, HANDLE job, PROCESS_INFORMATION* pi,
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = nul;
     si.hStdOutput = writeEnd;
-    si.hStdError = nul;
+    si.hStdError = errorWrite != nullptr ? errorWrite : nul;
     std::string line = commandLine;
     BOOL made = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
                                CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW | CREATE_SUSPENDED,
                                nullptr, nullptr, &si, pi);
     if (!made) *error = SystemError("cannot start the console program");
     CloseHandle(writeEnd);
+    if (errorWrite != nullptr) CloseHandle(errorWrite);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!made) {
         CloseHandle(*readEnd);
         *readEnd = nullptr;
+        if (errorEnd != nullptr) {
+            CloseHandle(*errorEnd);
+            *errorEnd = nullptr;
+        }
         return false;
     }
     if (job != nullptr) AssignProcessToJobObject(job, pi->hProcess);
@@ -78,6 +98,7 @@ Workers::~Workers() {
 void Workers::Close() {
     for (auto& w : workers_) {
         if (w.pipe != nullptr) CloseHandle(w.pipe);
+        if (w.errors != nullptr) CloseHandle(w.errors);
         if (w.process != nullptr) CloseHandle(w.process);
     }
     workers_.clear();
@@ -108,39 +129,56 @@ bool Workers::Begin(size_t count, std::string* error) {
 bool Workers::Start(size_t index, const std::string& commandLine, std::string* error) {
     if (index >= workers_.size()) return false;
     PROCESS_INFORMATION pi{};
-    HANDLE readEnd = nullptr;
-    if (!Spawn(commandLine, job_, &pi, &readEnd, error)) return false;
+    HANDLE readEnd = nullptr, errorEnd = nullptr;
+    if (!Spawn(commandLine, job_, &pi, &readEnd, &errorEnd, error)) return false;
     workers_[index].process = pi.hProcess;
     workers_[index].pipe = readEnd;
+    workers_[index].errors = errorEnd;
     // A Stop while the workers were being started reaches the later ones too: the event stays
     // set, and each sees it as soon as it watches.
     return true;
 }
 
+namespace {
+
+// Reads what is in the pipe now, line by line; false once it has ended.
+bool ReadPipe(HANDLE pipe, LineBuffer* lines, const std::function<void(const std::string&)>& take) {
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+        if (available == 0) return true;
+        char buffer[4096];
+        DWORD got = 0;
+        if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &got,
+                      nullptr) ||
+            got == 0)
+            return false;
+        for (const auto& line : lines->Take(buffer, got)) take(line);
+    }
+}
+
+}  // namespace
+
 void Workers::Follow(const std::function<void(size_t, const std::string&)>& onLine,
+                     const std::function<void(size_t, const std::string&)>& onSaid,
                      const std::function<void(size_t, int)>& onEnd) {
     for (size_t i = 0; i < workers_.size(); ++i) {
         Worker& w = workers_[i];
-        if (w.pipe == nullptr) continue;
-        bool open = true;
-        for (;;) {
-            DWORD available = 0;
-            if (!PeekNamedPipe(w.pipe, nullptr, 0, nullptr, &available, nullptr)) {
-                open = false;
-                break;
-            }
-            if (available == 0) break;
-            char buffer[4096];
-            DWORD got = 0;
-            if (!ReadFile(w.pipe, buffer, available < sizeof buffer ? available : sizeof buffer,
-                          &got, nullptr) ||
-                got == 0) {
-                open = false;
-                break;
-            }
-            for (const auto& line : w.lines.Take(buffer, got)) onLine(i, line);
+        if (w.errors != nullptr &&
+            !ReadPipe(w.errors, &w.said, [&](const std::string& line) { onSaid(i, line); })) {
+            CloseHandle(w.errors);
+            w.errors = nullptr;
         }
-        if (open) continue;
+        if (w.pipe == nullptr) continue;
+        if (ReadPipe(w.pipe, &w.lines, [&](const std::string& line) { onLine(i, line); }))
+            continue;
+        // The events have ended: what it still said, and how it ended.
+        if (w.errors != nullptr) {
+            WaitForSingleObject(w.process, 5000);
+            ReadPipe(w.errors, &w.said, [&](const std::string& line) { onSaid(i, line); });
+            CloseHandle(w.errors);
+            w.errors = nullptr;
+        }
         CloseHandle(w.pipe);
         w.pipe = nullptr;
         WaitForSingleObject(w.process, 5000);
@@ -180,7 +218,7 @@ bool RunConsoleProgram(const std::string& commandLine, DWORD timeoutMs, std::str
     PROCESS_INFORMATION pi{};
     HANDLE readEnd = nullptr;
     HANDLE job = MakeJob();
-    if (!Spawn(commandLine, job, &pi, &readEnd, error)) {
+    if (!Spawn(commandLine, job, &pi, &readEnd, nullptr, error)) {
         if (job != nullptr) CloseHandle(job);
         return false;
     }

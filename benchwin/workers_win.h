@@ -25,9 +25,10 @@ class Workers {
     bool Begin(size_t count, std::string* error);
     // Starts port index's worker with this command line.
     bool Start(size_t index, const std::string& commandLine, std::string* error);
-    // What the workers have written since, line by line, and the workers whose output has ended
-    // with their exit status.
+    // What the workers have written since, line by line (their events, and what they said on
+    // standard error), and the workers whose output has ended with their exit status.
     void Follow(const std::function<void(size_t index, const std::string& line)>& onLine,
+                const std::function<void(size_t index, const std::string& line)>& onSaid,
                 const std::function<void(size_t index, int exitStatus)>& onEnd);
     // Stop: each worker ends its unit in hand cleanly and records it. A worker still running
     // INTERRUPT_GRACE later is ended by Follow.
@@ -41,8 +42,9 @@ class Workers {
     using Clock = std::chrono::steady_clock;
     struct Worker {
         HANDLE process = nullptr;
-        HANDLE pipe = nullptr;
-        LineBuffer lines;
+        HANDLE pipe = nullptr;    // its events
+        HANDLE errors = nullptr;  // its standard error
+        LineBuffer lines, said;
     };
     void Close();
 

@@ -207,6 +207,13 @@ TEST(BenchTile, FromTheStationsEvents) {
     EXPECT_EQ(v.state, "not running");
     EXPECT_EQ(v.colour, RED);
     EXPECT_EQ(v.detail, "the console program ended (exit status 2)");
+    // What it said last says why, when it said anything.
+    Tile refused;
+    WorkerSaid(&refused, "plcfwupdate: cannot open the record file 'r.jsonl': Permission denied");
+    WorkerSaid(&refused, "");
+    WorkerEnded(&refused, 1);
+    EXPECT_EQ(ViewOf(refused, 0).detail,
+              "plcfwupdate: cannot open the record file 'r.jsonl': Permission denied");
     StartFailed(&lost, "cannot start plcfwupdate-cli.exe (error 2)");
     EXPECT_EQ(ViewOf(lost, 0).detail, "cannot start plcfwupdate-cli.exe (error 2)");
     ResetTile(&lost);
