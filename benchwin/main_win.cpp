@@ -33,6 +33,8 @@ const char MSG_CLOSE_DURING_RUN[] =
     "Firmware update is IN PROGRESS!\n\nIf the program is closed now, the PLC may be left "
     "without working firmware.\n\nClose the program anyway?";
 const char RECORD_FILE_NAME[] = "plcfwbench-records.jsonl";
+// What the system shows as the reason why the session does not end while units are written.
+const wchar_t SHUTDOWN_BLOCK_REASON[] = L"Firmware update in progress";
 
 // Control ids; 1 and 2 are IDOK and IDCANCEL, which Enter and Esc send.
 enum : int { ID_START = 101, ID_BEEP, ID_RECORD, ID_OTHER, ID_PORT0 = 200 };
@@ -70,6 +72,7 @@ struct Bench {
     std::vector<UINT> beeps;  // still to sound
     DWORD lastBeep = 0;
     HWND lastFocus = nullptr;
+    bool shutdownBlocked = false;
 };
 
 Bench gBench;
@@ -387,6 +390,30 @@ bool UnitsInHand() {
     return false;
 }
 
+// The system asks whether the session may end: not while a unit is being written, with the
+// reason the system shows; a critical end cannot be refused.
+LRESULT QueryEndSession(LPARAM lParam) {
+    if (!UnitsInHand() || (lParam & ENDSESSION_CRITICAL) != 0) return TRUE;
+    if (!gBench.shutdownBlocked)
+        gBench.shutdownBlocked = ShutdownBlockReasonCreate(gBench.window, SHUTDOWN_BLOCK_REASON);
+    return FALSE;
+}
+
+// The session ends, and this process as soon as this returns: each worker ends its unit in hand
+// and records it, if it can in the time the system gives.
+void EndSession(WPARAM ending) {
+    if (ending == FALSE || !gBench.workers.AnyRunning()) return;
+    gBench.workers.Interrupt();
+    gBench.workers.WaitForAll(CLOSE_WAIT_MS);
+}
+
+void ReleaseShutdownBlock() {
+    if (gBench.shutdownBlocked && !UnitsInHand()) {
+        ShutdownBlockReasonDestroy(gBench.window);
+        gBench.shutdownBlocked = false;
+    }
+}
+
 // Closing asks first while a unit is being written; a bench that goes on is stopped, and its
 // workers get a moment to record the units they had in hand.
 void Close() {
@@ -515,7 +542,15 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             return 1;
         }
         case WM_TIMER:
-            if (wParam == FOLLOW_TIMER) FollowWorkers();
+            if (wParam == FOLLOW_TIMER) {
+                FollowWorkers();
+                ReleaseShutdownBlock();
+            }
+            return 0;
+        case WM_QUERYENDSESSION:
+            return QueryEndSession(lParam);
+        case WM_ENDSESSION:
+            EndSession(wParam);
             return 0;
         case WM_COMMAND:
             Command(LOWORD(wParam), HIWORD(wParam));
