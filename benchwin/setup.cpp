@@ -52,6 +52,11 @@ std::vector<std::string> ParseListedPorts(const std::string& output) {
         if (!name.empty()) ports.push_back(name);
         at = end + 1;
     }
+    // USB PLCs are named by where they hang: "USB", the one-PLC name, would be the same PLC as
+    // one of them.
+    bool located = false;
+    for (const auto& p : ports) located = located || p.rfind("usb:", 0) == 0;
+    if (located) std::erase(ports, std::string("USB"));
     return ports;
 }
 

@@ -23,7 +23,8 @@ bool ParseVersion(const std::string& output, ImageInfo* info);
 // "QM2-E_v1.0.0_20231115_01.bin, 65536 bytes, SHA-256 0a1b2c3d4e5f, model QM2-E".
 std::string ImageText(const ImageInfo& info);
 
-// The ports that `plcfwupdate-cli.exe --list-ports` names, in its order: each line's first word.
+// The ports that `plcfwupdate-cli.exe --list-ports` names, in its order: each line's first word;
+// "USB" left out when USB PLCs are listed by their usb: ports.
 std::vector<std::string> ParseListedPorts(const std::string& output);
 // Ports typed or remembered: names separated by spaces, commas or semicolons, each once.
 std::vector<std::string> SplitPorts(const std::string& text);

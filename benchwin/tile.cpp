@@ -95,6 +95,15 @@ std::string TimeLeft(const Tile& tile, uint64_t nowMs) {
     return text;
 }
 
+// What the station's waiting line adds after its tally: that the port does not open, that no
+// USB device is there.
+std::string WaitingNote(const Tile& tile) {
+    const std::string mark = " failed): ";
+    if (tile.lastSaid.find("waiting for a PLC on ") == std::string::npos) return "";
+    size_t at = tile.lastSaid.rfind(mark);
+    return at == std::string::npos ? "" : tile.lastSaid.substr(at + mark.size());
+}
+
 std::string Doing(const Tile& tile) {
     if (!tile.phase.empty() && tile.phase != "Idle") return tile.phase;
     if (!tile.step.empty()) return tile.step;
@@ -164,6 +173,7 @@ TileView ViewOf(const Tile& tile, uint64_t nowMs) {
             break;
         case TileState::WAITING:
             v.state = "waiting for a PLC";
+            v.detail = WaitingNote(tile);
             break;
         case TileState::UPDATING:
             v.state = "updating";

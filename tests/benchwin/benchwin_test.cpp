@@ -207,6 +207,16 @@ TEST(BenchTile, FromTheStationsEvents) {
     EXPECT_EQ(v.state, "not running");
     EXPECT_EQ(v.colour, RED);
     EXPECT_EQ(v.detail, "the console program ended (exit status 2)");
+    // A port that does not open, as the station's waiting line says, and then opens.
+    Tile waiting;
+    ParseEventLine(plccli::StationEvent(1, "waiting"), &e);
+    ApplyEvent(&waiting, e, 0, &r);
+    WorkerSaid(&waiting,
+               "plcfwupdate: unit 1: waiting for a PLC on COM5 (0 done, 0 failed): the port does not open");
+    EXPECT_EQ(ViewOf(waiting, 0).detail, "the port does not open");
+    WorkerSaid(&waiting, "plcfwupdate: unit 1: waiting for a PLC on COM5 (0 done, 0 failed)");
+    EXPECT_EQ(ViewOf(waiting, 0).detail, "");
+
     // What it said last says why, when it said anything.
     Tile refused;
     WorkerSaid(&refused, "plcfwupdate: cannot open the record file 'r.jsonl': Permission denied");
@@ -314,8 +324,11 @@ TEST(BenchSetup, WhatTheConsoleProgramSaysAndItsWorkers) {
     EXPECT_FALSE(ParseVersion("embedded image: x.bin, 12 bytes, SHA-256 abc\n", &info));
     EXPECT_FALSE(ParseVersion("", &info));
 
-    EXPECT_EQ(ParseListedPorts("COM10\r\nCOM5\r\n\r\nUSB\tabsent: no USB device\nusb:1-2.3\t1 PLC\n"),
-              (std::vector<std::string>{"COM10", "COM5", "USB", "usb:1-2.3"}));
+    EXPECT_EQ(ParseListedPorts("COM10\r\nCOM5\r\n\r\n"),
+              (std::vector<std::string>{"COM10", "COM5"}));
+    EXPECT_EQ(ParseListedPorts("USB\tabsent: no USB device\n"), (std::vector<std::string>{"USB"}));
+    EXPECT_EQ(ParseListedPorts("USB\t2 PLCs present\nusb:1-2.3\tx\nusb:1-2.4\tx\n"),
+              (std::vector<std::string>{"usb:1-2.3", "usb:1-2.4"}));
     EXPECT_EQ(SplitPorts(" COM5, COM6;;rfc2217://127.0.0.1:4000 COM5\r\n"),
               (std::vector<std::string>{"COM5", "COM6", "rfc2217://127.0.0.1:4000"}));
     EXPECT_EQ(JoinPorts({"COM5", "usb:1-2"}), "COM5;usb:1-2");
