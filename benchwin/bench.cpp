@@ -19,8 +19,8 @@ std::string TallyText(const BenchTally& t) {
     uint32_t units = t.done + t.failed;
     char mean[32];
     std::snprintf(mean, sizeof mean, "%.1f", units == 0 ? 0.0 : t.unitSeconds / units);
-    return "Bench: " + std::to_string(t.done) + " done, " + std::to_string(t.failed) +
-           " failed; " + mean + " s a unit on average";
+    return "Bench: " + std::to_string(t.done) + " done, " + std::to_string(t.failed) + " failed; " +
+           mean + " s a unit on average";
 }
 
 std::string ResultLine(const UnitResult& result, const std::string& clock) {
@@ -39,9 +39,12 @@ void Results::Add(const UnitResult& result, const std::string& clock) {
 
 int BeepsFor(const UnitResult& result) {
     switch (result.kind) {
-        case ResultKind::SUCCESSFUL: return 1;
-        case ResultKind::FAILED: return 3;
-        case ResultKind::INTERRUPTED: return 0;
+        case ResultKind::SUCCESSFUL:
+            return 1;
+        case ResultKind::FAILED:
+            return 3;
+        case ResultKind::INTERRUPTED:
+            return 0;
     }
     return 0;
 }

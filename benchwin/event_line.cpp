@@ -55,11 +55,21 @@ bool ReadString(const std::string& s, size_t* at, std::string* out) {
         }
         if (++i >= s.size()) return false;
         switch (s[i]) {
-            case 'n': *out += '\n'; break;
-            case 't': *out += '\t'; break;
-            case 'r': *out += '\r'; break;
-            case 'b': *out += '\b'; break;
-            case 'f': *out += '\f'; break;
+            case 'n':
+                *out += '\n';
+                break;
+            case 't':
+                *out += '\t';
+                break;
+            case 'r':
+                *out += '\r';
+                break;
+            case 'b':
+                *out += '\b';
+                break;
+            case 'f':
+                *out += '\f';
+                break;
             case 'u': {
                 uint32_t code = 0;
                 if (!HexDigits(s, i + 1, &code)) return false;
@@ -67,7 +77,8 @@ bool ReadString(const std::string& s, size_t* at, std::string* out) {
                 i += 4;
                 break;
             }
-            default: *out += s[i];
+            default:
+                *out += s[i];
         }
     }
     return false;

@@ -11,8 +11,7 @@ namespace {
 const int SHAPE_WIDTH = 2;
 const int SHAPE_HEIGHT = 1;
 
-int Usable(int columns, int rows, int width, int height, int gap, int* tileWidth,
-           int* tileHeight) {
+int Usable(int columns, int rows, int width, int height, int gap, int* tileWidth, int* tileHeight) {
     if (columns <= 0 || rows <= 0) return 0;
     *tileWidth = (width - (columns + 1) * gap) / columns;
     *tileHeight = (height - (rows + 1) * gap) / rows;

@@ -170,10 +170,9 @@ void MakeFonts() {
     gBench.tallyFont = UiFont(TALLY_TEXT_PT, FW_BOLD);
     gBench.resultFont = UiFont(RESULT_TEXT_PT, FW_NORMAL);
     for (HWND h = GetWindow(gBench.window, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
-        HFONT f = h == gBench.tally ? gBench.tallyFont
-                  : h == gBench.resultColumns[0] || h == gBench.resultColumns[1]
-                      ? gBench.resultFont
-                      : gBench.font;
+        HFONT f = h == gBench.tally                                              ? gBench.tallyFont
+                  : h == gBench.resultColumns[0] || h == gBench.resultColumns[1] ? gBench.resultFont
+                                                                                 : gBench.font;
         SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(f), TRUE);
     }
 }
@@ -417,9 +416,8 @@ void ReleaseShutdownBlock() {
 // Closing asks first while a unit is being written; a bench that goes on is stopped, and its
 // workers get a moment to record the units they had in hand.
 void Close() {
-    if (UnitsInHand() &&
-        MessageBoxA(gBench.window, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
-                    MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+    if (UnitsInHand() && MessageBoxA(gBench.window, MSG_CLOSE_DURING_RUN, CAPTION_CLOSE_DURING_RUN,
+                                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
     if (gBench.workers.AnyRunning()) {
         gBench.workers.Interrupt();
@@ -457,9 +455,9 @@ void Create(HWND window) {
     Settings s = LoadSettings();
     gBench.imageText = Control("STATIC", "", SS_LEFT | SS_NOPREFIX, -1);
     gBench.recordLabel = Control("STATIC", "Record &file:", SS_LEFT, -1);
-    gBench.recordEdit = Control("EDIT", s.recordFile.empty() ? DefaultRecordFile().c_str()
-                                                             : s.recordFile.c_str(),
-                                WS_TABSTOP | ES_AUTOHSCROLL, ID_RECORD);
+    gBench.recordEdit =
+        Control("EDIT", s.recordFile.empty() ? DefaultRecordFile().c_str() : s.recordFile.c_str(),
+                WS_TABSTOP | ES_AUTOHSCROLL, ID_RECORD);
     gBench.portsLabel = Control("STATIC", "Ports:", SS_LEFT, -1);
     std::vector<std::string> ports;
     AskConsoleProgram(&ports);

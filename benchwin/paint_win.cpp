@@ -14,11 +14,16 @@ struct Colours {
 
 Colours ColoursOf(TileColour c) {
     switch (c) {
-        case TileColour::BLUE: return {RGB(0, 84, 166), RGB(255, 255, 255)};
-        case TileColour::GREEN: return {RGB(0, 128, 48), RGB(255, 255, 255)};
-        case TileColour::RED: return {RGB(192, 0, 0), RGB(255, 255, 255)};
-        case TileColour::AMBER: return {RGB(255, 176, 0), RGB(0, 0, 0)};
-        case TileColour::GREY: break;
+        case TileColour::BLUE:
+            return {RGB(0, 84, 166), RGB(255, 255, 255)};
+        case TileColour::GREEN:
+            return {RGB(0, 128, 48), RGB(255, 255, 255)};
+        case TileColour::RED:
+            return {RGB(192, 0, 0), RGB(255, 255, 255)};
+        case TileColour::AMBER:
+            return {RGB(255, 176, 0), RGB(0, 0, 0)};
+        case TileColour::GREY:
+            break;
     }
     return {RGB(96, 96, 96), RGB(255, 255, 255)};
 }

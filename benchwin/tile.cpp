@@ -80,7 +80,8 @@ bool Tally(Tile* tile, const EventLine& event, UnitResult* result) {
 
 std::string TimeLeft(const Tile& tile, uint64_t nowMs) {
     if (tile.state != TileState::UPDATING || tile.phase != "Programming" ||
-        tile.rateFromPercent < 0 || tile.percent <= tile.rateFromPercent || nowMs <= tile.rateFromMs)
+        tile.rateFromPercent < 0 || tile.percent <= tile.rateFromPercent ||
+        nowMs <= tile.rateFromMs)
         return "";
     uint64_t spentMs = nowMs - tile.rateFromMs;
     uint64_t leftMs = spentMs * static_cast<uint64_t>(100 - tile.percent) /
@@ -143,9 +144,9 @@ void WorkerEnded(Tile* tile, int exitCode) {
     tile->exitStatus = exitCode;
     if (tile->state == TileState::STOPPED) return;
     tile->state = TileState::NOT_RUNNING;
-    tile->message = tile->lastSaid.empty() ? "the console program ended (exit status " +
-                                                 std::to_string(exitCode) + ")"
-                                           : tile->lastSaid;
+    tile->message = tile->lastSaid.empty()
+                        ? "the console program ended (exit status " + std::to_string(exitCode) + ")"
+                        : tile->lastSaid;
 }
 
 void StartFailed(Tile* tile, const std::string& why) {

@@ -35,18 +35,18 @@ struct UnitResult {
 struct Tile {
     std::string port;
     TileState state = TileState::IDLE;
-    uint32_t unit = 0;      // the unit on this port now (or last)
-    std::string phase;      // the status word: Idle, Erasing, Programming
-    std::string step;       // what the run does: connecting, programming, ...
+    uint32_t unit = 0;  // the unit on this port now (or last)
+    std::string phase;  // the status word: Idle, Erasing, Programming
+    std::string step;   // what the run does: connecting, programming, ...
     int percent = 0;
-    std::string message;    // the last unit's final message
+    std::string message;      // the last unit's final message
     bool lastFailed = false;  // the last unit's result
-    uint32_t done = 0;      // the port's tally, as its worker counts it
+    uint32_t done = 0;        // the port's tally, as its worker counts it
     uint32_t failed = 0;
     double unitSeconds = 0;  // all units' times together
     uint32_t interruptedUnit = 0;
-    int exitStatus = -1;    // the worker's, once it has ended
-    std::string lastSaid;   // the last line of the worker's standard error
+    int exitStatus = -1;   // the worker's, once it has ended
+    std::string lastSaid;  // the last line of the worker's standard error
     // Where the transfer's rate is measured from: the first progress of Programming.
     uint64_t rateFromMs = 0;
     int rateFromPercent = -1;
@@ -67,10 +67,10 @@ void ResetTile(Tile* tile);
 
 // What the tile shows.
 struct TileView {
-    std::string state;     // the state in words
+    std::string state;  // the state in words
     TileColour colour = TileColour::GREY;
-    std::string detail;    // below it: the phase, or the final message of a failed unit
-    bool bar = false;      // a progress bar of percent
+    std::string detail;  // below it: the phase, or the final message of a failed unit
+    bool bar = false;    // a progress bar of percent
     int percent = 0;
     std::string timeLeft;  // "12 s left" while the transfer's rate is known
     std::string unit;      // "unit 3"

@@ -48,8 +48,8 @@ bool MakePipe(HANDLE* readEnd, HANDLE* writeEnd, std::string* error) {
 // A process of the console program without a console window, its standard output the write end
 // of a new pipe (its read end in *readEnd), its errors those of another (*errorEnd; NUL when
 // errorEnd is null), its input NUL.
-bool Spawn(const std::string& commandLine, HANDLE job, PROCESS_INFORMATION* pi,
-           HANDLE* readEnd, HANDLE* errorEnd, std::string* error) {
+bool Spawn(const std::string& commandLine, HANDLE job, PROCESS_INFORMATION* pi, HANDLE* readEnd,
+           HANDLE* errorEnd, std::string* error) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE writeEnd = nullptr, errorWrite = nullptr;
     if (!MakePipe(readEnd, &writeEnd, error)) return false;
@@ -58,8 +58,9 @@ bool Spawn(const std::string& commandLine, HANDLE job, PROCESS_INFORMATION* pi,
         CloseHandle(writeEnd);
         return false;
     }
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    HANDLE nul =
+        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -170,8 +171,7 @@ void Workers::Follow(const std::function<void(size_t, const std::string&)>& onLi
             w.errors = nullptr;
         }
         if (w.pipe == nullptr) continue;
-        if (ReadPipe(w.pipe, &w.lines, [&](const std::string& line) { onLine(i, line); }))
-            continue;
+        if (ReadPipe(w.pipe, &w.lines, [&](const std::string& line) { onLine(i, line); })) continue;
         // The events have ended: what it still said, and how it ended.
         if (w.errors != nullptr) {
             WaitForSingleObject(w.process, 5000);

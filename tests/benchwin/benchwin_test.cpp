@@ -212,7 +212,8 @@ TEST(BenchTile, FromTheStationsEvents) {
     ParseEventLine(plccli::StationEvent(1, "waiting"), &e);
     ApplyEvent(&waiting, e, 0, &r);
     WorkerSaid(&waiting,
-               "plcfwupdate: unit 1: waiting for a PLC on COM5 (0 done, 0 failed): the port does not open");
+               "plcfwupdate: unit 1: waiting for a PLC on COM5 (0 done, 0 failed): the port does "
+               "not open");
     EXPECT_EQ(ViewOf(waiting, 0).detail, "the port does not open");
     WorkerSaid(&waiting, "plcfwupdate: unit 1: waiting for a PLC on COM5 (0 done, 0 failed)");
     EXPECT_EQ(ViewOf(waiting, 0).detail, "");
@@ -256,7 +257,8 @@ TEST(BenchTally, TallyResultsAndBeeps) {
 
     Results results;
     for (uint32_t unit = 1; unit <= 12; ++unit)
-        results.Add({"COM5", unit, ResultKind::SUCCESSFUL, 7.6}, "10:00:0" + std::to_string(unit % 10));
+        results.Add({"COM5", unit, ResultKind::SUCCESSFUL, 7.6},
+                    "10:00:0" + std::to_string(unit % 10));
     ASSERT_EQ(results.Lines().size(), RESULTS_SHOWN);
     EXPECT_EQ(results.Lines().front(), "10:00:02  COM5  unit 12  SUCCESSFUL in 8 s");
     EXPECT_EQ(results.Lines().back(), "10:00:03  COM5  unit 3  SUCCESSFUL in 8 s");
@@ -277,13 +279,10 @@ TEST(BenchLayout, TilesFillTheArea) {
         int columns, tileWidth, tileHeight;
     };
     const Case cases[] = {
-        {1, 1000, 500, 10, 1, 980, 480},
-        {3, 1000, 300, 10, 3, 320, 280},  // wide: a row
-        {3, 400, 900, 10, 1, 380, 286},   // tall: a column
-        {4, 1000, 600, 10, 2, 485, 285},
-        {16, 1000, 600, 10, 4, 237, 137},
-        {5, 1000, 600, 10, 2, 485, 186},
-        {2, 1000, 700, 0, 1, 1000, 350},
+        {1, 1000, 500, 10, 1, 980, 480}, {3, 1000, 300, 10, 3, 320, 280},  // wide: a row
+        {3, 400, 900, 10, 1, 380, 286},                                    // tall: a column
+        {4, 1000, 600, 10, 2, 485, 285}, {16, 1000, 600, 10, 4, 237, 137},
+        {5, 1000, 600, 10, 2, 485, 186}, {2, 1000, 700, 0, 1, 1000, 350},
     };
     for (const auto& c : cases) {
         auto boxes = TileGrid(c.count, c.width, c.height, c.gap);
@@ -299,8 +298,8 @@ TEST(BenchLayout, TilesFillTheArea) {
                         a.y + a.height <= c.height);
             for (size_t j = i + 1; j < boxes.size(); ++j) {
                 const Box& b = boxes[j];
-                EXPECT_TRUE(a.x + a.width <= b.x || b.x + b.width <= a.x ||
-                            a.y + a.height <= b.y || b.y + b.height <= a.y);
+                EXPECT_TRUE(a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y ||
+                            b.y + b.height <= a.y);
             }
         }
     }
@@ -312,9 +311,11 @@ TEST(BenchLayout, TilesFillTheArea) {
 TEST(BenchSetup, WhatTheConsoleProgramSaysAndItsWorkers) {
     ImageInfo info;
     const std::string sha(64, 'a');
-    EXPECT_TRUE(ParseVersion("plcfwupdate 1.0.0\r\nembedded image: QM2-E_v1.0.0_20231115_01.bin, "
-                             "65536 bytes, SHA-256 0123456789ab" + sha.substr(12) + "\r\n",
-                             &info));
+    EXPECT_TRUE(
+        ParseVersion("plcfwupdate 1.0.0\r\nembedded image: QM2-E_v1.0.0_20231115_01.bin, "
+                     "65536 bytes, SHA-256 0123456789ab" +
+                         sha.substr(12) + "\r\n",
+                     &info));
     EXPECT_EQ(ImageText(info),
               "QM2-E_v1.0.0_20231115_01.bin, 65536 bytes, SHA-256 0123456789ab, model QM2-E");
     EXPECT_TRUE(ParseVersion("embedded image: a, b_c.bin, 9 bytes, SHA-256 " + sha, &info));
