@@ -306,13 +306,13 @@ void StartBench() {
     }
     SaveChoices();
     std::string record = WindowText(gBench.recordEdit);
-    gBench.tiles.assign(ports.size(), Tile{});
-    gBench.results.Clear();
     std::string error;
     if (!gBench.workers.Begin(ports.size(), &error)) {
         MessageBoxA(gBench.window, error.c_str(), TITLE, MB_OK | MB_ICONERROR);
         return;
     }
+    gBench.tiles.assign(ports.size(), Tile{});
+    gBench.results.Clear();
     for (size_t i = 0; i < ports.size(); ++i) {
         gBench.tiles[i].port = ports[i];
         gBench.tiles[i].state = TileState::WAITING;
