@@ -23,9 +23,11 @@ if(WIN32)
     set_property(SOURCE ${CMAKE_SOURCE_DIR}/resource/resource.rc DIRECTORY ${CMAKE_SOURCE_DIR}/${dir}
       APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/resource/version.rc)
   endforeach()
-  # The window program and the console program; scripts/package stages them from here (signed
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/resource/bench.rc DIRECTORY ${CMAKE_SOURCE_DIR}/benchwin
+    APPEND PROPERTY COMPILE_DEFINITIONS ${PLC_VERSION_DEFINITIONS})
+  # The window program, the console program and the bench window; scripts/package stages them from here (signed
   # when a certificate is given) into the zip and the MSI (packaging/plcfwupdate.wxs).
-  install(TARGETS plcfwupdate_gui plcfwupdate_cli RUNTIME DESTINATION .)
+  install(TARGETS plcfwupdate_gui plcfwupdate_cli plcfwbench RUNTIME DESTINATION .)
   # The read-me with CRLF line ends: Notepad before Windows 10 shows a file of bare LFs as one
   # line.
   set(PLC_README_WINDOWS ${CMAKE_SOURCE_DIR}/packaging/README-windows.txt)

@@ -2,14 +2,14 @@
 # The Windows installer as an IT department deploys it, under Wine and Xvfb in a fresh prefix:
 # an older MSI, then the current one signed with a throwaway certificate made here.
 #   tests/e2e/msi_e2e.sh        (after scripts/build native windows; builds the packages itself)
-# Packages: both programs carry their version resource; osslsigncode verifies the signatures of
-# the MSI, of the programs inside it and of those in the zip.
-# Wine: msiexec /i /qn installs into Program Files with a Start-menu entry and the folder on the
-# system PATH; the current MSI replaces the older one (one product left, the new version); the
-# installed console program, found on the PATH, runs a whole update through COM5 into plcsim,
-# then three at once on COM5 to COM7 with COM6's flash write-protected, then one through
-# rfc2217:// into plcsim serving a local port; the installed window opens; msiexec /x /qn
-# leaves nothing in Program Files, the Start menu or the PATH. Then the MSI of a build for a
+# Packages: the three programs carry their version resource; osslsigncode verifies the
+# signatures of the MSI, of the programs inside it and of those in the zip.
+# Wine: msiexec /i /qn installs into Program Files with Start-menu entries (the window, the bench
+# window) and the folder on the system PATH; the current MSI replaces the older one (one product
+# left, the new version); the installed console program, found on the PATH, runs a whole update
+# through COM5 into plcsim, then three at once on COM5 to COM7 with COM6's flash write-protected,
+# then one through rfc2217:// into plcsim serving a local port; the installed window opens; msiexec
+# /x /qn leaves nothing in Program Files, the Start menu or the PATH. Then the MSI of a build for a
 # COM-port model (QM2-E): its installed window updates a PLC through COM5. Every wait is bounded.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -59,7 +59,7 @@ for f in "${readmes[@]}"; do
   [ -s "$f" ] && [ "$(grep -c $'\r$' "$f")" -eq "$(wc -l <"$f")" ] || fail "$f has lines not ended by CRLF"
 done
 mapfile -t signed < <(echo "$MSI"; find "$WORK/msi" "$WORK/zip" -name '*.exe')
-[ ${#signed[@]} -eq 5 ] || fail "the MSI and the zip do not hold both programs once each"
+[ ${#signed[@]} -eq 7 ] || fail "the MSI and the zip do not hold the three programs once each"
 for f in "${signed[@]}"; do
   osslsigncode verify -CAfile "$WORK/cert.pem" -in "$f" >"$WORK/verify.log" 2>&1 ||
     fail "the signature of $f does not verify"
@@ -73,7 +73,7 @@ for f in "${signed[@]:1}"; do
     grep -qF "|$pair|" "$WORK/strings.log" || fail "$f: no version resource value $pair"
   done
 done
-log "packages: signatures of the MSI and of both programs verify; version resources $VERSION, Korvel"
+log "packages: signatures of the MSI and of the three programs verify; version resources $VERSION, Korvel"
 
 # --- Wine: install, upgrade -----------------------------------------------------------------
 wine_env_display
@@ -104,6 +104,7 @@ products() {
 system_path() { wine reg query "$ENV_KEY" /v PATH 2>/dev/null | tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]* *//p'; }
 on_path() { system_path | tr ';' '\n' | grep -cixF 'C:\Program Files\Korvel\PLC Firmware Update\' || true; }
 shortcut() { find "$WINEPREFIX/drive_c" -name "$PRODUCT.lnk" 2>/dev/null; }
+bench_shortcut() { find "$WINEPREFIX/drive_c" -name "Korvel PLC Firmware Bench.lnk" 2>/dev/null; }
 
 msiexec install-old /i "$(winepath -w "$OLD_MSI" 2>/dev/null)"
 [ "$(products)" = "$(product_code "$OLD_MSI") $OLD_VERSION" ] || fail "after the install: products '$(products)'"
@@ -122,6 +123,9 @@ cmp -s "$INSTALLED/plcfwupdate-cli.exe" "$(find "$WORK/msi" -name plcfwupdate-cl
   fail "the installed console program is not the new one"
 [ "$(on_path)" -eq 1 ] || fail "after the upgrade the folder is on the PATH $(on_path) times: $(system_path)"
 [ -n "$(shortcut)" ] || fail "no Start-menu entry after the upgrade"
+[ -f "$INSTALLED/plcfwbench.exe" ] || fail "no plcfwbench.exe in Program Files"
+[[ $(bench_shortcut) == */"Start Menu"/Programs/"Korvel PLC Firmware Bench.lnk" ]] ||
+  fail "no Start-menu entry of the bench window: '$(bench_shortcut)'"
 log "upgrade: $VERSION replaced $OLD_VERSION (one product, the new files, one PATH entry)"
 
 # --- the installed programs -----------------------------------------------------------------
@@ -201,7 +205,7 @@ log "installed window: opens"
 msiexec uninstall /x "$(winepath -w "$MSI" 2>/dev/null)"
 left=$(find "$WINEPREFIX/drive_c/Program Files" "$WINEPREFIX/drive_c/Program Files (x86)" -iname '*korvel*' 2>/dev/null)
 [ -z "$left" ] || fail "left in Program Files after the uninstall: $left"
-[ -z "$(shortcut)" ] || fail "the Start-menu entry is left: $(shortcut)"
+[ -z "$(shortcut)$(bench_shortcut)" ] || fail "a Start-menu entry is left: $(shortcut)$(bench_shortcut)"
 [ "$(on_path)" -eq 0 ] || fail "the folder is still on the PATH: $(system_path)"
 [ -z "$(products)" ] || fail "still listed after the uninstall: $(products)"
 log "uninstall: nothing left in Program Files, the Start menu, the PATH or the product list"
